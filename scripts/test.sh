@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds, and runs the whole test suite.
+#   scripts/test.sh             optimised build in build/
+#   scripts/test.sh --sanitize  AddressSanitizer + UBSan build in build-sanitize/
+# Extra arguments after the options go to ctest (e.g. -R Blend).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+sanitize=0
+ctest_args=()
+for arg in "$@"; do
+  case "$arg" in
+    --sanitize) sanitize=1 ;;
+    *) ctest_args+=("$arg") ;;
+  esac
+done
+
+bash scripts/deps.sh
+
+jobs=$(nproc)
+if [ "$sanitize" -eq 1 ]; then
+  build=build-sanitize
+  # Debug keeps assertions (rapidjson's among them) armed while the sanitizers run.
+  cfg=(-DCMAKE_BUILD_TYPE=Debug -DQV_SANITIZE=ON -DQV_BUILD_BENCH=OFF
+       "-DCMAKE_CXX_FLAGS_DEBUG=-O1 -g")
+  export ASAN_OPTIONS="halt_on_error=1:detect_leaks=1:abort_on_error=0"
+  export UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1"
+  export LSAN_OPTIONS="suppressions=$PWD/scripts/lsan.supp:print_suppressions=0"
+else
+  build=build
+  cfg=(-DCMAKE_BUILD_TYPE=RelWithDebInfo)
+fi
+
+cmake -S . -B "$build" -G Ninja "${cfg[@]}"
+cmake --build "$build" -j "$jobs"
+ctest --test-dir "$build" --output-on-failure -j "$jobs" "${ctest_args[@]}"
