@@ -59,7 +59,7 @@ bool RenderProcessTask::simple() {
         config->setMusicVolume(data_->musicVolume);
     }
     if (!data_->replaceableFiles.empty()) config->setReplaceableFilePaths(data_->replaceableFiles);
-    if (!data_->dynamicSubFiles.empty() && config->templateType() == TemplateType::Dynamic) {
+    if (!data_->dynamicSubFiles.empty() && config->templateType() == TemplateTypeDynamic) {
         task->setDynamicSubImgJson(data_->dynamicSubFiles);
     }
     for (const Watermark& watermark : data_->watermarks) task->addWatermark(watermark);

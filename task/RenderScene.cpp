@@ -2,7 +2,9 @@
 
 #if QV_RENDER_SCENE_STAND_IN
 
+#ifndef GL_GLEXT_PROTOTYPES
 #define GL_GLEXT_PROTOTYPES
+#endif
 #include <GL/gl.h>
 #include <GL/glext.h>
 

@@ -15,7 +15,9 @@
 #include <cstring>
 #include <ctime>
 
+#ifndef GL_GLEXT_PROTOTYPES
 #define GL_GLEXT_PROTOTYPES
+#endif
 #include <GL/gl.h>
 #include <GL/glext.h>
 
@@ -38,7 +40,6 @@ namespace Core {
 namespace {
 
 constexpr long kAudioBitrate = 128000;
-constexpr int kDynamicTemplateType = 2;
 
 double clockSeconds(clock_t ticks) { return static_cast<double>(ticks) / 1000000.0; }
 
@@ -112,17 +113,17 @@ void RenderTask::prepareAudio() {
     config_->setMusicFile(path);
     audioMixer_->setMaxDuration(taskInfo_->duration);
     for (const AudioTrackInfo& info : config_->audioTracks()) {
-        AudioTrack* track = audioMixer_->addAudioTrack(info.filePath);
+        FFAudioComposer::AudioTrack* track = audioMixer_->addAudioTrack(info.filePath);
         if (!track) continue;
         track->setDuration(info.duration);
         track->setInPoint(info.inPoint);
         track->setOutPoint(info.outPoint);
         track->setStartTime(info.startTime, false);
-        track->setFadeoutDuration(info.fadeOutDuration);
-        track->setFadeinDuration(info.fadeInDuration);
+        track->setFadeOutDuration(info.fadeOutDuration);
+        track->setFadeInDuration(info.fadeInDuration);
         track->setVolume(info.volume);
     }
-    int sampleRate = audioMixer_->getSampleRate();
+    int sampleRate = static_cast<int>(audioMixer_->getSampleRate());
     audioWriter_->addAudioInput(kAudioBitrate, sampleRate, audioMixer_->getChannelCount(), AVRational{1, sampleRate},
                                 audioMixer_->getSampleFormat());
     audioThread_ = new RenderThread();
@@ -195,7 +196,7 @@ bool RenderTask::start() {
     if (!luaMainFile_.empty() && file_exists(luaMainFile_)) {
         // SEAM: the script host runs the main file here.
     }
-    if (static_cast<int>(config_->templateType()) == kDynamicTemplateType) {
+    if (config_->templateType() == TemplateTypeDynamic) {
         // SEAM: the dynamic sub images are replaced here.
     }
 
