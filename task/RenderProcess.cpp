@@ -15,6 +15,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <shared_mutex>
 
 #include "core/Log.h"
 #include "core/RenderThread.h"
@@ -47,6 +48,16 @@ constexpr int kQueuePermissions = 0666;
 // texts are fixed words or "name:value"), so a receiver that reaches it
 // knows that no final word will come.
 constexpr const char* kReapedMarker = "\x01reaped";
+
+// fork copies only the calling thread: a lock that another thread holds at
+// that moment (the allocator's, the time zone's, the thread registry's) stays
+// locked for ever in the child, which then hangs until the watchdog kills it.
+// So every stretch of parent-side work of the library's threads (logging,
+// allocating, callbacks, starting and joining threads) holds this gate
+// shared, and fork holds it alone. A host callback therefore must not start
+// another render from inside the callback.
+std::shared_mutex gForkGate;
+using GateShared = std::shared_lock<std::shared_mutex>;
 
 // The state one start shares between the calling thread, the watchdog and
 // the receiver. The receiver outlives the start call, hence the shared owner.
@@ -85,8 +96,10 @@ void runReceiver(RenderProcessData* data, std::shared_ptr<StartSession> session,
     bool gotFinalWord = false;
     while (true) {
         ssize_t n = msgrcv(data->queueId, &data->message, kRenderMessageTextSize, kRenderMessageType, 0);
+        int err = errno;
+        GateShared gate(gForkGate);
         if (n < 0) {
-            if (errno == EINTR) continue;  // a signal is no failure of the queue
+            if (err == EINTR) continue;  // a signal is no failure of the queue
             QVPrint("Child process %d receive status : %s on recv failed", data->pid, data->status.load());
             if (++failures > kMaxReceiveFailures) {
                 data->status = kStatusCrash;
@@ -143,6 +156,7 @@ void runReceiver(RenderProcessData* data, std::shared_ptr<StartSession> session,
             QVPrint("recv info message : %s %s, info size: %d", text, value, static_cast<int>(size));
         }
     }
+    GateShared gate(gForkGate);
     msgctl(data->queueId, IPC_RMID, nullptr);
     data->receiving = false;
     std::lock_guard<std::mutex> guard(session->lock);
@@ -152,17 +166,21 @@ void runReceiver(RenderProcessData* data, std::shared_ptr<StartSession> session,
 }
 
 void runWatchdog(std::shared_ptr<StartSession> session, int pid, std::string outputPath) {
-    std::unique_lock<std::mutex> guard(session->lock);
     while (true) {
-        int ticks = session->ticksLeft--;
-        if (ticks < 1) return;
-        if (ticks == 1 && !session->started && !session->childGone) {
-            int err = errno;
-            QVPrint("Child process start failed, kill child pid : %d, %s, errno: %d %s", pid, outputPath.c_str(),
-                    err, strerror(err));
-            // Under the lock and before the parent reaps: the pid is still ours.
-            kill(pid, SIGKILL);
+        {
+            GateShared gate(gForkGate);
+            std::lock_guard<std::mutex> guard(session->lock);
+            int ticks = session->ticksLeft--;
+            if (ticks < 1) return;
+            if (ticks == 1 && !session->started && !session->childGone) {
+                int err = errno;
+                QVPrint("Child process start failed, kill child pid : %d, %s, errno: %d %s", pid, outputPath.c_str(),
+                        err, strerror(err));
+                // Under the lock and before the parent reaps: the pid is still ours.
+                kill(pid, SIGKILL);
+            }
         }
+        std::unique_lock<std::mutex> guard(session->lock);
         session->changed.wait_for(guard, kWatchdogTick, [&] { return session->ticksLeft < 1; });
     }
 }
@@ -184,6 +202,7 @@ int waitForChild(int pid, StartSession& session) {
         session.changed.notify_all();
     }
     if (rc == 0 && info.si_code == CLD_STOPPED) {
+        GateShared gate(gForkGate);
         QVPrint("Child pid %d stopped by %d, killing it", pid, info.si_status);
         kill(pid, SIGKILL);
     }
@@ -194,6 +213,7 @@ int waitForChild(int pid, StartSession& session) {
     } while (reaped == -1 && errno == EINTR);
     if (reaped != pid) {
         int err = errno;
+        GateShared gate(gForkGate);
         QVPrint("Child process %d could not be waited for, errno: %d %s", pid, err, strerror(err));
         return -1;
     }
@@ -376,12 +396,14 @@ using namespace Quorvane::Core;
 
 int zr_create_render_process(unsigned long* handle, const char* templatePath, const char* outputPath, int key) {
     if (!handle || !templatePath || !outputPath) return -1;
+    GateShared gate(gForkGate);
     auto* data = new RenderProcessData(templatePath, outputPath, key);
     *handle = reinterpret_cast<unsigned long>(data);
     return 0;
 }
 
 int zr_render_process_set_replaceable_files(unsigned long* handle, std::vector<std::string>* files) {
+    GateShared gate(gForkGate);
     RenderProcessData* data = recordOf(handle);
     if (!data || !files) return -1;
     data->replaceableFiles = *files;
@@ -389,6 +411,7 @@ int zr_render_process_set_replaceable_files(unsigned long* handle, std::vector<s
 }
 
 int zr_render_process_set_dynamic_sub_files(unsigned long* handle, std::string json) {
+    GateShared gate(gForkGate);
     RenderProcessData* data = recordOf(handle);
     if (!data) return 1;
     data->dynamicSubFiles = std::move(json);
@@ -396,6 +419,7 @@ int zr_render_process_set_dynamic_sub_files(unsigned long* handle, std::string j
 }
 
 int zr_render_process_set_dynamic_sub_texts(unsigned long* handle, std::string json) {
+    GateShared gate(gForkGate);
     RenderProcessData* data = recordOf(handle);
     if (!data) return 1;
     data->dynamicSubTexts = std::move(json);
@@ -405,6 +429,7 @@ int zr_render_process_set_dynamic_sub_texts(unsigned long* handle, std::string j
 namespace {
 template <typename Field, typename Value>
 int storeOption(unsigned long* handle, Field RenderProcessData::*field, Value&& value) {
+    GateShared gate(gForkGate);
     RenderProcessData* data = recordOf(handle);
     if (!data) return -1;
     data->*field = std::forward<Value>(value);
@@ -421,6 +446,7 @@ int zr_render_process_set_scrivane_path(unsigned long* handle, std::string path)
 }
 
 int zr_render_process_set_music_path(unsigned long* handle, std::string path, bool loop) {
+    GateShared gate(gForkGate);
     RenderProcessData* data = recordOf(handle);
     if (!data) return -1;
     data->musicPath = std::move(path);
@@ -470,6 +496,7 @@ int zr_render_process_set_watermarks(unsigned long* handle, std::vector<Watermar
 
 int zr_render_process_add_watermark(unsigned long* handle, std::vector<std::string> imagePaths, float x, float y,
                                     float start, float duration, float scaleX, float scaleY) {
+    GateShared gate(gForkGate);
     RenderProcessData* data = recordOf(handle);
     if (!data) return -1;
     Watermark watermark;
@@ -484,22 +511,34 @@ int zr_render_process_add_watermark(unsigned long* handle, std::vector<std::stri
 int zr_render_process_start(unsigned long* handle, zr_render_process_callback callback) {
     RenderProcessData* data = recordOf(handle);
     if (!data) return 0;
-    QVPrint("Start render process for output:%s", data->outputPath.c_str());
 
     // The child works from this copy; the record itself stays the parent's.
-    RenderProcessData copy(data->templatePath, data->outputPath, data->key);
-    copy.copyOptions(*data);
+    std::unique_ptr<RenderProcessData> copy;
     pid_t parentPid = getpid();
-    pid_t pid = fork();
-    if (pid == 0) childAfterFork(copy, parentPid);  // never returns
+    {
+        GateShared gate(gForkGate);
+        QVPrint("Start render process for output:%s", data->outputPath.c_str());
+        copy = std::make_unique<RenderProcessData>(data->templatePath, data->outputPath, data->key);
+        copy->copyOptions(*data);
+    }
+    pid_t pid;
+    int forkError;
+    {
+        std::unique_lock<std::shared_mutex> gate(gForkGate);
+        pid = fork();
+        forkError = errno;
+        // The child never returns, so it never releases its copy of the gate.
+        if (pid == 0) childAfterFork(*copy, parentPid);
+    }
 
+    GateShared gate(gForkGate);
+    copy.reset();
     if (pid < 0) {
-        int err = errno;
         data->status = kStatusFail;
-        QVPrint("Fork process failed with pid : %d, fork ret: %d, errno: %d %s ", static_cast<int>(parentPid), -1, err,
-                strerror(err));
-        errno = err;
-        perror(strerror(err));
+        QVPrint("Fork process failed with pid : %d, fork ret: %d, errno: %d %s ", static_cast<int>(parentPid), -1,
+                forkError, strerror(forkError));
+        errno = forkError;
+        perror(strerror(forkError));
         return 1;
     }
 
@@ -524,8 +563,11 @@ int zr_render_process_start(unsigned long* handle, zr_render_process_callback ca
     data->receiverThread = new RenderThread();
     data->receiverThread->async([data, session, callback, handle] { runReceiver(data, session, callback, handle); },
                                 true);
+    gate.unlock();
 
     int status = waitForChild(pid, *session);
+
+    gate.lock();
     bool exited = status != -1 && WIFEXITED(status);
     int exitCode = exited ? WEXITSTATUS(status) : 0;
     QVPrint("Child process exited, pid : %d, exitcode : %d, exitstatus : %d", static_cast<int>(pid), exited ? 1 : 0,
@@ -537,23 +579,27 @@ int zr_render_process_start(unsigned long* handle, zr_render_process_callback ca
 
     // Wake the receiver behind whatever the child left in the queue, then wait
     // until it has read up to the child's final word or to this marker.
+    bool receiverDone;
+    {
+        std::lock_guard<std::mutex> guard(session->lock);
+        receiverDone = session->receiverDone;
+    }
+    if (!receiverDone) {
+        if (died) QVPrint("pid %d --> send message :  %s", static_cast<int>(pid), "crash");
+        if (!SendRenderMessage(data->queueId, died ? "crash" : kReapedMarker)) {
+            if (died) QVPrint("pid %d --> fail send message :  %s %d", static_cast<int>(pid), "crash", data->queueId);
+            // The queue is unusable: removing it makes the receiver's next waits
+            // fail, so it cannot block for ever.
+            msgctl(data->queueId, IPC_RMID, nullptr);
+        }
+    }
+    gate.unlock();
     {
         std::unique_lock<std::mutex> guard(session->lock);
-        if (!session->receiverDone) {
-            const char* wake = died ? "crash" : kReapedMarker;
-            guard.unlock();
-            if (died) QVPrint("pid %d --> send message :  %s", static_cast<int>(pid), "crash");
-            if (!SendRenderMessage(data->queueId, wake)) {
-                if (died) QVPrint("pid %d --> fail send message :  %s %d", static_cast<int>(pid), "crash", data->queueId);
-                // The queue is unusable: removing it makes the receiver's next
-                // waits fail, so it cannot block for ever.
-                msgctl(data->queueId, IPC_RMID, nullptr);
-            }
-            guard.lock();
-        }
         session->changed.wait(guard, [&] { return session->receiverDone; });
         if (!session->finalWord) died = true;
     }
+    gate.lock();
     data->receiving = false;
 
     int result = 0;
@@ -564,6 +610,7 @@ int zr_render_process_start(unsigned long* handle, zr_render_process_callback ca
         if (callback) callback(handle, kStatusCrash);
         result = 1;
     }
+    // Joined under the gate: the worker's own exit is part of this stretch.
     watchdog.reset();
     return result;
 }
@@ -579,6 +626,7 @@ const char* zr_render_process_status(unsigned long* handle) {
 }
 
 std::map<std::string, std::string> zr_render_process_rendered_info(unsigned long* handle) {
+    GateShared gate(gForkGate);
     RenderProcessData* data = recordOf(handle);
     if (!data) return {};
     std::lock_guard<std::mutex> guard(data->infoLock);
@@ -588,6 +636,7 @@ std::map<std::string, std::string> zr_render_process_rendered_info(unsigned long
 void zr_render_process_release(unsigned long* handle) {
     RenderProcessData* data = recordOf(handle);
     if (!data) return;
+    GateShared gate(gForkGate);
     delete data;
     *handle = 0;
 }

@@ -10,7 +10,8 @@
 //
 // The status callback runs on a worker thread of the library for every status
 // word ("start", "update", "end", "fail", "cancel", "crash"); a "crash" is
-// reported once more on the thread that called zr_render_process_start.
+// reported once more on the thread that called zr_render_process_start. A
+// callback should return quickly and must not start a render itself.
 // The status words are "init", "start", "update", "end", "fail", "cancel",
 // "crash"; only "end" means a finished video.
 #pragma once

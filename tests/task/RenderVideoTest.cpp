@@ -154,11 +154,20 @@ TEST(RenderVideo, FourRendersAtOnceWithDifferentKeys) {
     constexpr int kRenders = 4;
     unsigned long handles[kRenders] = {};
     int results[kRenders];
-    std::vector<std::thread> hosts;
     for (int i = 0; i < kRenders; ++i) {
         std::string output = dir.file("out" + std::to_string(i) + ".mp4");
         ASSERT_EQ(0, zr_create_render_process(&handles[i], folder.c_str(), output.c_str(), 50 + i));
-        hosts.emplace_back([&, i] { results[i] = zr_render_process_start(&handles[i], CallbackRecorder::callback); });
+    }
+    // The host threads begin and end together, so no thread of the test is
+    // being created or torn down (which takes runtime locks) while a render forks.
+    QvTaskTest::Rendezvous begin(kRenders), end(kRenders);
+    std::vector<std::thread> hosts;
+    for (int i = 0; i < kRenders; ++i) {
+        hosts.emplace_back([&, i] {
+            begin.arriveAndWait();
+            results[i] = zr_render_process_start(&handles[i], CallbackRecorder::callback);
+            end.arriveAndWait();
+        });
     }
     for (auto& host : hosts) host.join();
     for (int i = 0; i < kRenders; ++i) {

@@ -10,6 +10,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <condition_variable>
 #include <cstdio>
 #include <map>
 #include <mutex>
@@ -62,6 +63,22 @@ public:
 private:
     std::mutex lock_;
     std::map<unsigned long*, std::vector<std::string>> words_;
+};
+
+// Lets a fixed number of threads pass together.
+class Rendezvous {
+public:
+    explicit Rendezvous(int count) : waiting_(count) {}
+    void arriveAndWait() {
+        std::unique_lock<std::mutex> guard(lock_);
+        if (--waiting_ == 0) all_.notify_all();
+        all_.wait(guard, [&] { return waiting_ == 0; });
+    }
+
+private:
+    std::mutex lock_;
+    std::condition_variable all_;
+    int waiting_;
 };
 
 // Process ids whose parent is this process.
