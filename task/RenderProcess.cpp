@@ -560,6 +560,8 @@ int zr_render_process_start(unsigned long* handle, zr_render_process_callback ca
     auto watchdog = std::make_unique<RenderThread>();
     std::string outputPath = data->outputPath;
     watchdog->async([session, pid, outputPath] { runWatchdog(session, pid, outputPath); }, true);
+    // A record started again keeps no thread of its earlier start.
+    delete data->receiverThread;
     data->receiverThread = new RenderThread();
     data->receiverThread->async([data, session, callback, handle] { runReceiver(data, session, callback, handle); },
                                 true);

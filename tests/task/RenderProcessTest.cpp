@@ -265,3 +265,44 @@ TEST(RenderProcess, ReceiverParsesMessagesAndSurvivesSignals) {
 }
 
 }  // namespace
+
+namespace {
+
+// The queue vanishes under a running render: the receiver gives up after its
+// failed waits, and a child that then exits normally without being heard is
+// no success.
+TEST(RenderProcess, LostQueueIsNoSuccess) {
+    TempDir dir("qvproc");
+    std::string folder = blockingTemplate(dir);
+    unsigned long handle = 0;
+    ASSERT_EQ(0, zr_create_render_process(&handle, folder.c_str(), dir.file("out.mp4").c_str(), 14));
+    std::atomic<int> result{-1};
+    std::thread host([&] { result = zr_render_process_start(&handle, CallbackRecorder::callback); });
+    int writer = waitForFifoReader(folder);
+    ASSERT_GE(writer, 0);
+    int queue = msgget(ftok(folder.c_str(), 14), 0);
+    ASSERT_NE(-1, queue);
+    ASSERT_EQ(0, msgctl(queue, IPC_RMID, nullptr));
+    // Let the receiver run out of patience. Then put a broken configuration in
+    // the FIFO's place (the child opens the file a second time to read it) and
+    // end the first read: the child cancels, its reports go nowhere, and it
+    // exits with 0.
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    ASSERT_TRUE(QvTest::writeFile(dir.file("broken.json"), "{}"));
+    ASSERT_EQ(0, rename(dir.file("broken.json").c_str(), (folder + "config.json").c_str()));
+    ASSERT_EQ(2, write(writer, "{}", 2));
+    close(writer);
+    auto begin = std::chrono::steady_clock::now();
+    host.join();
+    // Ended by the child itself, not by the watchdog.
+    EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count(), 5.0);
+    EXPECT_EQ(1, result.load());
+    EXPECT_STREQ("crash", zr_render_process_status(&handle));
+    // No word from the receiver (it never heard one), one from the caller.
+    EXPECT_EQ(std::vector<std::string>{"crash"}, CallbackRecorder::instance().words(&handle));
+    EXPECT_TRUE(QvTaskTest::childProcesses().empty());
+    CallbackRecorder::instance().clear(&handle);
+    zr_render_process_release(&handle);
+}
+
+}  // namespace
