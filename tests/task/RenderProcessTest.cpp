@@ -58,6 +58,23 @@ int waitForFifoReader(const std::string& folder) {
     return -1;
 }
 
+// A host thread running a start; should a check fail half-way, the child is
+// killed and the thread joined rather than left to abort the test program.
+class HostThread {
+public:
+    template <typename Body>
+    explicit HostThread(Body body) : thread_(body) {}
+    ~HostThread() {
+        if (!thread_.joinable()) return;
+        for (int child : QvTaskTest::childProcesses()) kill(child, SIGKILL);
+        thread_.join();
+    }
+    void join() { thread_.join(); }
+
+private:
+    std::thread thread_;
+};
+
 TEST(RenderProcess, NullHandlesAndFreshRecord) {
     EXPECT_EQ(0, zr_render_process_start(nullptr, nullptr));
     unsigned long zero = 0;
@@ -154,7 +171,7 @@ TEST(RenderProcess, TerminatedChildIsACrashAndLeavesNothing) {
     std::string log;
     {
         QvTaskTest::StderrCapture capture(dir.file("stderr.txt"));
-        std::thread host([&] { result = zr_render_process_start(&handle, CallbackRecorder::callback); });
+        HostThread host([&] { result = zr_render_process_start(&handle, CallbackRecorder::callback); });
         int writer = waitForFifoReader(folder);
         int child = waitForOneChild();
         ASSERT_GT(child, 0);
@@ -184,7 +201,7 @@ TEST(RenderProcess, StoppedChildIsKilledAndReaped) {
     unsigned long handle = 0;
     ASSERT_EQ(0, zr_create_render_process(&handle, folder.c_str(), dir.file("out.mp4").c_str(), 12));
     std::atomic<int> result{-1};
-    std::thread host([&] { result = zr_render_process_start(&handle, nullptr); });
+    HostThread host([&] { result = zr_render_process_start(&handle, nullptr); });
     int writer = waitForFifoReader(folder);
     int child = waitForOneChild();
     ASSERT_GT(child, 0);
@@ -215,7 +232,7 @@ TEST(RenderProcess, ReceiverParsesMessagesAndSurvivesSignals) {
     sigaction(SIGUSR1, &action, &previous);
 
     std::atomic<int> result{-1};
-    std::thread host([&] { result = zr_render_process_start(&handle, CallbackRecorder::callback); });
+    HostThread host([&] { result = zr_render_process_start(&handle, CallbackRecorder::callback); });
     int writer = waitForFifoReader(folder);
     int child = waitForOneChild();
     ASSERT_GT(child, 0);
@@ -277,7 +294,7 @@ TEST(RenderProcess, LostQueueIsNoSuccess) {
     unsigned long handle = 0;
     ASSERT_EQ(0, zr_create_render_process(&handle, folder.c_str(), dir.file("out.mp4").c_str(), 14));
     std::atomic<int> result{-1};
-    std::thread host([&] { result = zr_render_process_start(&handle, CallbackRecorder::callback); });
+    HostThread host([&] { result = zr_render_process_start(&handle, CallbackRecorder::callback); });
     int writer = waitForFifoReader(folder);
     ASSERT_GE(writer, 0);
     int queue = msgget(ftok(folder.c_str(), 14), 0);
