@@ -191,13 +191,15 @@ TEST(RenderThreadTest, ManyThreadsCallSyncWithQueuedWork) {
 
 TEST(RenderThreadTest, ClearAsyncQueueKeepsNonRemovableTasks) {
     Log log;
-    Semaphore gate(0), done(0);
+    Semaphore gate(0), done(0), started(0);
     RenderThread rt;
     rt.async([&] {
+        started.signal(1);
         gate.wait();
         log.add(0);
     });
     for (int i = 1; i <= 6; ++i) rt.async([&, i] { log.add(i); }, i % 2 == 0);
+    started.wait();
     EXPECT_TRUE(rt.hasAsyncTasks());
     rt.clearAsyncQueue(false);
     EXPECT_TRUE(rt.hasTask());
