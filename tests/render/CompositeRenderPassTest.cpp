@@ -12,7 +12,7 @@
 #include "render/CompositeRenderPass.h"
 #include "render/GLFrameBufferManager.h"
 #include "render/GLRenderDestination.h"
-#include "render/GLContext.h"
+#include "support/GLFixture.h"
 #include "support/TestComp.h"
 
 using namespace Quorvane::Core;
@@ -153,17 +153,10 @@ RGBA LayerOver(int mode, const RGBA& b, RGBA s, double alphaFactor) {
 
 // ---- GL set-up -------------------------------------------------------------------
 
-class CompositeTest : public ::testing::Test {
+class CompositeTest : public QvTest::GLFixture {
 protected:
-    static void SetUpTestSuite() {
-        context = GLContextGet(64, 64, nullptr);
-        GLContextMakeCurrent(context);
-    }
-    static void TearDownTestSuite() { GLContextDoneUse(context); }
-    static inline GLContext* context = nullptr;
-
     void SetUp() override {
-        ASSERT_NE(context, nullptr);
+        QvTest::GLFixture::SetUp();
         comp = std::make_unique<TestComp>(kSize, kSize, 25);
         comp->manager = &manager;
         layer = new RenderLayer(comp.get(), kAVLayer, false);
@@ -179,22 +172,13 @@ protected:
     void TearDown() override {
         pass.reset();
         comp.reset();
-        for (GLuint t : textures) glDeleteTextures(1, &t);
+        for (GLuint t : textures) deleteTexture(t);
+        QvTest::GLFixture::TearDown();
     }
 
     GLuint Texture(int w, int h, const Pixels& pixels) {
-        GLuint t = 0;
-        glGenTextures(1, &t);
-        glBindTexture(GL_TEXTURE_2D, t);
-        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
-        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
-        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
-        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
-        glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
-        glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, w, h, 0, GL_RGBA, GL_UNSIGNED_BYTE, pixels.data());
-        glBindTexture(GL_TEXTURE_2D, 0);
-        textures.push_back(t);
-        return t;
+        textures.push_back(uploadTexture(w, h, pixels));
+        return textures.back();
     }
 
     // Composites into a cleared target of the composition's size and reads it
@@ -205,13 +189,11 @@ protected:
         glClear(GL_COLOR_BUFFER_BIT);
         pass->prepareForFrame(0);
         pass->draw(previous);
-        Pixels bottomUp(kSize * kSize * 4), out(kSize * kSize * 4);
-        glPixelStorei(GL_PACK_ALIGNMENT, 1);
-        glReadPixels(0, 0, kSize, kSize, GL_RGBA, GL_UNSIGNED_BYTE, bottomUp.data());
+        QvTest::Pixels read = readFramebuffer(0, 0, kSize, kSize);
         manager.popDestination(true);
         (void)target;
-        for (int y = 0; y < kSize; ++y)
-            std::copy_n(bottomUp.begin() + (kSize - 1 - y) * kSize * 4, kSize * 4, out.begin() + y * kSize * 4);
+        Pixels out(kSize * kSize * 4);
+        for (int y = 0; y < kSize; ++y) std::copy_n(read.at(0, kSize - 1 - y), kSize * 4, out.begin() + y * kSize * 4);
         return out;
     }
 
