@@ -393,6 +393,14 @@ void CompositeRenderPass::drawSelf(unsigned int previousTexture) {
         mPreviousTexture = previousTexture;
         mShaderDirty = true;
     }
+    // The parent's 3D and adjustment bits choose texts too; a loader or script
+    // may set them after the program was made.
+    const bool adjustment = parent() && parent()->isAdjustmentLayer();
+    if (is3D != mProgramIs3D || adjustment != mProgramIsAdjustment) {
+        mProgramIs3D = is3D;
+        mProgramIsAdjustment = adjustment;
+        mShaderDirty = true;
+    }
     if (mShaderDirty || !mShader) cacheShader();
     mShader->useProgram();
 

@@ -145,6 +145,9 @@ private:
     // forms when the previous texture alternates between 0 and a texture, and
     // every settings change adds one; kept small (see cacheShader).
     std::map<std::string, std::unique_ptr<GLShader>> mProgramCache;
+    // The parent's layer bits the current program was made for.
+    bool mProgramIs3D = false;
+    bool mProgramIsAdjustment = false;
 };
 
 }  // namespace Core

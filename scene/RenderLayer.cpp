@@ -463,9 +463,10 @@ void RenderLayer::drawSelf(unsigned int texture) {
         return;
     }
 
-    // Collapsed and adjustment layers run their chain at the composition's size.
-    const int savedWidth = width();
-    const int savedHeight = height();
+    // Collapsed and adjustment layers run their chain at the composition's
+    // size; the stored values (0 = inherit) are put back afterwards.
+    const int savedWidth = mWidth;
+    const int savedHeight = mHeight;
     if (mParentComp) {
         setWidth(mParentComp->width());
         setHeight(mParentComp->height());

@@ -354,6 +354,20 @@ TEST_F(CompositeTest, ResampleModes) {
     EXPECT_TRUE(Near(At(Draw(0), 3, 2), reference(0, 3, 2)));
 }
 
+TEST_F(CompositeTest, ThreeDLayerWithIdentityCameraMatchesTheFlatLayer) {
+    GLuint previous = Texture(kSize, kSize, Flat(kSize, kSize, kBase));
+    pass->setSourceTexture(Texture(kSize, kSize, Flat(kSize, kSize, kLayer)));
+    pass->setSourceSize(4, 4);
+    pass->setBlendMode(BlendMode::Multiply);
+    Pixels flat = Draw(previous);
+    layer->setLayerType(kThreeDLayer, true);
+    pass->setCamera(Mat4());
+    Pixels deep = Draw(previous);
+    for (auto [x, y] : {std::pair{1, 1}, {3, 3}, {5, 2}, {6, 6}})
+        EXPECT_TRUE(Near(At(deep, x, y), FromBytes(At(flat, x, y)), 1)) << x << "," << y;
+    EXPECT_TRUE(Near(At(deep, 1, 1), LayerOver(3, FromBytes(kBase.data()), FromBytes(kLayer.data()), 1.0)));
+}
+
 TEST_F(CompositeTest, OutOfRangeModesCompositeAsNormal) {
     EXPECT_EQ(CheckedBlendMode(30), BlendMode::Normal);
     EXPECT_EQ(CheckedBlendMode(-1), BlendMode::Normal);
@@ -404,6 +418,13 @@ TEST_F(CompositeTest, EdgeStripFadesTheBorderAndSkipsNearZeroScale) {
     EXPECT_EQ(At(out, 2, 2)[3], 255);
     EXPECT_EQ(At(out, 6, 2)[3], 0);
     EXPECT_EQ(pass->edgeStripData().size(), 96u);
+
+    // Outside the quad the composition drawn so far is kept (copied in).
+    GLuint previous = Texture(kSize, kSize, Flat(kSize, kSize, kBase));
+    out = Draw(previous);
+    EXPECT_TRUE(Near(At(out, 6, 2), FromBytes(kBase.data())));
+    EXPECT_TRUE(Near(At(out, 2, 6), FromBytes(kBase.data())));
+    EXPECT_TRUE(Near(At(out, 2, 2), RGBA{1, 1, 1, 1}));
 
     // A scale of (almost) zero would make the strip infinitely wide.
     for (float scale : {0.0f, 1e-7f, 1e-5f}) {
