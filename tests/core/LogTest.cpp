@@ -86,7 +86,8 @@ TEST(LogTest, ConcurrentLinesStayWhole) {
         std::vector<std::thread> threads;
         for (int t = 0; t < kThreads; ++t) {
             threads.emplace_back([t] {
-                for (int i = 0; i < kLines; ++i) QVPrint("thread %d line %d %s", t, i, std::string(200, 'a' + t).c_str());
+                for (int i = 0; i < kLines; ++i)
+                    QVPrint("thread %d line %d %s", t, i, std::string(200, 'a' + t).c_str());
             });
         }
         for (auto& th : threads) th.join();
