@@ -2,14 +2,14 @@
 
 #include <cmath>
 
+#include "core/Float.h"
+
 namespace Quorvane {
 namespace Core {
 
 namespace {
-// The engine's shared float constants; halfPi sits one float step below the
-// float nearest to pi / 2.
-constexpr float kHalfPi = 1.57079625f;
-constexpr float kPi = 3.1415927f;
+constexpr float kHalfPi = Float::halfPi;
+constexpr float kPi = Float::pi;
 
 float backCurve(float f) {
     return powf(f, 3.0f) - f * sinf(f * kPi);
