@@ -250,6 +250,10 @@ TEST(TransformMatrix, LayerMatrixComposesAnchorScaleRotationPosition) {
     expectVec(apply(m, Vec3(50, 50, 0)), 100, 100, 0, 1e-4f);
     expectVec(apply(m, Vec3(60, 50, 0)), 100, 120, 0, 1e-4f);
 
+    TransformData noTurn = record(R"({"a":[50,50],"p":[100,100],"s":[2,2]})");
+    expectVec(apply(*noTurn.aeTransform(), Vec3(50, 50, 0)), 100, 100, 0, 1e-4f);
+    expectVec(apply(*noTurn.aeTransform(), Vec3(60, 50, 0)), 120, 100, 0, 1e-4f);
+
     // Three axes: the matrix Rx Ry Rz, so z turns first.
     TransformData xyz = record(R"({"r":[90,0,90]})");
     expectVec(apply(*xyz.aeTransform(), Vec3(1, 0, 0)), 0, 0, 1);
