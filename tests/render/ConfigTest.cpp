@@ -297,16 +297,4 @@ TEST(Config, DataFilesAreDecodedForTheCaller) {
     EXPECT_EQ(packed->content.substr(0, packed->size), "[3,4]");
 }
 
-TEST(Config, AudioTracksAreAnEditableList) {
-    Config c(8, 8, 1.0f, 1, "m");
-    Quorvane::Core::AudioTrackInfo track;
-    EXPECT_EQ(track.volume, 1.0f);
-    EXPECT_EQ(track.duration, 0.0f);
-    track.filePath = "/a.aac";
-    c.audioTracks().push_back(track);
-    c.audioTracks()[0].volume = 0.25f;
-    ASSERT_EQ(c.audioTracks().size(), 1u);
-    EXPECT_EQ(c.audioTracks()[0].volume, 0.25f);
-}
-
 }  // namespace
