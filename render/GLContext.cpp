@@ -15,27 +15,20 @@ namespace {
 
 constexpr EGLint kMaxDevices = 8;
 
+// clang-format off
 const EGLint kConfigAttributes[] = {
-    EGL_SURFACE_TYPE,
-    EGL_PBUFFER_BIT,
-    EGL_BUFFER_SIZE,
-    32,
-    EGL_ALPHA_SIZE,
-    8,
-    EGL_BLUE_SIZE,
-    8,
-    EGL_GREEN_SIZE,
-    8,
-    EGL_RED_SIZE,
-    8,
-    EGL_DEPTH_SIZE,
-    24,
-    EGL_STENCIL_SIZE,
-    8,
-    EGL_RENDERABLE_TYPE,
-    EGL_OPENGL_BIT,
+    EGL_SURFACE_TYPE, EGL_PBUFFER_BIT,
+    EGL_BUFFER_SIZE, 32,
+    EGL_ALPHA_SIZE, 8,
+    EGL_BLUE_SIZE, 8,
+    EGL_GREEN_SIZE, 8,
+    EGL_RED_SIZE, 8,
+    EGL_DEPTH_SIZE, 24,
+    EGL_STENCIL_SIZE, 8,
+    EGL_RENDERABLE_TYPE, EGL_OPENGL_BIT,
     EGL_NONE,
 };
+// clang-format on
 static_assert(sizeof kConfigAttributes / sizeof kConfigAttributes[0] == 19, "19 config attribute integers");
 
 const EGLint kContextAttributes[] = {EGL_CONTEXT_CLIENT_VERSION, 2, EGL_NONE};
