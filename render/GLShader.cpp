@@ -9,12 +9,13 @@ namespace Quorvane {
 namespace Core {
 
 // The engine's shader texts are GLSL ES 1.00 without a #version line. Mesa's
-// llvmpipe compiles such text on a desktop compatibility context as GLSL 1.10,
-// where GL_ES is undefined and lowp/mediump/highp are not keywords yet (they
-// only become reserved from 1.20/1.30 on), so plain #defines to nothing are
-// accepted; the "#ifdef GL_ES precision ... #endif" blocks of the texts are
-// skipped for the same reason. No #version line may be added: it would have
-// to come before the prefix.
+// llvmpipe compiles such text on the desktop compatibility context as GLSL
+// 1.10, where lowp/mediump/highp are plain identifiers: "uniform lowp float a;"
+// and "precision highp float;" are syntax errors there. The prefix defines the
+// three words away; GL_ES is undefined on desktop GL, so the texts' own
+// "#ifdef GL_ES precision ... #endif" blocks drop out as well. (Mesa would also
+// take "#version 100" through ARB_ES2_compatibility, but that line would have
+// to lead the text, in front of the prefix.)
 const char* const GLShader::kPrecisionPrefix =
     "#ifndef GL_ES\n#define highp \n#define mediump \n#define lowp \n#endif\n";
 
@@ -108,7 +109,9 @@ void GLShader::useProgram() {
     glUseProgram(mProgram);
 }
 
-void GLShader::unuseProgram() { glUseProgram(0); }
+void GLShader::unuseProgram() {
+    glUseProgram(0);
+}
 
 void GLShader::print() {
     QVPrint("********** begin glsl shader **********");
@@ -158,18 +161,26 @@ void GLShader::setUniform2f(const std::string& name, float v0, float v1) {
     QV_UNIFORM_GUARD(name);
     glUniform2f(location, v0, v1);
 }
-void GLShader::setUniform2f(const std::string& name, const Vec2& v) { setUniform2f(name, v.x, v.y); }
+void GLShader::setUniform2f(const std::string& name, const Vec2& v) {
+    setUniform2f(name, v.x, v.y);
+}
 void GLShader::setUniform3f(const std::string& name, float v0, float v1, float v2) {
     QV_UNIFORM_GUARD(name);
     glUniform3f(location, v0, v1, v2);
 }
-void GLShader::setUniform3f(const std::string& name, const Vec3& v) { setUniform3f(name, v.x, v.y, v.z); }
+void GLShader::setUniform3f(const std::string& name, const Vec3& v) {
+    setUniform3f(name, v.x, v.y, v.z);
+}
 void GLShader::setUniform4f(const std::string& name, float v0, float v1, float v2, float v3) {
     QV_UNIFORM_GUARD(name);
     glUniform4f(location, v0, v1, v2, v3);
 }
-void GLShader::setUniform4f(const std::string& name, const Vec4& v) { setUniform4f(name, v.x, v.y, v.z, v.w); }
-void GLShader::setUniform4f(const std::string& name, const Color& c) { setUniform4f(name, c.r, c.g, c.b, c.a); }
+void GLShader::setUniform4f(const std::string& name, const Vec4& v) {
+    setUniform4f(name, v.x, v.y, v.z, v.w);
+}
+void GLShader::setUniform4f(const std::string& name, const Color& c) {
+    setUniform4f(name, c.r, c.g, c.b, c.a);
+}
 void GLShader::setUniform1iv(const std::string& name, const int* values, int count) {
     QV_UNIFORM_GUARD(name);
     glUniform1iv(location, count, values);
