@@ -13,6 +13,7 @@ import "C"
 
 import (
 	"encoding/json"
+	"flag"
 	"fmt"
 	"os"
 	"os/exec"
@@ -188,8 +189,9 @@ func frameCount(file string) string {
 	return strings.TrimSpace(string(out))
 }
 
-// Two goroutines render at once, each on its own handle and key.
-func renderTemplate(dir string) {
+// Two goroutines render, each on its own handle and key: at once, or one after
+// the other when sequential.
+func renderTemplate(dir string, sequential bool) {
 	folder := writeSolidTemplate(dir, 10)
 	var wg sync.WaitGroup
 	for key := 1; key <= 2; key++ {
@@ -226,11 +228,16 @@ func renderTemplate(dir string) {
 			_, err := os.Stat(snapshot + "9.png")
 			check(err == nil, "render %d: snapshot of frame 9 missing", key)
 		}(key)
+		if sequential {
+			wg.Wait()
+		}
 	}
 	wg.Wait()
 }
 
 func main() {
+	sequential := flag.Bool("sequential", false, "render one template at a time")
+	flag.Parse()
 	dir, err := os.MkdirTemp("", "qvgo")
 	if err != nil {
 		panic(err)
@@ -240,7 +247,7 @@ func main() {
 	handlesThatNameNothing()
 	settersAndRelease()
 	missingTemplateIsCancelled(dir)
-	renderTemplate(dir)
+	renderTemplate(dir, *sequential)
 
 	if failures > 0 {
 		fmt.Fprintf(os.Stderr, "%d checks failed\n", failures)
