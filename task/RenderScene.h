@@ -13,6 +13,8 @@
 
 #if defined(QV_HAVE_RENDER_CONTEXT)
 
+#include "render/FullScreenRenderPass.h"
+#include "render/GLRenderDestination.h"
 #include "scene/RenderContext.h"
 
 namespace Quorvane {
