@@ -54,10 +54,33 @@ constexpr const char* kReapedMarker = "\x01reaped";
 // locked for ever in the child, which then hangs until the watchdog kills it.
 // So every stretch of parent-side work of the library's threads (logging,
 // allocating, callbacks, starting and joining threads) holds this gate
-// shared, and fork holds it alone. A host callback therefore must not start
-// another render from inside the callback.
+// shared, and fork holds it alone. A thread already inside the gate (a host
+// callback calling back into the library) passes through without locking
+// again; a callback that tries to start a render is refused.
 std::shared_mutex gForkGate;
-using GateShared = std::shared_lock<std::shared_mutex>;
+thread_local int tGateDepth = 0;
+
+class GateShared {
+public:
+    explicit GateShared(std::shared_mutex& gate) : gate_(gate) { lock(); }
+    ~GateShared() {
+        if (held_) unlock();
+    }
+    GateShared(const GateShared&) = delete;
+    GateShared& operator=(const GateShared&) = delete;
+    void lock() {
+        if (tGateDepth++ == 0) gate_.lock_shared();
+        held_ = true;
+    }
+    void unlock() {
+        held_ = false;
+        if (--tGateDepth == 0) gate_.unlock_shared();
+    }
+
+private:
+    std::shared_mutex& gate_;
+    bool held_ = false;
+};
 
 // The state one start shares between the calling thread, the watchdog and
 // the receiver. The receiver outlives the start call, hence the shared owner.
@@ -516,6 +539,11 @@ int zr_render_process_add_watermark(unsigned long* handle, std::vector<std::stri
 int zr_render_process_start(unsigned long* handle, zr_render_process_callback callback) {
     RenderProcessData* data = recordOf(handle);
     if (!data) return 0;
+    if (tGateDepth > 0) {
+        // Forking here would wait for this very thread to leave the gate.
+        QVPrint("Start render process refused: called from a status callback, %s", data->outputPath.c_str());
+        return 1;
+    }
 
     // The child works from this copy; the record itself stays the parent's.
     std::unique_ptr<RenderProcessData> copy;
