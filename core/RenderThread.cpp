@@ -1,0 +1,153 @@
+#include "core/RenderThread.h"
+
+namespace Quorvane {
+namespace Core {
+
+pthread_t RenderThreadGetThreadID() { return pthread_self(); }
+
+RenderThread::RenderThread() : info_(new RenderThreadInfo) {
+    info_->owner = this;
+    thread_ = new std::thread(&RenderThread::threadFunctionS, info_);
+}
+
+RenderThread::~RenderThread() {
+    quit_.store(true);
+    wake_.signal(1);
+    threadJoin();
+    delete info_;
+    delete thread_;
+    // The tasks left in the queue and the sync slot die with their members,
+    // without running.
+}
+
+void RenderThread::threadFunctionS(RenderThreadInfo* info) {
+    info->threadId = pthread_self();
+    info->startSignal.signal(1);
+    info->started.store(true);
+    info->owner->run();
+}
+
+void RenderThread::run() {
+    while (!quit_.load()) {
+        wake_.wait();
+
+        // The sync slot is read and emptied under queueLock_: a blocking caller
+        // fills it from another thread, so an unguarded read would race with it.
+        queueLock_.wait();
+        Task sync = std::move(syncTask_);
+        syncTask_ = nullptr;
+        queueLock_.signal(1);
+        if (sync) {
+            sync();
+            sync = nullptr;
+            syncDone_.signal(1);
+            syncSlot_.signal(1);
+            continue;
+        }
+        // A wake-up left over from a destruction or a cleared queue finds nothing
+        // to do; no queued task starts once destruction has begun.
+        if (quit_.load()) break;
+
+        queueLock_.wait();
+        if (taskQueue_.empty()) {
+            queueLock_.signal(1);
+            continue;
+        }
+        Task task = std::move(taskQueue_.front().first);
+        taskQueue_.pop_front();
+        queueLock_.signal(1);
+
+        execLock_.wait();
+        task();
+        execLock_.signal(1);
+        task = nullptr;
+    }
+}
+
+bool RenderThread::onWorker() { return pthread_equal(pthread_self(), getThreadID()) != 0; }
+
+void RenderThread::async(const Task& task, bool removable) {
+    queueLock_.wait();
+    taskQueue_.emplace_back(task, removable);
+    queueLock_.signal(1);
+    wake_.signal(1);
+}
+
+void RenderThread::sync(const Task& task) {
+    if (onWorker()) {
+        task();
+        return;
+    }
+    syncCallers_.wait();
+    syncSlot_.wait();
+    queueLock_.wait();
+    syncTask_ = task;
+    queueLock_.signal(1);
+    wake_.signal(1);
+    syncDone_.wait();
+    syncCallers_.signal(1);
+}
+
+bool RenderThread::hasTask() {
+    queueLock_.wait();
+    bool any = !taskQueue_.empty();
+    queueLock_.signal(1);
+    return any;
+}
+
+bool RenderThread::hasAsyncTasks() { return hasTask(); }
+
+// From another thread the clearers take execLock_ before queueLock_: the worker
+// never holds both, and a running task may then still call async() without
+// waiting for a clearer that waits for the task.
+void RenderThread::clearAllTask() {
+    std::deque<std::pair<Task, bool>> old;
+    if (onWorker()) {
+        queueLock_.wait();
+        old.swap(taskQueue_);
+        queueLock_.signal(1);
+        return;
+    }
+    syncSlot_.wait();
+    execLock_.wait();
+    queueLock_.wait();
+    old.swap(taskQueue_);
+    queueLock_.signal(1);
+    execLock_.signal(1);
+    syncSlot_.signal(1);
+}
+
+void RenderThread::clearAsyncQueue(bool waitForRunning) {
+    bool worker = onWorker();
+    bool holdExec = waitForRunning && !worker;
+    std::deque<std::pair<Task, bool>> dropped;
+    if (holdExec) execLock_.wait();
+    queueLock_.wait();
+    std::deque<std::pair<Task, bool>> kept;
+    for (auto& entry : taskQueue_) {
+        if (entry.second) {
+            dropped.push_back(std::move(entry));
+        } else {
+            kept.push_back(std::move(entry));
+        }
+    }
+    taskQueue_.swap(kept);
+    queueLock_.signal(1);
+    if (holdExec) execLock_.signal(1);
+}
+
+pthread_t RenderThread::getThreadID() {
+    if (!info_->started.load()) {
+        // Pass the start on, so that every early caller gets through.
+        info_->startSignal.wait();
+        info_->startSignal.signal(1);
+    }
+    return info_->threadId;
+}
+
+void RenderThread::threadJoin() {
+    if (thread_ && thread_->joinable() && std::this_thread::get_id() != thread_->get_id()) thread_->join();
+}
+
+}  // namespace Core
+}  // namespace Quorvane
