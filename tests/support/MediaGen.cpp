@@ -108,12 +108,17 @@ bool makeVideo(const std::string& path, const VideoSpec& spec) {
     args.insert(args.end(), {"-c:v", "libx264", "-preset", "ultrafast", "-threads", "1", "-pix_fmt", "yuv420p",
                              "-bf", std::to_string(spec.bFrames), "-g", std::to_string(spec.keyInterval)});
     if (spec.startOffset != 0) args.insert(args.end(), {"-output_ts_offset", std::to_string(spec.startOffset)});
-    // FFmpeg 5's mp4/mov muxer turns this tag into the display matrix; the
-    // file itself carries only the matrix.
-    if (spec.rotation != 0) args.insert(args.end(), {"-metadata:s:v:0", "rotate=" + std::to_string(spec.rotation)});
-    args.push_back(path);
+    const std::string encoded = spec.rotation != 0 ? path + ".norot." + lowerExtension(path) : path;
+    args.push_back(encoded);
     bool ok = ffmpeg(args);
     std::remove(raw.c_str());
+    if (!ok || spec.rotation == 0) return ok;
+    // The ffmpeg program of FFmpeg 5 turns this tag into display-matrix side
+    // data, counting counter-clockwise, but only on a stream copy (an encode
+    // drops it). The file itself carries only the matrix.
+    ok = ffmpeg({"-i", encoded, "-map", "0", "-c", "copy", "-metadata:s:v:0",
+                 "rotate=" + std::to_string(-spec.rotation), path});
+    std::remove(encoded.c_str());
     return ok;
 }
 

@@ -33,8 +33,8 @@ struct VideoSpec {
     int bFrames = 2;         // consecutive B-frames (0: none)
     int keyInterval = 250;   // largest distance between key frames
     double startOffset = 0;  // seconds the first frame is shifted on the file's clock
-    // Clockwise rotation a player applies when showing the frames, stored as
-    // display-matrix side data (0: none).
+    // Clockwise rotation a player applies when showing the frames (the sense
+    // of the old "rotate" tag), stored as display-matrix side data (0: none).
     int rotation = 0;
     int audioChannels = 0;  // > 0 adds an AAC sine tone as long as the video
     int audioRate = 44100;
