@@ -34,8 +34,7 @@ public:
 
     Euler() = default;
     // The order is stored as given, 0 included.
-    Euler(float x, float y, float z, RotationOrder order = mDefaultOrder)
-        : x(x), y(y), z(z), order(order) {}
+    Euler(float x, float y, float z, RotationOrder order = mDefaultOrder) : x(x), y(y), z(z), order(order) {}
     Euler(const Euler&) = default;
     Euler& operator=(const Euler&) = default;
 

@@ -20,46 +20,126 @@ void Vec2::set(float nx, float ny) {
     x = nx;
     y = ny;
 }
-void Vec2::set(const Vec2& v) { *this = v; }
+void Vec2::set(const Vec2& v) {
+    *this = v;
+}
 void Vec2::fromArray(const float* a, int offset) {
     if (!a) return;
     x = a[offset];
     y = a[offset + 1];
 }
-void Vec2::setZero() { x = y = 0.0f; }
+void Vec2::setZero() {
+    x = y = 0.0f;
+}
 
-Vec2& Vec2::add(const Vec2& v) { x += v.x; y += v.y; return *this; }
-Vec2& Vec2::add(float s) { x += s; y += s; return *this; }
-Vec2& Vec2::sub(const Vec2& v) { x -= v.x; y -= v.y; return *this; }
-Vec2& Vec2::sub(float s) { x -= s; y -= s; return *this; }
-Vec2& Vec2::mult(const Vec2& v) { x *= v.x; y *= v.y; return *this; }
-Vec2& Vec2::mult(float s) { x *= s; y *= s; return *this; }
-Vec2& Vec2::divide(const Vec2& v) { x /= v.x; y /= v.y; return *this; }
-Vec2& Vec2::divide(float s) { x /= s; y /= s; return *this; }
+Vec2& Vec2::add(const Vec2& v) {
+    x += v.x;
+    y += v.y;
+    return *this;
+}
+Vec2& Vec2::add(float s) {
+    x += s;
+    y += s;
+    return *this;
+}
+Vec2& Vec2::sub(const Vec2& v) {
+    x -= v.x;
+    y -= v.y;
+    return *this;
+}
+Vec2& Vec2::sub(float s) {
+    x -= s;
+    y -= s;
+    return *this;
+}
+Vec2& Vec2::mult(const Vec2& v) {
+    x *= v.x;
+    y *= v.y;
+    return *this;
+}
+Vec2& Vec2::mult(float s) {
+    x *= s;
+    y *= s;
+    return *this;
+}
+Vec2& Vec2::divide(const Vec2& v) {
+    x /= v.x;
+    y /= v.y;
+    return *this;
+}
+Vec2& Vec2::divide(float s) {
+    x /= s;
+    y /= s;
+    return *this;
+}
 
-Vec2 Vec2::operator+(const Vec2& v) const { return Vec2(*this).add(v); }
-Vec2 Vec2::operator+(float s) const { return Vec2(*this).add(s); }
-Vec2 Vec2::operator-(const Vec2& v) const { return Vec2(*this).sub(v); }
-Vec2 Vec2::operator-(float s) const { return Vec2(*this).sub(s); }
-Vec2 Vec2::operator*(const Vec2& v) const { return Vec2(*this).mult(v); }
-Vec2 Vec2::operator*(float s) const { return Vec2(*this).mult(s); }
-Vec2 Vec2::operator/(const Vec2& v) const { return Vec2(*this).divide(v); }
-Vec2 Vec2::operator/(float s) const { return Vec2(*this).divide(s); }
-Vec2& Vec2::operator+=(const Vec2& v) { return add(v); }
-Vec2& Vec2::operator+=(float s) { return add(s); }
-Vec2& Vec2::operator-=(const Vec2& v) { return sub(v); }
-Vec2& Vec2::operator-=(float s) { return sub(s); }
-Vec2& Vec2::operator*=(const Vec2& v) { return mult(v); }
-Vec2& Vec2::operator*=(float s) { return mult(s); }
-Vec2& Vec2::operator/=(const Vec2& v) { return divide(v); }
-Vec2& Vec2::operator/=(float s) { return divide(s); }
+Vec2 Vec2::operator+(const Vec2& v) const {
+    return Vec2(*this).add(v);
+}
+Vec2 Vec2::operator+(float s) const {
+    return Vec2(*this).add(s);
+}
+Vec2 Vec2::operator-(const Vec2& v) const {
+    return Vec2(*this).sub(v);
+}
+Vec2 Vec2::operator-(float s) const {
+    return Vec2(*this).sub(s);
+}
+Vec2 Vec2::operator*(const Vec2& v) const {
+    return Vec2(*this).mult(v);
+}
+Vec2 Vec2::operator*(float s) const {
+    return Vec2(*this).mult(s);
+}
+Vec2 Vec2::operator/(const Vec2& v) const {
+    return Vec2(*this).divide(v);
+}
+Vec2 Vec2::operator/(float s) const {
+    return Vec2(*this).divide(s);
+}
+Vec2& Vec2::operator+=(const Vec2& v) {
+    return add(v);
+}
+Vec2& Vec2::operator+=(float s) {
+    return add(s);
+}
+Vec2& Vec2::operator-=(const Vec2& v) {
+    return sub(v);
+}
+Vec2& Vec2::operator-=(float s) {
+    return sub(s);
+}
+Vec2& Vec2::operator*=(const Vec2& v) {
+    return mult(v);
+}
+Vec2& Vec2::operator*=(float s) {
+    return mult(s);
+}
+Vec2& Vec2::operator/=(const Vec2& v) {
+    return divide(v);
+}
+Vec2& Vec2::operator/=(float s) {
+    return divide(s);
+}
 
-Vec2 Vec2::negate() const { return Vec2(-x, -y); }
-float Vec2::dot(const Vec2& v) const { return x * v.x + y * v.y; }
-float Vec2::dotProduction(const Vec2& v) const { return dot(v); }
-float Vec2::lengthSquare() const { return x * x + y * y; }
-float Vec2::length() const { return std::sqrt(lengthSquare()); }
-float Vec2::distance(const Vec2& v) const { return (*this - v).length(); }
+Vec2 Vec2::negate() const {
+    return Vec2(-x, -y);
+}
+float Vec2::dot(const Vec2& v) const {
+    return x * v.x + y * v.y;
+}
+float Vec2::dotProduction(const Vec2& v) const {
+    return dot(v);
+}
+float Vec2::lengthSquare() const {
+    return x * x + y * y;
+}
+float Vec2::length() const {
+    return std::sqrt(lengthSquare());
+}
+float Vec2::distance(const Vec2& v) const {
+    return (*this - v).length();
+}
 
 Vec2& Vec2::setLength(float l) {
     if (isZero()) {
@@ -68,14 +148,22 @@ Vec2& Vec2::setLength(float l) {
     }
     return mult(l / length());
 }
-Vec2& Vec2::normalize() { return setLength(1.0f); }
+Vec2& Vec2::normalize() {
+    return setLength(1.0f);
+}
 
 bool Vec2::equal(const Vec2& v, float tol) const {
     return std::fabs(v.x - x) <= tol && std::fabs(v.y - y) <= tol;
 }
-bool Vec2::operator==(const Vec2& v) const { return equal(v, Float::epsilon); }
-bool Vec2::operator!=(const Vec2& v) const { return !equal(v, Float::epsilon); }
-bool Vec2::isZero() const { return x == 0.0f && y == 0.0f; }
+bool Vec2::operator==(const Vec2& v) const {
+    return equal(v, Float::epsilon);
+}
+bool Vec2::operator!=(const Vec2& v) const {
+    return !equal(v, Float::epsilon);
+}
+bool Vec2::isZero() const {
+    return x == 0.0f && y == 0.0f;
+}
 
 Vec2& Vec2::getMin(const Vec2& v) {
     x = std::min(x, v.x);
@@ -92,10 +180,16 @@ Vec2& Vec2::clamp(const Vec2& lo, const Vec2& hi) {
     y = y < lo.y ? lo.y : std::min(y, hi.y);
     return *this;
 }
-Vec2 Vec2::lerp(const Vec2& a, const Vec2& b, float t) { return a * (1.0f - t) + b * t; }
+Vec2 Vec2::lerp(const Vec2& a, const Vec2& b, float t) {
+    return a * (1.0f - t) + b * t;
+}
 
-Vec2 Vec2::modulo(const Vec2& v) const { return Vec2(std::fmod(x, v.x), std::fmod(y, v.y)); }
-Vec2 Vec2::operator%(const Vec2& v) const { return modulo(v); }
+Vec2 Vec2::modulo(const Vec2& v) const {
+    return Vec2(std::fmod(x, v.x), std::fmod(y, v.y));
+}
+Vec2 Vec2::operator%(const Vec2& v) const {
+    return modulo(v);
+}
 
 Vec2& Vec2::rotate(float deg) {
     if (deg == 0.0f) return *this;
@@ -113,19 +207,33 @@ Vec2& Vec2::rotateAround(float deg, const Vec2& centre) {
     rotate(deg);
     return add(centre);
 }
-Vec2 Vec2::rotateRound(float deg, const Vec2& centre) const { return Vec2(*this).rotateAround(deg, centre); }
+Vec2 Vec2::rotateRound(float deg, const Vec2& centre) const {
+    return Vec2(*this).rotateAround(deg, centre);
+}
 
-float Vec2::cross(const Vec2& v) const { return x * v.y - y * v.x; }
-float Vec2::cross(float x1, float y1, float x2, float y2) { return x1 * y2 - y1 * x2; }
+float Vec2::cross(const Vec2& v) const {
+    return x * v.y - y * v.x;
+}
+float Vec2::cross(float x1, float y1, float x2, float y2) {
+    return x1 * y2 - y1 * x2;
+}
 
 Vec2 Vec2::project(const Vec2& v) const {
     if (v.isZero()) return Vec2();
     return v * (dot(v) / v.dot(v));
 }
-Vec2 Vec2::normal() const { return Vec2(-y, x); }
-Vec2 Vec2::perpindicularLeft() const { return Vec2(-y, x); }
-Vec2 Vec2::perpindicularRight() const { return Vec2(y, -x); }
-void Vec2::prepen() { set(-y, x); }
+Vec2 Vec2::normal() const {
+    return Vec2(-y, x);
+}
+Vec2 Vec2::perpindicularLeft() const {
+    return Vec2(-y, x);
+}
+Vec2 Vec2::perpindicularRight() const {
+    return Vec2(y, -x);
+}
+void Vec2::prepen() {
+    set(-y, x);
+}
 
 float Vec2::getAngle() const {
     if (isZero()) return 0.0f;
@@ -151,16 +259,24 @@ bool Vec2::isOrthogonal(const Vec2& v) const {
     return std::fabs(x * v.x + y * v.y) <=
            Float::epsilon * std::sqrt((v.x * v.x + v.y * v.y) * (x * x + y * y));
 }
-float Vec2::slope() const { return y / x; }
+float Vec2::slope() const {
+    return y / x;
+}
 Vec2& Vec2::followSigns(const Vec2& v) {
     if ((x > 0.0f) != (v.x > 0.0f)) x = -x;
     if ((y > 0.0f) != (v.y > 0.0f)) y = -y;
     return *this;
 }
 
-bool Vec2::negligible(float s) { return -Float::epsilon < s && s < Float::epsilon; }
-bool Vec2::negligible() const { return negligible(x) && negligible(y); }
-bool Vec2::nonNegligible() const { return !negligible(); }
+bool Vec2::negligible(float s) {
+    return -Float::epsilon < s && s < Float::epsilon;
+}
+bool Vec2::negligible() const {
+    return negligible(x) && negligible(y);
+}
+bool Vec2::nonNegligible() const {
+    return !negligible();
+}
 
 bool Vec2::equalWithTolerance(float x1, float y1, float x2, float y2, float tol) {
     const float dx = x2 - x1, dy = y2 - y1;
@@ -172,7 +288,9 @@ bool Vec2::equalWithTolerance(const Vec2& a, const Vec2& b, float tol) {
 bool Vec2::isDuplicate(const Vec2& a, const Vec2& b) {
     return std::fabs(b.x - a.x) < Float::pixelEpsilon && std::fabs(b.y - a.y) < Float::pixelEpsilon;
 }
-float Vec2::distanceSquared(const Vec2& a, const Vec2& b) { return (b - a).lengthSquare(); }
+float Vec2::distanceSquared(const Vec2& a, const Vec2& b) {
+    return (b - a).lengthSquare();
+}
 float Vec2::signedArea(const Vec2& a, const Vec2& b, const Vec2& c) {
     return (c.y - a.y) * (b.x - a.x) - (b.y - a.y) * (c.x - a.x);
 }
@@ -181,7 +299,9 @@ bool Vec2::intersecting(const Vec2& a, const Vec2& b, const Vec2& c, const Vec2&
 }
 
 namespace {
-int signOf(float v) { return v > 0.0f ? 1 : (v < 0.0f ? -1 : 0); }
+int signOf(float v) {
+    return v > 0.0f ? 1 : (v < 0.0f ? -1 : 0);
+}
 }  // namespace
 
 bool Vec2::oppositeQuadrant(const Vec2& a, const Vec2& b) {
@@ -202,7 +322,9 @@ bool Vec2::anchorOutward(Vec2& d, const Vec2& a, const Vec2& b, bool flag) {
     }
     return false;
 }
-bool Vec2::anchorInward(Vec2& d, const Vec2& a, const Vec2& b) { return anchorOutward(d, a, b, true); }
+bool Vec2::anchorInward(Vec2& d, const Vec2& a, const Vec2& b) {
+    return anchorOutward(d, a, b, true);
+}
 
 int Vec2::intersect(const Vec2& a1, const Vec2& a2, const Vec2& b1, const Vec2& b2, Vec2& out, double* ua,
                     double* ub) {
@@ -252,7 +374,9 @@ void Vec3::set(float nx, float ny, float nz) {
     y = ny;
     z = nz;
 }
-void Vec3::set(const Vec2& v, float nz) { set(v.x, v.y, nz); }
+void Vec3::set(const Vec2& v, float nz) {
+    set(v.x, v.y, nz);
+}
 void Vec3::set(int i, float v) {
     if (i == 0)
         x = v;
@@ -261,49 +385,137 @@ void Vec3::set(int i, float v) {
     else
         z = v;
 }
-void Vec3::setZero() { x = y = z = 0.0f; }
+void Vec3::setZero() {
+    x = y = z = 0.0f;
+}
 
-Vec3& Vec3::add(const Vec3& v) { x += v.x; y += v.y; z += v.z; return *this; }
-Vec3& Vec3::add(float s) { x += s; y += s; z += s; return *this; }
-Vec3& Vec3::sub(const Vec3& v) { x -= v.x; y -= v.y; z -= v.z; return *this; }
-Vec3& Vec3::sub(float s) { x -= s; y -= s; z -= s; return *this; }
-Vec3& Vec3::mult(const Vec3& v) { x *= v.x; y *= v.y; z *= v.z; return *this; }
-Vec3& Vec3::mult(float s) { x *= s; y *= s; z *= s; return *this; }
-Vec3& Vec3::divide(const Vec3& v) { x /= v.x; y /= v.y; z /= v.z; return *this; }
-Vec3& Vec3::divide(float s) { x /= s; y /= s; z /= s; return *this; }
+Vec3& Vec3::add(const Vec3& v) {
+    x += v.x;
+    y += v.y;
+    z += v.z;
+    return *this;
+}
+Vec3& Vec3::add(float s) {
+    x += s;
+    y += s;
+    z += s;
+    return *this;
+}
+Vec3& Vec3::sub(const Vec3& v) {
+    x -= v.x;
+    y -= v.y;
+    z -= v.z;
+    return *this;
+}
+Vec3& Vec3::sub(float s) {
+    x -= s;
+    y -= s;
+    z -= s;
+    return *this;
+}
+Vec3& Vec3::mult(const Vec3& v) {
+    x *= v.x;
+    y *= v.y;
+    z *= v.z;
+    return *this;
+}
+Vec3& Vec3::mult(float s) {
+    x *= s;
+    y *= s;
+    z *= s;
+    return *this;
+}
+Vec3& Vec3::divide(const Vec3& v) {
+    x /= v.x;
+    y /= v.y;
+    z /= v.z;
+    return *this;
+}
+Vec3& Vec3::divide(float s) {
+    x /= s;
+    y /= s;
+    z /= s;
+    return *this;
+}
 
-Vec3 Vec3::operator+(const Vec3& v) const { return Vec3(*this).add(v); }
-Vec3 Vec3::operator+(float s) const { return Vec3(*this).add(s); }
-Vec3 Vec3::operator-(const Vec3& v) const { return Vec3(*this).sub(v); }
-Vec3 Vec3::operator-(float s) const { return Vec3(*this).sub(s); }
-Vec3 Vec3::operator*(const Vec3& v) const { return Vec3(*this).mult(v); }
-Vec3 Vec3::operator*(float s) const { return Vec3(*this).mult(s); }
-Vec3 Vec3::operator/(const Vec3& v) const { return Vec3(*this).divide(v); }
-Vec3 Vec3::operator/(float s) const { return Vec3(*this).divide(s); }
-Vec3& Vec3::operator+=(const Vec3& v) { return add(v); }
-Vec3& Vec3::operator+=(float s) { return add(s); }
-Vec3& Vec3::operator-=(const Vec3& v) { return sub(v); }
-Vec3& Vec3::operator-=(float s) { return sub(s); }
-Vec3& Vec3::operator*=(const Vec3& v) { return mult(v); }
-Vec3& Vec3::operator*=(float s) { return mult(s); }
-Vec3& Vec3::operator/=(const Vec3& v) { return divide(v); }
-Vec3& Vec3::operator/=(float s) { return divide(s); }
+Vec3 Vec3::operator+(const Vec3& v) const {
+    return Vec3(*this).add(v);
+}
+Vec3 Vec3::operator+(float s) const {
+    return Vec3(*this).add(s);
+}
+Vec3 Vec3::operator-(const Vec3& v) const {
+    return Vec3(*this).sub(v);
+}
+Vec3 Vec3::operator-(float s) const {
+    return Vec3(*this).sub(s);
+}
+Vec3 Vec3::operator*(const Vec3& v) const {
+    return Vec3(*this).mult(v);
+}
+Vec3 Vec3::operator*(float s) const {
+    return Vec3(*this).mult(s);
+}
+Vec3 Vec3::operator/(const Vec3& v) const {
+    return Vec3(*this).divide(v);
+}
+Vec3 Vec3::operator/(float s) const {
+    return Vec3(*this).divide(s);
+}
+Vec3& Vec3::operator+=(const Vec3& v) {
+    return add(v);
+}
+Vec3& Vec3::operator+=(float s) {
+    return add(s);
+}
+Vec3& Vec3::operator-=(const Vec3& v) {
+    return sub(v);
+}
+Vec3& Vec3::operator-=(float s) {
+    return sub(s);
+}
+Vec3& Vec3::operator*=(const Vec3& v) {
+    return mult(v);
+}
+Vec3& Vec3::operator*=(float s) {
+    return mult(s);
+}
+Vec3& Vec3::operator/=(const Vec3& v) {
+    return divide(v);
+}
+Vec3& Vec3::operator/=(float s) {
+    return divide(s);
+}
 
-Vec3 Vec3::negate() const { return Vec3(-x, -y, -z); }
+Vec3 Vec3::negate() const {
+    return Vec3(-x, -y, -z);
+}
 Vec3& Vec3::setNegate() {
     *this = negate();
     return *this;
 }
-Vec3 Vec3::invert() const { return Vec3(1.0f / x, 1.0f / y, 1.0f / z); }
+Vec3 Vec3::invert() const {
+    return Vec3(1.0f / x, 1.0f / y, 1.0f / z);
+}
 Vec3& Vec3::setInvert() {
     *this = invert();
     return *this;
 }
-float Vec3::dot(const Vec3& v) const { return x * v.x + y * v.y + z * v.z; }
-float Vec3::lengthSquare() const { return dot(*this); }
-float Vec3::length() const { return std::sqrt(lengthSquare()); }
-float Vec3::distance(const Vec3& v) const { return std::sqrt(distanceSquare(v)); }
-float Vec3::distanceSquare(const Vec3& v) const { return (*this - v).lengthSquare(); }
+float Vec3::dot(const Vec3& v) const {
+    return x * v.x + y * v.y + z * v.z;
+}
+float Vec3::lengthSquare() const {
+    return dot(*this);
+}
+float Vec3::length() const {
+    return std::sqrt(lengthSquare());
+}
+float Vec3::distance(const Vec3& v) const {
+    return std::sqrt(distanceSquare(v));
+}
+float Vec3::distanceSquare(const Vec3& v) const {
+    return (*this - v).lengthSquare();
+}
 Vec3& Vec3::setLength(float l) {
     if (isZero()) {
         x = l;
@@ -311,12 +523,22 @@ Vec3& Vec3::setLength(float l) {
     }
     return mult(l / length());
 }
-Vec3& Vec3::normalize() { return setLength(1.0f); }
+Vec3& Vec3::normalize() {
+    return setLength(1.0f);
+}
 
-bool Vec3::equal(const Vec3& v, float tol) const { return distanceSquare(v) <= tol * tol; }
-bool Vec3::operator==(const Vec3& v) const { return equal(v, Float::epsilon); }
-bool Vec3::operator!=(const Vec3& v) const { return !equal(v, Float::epsilon); }
-bool Vec3::isZero() const { return x == 0.0f && y == 0.0f && z == 0.0f; }
+bool Vec3::equal(const Vec3& v, float tol) const {
+    return distanceSquare(v) <= tol * tol;
+}
+bool Vec3::operator==(const Vec3& v) const {
+    return equal(v, Float::epsilon);
+}
+bool Vec3::operator!=(const Vec3& v) const {
+    return !equal(v, Float::epsilon);
+}
+bool Vec3::isZero() const {
+    return x == 0.0f && y == 0.0f && z == 0.0f;
+}
 
 Vec3& Vec3::getMin(const Vec3& v) {
     x = std::min(x, v.x);
@@ -336,7 +558,9 @@ Vec3& Vec3::clamp(const Vec3& lo, const Vec3& hi) {
     z = z < lo.z ? lo.z : std::min(z, hi.z);
     return *this;
 }
-Vec3 Vec3::lerp(const Vec3& a, const Vec3& b, float t) { return a * (1.0f - t) + b * t; }
+Vec3 Vec3::lerp(const Vec3& a, const Vec3& b, float t) {
+    return a * (1.0f - t) + b * t;
+}
 
 int Vec3::largestAbsComponent() const {
     const float ax = std::fabs(x), ay = std::fabs(y), az = std::fabs(z);
@@ -357,8 +581,12 @@ float Vec3::angleBetween(const Vec3& v) const {
     if (c < -1.0) c = -1.0;
     return float(std::acos(c));
 }
-Vec3 Vec3::floor() const { return Vec3(std::floor(x), std::floor(y), std::floor(z)); }
-Vec2 Vec3::getVec2() const { return Vec2(x, y); }
+Vec3 Vec3::floor() const {
+    return Vec3(std::floor(x), std::floor(y), std::floor(z));
+}
+Vec2 Vec3::getVec2() const {
+    return Vec2(x, y);
+}
 Vec3& Vec3::ortho(const Vec3& v) {
     const int i = largestAbsComponent();
     Vec3 axis;
@@ -367,7 +595,8 @@ Vec3& Vec3::ortho(const Vec3& v) {
     return normalize();
 }
 Vec3 Vec3::rotationalDifference(const Vec3& v) const {
-    return Vec3(cyclicDifference(x, v.x, 0.0f), cyclicDifference(y, v.y, 0.0f), cyclicDifference(z, v.z, 0.0f));
+    return Vec3(cyclicDifference(x, v.x, 0.0f), cyclicDifference(y, v.y, 0.0f),
+                cyclicDifference(z, v.z, 0.0f));
 }
 
 Vec3& Vec3::applyMatrix4(const Mat4& mat) {
@@ -404,14 +633,20 @@ Vec3& Vec3::applyQuaternion(const Quaternion& q) {
     return *this;
 }
 
-void Vec3::fromArray(const float* a, int offset) { set(a[offset], a[offset + 1], a[offset + 2]); }
+void Vec3::fromArray(const float* a, int offset) {
+    set(a[offset], a[offset + 1], a[offset + 2]);
+}
 void Vec3::toArray(float* a, int offset) const {
     a[offset] = x;
     a[offset + 1] = y;
     a[offset + 2] = z;
 }
-void Vec3::setFromMatrixColumn(const Mat4& m, int i) { fromArray(m.m, 4 * i); }
-void Vec3::setFromMatrixPosition(const Mat4& m) { fromArray(m.m, 12); }
+void Vec3::setFromMatrixColumn(const Mat4& m, int i) {
+    fromArray(m.m, 4 * i);
+}
+void Vec3::setFromMatrixPosition(const Mat4& m) {
+    fromArray(m.m, 12);
+}
 
 float cyclicDifference(float a, float b, float period) {
     const float d = a - b;
@@ -428,41 +663,137 @@ void Vec4::set(float nx, float ny, float nz, float nw) {
     z = nz;
     w = nw;
 }
-void Vec4::setZero() { x = y = z = w = 0.0f; }
+void Vec4::setZero() {
+    x = y = z = w = 0.0f;
+}
 
-Vec4& Vec4::add(const Vec4& v) { x += v.x; y += v.y; z += v.z; w += v.w; return *this; }
-Vec4& Vec4::add(float s) { x += s; y += s; z += s; w += s; return *this; }
-Vec4& Vec4::sub(const Vec4& v) { x -= v.x; y -= v.y; z -= v.z; w -= v.w; return *this; }
-Vec4& Vec4::sub(float s) { x -= s; y -= s; z -= s; w -= s; return *this; }
-Vec4& Vec4::mult(const Vec4& v) { x *= v.x; y *= v.y; z *= v.z; w *= v.w; return *this; }
-Vec4& Vec4::mult(float s) { x *= s; y *= s; z *= s; w *= s; return *this; }
-Vec4& Vec4::divide(const Vec4& v) { x /= v.x; y /= v.y; z /= v.z; w /= v.w; return *this; }
-Vec4& Vec4::divide(float s) { x /= s; y /= s; z /= s; w /= s; return *this; }
+Vec4& Vec4::add(const Vec4& v) {
+    x += v.x;
+    y += v.y;
+    z += v.z;
+    w += v.w;
+    return *this;
+}
+Vec4& Vec4::add(float s) {
+    x += s;
+    y += s;
+    z += s;
+    w += s;
+    return *this;
+}
+Vec4& Vec4::sub(const Vec4& v) {
+    x -= v.x;
+    y -= v.y;
+    z -= v.z;
+    w -= v.w;
+    return *this;
+}
+Vec4& Vec4::sub(float s) {
+    x -= s;
+    y -= s;
+    z -= s;
+    w -= s;
+    return *this;
+}
+Vec4& Vec4::mult(const Vec4& v) {
+    x *= v.x;
+    y *= v.y;
+    z *= v.z;
+    w *= v.w;
+    return *this;
+}
+Vec4& Vec4::mult(float s) {
+    x *= s;
+    y *= s;
+    z *= s;
+    w *= s;
+    return *this;
+}
+Vec4& Vec4::divide(const Vec4& v) {
+    x /= v.x;
+    y /= v.y;
+    z /= v.z;
+    w /= v.w;
+    return *this;
+}
+Vec4& Vec4::divide(float s) {
+    x /= s;
+    y /= s;
+    z /= s;
+    w /= s;
+    return *this;
+}
 
-Vec4 Vec4::operator+(const Vec4& v) const { return Vec4(*this).add(v); }
-Vec4 Vec4::operator+(float s) const { return Vec4(*this).add(s); }
-Vec4 Vec4::operator-(const Vec4& v) const { return Vec4(*this).sub(v); }
-Vec4 Vec4::operator-(float s) const { return Vec4(*this).sub(s); }
-Vec4 Vec4::operator*(const Vec4& v) const { return Vec4(*this).mult(v); }
-Vec4 Vec4::operator*(float s) const { return Vec4(*this).mult(s); }
-Vec4 Vec4::operator/(const Vec4& v) const { return Vec4(*this).divide(v); }
-Vec4 Vec4::operator/(float s) const { return Vec4(*this).divide(s); }
-Vec4& Vec4::operator+=(const Vec4& v) { return add(v); }
-Vec4& Vec4::operator+=(float s) { return add(s); }
-Vec4& Vec4::operator-=(const Vec4& v) { return sub(v); }
-Vec4& Vec4::operator-=(float s) { return sub(s); }
-Vec4& Vec4::operator*=(const Vec4& v) { return mult(v); }
-Vec4& Vec4::operator*=(float s) { return mult(s); }
-Vec4& Vec4::operator/=(const Vec4& v) { return divide(v); }
-Vec4& Vec4::operator/=(float s) { return divide(s); }
+Vec4 Vec4::operator+(const Vec4& v) const {
+    return Vec4(*this).add(v);
+}
+Vec4 Vec4::operator+(float s) const {
+    return Vec4(*this).add(s);
+}
+Vec4 Vec4::operator-(const Vec4& v) const {
+    return Vec4(*this).sub(v);
+}
+Vec4 Vec4::operator-(float s) const {
+    return Vec4(*this).sub(s);
+}
+Vec4 Vec4::operator*(const Vec4& v) const {
+    return Vec4(*this).mult(v);
+}
+Vec4 Vec4::operator*(float s) const {
+    return Vec4(*this).mult(s);
+}
+Vec4 Vec4::operator/(const Vec4& v) const {
+    return Vec4(*this).divide(v);
+}
+Vec4 Vec4::operator/(float s) const {
+    return Vec4(*this).divide(s);
+}
+Vec4& Vec4::operator+=(const Vec4& v) {
+    return add(v);
+}
+Vec4& Vec4::operator+=(float s) {
+    return add(s);
+}
+Vec4& Vec4::operator-=(const Vec4& v) {
+    return sub(v);
+}
+Vec4& Vec4::operator-=(float s) {
+    return sub(s);
+}
+Vec4& Vec4::operator*=(const Vec4& v) {
+    return mult(v);
+}
+Vec4& Vec4::operator*=(float s) {
+    return mult(s);
+}
+Vec4& Vec4::operator/=(const Vec4& v) {
+    return divide(v);
+}
+Vec4& Vec4::operator/=(float s) {
+    return divide(s);
+}
 
-Vec4 Vec4::negate() const { return Vec4(-x, -y, -z, -w); }
-Vec4 Vec4::invert() const { return Vec4(1.0f / x, 1.0f / y, 1.0f / z, 1.0f / w); }
-float Vec4::dot(const Vec4& v) const { return x * v.x + y * v.y + z * v.z + w * v.w; }
-float Vec4::lengthSquare() const { return dot(*this); }
-float Vec4::length() const { return std::sqrt(lengthSquare()); }
-float Vec4::lengthManhattan() const { return std::fabs(x) + std::fabs(y) + std::fabs(z) + std::fabs(w); }
-float Vec4::distance(const Vec4& v) const { return (*this - v).length(); }
+Vec4 Vec4::negate() const {
+    return Vec4(-x, -y, -z, -w);
+}
+Vec4 Vec4::invert() const {
+    return Vec4(1.0f / x, 1.0f / y, 1.0f / z, 1.0f / w);
+}
+float Vec4::dot(const Vec4& v) const {
+    return x * v.x + y * v.y + z * v.z + w * v.w;
+}
+float Vec4::lengthSquare() const {
+    return dot(*this);
+}
+float Vec4::length() const {
+    return std::sqrt(lengthSquare());
+}
+float Vec4::lengthManhattan() const {
+    return std::fabs(x) + std::fabs(y) + std::fabs(z) + std::fabs(w);
+}
+float Vec4::distance(const Vec4& v) const {
+    return (*this - v).length();
+}
 Vec4& Vec4::setLength(float l) {
     if (isZero()) {
         x = l;
@@ -470,12 +801,22 @@ Vec4& Vec4::setLength(float l) {
     }
     return mult(l / length());
 }
-Vec4& Vec4::normalize() { return setLength(1.0f); }
+Vec4& Vec4::normalize() {
+    return setLength(1.0f);
+}
 
-bool Vec4::equal(const Vec4& v, float tol) const { return (*this - v).lengthSquare() < tol * tol; }
-bool Vec4::operator==(const Vec4& v) const { return equal(v, Float::epsilon); }
-bool Vec4::operator!=(const Vec4& v) const { return !equal(v, Float::epsilon); }
-bool Vec4::isZero() const { return x == 0.0f && y == 0.0f && z == 0.0f && w == 0.0f; }
+bool Vec4::equal(const Vec4& v, float tol) const {
+    return (*this - v).lengthSquare() < tol * tol;
+}
+bool Vec4::operator==(const Vec4& v) const {
+    return equal(v, Float::epsilon);
+}
+bool Vec4::operator!=(const Vec4& v) const {
+    return !equal(v, Float::epsilon);
+}
+bool Vec4::isZero() const {
+    return x == 0.0f && y == 0.0f && z == 0.0f && w == 0.0f;
+}
 
 Vec4 Vec4::lerp(const Vec4& a, const Vec4& b, float t) {
     if (t == 0.0f) return a;
@@ -494,11 +835,15 @@ Vec4 Vec4::lerp(const Vec4& a, const Vec4& b, float t) {
     }
     return (a * wa + b * wb).normalize();
 }
-Vec3 Vec4::getVec3() const { return Vec3(x, y, z); }
+Vec3 Vec4::getVec3() const {
+    return Vec3(x, y, z);
+}
 
 // ---------------------------------------------------------------- Box3
 
-Box3::Box3() { makeEmpty(); }
+Box3::Box3() {
+    makeEmpty();
+}
 
 void Box3::set(const Vec3& lo, const Vec3& hi) {
     min = lo;
@@ -541,22 +886,32 @@ void Box3::expandByScalar(float s) {
     min -= s;
     max += s;
 }
-Vec3 Box3::getCenter() const { return (min + max) / 2.0f; }
-Vec3 Box3::getSize() const { return max - min; }
+Vec3 Box3::getCenter() const {
+    return (min + max) / 2.0f;
+}
+Vec3 Box3::getSize() const {
+    return max - min;
+}
 bool Box3::containsPoint(const Vec3& p) const {
     return min.x <= p.x && p.x <= max.x && min.y <= p.y && p.y <= max.y && min.z <= p.z && p.z <= max.z;
 }
 bool Box3::containsBox(const Box3& b) const {
-    return min.x <= b.min.x && b.max.x <= max.x && min.y <= b.min.y && b.max.y <= max.y &&
-           min.z <= b.min.z && b.max.z <= max.z;
+    return min.x <= b.min.x && b.max.x <= max.x && min.y <= b.min.y && b.max.y <= max.y && min.z <= b.min.z &&
+           b.max.z <= max.z;
 }
 bool Box3::intersectsBox(const Box3& b) const {
     return !(min.x > b.max.x || b.min.x > max.x || min.y > b.max.y || b.min.y > max.y || min.z > b.max.z ||
              b.min.z > max.z);
 }
-Vec3 Box3::getParameter(const Vec3& p) const { return (p - min) / (max - min); }
-Vec3 Box3::clampPoint(const Vec3& p) const { return Vec3(p).clamp(min, max); }
-float Box3::distanceToPoint(const Vec3& p) const { return (clampPoint(p) - p).length(); }
+Vec3 Box3::getParameter(const Vec3& p) const {
+    return (p - min) / (max - min);
+}
+Vec3 Box3::clampPoint(const Vec3& p) const {
+    return Vec3(p).clamp(min, max);
+}
+float Box3::distanceToPoint(const Vec3& p) const {
+    return (clampPoint(p) - p).length();
+}
 void Box3::intersects(const Box3& b) {
     min.getMax(b.min);
     max.getMin(b.max);
@@ -570,8 +925,12 @@ void Box3::translate(const Vec3& v) {
     min += v;
     max += v;
 }
-bool Box3::operator==(const Box3& b) const { return min == b.min && max == b.max; }
-bool Box3::operator!=(const Box3& b) const { return !(*this == b); }
+bool Box3::operator==(const Box3& b) const {
+    return min == b.min && max == b.max;
+}
+bool Box3::operator!=(const Box3& b) const {
+    return !(*this == b);
+}
 
 }  // namespace Core
 }  // namespace Quorvane
