@@ -272,7 +272,11 @@ void AVSource::updateFromProvider(int frame) {
     if (count == 0) {
         // No usable length (no container duration, or a start at or past the
         // end): show the first frame that decodes, once, and keep it.
-        if (lastSourceFrame_ < 0 && provider_->seekToFrame(0)) uploadProviderFrame();
+        if (lastSourceFrame_ < 0) {
+            // The provider is fresh here (an unload deletes it), so its next
+            // frame is its first; such inputs often cannot seek at all.
+            if (provider_->readNextFrame(0) || provider_->seekToFrame(0)) uploadProviderFrame();
+        }
         storeFrames(frame, 0);
         return;
     }

@@ -333,8 +333,9 @@ bool FFVideoReader::seekToMicroseconds(long targetUs) {
     int64_t backOff = 2;
 
     for (;;) {
-        bool got = roughSeekToMilliseconds(static_cast<long>(seekPosition)) && readNextFrame();
-        if (!got) {
+        // An input that cannot seek at all will not seek on a later try either.
+        if (!roughSeekToMilliseconds(static_cast<long>(seekPosition))) return false;
+        if (!readNextFrame()) {
             if (target <= limit) return false;
             seekPosition -= kEndBackOffMicroseconds;
             if (++repeats > kMaxSeekRepeats) return true;
