@@ -80,8 +80,8 @@ public:
         glBindTexture(GL_TEXTURE_2D, *texture);
         glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
         glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
-        glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, metadata_.width, metadata_.height, 0, GL_RGBA, GL_UNSIGNED_BYTE,
-                     data.data());
+        glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, metadata_.width, metadata_.height, 0, GL_RGBA,
+                     GL_UNSIGNED_BYTE, data.data());
         glBindTexture(GL_TEXTURE_2D, 0);
         return true;
     }
@@ -215,8 +215,8 @@ TEST_F(AVSourceTest, RotationBands) {
         double degrees;
         int rotation;  // quarter turns clockwise
     };
-    const Band bands[] = {{0, 0},   {45, 0},  {46, 1},   {90, 1},  {135, 1},  {136, 2}, {225, 2},
-                          {226, 3}, {315, 3}, {316, 0},  {359, 0}, {-270, 1}, {-90, 3}, {450.5, 1}};
+    const Band bands[] = {{0, 0},   {45, 0},  {46, 1},  {90, 1},  {135, 1},  {136, 2}, {225, 2},
+                          {226, 3}, {315, 3}, {316, 0}, {359, 0}, {-270, 1}, {-90, 3}, {450.5, 1}};
     const int w = 3, h = 2;
     const std::vector<uint8_t> in = PatternProvider::pixels(w, h, 0);
     auto inAt = [&](int x, int y) { return &in[4 * (y * w + x)]; };
@@ -236,10 +236,18 @@ TEST_F(AVSourceTest, RotationBands) {
             for (int x = 0; x < out.width; ++x) {
                 const uint8_t* expected = nullptr;
                 switch (band.rotation) {
-                    case 0: expected = inAt(x, y); break;
-                    case 1: expected = inAt(y, h - 1 - x); break;
-                    case 2: expected = inAt(w - 1 - x, h - 1 - y); break;
-                    case 3: expected = inAt(w - 1 - y, x); break;
+                    case 0:
+                        expected = inAt(x, y);
+                        break;
+                    case 1:
+                        expected = inAt(y, h - 1 - x);
+                        break;
+                    case 2:
+                        expected = inAt(w - 1 - x, h - 1 - y);
+                        break;
+                    case 3:
+                        expected = inAt(w - 1 - y, x);
+                        break;
                 }
                 EXPECT_EQ(out.at(x, y)[0], expected[0]) << band.degrees << " at " << x << "," << y;
                 EXPECT_EQ(out.at(x, y)[1], expected[1]) << band.degrees << " at " << x << "," << y;

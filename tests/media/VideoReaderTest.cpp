@@ -156,8 +156,8 @@ TEST(VideoReaderRotation, TagAndMatrixRules) {
     AVStream* st = avformat_new_stream(ctx, nullptr);
     ASSERT_NE(st, nullptr);
     EXPECT_DOUBLE_EQ(FFVideoReader::getRotation(st), 0.0);
-    const std::pair<const char*, double> tags[] = {{"90", 90.0}, {"-90", 270.0}, {"450", 90.0},
-                                                   {"359.5", -0.5}, {"abc", 0.0}, {"12x", 0.0}};
+    const std::pair<const char*, double> tags[] = {{"90", 90.0},    {"-90", 270.0}, {"450", 90.0},
+                                                   {"359.5", -0.5}, {"abc", 0.0},   {"12x", 0.0}};
     for (const auto& [tag, expected] : tags) {
         av_dict_set(&st->metadata, "rotate", tag, 0);
         EXPECT_NEAR(FFVideoReader::getRotation(st), expected, 1e-9) << tag;
@@ -320,14 +320,18 @@ TEST_F(VideoFiles, BrokenFilesGiveInvalidReaders) {
 }
 
 TEST(VideoReaderFormats, ColorFormatMapping) {
-    EXPECT_EQ(FFVideoReader::AVPixelFormatFromAVSourceColorFormat(AVSource::kColorFormatRGB24), AV_PIX_FMT_RGB24);
-    EXPECT_EQ(FFVideoReader::AVPixelFormatFromAVSourceColorFormat(AVSource::kColorFormatRGBA), AV_PIX_FMT_RGBA);
+    EXPECT_EQ(FFVideoReader::AVPixelFormatFromAVSourceColorFormat(AVSource::kColorFormatRGB24),
+              AV_PIX_FMT_RGB24);
+    EXPECT_EQ(FFVideoReader::AVPixelFormatFromAVSourceColorFormat(AVSource::kColorFormatRGBA),
+              AV_PIX_FMT_RGBA);
     EXPECT_EQ(FFVideoReader::AVPixelFormatFromAVSourceColorFormat(AVSource::kColorFormatYUV420P),
               AV_PIX_FMT_YUV420P);
-    EXPECT_EQ(FFVideoReader::AVPixelFormatFromAVSourceColorFormat(AVSource::kColorFormatNone), AV_PIX_FMT_NONE);
+    EXPECT_EQ(FFVideoReader::AVPixelFormatFromAVSourceColorFormat(AVSource::kColorFormatNone),
+              AV_PIX_FMT_NONE);
     EXPECT_EQ(FFVideoReader::AVPixelFormatFromAVSourceColorFormat(static_cast<AVSource::ColorFormat>(7)),
               AV_PIX_FMT_NONE);
     EXPECT_EQ(FFVideoReader::AVSourceColorFormatFromAVPixelFormat(AV_PIX_FMT_YUV420P),
               AVSource::kColorFormatYUV420P);
-    EXPECT_EQ(FFVideoReader::AVSourceColorFormatFromAVPixelFormat(AV_PIX_FMT_NV12), AVSource::kColorFormatNone);
+    EXPECT_EQ(FFVideoReader::AVSourceColorFormatFromAVPixelFormat(AV_PIX_FMT_NV12),
+              AVSource::kColorFormatNone);
 }
