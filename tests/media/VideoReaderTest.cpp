@@ -122,6 +122,19 @@ TEST_F(VideoFiles, DescribesStreams) {
     EXPECT_EQ(audio.getFrame()->format, AV_PIX_FMT_YUV420P);
 }
 
+TEST_F(VideoFiles, GeneratedFramesCarryTheirIndex) {
+    // Checked with the ffmpeg program's own decoder, independent of the reader.
+    std::vector<QvTest::Rgb> colors = QvTest::frameColors(clip30Offset());
+    ASSERT_EQ(colors.size(), 45u);
+    for (size_t i = 0; i < colors.size(); ++i) {
+        EXPECT_EQ(QvTest::indexFromColor(colors[i].r, colors[i].g, colors[i].b), static_cast<int>(i));
+    }
+    EXPECT_EQ(QvTest::indexFromColor(0, 0, 0), 0);
+    EXPECT_EQ(QvTest::indexFromColor(255, 255, 255), QvTest::kIndexColorCount - 1);
+    EXPECT_EQ(QvTest::indexFromColor(21, 0, 0), -1);  // halfway between two levels
+    EXPECT_TRUE(QvTest::frameColors(dir_->file("none.mp4")).empty());
+}
+
 TEST_F(VideoFiles, RotationFromTheDisplayMatrix) {
     QvTest::VideoSpec s;
     s.width = 32;
