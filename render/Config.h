@@ -1,0 +1,154 @@
+// The parsed configuration of one template ("config.json" of a template
+// folder, or one built in memory), with the music and audio options of a render.
+#pragma once
+
+#include <rapidjson/document.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "core/Color.h"
+#include "render/AssetConfig.h"
+
+class FileCodec;
+
+namespace Quorvane {
+namespace Core {
+
+// Stored as the signed 32-bit value found under "type"; values other than the
+// named ones are kept unchanged.
+enum TemplateType : int32_t {
+    TemplateTypeNormal = 1,
+    TemplateTypeDynamic = 2,
+    TemplateTypeFilter = 4,
+    TemplateTypeInMemory = 8,
+};
+
+// One audio track of a render, added and edited by a template script.
+struct AudioTrackInfo {
+    std::string key;  // a fresh Unique::GenerateID() text
+    float startTime = 0.0f;
+    float inPoint = 0.0f;
+    float duration = 0.0f;  // seconds, as probed
+    float volume = 1.0f;    // 1 = unchanged
+    float outPoint = 0.0f;
+    float fadeInDuration = 0.0f;
+    float fadeOutDuration = 0.0f;
+    std::string filePath;
+};
+
+class Config {
+public:
+    // Loads "config.json" of the template folder (plain or packed). A missing
+    // file or a broken document leaves a configuration that fails
+    // isTemplateValid().
+    explicit Config(std::string const& folder);
+    // The same with `content` parsed in place of the folder's "config.json";
+    // the folder still gives the asset and data paths and the music.
+    Config(std::string const& content, std::string const& folder);
+    // A configuration built in memory (type 8); it reads no file.
+    Config(int width, int height, float fps, unsigned long duration, std::string const& mainCompName);
+    virtual ~Config();
+
+    Config(Config const&) = delete;
+    Config& operator=(Config const&) = delete;
+
+    // Parses the bytes and fills the configuration; the names of the document
+    // are prefixed (resolveConflict) before any of them is read.
+    void loadFromJson(char const* bytes, unsigned long size);
+    // Gives every composition name, layer identifier, layer reference and asset
+    // key of the document this configuration's fresh prefix, generates missing
+    // layer identifiers and turns parents given by position into identifiers.
+    void resolveConflict(rapidjson::Document& document, TemplateType type);
+
+    std::string const& version() const { return version_; }
+    std::string const& description() const { return description_; }
+    std::string const& mainCompName() const { return mainCompName_; }
+    std::string const& prefix() const { return prefix_; }
+    TemplateType templateType() const { return templateType_; }
+    Color const& backgroundColor() const { return backgroundColor_; }
+    std::string const& musicFile() const { return musicFile_; }
+    std::string const& configContent() const { return configContent_; }
+    std::string const& templatePath() const { return templatePath_; }
+    int mainCompWidth() const { return mainCompWidth_; }
+    int mainCompHeight() const { return mainCompHeight_; }
+    float frameRate() const { return frameRate_; }
+    unsigned long duration() const { return duration_; }
+    unsigned long finalDuration() const { return finalDuration_; }
+    int expand() const { return expand_; }
+    bool musicLoop() const { return musicLoop_; }
+    float musicVolume() const { return musicVolume_; }
+    int musicFadeoutDuration() const { return musicFadeoutDuration_; }
+    int attrSetttings() const { return attr_; }
+    bool isRandomSegment() const { return randomSegment_; }
+
+    std::vector<AssetConfig*> const& assets() const { return assets_; }
+    std::vector<std::string> const& replaceableFilePaths() const { return replaceableFilePaths_; }
+    std::vector<AudioTrackInfo>& audioTracks() { return audioTracks_; }
+
+    void setBackgroundColor(Color const& color) { backgroundColor_ = color; }
+    void setFinalDuration(unsigned long frames) { finalDuration_ = frames; }
+    void setMusicLoop(bool loop) { musicLoop_ = loop; }
+    void setMusicVolume(float volume) { musicVolume_ = volume; }
+    void setMusicFadeoutDuration(int seconds) { musicFadeoutDuration_ = seconds; }
+    void setRandomSegment(bool random) { randomSegment_ = random; }
+
+    // Stores the path when its extension is "mp3" or "aac" in any case
+    // (setMusicPath also needs the file to exist); otherwise nothing changes.
+    void setMusicFile(std::string const& path);
+    void setMusicPath(std::string const& path);
+
+    std::string assetFolder() const;
+    std::string assetFile(std::string const& name) const;
+    std::string dataFile(std::string const& name) const;
+    // The decoded data file of "datas/", owned by the caller; null when the
+    // file does not exist.
+    FileCodec* loadDataFile(std::string const& name) const;
+
+    bool setFileForAsset(std::string const& uiKey, std::string const& file);
+    std::string getAssetJsonForUIKey(std::string const& uiKey) const;
+    std::string getExtraDataForUIKey(std::string const& uiKey) const;
+    // Type 1: the assets with a "ui" object take the paths in order (an empty
+    // path is used up without a change). Type 2: the list is kept for the
+    // dynamic assembly. Other types: nothing.
+    void setReplaceableFilePaths(std::vector<std::string> const& paths);
+
+    // Main composition width and height above 0 and frame rate not 0 (a
+    // negative size counts as invalid).
+    bool isTemplateValid() const;
+
+private:
+    void setFolder(std::string const& folder);
+    void chooseMusic();
+    void readRoot(rapidjson::Value const& root);
+    void readMainComp(rapidjson::Value const& root);
+    AssetConfig* findAsset(std::string const& uiKey) const;
+
+    std::string version_ = "1.0.0";
+    uint64_t duration_ = 0;
+    uint64_t finalDuration_ = 0;
+    float frameRate_ = 0.0f;
+    int32_t mainCompWidth_ = 0;
+    int32_t mainCompHeight_ = 0;
+    int32_t expand_ = 0;
+    Color backgroundColor_;
+    std::string musicFile_;
+    bool musicLoop_ = false;
+    float musicVolume_ = 1.0f;
+    int32_t musicFadeoutDuration_ = 0;
+    int32_t attr_ = 0;
+    std::string prefix_;
+    std::string mainCompName_;
+    std::string description_;
+    std::string templatePath_;
+    std::string configContent_;
+    TemplateType templateType_ = TemplateTypeNormal;
+    bool randomSegment_ = false;
+    std::vector<AssetConfig*> assets_;
+    std::vector<std::string> replaceableFilePaths_;
+    std::vector<AudioTrackInfo> audioTracks_;
+};
+
+}  // namespace Core
+}  // namespace Quorvane

@@ -1,0 +1,326 @@
+#include "render/TransformManager.h"
+
+#include <algorithm>
+
+#include "core/FileCodec.h"
+#include "core/Float.h"
+#include "core/Json.h"
+#include "core/Rotation.h"
+
+namespace Quorvane {
+namespace Core {
+
+Mat4 TransformManager::mIdentity(true);
+
+namespace {
+
+using Json::Value;
+
+const Vec3 kZero;
+
+// Highest frame a track grows to: 2^24 frames are 77 hours at 60 fps. A larger
+// index from a script or host would only exhaust memory one record at a time.
+constexpr uint64_t kMaxFrame = uint64_t(1) << 24;
+
+Vec3 degreesToRadians(Vec3 const& degrees) {
+    return Vec3(degrees.x * Float::degreesToRadiansFactor, degrees.y * Float::degreesToRadiansFactor,
+                degrees.z * Float::degreesToRadiansFactor);
+}
+
+Mat4* copyOf(Mat4 const* m) {
+    return m ? new Mat4(*m) : nullptr;
+}
+
+void drop(Mat4*& m) {
+    delete m;
+    m = nullptr;
+}
+
+}  // namespace
+
+// ---- TransformData ----
+
+TransformManager::TransformData::TransformData() = default;
+
+TransformManager::TransformData::TransformData(Value const& record) {
+    if (!record.IsObject()) return;
+    struct RecordKey {
+        const char* key;
+        void (*read)(TransformData&, Value const&);
+    };
+    static const RecordKey kRecordKeys[] = {
+        {"a", [](TransformData& d, Value const& v) { Json::getVec3(v, d.anchor_, 0.0f); }},
+        {"p", [](TransformData& d, Value const& v) { Json::getVec3(v, d.position_, 0.0f); }},
+        {"s", [](TransformData& d, Value const& v) { Json::getVec3(v, d.scale_, 1.0f); }},
+        {"r",
+         [](TransformData& d, Value const& v) {
+             Vec3 degrees;
+             if (Json::getNumber(v, degrees.z) ||
+                 (v.IsArray() && v.Size() == 3 && Json::getVec3(v, degrees, 0.0f))) {
+                 d.rotation_ = degreesToRadians(degrees);
+             }
+         }},
+        {"t", [](TransformData& d, Value const& v) { Json::getNumber(v, d.alpha_); }},
+    };
+    for (auto const& member : record.GetObject()) {
+        for (RecordKey const& entry : kRecordKeys) {
+            if (Json::nameIs(member.name, entry.key)) {
+                entry.read(*this, member.value);
+                break;
+            }
+        }
+    }
+}
+
+TransformManager::TransformData::TransformData(TransformData const& other)
+    : dirty_(other.dirty_),
+      anchor_(other.anchor_),
+      position_(other.position_),
+      scale_(other.scale_),
+      rotation_(other.rotation_),
+      alpha_(other.alpha_),
+      transformCache_(copyOf(other.transformCache_)),
+      aeTransformCache_(copyOf(other.aeTransformCache_)),
+      transformOffsetCache_(copyOf(other.transformOffsetCache_)),
+      aeTransformOffsetCache_(copyOf(other.aeTransformOffsetCache_)) {}
+
+TransformManager::TransformData::~TransformData() {
+    delete transformCache_;
+    delete aeTransformCache_;
+    delete transformOffsetCache_;
+    delete aeTransformOffsetCache_;
+}
+
+void TransformManager::TransformData::setAnchor(Vec3 const& anchor) {
+    anchor_ = anchor;
+    resetTransformCache();
+}
+
+void TransformManager::TransformData::setPosition(Vec3 const& position) {
+    position_ = position;
+    resetTransformCache();
+}
+
+void TransformManager::TransformData::setScale(Vec3 const& scale) {
+    scale_ = scale;
+    resetTransformCache();
+}
+
+void TransformManager::TransformData::setRotation(Vec3 const& degrees) {
+    rotation_ = degreesToRadians(degrees);
+    resetTransformCache();
+}
+
+void TransformManager::TransformData::dropStaleCache() {
+    if (!dirty_) return;
+    drop(transformCache_);
+    drop(aeTransformCache_);
+    drop(transformOffsetCache_);
+    drop(aeTransformOffsetCache_);
+    dirty_ = false;
+}
+
+Mat4 TransformManager::TransformData::layerMatrix(Vec3 const& anchor) const {
+    Quaternion q;
+    q.setWithEuler(Euler(rotation_.x, rotation_.y, rotation_.z, Euler::kRotationOrderXyz));
+    Mat4 m(true);
+    m.compose(anchor, position_, q, scale_);
+    return m;
+}
+
+Mat4 TransformManager::TransformData::glMatrix(Mat4 const& layer, float width, float height, bool camera) {
+    if (!camera) return ConvertCoordinateFrom3DTo2D(layer, width, height);
+    // A camera layer's matrix becomes the view: its y axis is flipped back and
+    // the origin moved to the composition's top left corner.
+    Mat4 g = ConvertCoordinateFrom3DTo2D(layer, width, height);
+    g.m[4] = -g.m[4];
+    g.m[5] = -g.m[5];
+    g.m[6] = -g.m[6];
+    g.translate(-width / 2.0f, -height / 2.0f, 0.0f);
+    g.scale(1.0f, -1.0f, 1.0f);
+    return g;
+}
+
+Mat4 const* TransformManager::TransformData::aeTransform() {
+    dropStaleCache();
+    if (!aeTransformCache_) aeTransformCache_ = new Mat4(layerMatrix(anchor_));
+    return aeTransformCache_;
+}
+
+Mat4 const* TransformManager::TransformData::transform(float width, float height, bool camera) {
+    dropStaleCache();
+    if (!transformCache_) transformCache_ = new Mat4(glMatrix(*aeTransform(), width, height, camera));
+    return transformCache_;
+}
+
+Mat4 const* TransformManager::TransformData::aeTransformOffset(Vec3 const& offset) {
+    dropStaleCache();
+    if (!aeTransformOffsetCache_) aeTransformOffsetCache_ = new Mat4(layerMatrix(anchor_ - offset));
+    return aeTransformOffsetCache_;
+}
+
+Mat4 const* TransformManager::TransformData::transformWithAnchorOffset(Vec3 const& offset, float width,
+                                                                       float height, bool camera) {
+    dropStaleCache();
+    if (offset.isZero()) return transform(width, height, camera);
+    if (!transformOffsetCache_) {
+        transformOffsetCache_ = new Mat4(glMatrix(*aeTransformOffset(offset), width, height, camera));
+    }
+    return transformOffsetCache_;
+}
+
+// ---- TransformManager ----
+
+TransformManager::TransformManager() = default;
+
+TransformManager::TransformManager(TransformManager const& other) {
+    transforms_.reserve(other.transforms_.size());
+    for (TransformData const* record : other.transforms_) transforms_.push_back(new TransformData(*record));
+}
+
+TransformManager::~TransformManager() {
+    clear();
+}
+
+void TransformManager::clear() {
+    for (TransformData* record : transforms_) delete record;
+    transforms_.clear();
+}
+
+TransformManager::TransformData* TransformManager::at(int64_t t) const {
+    if (transforms_.empty()) return nullptr;
+    if (t >= 0 && static_cast<uint64_t>(t) < transforms_.size()) return transforms_[static_cast<size_t>(t)];
+    return transforms_.back();
+}
+
+Vec3 const& TransformManager::anchor(int64_t t) const {
+    TransformData const* record = at(t);
+    return record ? record->anchor() : kZero;
+}
+
+Vec3 const& TransformManager::position(int64_t t) const {
+    TransformData const* record = at(t);
+    return record ? record->position() : kZero;
+}
+
+Vec3 const& TransformManager::scale(int64_t t) const {
+    TransformData const* record = at(t);
+    return record ? record->scale() : kZero;
+}
+
+Vec3 const& TransformManager::rotation(int64_t t) const {
+    TransformData const* record = at(t);
+    return record ? record->rotation() : kZero;
+}
+
+float TransformManager::alpha(int64_t t) const {
+    TransformData const* record = at(t);
+    return record ? record->alpha() : 1.0f;
+}
+
+Mat4 const* TransformManager::aetransform(int64_t t) {
+    TransformData* record = at(t);
+    return record ? record->aeTransform() : &mIdentity;
+}
+
+Mat4 const* TransformManager::transform(int64_t t, float width, float height, bool camera) {
+    TransformData* record = at(t);
+    return record ? record->transform(width, height, camera) : &mIdentity;
+}
+
+Mat4 TransformManager::aetransformWithAnchorOffset(int64_t t) {
+    TransformData* record = at(t);
+    return record ? *record->aeTransformOffset(anchorOffset_) : mIdentity;
+}
+
+Mat4 TransformManager::transformWithAnchorOffset(int64_t t, float width, float height, bool camera) {
+    TransformData* record = at(t);
+    return record ? *record->transformWithAnchorOffset(anchorOffset_, width, height, camera) : mIdentity;
+}
+
+TransformManager::TransformData* TransformManager::createDataAtTime(int64_t t) {
+    if (t < 0) return nullptr;
+    const uint64_t frame = static_cast<uint64_t>(t);
+    if (frame < transforms_.size()) return transforms_[static_cast<size_t>(frame)];
+    if (frame > kMaxFrame) return nullptr;
+    while (transforms_.size() <= frame) {
+        transforms_.push_back(transforms_.empty() ? new TransformData()
+                                                  : new TransformData(*transforms_.back()));
+    }
+    return transforms_.back();
+}
+
+void TransformManager::setAnchorAtTime(Vec3 const& anchor, int64_t t) {
+    if (TransformData* record = createDataAtTime(t)) record->setAnchor(anchor);
+}
+
+void TransformManager::setPositionAtTime(Vec3 const& position, int64_t t) {
+    if (TransformData* record = createDataAtTime(t)) record->setPosition(position);
+}
+
+void TransformManager::setScaleAtTime(Vec3 const& scale, int64_t t) {
+    if (TransformData* record = createDataAtTime(t)) record->setScale(scale);
+}
+
+void TransformManager::setRotationAtTime(Vec3 const& degrees, int64_t t) {
+    if (TransformData* record = createDataAtTime(t)) record->setRotation(degrees);
+}
+
+void TransformManager::setAlphaAtTime(float alpha, int64_t t) {
+    if (TransformData* record = createDataAtTime(t)) record->setAlpha(alpha);
+}
+
+void TransformManager::load(Value const& value) {
+    clear();
+    if (value.IsArray()) {
+        transforms_.reserve(value.Size());
+        for (Value const& record : value.GetArray()) transforms_.push_back(new TransformData(record));
+    } else if (value.IsObject()) {
+        transforms_.push_back(new TransformData(value));
+    }
+}
+
+void TransformManager::loadNewData(Value const& value, int64_t t) {
+    if (t < 1) {
+        load(value);
+        return;
+    }
+    const uint64_t frame = static_cast<uint64_t>(t);
+    if (frame > kMaxFrame) return;
+    // Gaps are filled as createDataAtTime fills them: copies of the last record,
+    // default records on an empty track.
+    while (transforms_.size() < frame) {
+        transforms_.push_back(transforms_.empty() ? new TransformData()
+                                                  : new TransformData(*transforms_.back()));
+    }
+    if (value.IsArray()) {
+        for (Value const& record : value.GetArray()) transforms_.push_back(new TransformData(record));
+        return;
+    }
+    TransformData* record = new TransformData(value);
+    if (transforms_.size() == frame) {
+        transforms_.push_back(record);
+    } else {
+        delete transforms_[static_cast<size_t>(frame)];
+        transforms_[static_cast<size_t>(frame)] = record;
+    }
+}
+
+void TransformManager::load(std::string const& path) {
+    FileCodec codec(FileCodec::getFileCodecVersion(path));
+    codec.decodePack(path);
+    const uint64_t size = std::min<uint64_t>(codec.size, codec.content.size());
+    Json::Document doc;
+    if (!Json::parse(doc, codec.content.data(), size, Json::ByteOrderMark::Reject)) return;
+    if (doc.IsArray()) load(doc);
+}
+
+Mat4 TransformManager::ConvertCoordinateFrom3DTo2D(Mat4 const& m, float width, float height) {
+    const Mat4 k = Mat4::getAEToGLConversionMatrix(width, height);
+    Mat4 inverse(true);
+    k.getInverse(inverse);
+    return k * m * inverse;
+}
+
+}  // namespace Core
+}  // namespace Quorvane

@@ -1,0 +1,139 @@
+// A layer's transform track: one record per frame of the layer's local time,
+// baked by the authoring application (nothing is interpolated at render time).
+#pragma once
+
+#include <rapidjson/document.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "core/Matrix.h"
+#include "core/Vector.h"
+
+namespace Quorvane {
+namespace Core {
+
+class TransformManager {
+public:
+    // One frame of the track. Its matrices are built on first request and kept
+    // until a value they depend on changes (opacity is not one of them).
+    class TransformData {
+    public:
+        TransformData();
+        // The defaults, then the record keys "a", "p", "s" (2 or 3 numbers),
+        // "r" (degrees: a number about z, or [x, y, z]) and "t" (opacity) in
+        // document order; other keys and malformed members are passed over.
+        explicit TransformData(rapidjson::Value const& record);
+        // Copies the values, the dirty flag and every cached matrix.
+        TransformData(TransformData const& other);
+        TransformData& operator=(TransformData const&) = delete;
+        ~TransformData();
+
+        Vec3 const& anchor() const { return anchor_; }
+        Vec3 const& position() const { return position_; }
+        Vec3 const& scale() const { return scale_; }
+        Vec3 const& rotation() const { return rotation_; }  // radians
+        float alpha() const { return alpha_; }
+
+        void setAnchor(Vec3 const& anchor);
+        void setPosition(Vec3 const& position);
+        void setScale(Vec3 const& scale);
+        void setRotation(Vec3 const& degrees);
+        void setAlpha(float alpha) { alpha_ = alpha; }
+        void resetTransformCache() { dirty_ = true; }
+
+        // The cached matrices, owned by the record and valid until it changes.
+        // The cache is not keyed on the size, camera flag or offset: the first
+        // request after a change decides the matrix kept.
+        // Layer matrix in composition pixels: T(p) R(r) S(s) T(-a).
+        Mat4 const* aeTransform();
+        // The layer matrix re-expressed in the centred GL drawing space.
+        Mat4 const* transform(float width, float height, bool camera);
+        // As aeTransform with the anchor moved by -offset.
+        Mat4 const* aeTransformOffset(Vec3 const& offset);
+        // As transform, built from aeTransformOffset; a zero offset answers
+        // transform().
+        Mat4 const* transformWithAnchorOffset(Vec3 const& offset, float width, float height, bool camera);
+
+    private:
+        void dropStaleCache();
+        Mat4 layerMatrix(Vec3 const& anchor) const;
+        static Mat4 glMatrix(Mat4 const& layer, float width, float height, bool camera);
+
+        bool dirty_ = true;
+        Vec3 anchor_;
+        Vec3 position_;
+        Vec3 scale_{1.0f, 1.0f, 1.0f};
+        Vec3 rotation_;
+        float alpha_ = 1.0f;
+        Mat4* transformCache_ = nullptr;
+        Mat4* aeTransformCache_ = nullptr;
+        Mat4* transformOffsetCache_ = nullptr;
+        Mat4* aeTransformOffsetCache_ = nullptr;
+    };
+
+    // Answered for the matrices of an empty track.
+    static Mat4 mIdentity;
+
+    TransformManager();
+    // Deep copy of the records; the copy's anchor offset is zero.
+    TransformManager(TransformManager const& other);
+    TransformManager& operator=(TransformManager const&) = delete;
+    virtual ~TransformManager();
+
+    void clear();
+    // The records themselves; callers may read them and append owned records.
+    std::vector<TransformData*>& transforms() { return transforms_; }
+    void setAnchorOffset(Vec3 const& offset) { anchorOffset_ = offset; }
+    Vec3 const& anchorOffset() const { return anchorOffset_; }
+
+    // Lookups at local frame t: record t when 0 <= t < n, the last record
+    // otherwise. An empty track answers zero vectors (scale included), opacity 1
+    // and the identity.
+    Vec3 const& anchor(int64_t t) const;
+    Vec3 const& position(int64_t t) const;
+    Vec3 const& scale(int64_t t) const;
+    Vec3 const& rotation(int64_t t) const;
+    float alpha(int64_t t) const;
+    Mat4 const* aetransform(int64_t t);
+    Mat4 const* transform(int64_t t, float width, float height, bool camera);
+    Mat4 aetransformWithAnchorOffset(int64_t t);
+    Mat4 transformWithAnchorOffset(int64_t t, float width, float height, bool camera);
+
+    // The record of frame t, growing the track with copies of its last record
+    // (default records when empty) up to t; null for a negative t and for a t
+    // beyond 2^24 that the track does not reach yet.
+    TransformData* createDataAtTime(int64_t t);
+    void setAnchorAtTime(Vec3 const& anchor, int64_t t);
+    void setPositionAtTime(Vec3 const& position, int64_t t);
+    void setScaleAtTime(Vec3 const& scale, int64_t t);
+    void setRotationAtTime(Vec3 const& degrees, int64_t t);
+    void setAlphaAtTime(float alpha, int64_t t);
+
+    // Replaces the track: an array gives one record per element, an object one
+    // record, anything else an empty track.
+    void load(rapidjson::Value const& value);
+    // New data from frame t: t < 1 replaces the track; otherwise the track is
+    // padded to t records, then an array is appended after the last record and
+    // an object replaces record t (or is appended when the track holds t). A t
+    // beyond 2^24 is ignored.
+    void loadNewData(rapidjson::Value const& value, int64_t t);
+    // Loads a data file (plain or packed) whose root is an array of records. A
+    // file that is missing, fails to parse (a byte-order mark included) or has
+    // another root leaves the track unchanged.
+    void load(std::string const& path);
+
+    // K m K^-1 with K the conversion from composition pixels (origin top left,
+    // y down) to the centred, y-up, z-flipped drawing space of width x height.
+    static Mat4 ConvertCoordinateFrom3DTo2D(Mat4 const& m, float width, float height);
+
+private:
+    TransformData* at(int64_t t) const;
+
+    Vec3 anchorOffset_;
+    std::vector<TransformData*> transforms_;
+};
+
+}  // namespace Core
+}  // namespace Quorvane
