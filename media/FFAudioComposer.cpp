@@ -349,10 +349,6 @@ void FFAudioComposer::feedTrack(AudioTrack* track, AVFrame* frame, double t) {
         cut->sample_rate = frame->sample_rate;
         av_channel_layout_copy(&cut->ch_layout, &frame->ch_layout);
         cut->nb_samples = static_cast<int>(keep);
-        cut->pts = frame->pts == AV_NOPTS_VALUE
-                       ? AV_NOPTS_VALUE
-                       : frame->pts + av_rescale_q(skip, AVRational{1, static_cast<int>(rate)},
-                                                   reader->getTimeBase());
         if (av_frame_get_buffer(cut, 0) < 0) {
             av_frame_free(&cut);
             av_frame_unref(frame);
@@ -365,6 +361,9 @@ void FFAudioComposer::feedTrack(AudioTrack* track, AVFrame* frame, double t) {
     } else {
         frame->nb_samples = static_cast<int>(keep);
     }
+    // The track's own timeline in the mix starts where its head trim ends and
+    // runs on without gaps, whatever the source's timestamps were.
+    feed->pts = av_rescale_q(track->mFedSamples, AVRational{1, static_cast<int>(rate)}, reader->getTimeBase());
     track->mFedSamples += keep;
     if (track->mFedSamples >= keepTotal) track->mFinished = true;
 
@@ -378,6 +377,18 @@ void FFAudioComposer::feedTrack(AudioTrack* track, AVFrame* frame, double t) {
 }
 
 bool FFAudioComposer::fillAudioFifoBuffer(double t) {
+    // Tracks are fed when the graph asks for them. amix takes one queued frame
+    // per input each time it runs and forgets what its first input still holds
+    // when that input ends; with frames of different lengths (1024 for AAC, 1152
+    // for MP3, thousands for PCM and FLAC) eager feeding lets the first input run
+    // ahead and lose its tail. When the graph asks for none (at the start), every
+    // track gets a frame.
+    bool anyAsked = false;
+    for (AudioTrack* track : mTracks) {
+        if (!track->mFinished && track->mSourceContext &&
+            av_buffersrc_get_nb_failed_requests(track->mSourceContext) > 0)
+            anyAsked = true;
+    }
     bool active = false;
     for (AudioTrack* track : mTracks) {
         if (track->mFinished) {
@@ -388,17 +399,17 @@ bool FFAudioComposer::fillAudioFifoBuffer(double t) {
             }
             continue;
         }
-        FFAudioReader* reader = track->mReader;
         active = true;
+        if (anyAsked && av_buffersrc_get_nb_failed_requests(track->mSourceContext) == 0) continue;
+        FFAudioReader* reader = track->mReader;
         if (!reader->readNextAudioFrame()) {
             QVPrint("track:%lu read finished", static_cast<unsigned long>(track->mIndex));
             track->mFinished = true;
             continue;
         }
         AVFrame* frame = reader->getDecodeResult().frame;
-        // A frame keeps its own sample count (PCM and FLAC frames vary); the
-        // graph's source expects the reader's layout, which a decoder may leave
-        // unset for PCM.
+        // A frame keeps its own sample count; the graph's source expects the
+        // reader's layout, which a decoder may leave unset for PCM.
         av_channel_layout_uninit(&frame->ch_layout);
         av_channel_layout_copy(&frame->ch_layout, &reader->getChannelLayoutInfo());
         frame->format = reader->getSampleFormat();
