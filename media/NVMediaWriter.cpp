@@ -32,9 +32,12 @@ std::string ffmpegPath(const std::string& path) {
 // cannot be opened or read.
 float probeMusicSeconds(const std::string& path) {
     AVFormatContext* ctx = avformat_alloc_context();
-    if (avformat_open_input(&ctx, path.c_str(), nullptr, nullptr) < 0) {
+    int ret = avformat_open_input(&ctx, path.c_str(), nullptr, nullptr);
+    if (ret < 0) {
         // avformat_open_input frees the context on failure.
-        QVPrint("music probe failed: %s", path.c_str());
+        char text[AV_ERROR_MAX_STRING_SIZE] = {0};
+        av_strerror(ret, text, sizeof text);
+        QVPrint("music probe failed: %s: %s", path.c_str(), text);
         return -1.0f;
     }
     float seconds = -1.0f;
