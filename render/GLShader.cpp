@@ -9,12 +9,13 @@ namespace Quorvane {
 namespace Core {
 
 // The engine's shader texts are GLSL ES 1.00 without a #version line. Mesa's
-// llvmpipe compiles such text on a desktop compatibility context as GLSL 1.10,
-// where GL_ES is undefined and lowp/mediump/highp are not keywords yet (they
-// only become reserved from 1.20/1.30 on), so plain #defines to nothing are
-// accepted; the "#ifdef GL_ES precision ... #endif" blocks of the texts are
-// skipped for the same reason. No #version line may be added: it would have
-// to come before the prefix.
+// llvmpipe compiles such text on the desktop compatibility context as GLSL
+// 1.10, where lowp/mediump/highp are plain identifiers: "uniform lowp float a;"
+// and "precision highp float;" are syntax errors there. The prefix defines the
+// three words away; GL_ES is undefined on desktop GL, so the texts' own
+// "#ifdef GL_ES precision ... #endif" blocks drop out as well. (Mesa would also
+// take "#version 100" through ARB_ES2_compatibility, but that line would have
+// to lead the text, in front of the prefix.)
 const char* const GLShader::kPrecisionPrefix =
     "#ifndef GL_ES\n#define highp \n#define mediump \n#define lowp \n#endif\n";
 
