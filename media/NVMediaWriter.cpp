@@ -1,5 +1,7 @@
 #include "media/NVMediaWriter.h"
 
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <unistd.h>
@@ -254,10 +256,12 @@ NVMediaWriter::MuxCommand NVMediaWriter::buildMuxCommand(Config* config) const {
         argv.insert(argv.end(), {"-i", ffmpegPath(music)});
 
         int fadeout = config->musicFadeoutDuration();
-        int fadeStart = static_cast<int>(videoSeconds - static_cast<float>(fadeout)) + 1;
         // A fade longer than the video would start before the music does, which
-        // ffmpeg refuses.
-        if (fadeStart < 0) fadeStart = 0;
+        // ffmpeg refuses; a configuration without a frame rate gives no start.
+        double fadeFrom = static_cast<double>(videoSeconds - static_cast<float>(fadeout));
+        if (!std::isfinite(fadeFrom)) fadeFrom = 0.0;
+        fadeFrom = std::min(1e9, std::max(-1e9, fadeFrom));
+        int fadeStart = std::max(0, static_cast<int>(fadeFrom) + 1);
         char volume[64];
         snprintf(volume, sizeof volume, "%f", static_cast<double>(config->musicVolume()));
         std::string filter = std::string("[0:a]volume=") + volume + "[a1];[a1]afade=t=out:st=" +

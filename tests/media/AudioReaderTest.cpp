@@ -1,6 +1,9 @@
 // Reading audio files of several codecs, and files that have no audio.
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <cstdio>
+
 #include "media/FFAudioReader.h"
 #include "support/AudioGen.h"
 #include "support/TestSupport.h"
@@ -53,6 +56,22 @@ TEST(AudioReader, DescribesAndDecodesPcmFlacAndMp3) {
             EXPECT_EQ(samples, 2 * c.rate);
         EXPECT_FALSE(reader.readNextAudioFrame());
     }
+}
+
+TEST(AudioReader, DurationLeavesOutTheStartTime) {
+    // MP3 streams start after the encoder delay (about 25 ms); the duration is
+    // the container's length less that start.
+    QvTest::TempDir dir;
+    std::string path = dir.file("song.mp3");
+    ASSERT_TRUE(QvTest::writeTones(path, {{440, 6.0}}));
+    QvTest::ProgramResult r = QvTest::runProgram({"ffprobe", "-v", "error", "-show_entries",
+                                                  "format=start_time,duration", "-of", "default=nw=1:nk=1", path});
+    double start = 0, total = 0;
+    ASSERT_EQ(sscanf(r.out.c_str(), "%lf %lf", &start, &total), 2) << r.out;
+    ASSERT_GT(start, 0.02);
+    FFAudioReader reader(path.c_str());
+    EXPECT_EQ(reader.getDurationMilliSeconds(), std::llround(total * 1000) - std::llround(start * 1000));
+    EXPECT_FLOAT_EQ(reader.getDurationSeconds(), reader.getDurationMilliSeconds() / 1000.0f);
 }
 
 TEST(AudioReader, FrameTimesFollowTheStream) {
