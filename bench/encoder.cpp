@@ -4,11 +4,11 @@
 //   bench_encoder --benchmark_counters_tabular=true
 #include <benchmark/benchmark.h>
 
+#include <unistd.h>
 #include <chrono>
 #include <cstdio>
 #include <fstream>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 #define GL_GLEXT_PROTOTYPES 1
@@ -26,7 +26,9 @@ constexpr int kFps = 30;
 constexpr int kDistinctFrames = 8;
 constexpr int kProgramFrames = 120;
 
-uint64_t bitrate(int w, int h) { return static_cast<uint64_t>(static_cast<float>(w * h * kFps) * 0.25f); }
+uint64_t bitrate(int w, int h) {
+    return static_cast<uint64_t>(static_cast<float>(w * h * kFps) * 0.25f);
+}
 
 // A rendered-looking frame: smooth gradients, moving solid shapes and a little
 // grain, so that the encoder has neither a trivial nor a noise-only picture.
@@ -41,7 +43,8 @@ std::vector<uint8_t> makeFrame(int w, int h, int index) {
             int r = x * 255 / w, g = y * 255 / h, b = (x + y + index * 24) % 256;
             int cx = (index * w / 10 + w / 4) % w, cy = h / 2;
             if ((x - cx) * (x - cx) + (y - cy) * (y - cy) < (h / 5) * (h / 5)) r = 240, g = 200, b = 40;
-            if (x > w / 2 + index * 8 && x < w / 2 + index * 8 + w / 6 && y > h / 8 && y < h / 3) r = 30, g = 60, b = 200;
+            if (x > w / 2 + index * 8 && x < w / 2 + index * 8 + w / 6 && y > h / 8 && y < h / 3)
+                r = 30, g = 60, b = 200;
             p[0] = static_cast<uint8_t>(std::min(255, std::max(0, r + grain)));
             p[1] = static_cast<uint8_t>(std::min(255, std::max(0, g + grain)));
             p[2] = static_cast<uint8_t>(std::min(255, std::max(0, b + grain)));
@@ -70,7 +73,8 @@ void BM_SoftwareEncoderLayer(benchmark::State& state) {
     glGenTextures(kDistinctFrames, textures.data());
     for (int i = 0; i < kDistinctFrames; ++i) {
         glBindTexture(GL_TEXTURE_2D, textures[i]);
-        glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, w, h, 0, GL_RGBA, GL_UNSIGNED_BYTE, makeFrame(w, h, i).data());
+        glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, w, h, 0, GL_RGBA, GL_UNSIGNED_BYTE,
+                     makeFrame(w, h, i).data());
     }
     glBindTexture(GL_TEXTURE_2D, 0);
     NvPipe* enc = NvPipe_CreateEncoder(NVPIPE_FORMAT_RGBA32, NVPIPE_CODEC_H264, NVPIPE_COMPRESSION_LOSSY,
@@ -92,8 +96,10 @@ void BM_SoftwareEncoderLayer(benchmark::State& state) {
         bytes += n;
     }
     state.SetItemsProcessed(state.iterations());
-    state.counters["fps"] = benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
-    state.counters["kbit_per_frame"] = static_cast<double>(bytes) * 8 / 1000 / std::max<int64_t>(1, state.iterations());
+    state.counters["fps"] =
+        benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+    state.counters["kbit_per_frame"] =
+        static_cast<double>(bytes) * 8 / 1000 / std::max<int64_t>(1, state.iterations());
     NvPipe_Destroy(enc);
     glDeleteTextures(kDistinctFrames, textures.data());
 }
@@ -116,12 +122,24 @@ void BM_FfmpegProgram(benchmark::State& state) {
     std::string size = std::to_string(w) + "x" + std::to_string(h);
     // The layer's settings: libx264, veryfast, zerolatency, no B-frames, one key
     // frame a second, the writer's bitrate, BT.601 limited-range YUV 4:2:0.
-    std::vector<std::string> argv = {"ffmpeg", "-nostdin", "-v", "error", "-stream_loop", "-1", "-f", "rawvideo",
-                                     "-pix_fmt", "rgba", "-s", size, "-r", std::to_string(kFps), "-i", raw,
-                                     "-frames:v", std::to_string(kProgramFrames), "-pix_fmt", "yuv420p",
-                                     "-c:v", "libx264", "-preset", "veryfast", "-tune", "zerolatency", "-bf", "0",
-                                     "-g", std::to_string(kFps), "-b:v", std::to_string(bitrate(w, h)),
-                                     "-f", "h264", "-y", "/dev/null"};
+    std::vector<std::string> argv = {"ffmpeg",       "-nostdin",
+                                     "-v",           "error",
+                                     "-stream_loop", "-1",
+                                     "-f",           "rawvideo",
+                                     "-pix_fmt",     "rgba",
+                                     "-s",           size,
+                                     "-r",           std::to_string(kFps),
+                                     "-i",           raw,
+                                     "-frames:v",    std::to_string(kProgramFrames),
+                                     "-pix_fmt",     "yuv420p",
+                                     "-c:v",         "libx264",
+                                     "-preset",      "veryfast",
+                                     "-tune",        "zerolatency",
+                                     "-bf",          "0",
+                                     "-g",           std::to_string(kFps),
+                                     "-b:v",         std::to_string(bitrate(w, h)),
+                                     "-f",           "h264",
+                                     "-y",           "/dev/null"};
     for (auto _ : state) {
         if (Subprocess::run(argv) != 0) {
             state.SkipWithError("ffmpeg failed");

@@ -51,7 +51,9 @@ bool FFAudioComposer::AudioTrack::setDuration(float seconds) {
     return false;
 }
 
-bool FFAudioComposer::AudioTrack::setOutPoint(float seconds) { return setDuration(seconds); }
+bool FFAudioComposer::AudioTrack::setOutPoint(float seconds) {
+    return setDuration(seconds);
+}
 
 bool FFAudioComposer::AudioTrack::setStartTime(float seconds, bool keepDuration) {
     float s = std::min(seconds, mSourceDuration);
@@ -205,8 +207,8 @@ std::string FFAudioComposer::composeFilterDescription() {
         }
     }
     for (AudioTrack* track : mTracks) desc << "[" << track->mLabel << "]";
-    desc << "amix=inputs=" << n << ":duration=longest:dropout_transition=0[pout];[pout]asetnsamples="
-         << mSamplesPerFrame << "[out]";
+    desc << "amix=inputs=" << n
+         << ":duration=longest:dropout_transition=0[pout];[pout]asetnsamples=" << mSamplesPerFrame << "[out]";
     return desc.str();
 }
 
@@ -332,7 +334,8 @@ void FFAudioComposer::feedTrack(AudioTrack* track, AVFrame* frame, double t) {
     // asked.
     int64_t skipTotal = std::llround(static_cast<double>(track->mStartTime) * rate);
     int64_t keepTotal = std::llround(static_cast<double>(track->mDuration) * rate);
-    int64_t skip = std::min<int64_t>(frame->nb_samples, std::max<int64_t>(0, skipTotal - track->mSkippedSamples));
+    int64_t skip =
+        std::min<int64_t>(frame->nb_samples, std::max<int64_t>(0, skipTotal - track->mSkippedSamples));
     track->mSkippedSamples += skip;
     int64_t keep = std::min<int64_t>(frame->nb_samples - skip, keepTotal - track->mFedSamples);
     if (keep <= 0) {
@@ -363,7 +366,8 @@ void FFAudioComposer::feedTrack(AudioTrack* track, AVFrame* frame, double t) {
     }
     // The track's own timeline in the mix starts where its head trim ends and
     // runs on without gaps, whatever the source's timestamps were.
-    feed->pts = av_rescale_q(track->mFedSamples, AVRational{1, static_cast<int>(rate)}, reader->getTimeBase());
+    feed->pts =
+        av_rescale_q(track->mFedSamples, AVRational{1, static_cast<int>(rate)}, reader->getTimeBase());
     track->mFedSamples += keep;
     if (track->mFedSamples >= keepTotal) track->mFinished = true;
 
@@ -433,8 +437,8 @@ int FFAudioComposer::flushFifoBufferSink(bool last) {
             av_frame_unref(mFrame);
             continue;
         }
-        int written = av_audio_fifo_write(mFifo, reinterpret_cast<void**>(mFrame->extended_data),
-                                          mFrame->nb_samples);
+        int written =
+            av_audio_fifo_write(mFifo, reinterpret_cast<void**>(mFrame->extended_data), mFrame->nb_samples);
         int sinkSamples = mFrame->nb_samples;
         av_frame_unref(mFrame);
         if (written < sinkSamples) break;
@@ -442,7 +446,8 @@ int FFAudioComposer::flushFifoBufferSink(bool last) {
         while (av_audio_fifo_size(mFifo) > 0 && mMaxDuration > mCurrentPts) {
             if (!mOutputFrame->data[0]) {
                 // Room for a whole frame whatever the sink frame held.
-                mOutputFrame->nb_samples = static_cast<int>(std::max<uint64_t>(mSamplesPerFrame, sinkSamples));
+                mOutputFrame->nb_samples =
+                    static_cast<int>(std::max<uint64_t>(mSamplesPerFrame, sinkSamples));
                 av_channel_layout_default(&mOutputFrame->ch_layout, mChannels);
                 mOutputFrame->format = mSampleFormat;
                 mOutputFrame->sample_rate = static_cast<int>(mSampleRate);

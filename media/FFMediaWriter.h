@@ -25,7 +25,8 @@ public:
 
     void setBitrateControl(float factor) { mBitrateFactor = factor; }
     bool addVideoInput(int width, int height, int fps);
-    bool addAudioInput(long bitRate, int sampleRate, int channels, AVRational timeBase, AVSampleFormat format);
+    bool addAudioInput(long bitRate, int sampleRate, int channels, AVRational timeBase,
+                       AVSampleFormat format);
     bool addAudioInput(AVCodecParameters* params);
     bool start();
 

@@ -1,10 +1,10 @@
 #include "media/NVMediaWriter.h"
 
+#include <unistd.h>
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <unistd.h>
 
 #include "core/Log.h"
 #include "core/Subprocess.h"
@@ -100,8 +100,8 @@ bool NVMediaWriter::addVideoInput(int width, int height, int fps) {
     }
 
     uint64_t bitrate = bitrateFor(width, height, fps);
-    mEncoder = NvPipe_CreateEncoder(NVPIPE_FORMAT_RGBA32, NVPIPE_CODEC_H264, NVPIPE_COMPRESSION_LOSSY, bitrate,
-                                    static_cast<uint32_t>(fps), static_cast<uint32_t>(width),
+    mEncoder = NvPipe_CreateEncoder(NVPIPE_FORMAT_RGBA32, NVPIPE_CODEC_H264, NVPIPE_COMPRESSION_LOSSY,
+                                    bitrate, static_cast<uint32_t>(fps), static_cast<uint32_t>(width),
                                     static_cast<uint32_t>(height));
     if (!mEncoder) {
         QVPrint("Failed to create nv encoder: %s", NvPipe_GetError(nullptr));
@@ -137,7 +137,8 @@ bool NVMediaWriter::addVideoInput(int width, int height, int fps) {
     if (mMux) {
         mRawStream.open(mPath + ".h264", std::ios::binary | std::ios::out | std::ios::trunc);
     }
-    if (mOutput->oformat->flags & AVFMT_GLOBALHEADER) mVideoCodecContext->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+    if (mOutput->oformat->flags & AVFMT_GLOBALHEADER)
+        mVideoCodecContext->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
     mVideoStream->time_base = mVideoCodecContext->time_base;
     mVideoStream->avg_frame_rate = AVRational{fps, 1};
     avcodec_parameters_from_context(mVideoStream->codecpar, mVideoCodecContext);
@@ -181,7 +182,8 @@ int NVMediaWriter::writeVideoFrameData(unsigned int texture, int, int) {
         return 0;
     }
     if (mMux) {
-        mRawStream.write(reinterpret_cast<const char*>(mEncodeBuffer.data()), static_cast<std::streamsize>(size));
+        mRawStream.write(reinterpret_cast<const char*>(mEncodeBuffer.data()),
+                         static_cast<std::streamsize>(size));
         return static_cast<int>(size);
     }
 
@@ -264,8 +266,9 @@ NVMediaWriter::MuxCommand NVMediaWriter::buildMuxCommand(Config* config) const {
         int fadeStart = std::max(0, static_cast<int>(fadeFrom) + 1);
         char volume[64];
         snprintf(volume, sizeof volume, "%f", static_cast<double>(config->musicVolume()));
-        std::string filter = std::string("[0:a]volume=") + volume + "[a1];[a1]afade=t=out:st=" +
-                             std::to_string(fadeStart) + ":d=" + std::to_string(fadeout);
+        std::string filter = std::string("[0:a]volume=") + volume +
+                             "[a1];[a1]afade=t=out:st=" + std::to_string(fadeStart) +
+                             ":d=" + std::to_string(fadeout);
         text += " -filter_complex \"" + filter + "\"";
         argv.insert(argv.end(), {"-filter_complex", filter});
     }
@@ -369,7 +372,9 @@ int get_nal_type(void* data, int size) {
     return p[sc] & 0x1F;
 }
 
-void close_file(int fd) { ::close(fd); }
+void close_file(int fd) {
+    ::close(fd);
+}
 
 }  // namespace Core
 }  // namespace Quorvane

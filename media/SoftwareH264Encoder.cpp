@@ -240,7 +240,8 @@ uint64_t NvPipe_EncodeTexture(NvPipe* p, uint32_t texture, uint32_t target, void
     }
     ret = avcodec_receive_packet(p->codec, p->packet);
     if (ret < 0) {
-        p->error = ret == AVERROR(EAGAIN) ? "the encoder held the frame back" : errorText("cannot encode the frame", ret);
+        p->error = ret == AVERROR(EAGAIN) ? "the encoder held the frame back"
+                                          : errorText("cannot encode the frame", ret);
         return 0;
     }
     uint64_t size = static_cast<uint64_t>(p->packet->size);

@@ -43,14 +43,17 @@ public:
 
 constexpr int kRate = 44100;
 
-size_t at(double seconds) { return static_cast<size_t>(seconds * kRate); }
+size_t at(double seconds) {
+    return static_cast<size_t>(seconds * kRate);
+}
 
 // First time (seconds) from which the tone's level in 10 ms windows stays above
 // the threshold; -1 when never.
 double onset(const std::vector<float>& s, double frequency, double threshold) {
     size_t win = at(0.01);
     for (size_t b = 0; b + 2 * win < s.size(); b += win / 4)
-        if (QvTest::toneLevel(s, b, b + 2 * win, frequency) > threshold) return static_cast<double>(b + win) / kRate;
+        if (QvTest::toneLevel(s, b, b + 2 * win, frequency) > threshold)
+            return static_cast<double>(b + win) / kRate;
     return -1.0;
 }
 
@@ -72,9 +75,10 @@ TEST(AudioComposer, FilterDescriptions) {
     ASSERT_NE(two.addAudioTrack(tone), nullptr);
     ASSERT_NE(two.addAudioTrack(tone), nullptr);
     two.getAudioTrack(0)->setInPoint(1.5f);
-    EXPECT_EQ(two.composeFilterDescription(),
-              "[in0]volume=2[in0v];[in0v]adelay=1500|1500[in0d];[in1]volume=1[in1v];[in0d][in1v]amix=inputs=2:"
-              "duration=longest:dropout_transition=0[pout];[pout]asetnsamples=1024[out]");
+    EXPECT_EQ(
+        two.composeFilterDescription(),
+        "[in0]volume=2[in0v];[in0v]adelay=1500|1500[in0d];[in1]volume=1[in1v];[in0d][in1v]amix=inputs=2:"
+        "duration=longest:dropout_transition=0[pout];[pout]asetnsamples=1024[out]");
 
     FFAudioComposer three(nullptr);
     for (int i = 0; i < 3; ++i) ASSERT_NE(three.addAudioTrack(tone), nullptr);
@@ -154,8 +158,9 @@ TEST(AudioComposer, MixesTwoTonesWithTheSecondDelayed) {
     testing::internal::CaptureStderr();
     EXPECT_TRUE(mixer.exportAudio());
     std::string log = testing::internal::GetCapturedStderr();
-    EXPECT_NE(log.find("Audio final filter_desc : [in0]volume=2[in0v];[in1]volume=1[in1v];[in1v]adelay=1500|1500"),
-              std::string::npos);
+    EXPECT_NE(
+        log.find("Audio final filter_desc : [in0]volume=2[in0v];[in1]volume=1[in1v];[in1v]adelay=1500|1500"),
+        std::string::npos);
 
     EXPECT_EQ(out.prepared, 1);
     EXPECT_EQ(out.lastCalls, 1);

@@ -64,8 +64,9 @@ TEST(AudioReader, DurationLeavesOutTheStartTime) {
     QvTest::TempDir dir;
     std::string path = dir.file("song.mp3");
     ASSERT_TRUE(QvTest::writeTones(path, {{440, 6.0}}));
-    QvTest::ProgramResult r = QvTest::runProgram({"ffprobe", "-v", "error", "-show_entries",
-                                                  "format=start_time,duration", "-of", "default=nw=1:nk=1", path});
+    QvTest::ProgramResult r =
+        QvTest::runProgram({"ffprobe", "-v", "error", "-show_entries", "format=start_time,duration", "-of",
+                            "default=nw=1:nk=1", path});
     double start = 0, total = 0;
     ASSERT_EQ(sscanf(r.out.c_str(), "%lf %lf", &start, &total), 2) << r.out;
     ASSERT_GT(start, 0.02);

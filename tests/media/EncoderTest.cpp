@@ -19,10 +19,15 @@ namespace {
 struct Rgb {
     uint8_t r, g, b;
 };
-const Rgb kPalette[] = {{220, 30, 30}, {30, 200, 40}, {40, 50, 210}, {230, 220, 40}, {250, 250, 250}, {20, 20, 20}};
+const Rgb kPalette[] = {{220, 30, 30},  {30, 200, 40},   {40, 50, 210},
+                        {230, 220, 40}, {250, 250, 250}, {20, 20, 20}};
 
-Rgb topColour(int frame) { return kPalette[(frame / 10) % 6]; }
-Rgb bottomColour(int frame) { return kPalette[(frame / 10 + 3) % 6]; }
+Rgb topColour(int frame) {
+    return kPalette[(frame / 10) % 6];
+}
+Rgb bottomColour(int frame) {
+    return kPalette[(frame / 10 + 3) % 6];
+}
 
 // Texture row 0 is the top line of the picture: the top half takes one colour,
 // the bottom half another.
@@ -64,12 +69,12 @@ class EncoderTest : public QvTest::GLFixture {};
 }  // namespace
 
 TEST_F(EncoderTest, InterfaceAndRefusals) {
-    EXPECT_EQ(NvPipe_CreateEncoder(NVPIPE_FORMAT_RGBA32, NVPIPE_CODEC_H264, NVPIPE_COMPRESSION_LOSSY, 1000000, 30, 321,
-                                   240),
+    EXPECT_EQ(NvPipe_CreateEncoder(NVPIPE_FORMAT_RGBA32, NVPIPE_CODEC_H264, NVPIPE_COMPRESSION_LOSSY, 1000000,
+                                   30, 321, 240),
               nullptr);
     EXPECT_STRNE(NvPipe_GetError(nullptr), "");
-    EXPECT_EQ(NvPipe_CreateEncoder(NVPIPE_FORMAT_RGBA32, NVPIPE_CODEC_H264, NVPIPE_COMPRESSION_LOSSY, 1000000, 0, 320,
-                                   240),
+    EXPECT_EQ(NvPipe_CreateEncoder(NVPIPE_FORMAT_RGBA32, NVPIPE_CODEC_H264, NVPIPE_COMPRESSION_LOSSY, 1000000,
+                                   0, 320, 240),
               nullptr);
     std::vector<uint8_t> params = {1, 2, 3};
     EXPECT_FALSE(NvPipe_GetSequenceParams(nullptr, params));
@@ -77,8 +82,8 @@ TEST_F(EncoderTest, InterfaceAndRefusals) {
     NvPipe_Destroy(nullptr);
 
     const int w = 64, h = 48;
-    NvPipe* enc = NvPipe_CreateEncoder(NVPIPE_FORMAT_RGBA32, NVPIPE_CODEC_H264, NVPIPE_COMPRESSION_LOSSY, 500000, 25,
-                                       w, h);
+    NvPipe* enc = NvPipe_CreateEncoder(NVPIPE_FORMAT_RGBA32, NVPIPE_CODEC_H264, NVPIPE_COMPRESSION_LOSSY,
+                                       500000, 25, w, h);
     ASSERT_NE(enc, nullptr) << NvPipe_GetError(nullptr);
     ASSERT_TRUE(NvPipe_GetSequenceParams(enc, params));
     ASSERT_GE(params.size(), 8u);
@@ -88,7 +93,9 @@ TEST_F(EncoderTest, InterfaceAndRefusals) {
 
     GLuint tex = uploadTexture(w, h, framePixels(w, h, 0));
     std::vector<uint8_t> out(w * h * 4 + 16, 0xAB);
-    auto has = [](const std::vector<int>& types, int t) { return std::find(types.begin(), types.end(), t) != types.end(); };
+    auto has = [](const std::vector<int>& types, int t) {
+        return std::find(types.begin(), types.end(), t) != types.end();
+    };
     // Wrong size, no buffer: refused before encoding.
     EXPECT_EQ(NvPipe_EncodeTexture(enc, tex, 0x0DE1, out.data(), w * h * 4, w, h + 2, false), 0u);
     EXPECT_EQ(NvPipe_EncodeTexture(enc, tex, 0x0DE1, nullptr, w * h * 4, w, h, false), 0u);
@@ -150,7 +157,8 @@ TEST_F(EncoderTest, SixtyFramesBecomeTheRawStreamAndTheMuxedFile) {
         {"ffmpeg", "-nostdin", "-v", "error", "-i", raw, "-f", "rawvideo", "-pix_fmt", "rgb24", "-"});
     ASSERT_EQ(decoded.out.size(), static_cast<size_t>(w) * h * 3 * frames);
     for (int i = 0; i < frames; ++i) {
-        const uint8_t* f = reinterpret_cast<const uint8_t*>(decoded.out.data()) + static_cast<size_t>(w) * h * 3 * i;
+        const uint8_t* f =
+            reinterpret_cast<const uint8_t*>(decoded.out.data()) + static_cast<size_t>(w) * h * 3 * i;
         auto px = [&](int x, int y) { return f + 3 * (static_cast<size_t>(y) * w + x); };
         expectColour(px(w / 2, h / 4), topColour(i), "top of frame " + std::to_string(i));
         expectColour(px(w / 4, 3 * h / 4), bottomColour(i), "bottom of frame " + std::to_string(i));

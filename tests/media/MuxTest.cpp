@@ -2,9 +2,9 @@
 // (checked with a recording stand-in for ffmpeg), and real muxes.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <cstdlib>
 
 #include "core/Subprocess.h"
 #include "media/NVMediaWriter.h"
@@ -97,8 +97,14 @@ TEST(MuxSubprocess, ArgumentsReachTheProgramVerbatim) {
     StandIn standIn;
     QvTest::TempDir dir;
     std::string marker = dir.file("pwned");
-    std::vector<std::string> argv = {"ffmpeg",      "a b",           "it's \"quoted\"", "x; touch " + marker,
-                                     "$(touch " + marker + ")", "-leading", "`touch " + marker + "`", ""};
+    std::vector<std::string> argv = {"ffmpeg",
+                                     "a b",
+                                     "it's \"quoted\"",
+                                     "x; touch " + marker,
+                                     "$(touch " + marker + ")",
+                                     "-leading",
+                                     "`touch " + marker + "`",
+                                     ""};
     EXPECT_EQ(Subprocess::run(argv), 0);
     EXPECT_EQ(standIn.args(), std::vector<std::string>(argv.begin() + 1, argv.end()));
     EXPECT_FALSE(QvTest::fileExists(marker));
@@ -117,7 +123,8 @@ TEST(MuxSubprocess, ArgumentsReachTheProgramVerbatim) {
 TEST(MuxCommand, TextsAndArgumentsForEachMusicSetting) {
     QvTest::TempDir dir;
     std::string out = dir.file("out.mp4");
-    std::string music = dir.file("music.mp3"), longMusic = dir.file("long.mp3"), nearMusic = dir.file("near.mp3");
+    std::string music = dir.file("music.mp3"), longMusic = dir.file("long.mp3"),
+                nearMusic = dir.file("near.mp3");
     ASSERT_TRUE(QvTest::writeTones(music, {{440, 4.0}}));
     ASSERT_TRUE(QvTest::writeTones(longMusic, {{440, 20.0}}));
     ASSERT_TRUE(QvTest::writeTones(nearMusic, {{440, 12.7}}));
@@ -150,42 +157,52 @@ TEST(MuxCommand, TextsAndArgumentsForEachMusicSetting) {
          "ffmpeg -y  -i " + out + ".h264 -vcodec copy  -shortest " + kMeta + out,
          joinArgs({{"-y"}, video, {"-shortest"}, meta})},
         {"music longer than the video", longMusic, false, 1.0f, 2, 250,
-         "ffmpeg -y  -i " + longMusic + " -filter_complex \"[0:a]volume=1.000000[a1];[a1]afade=t=out:st=9:d=2\" -i " +
-             out + ".h264 -vcodec copy  -acodec aac -shortest " + kMeta + out,
-         joinArgs({{"-y", "-i", longMusic, "-filter_complex", "[0:a]volume=1.000000[a1];[a1]afade=t=out:st=9:d=2"},
-                   video,
-                   {"-acodec", "aac", "-shortest"},
-                   meta})},
+         "ffmpeg -y  -i " + longMusic +
+             " -filter_complex \"[0:a]volume=1.000000[a1];[a1]afade=t=out:st=9:d=2\" -i " + out +
+             ".h264 -vcodec copy  -acodec aac -shortest " + kMeta + out,
+         joinArgs(
+             {{"-y", "-i", longMusic, "-filter_complex", "[0:a]volume=1.000000[a1];[a1]afade=t=out:st=9:d=2"},
+              video,
+              {"-acodec", "aac", "-shortest"},
+              meta})},
         {"music shorter than the video", music, false, 1.0f, 2, 250,
-         "ffmpeg -y  -i " + music + " -filter_complex \"[0:a]volume=1.000000[a1];[a1]afade=t=out:st=9:d=2\" -i " +
-             out + ".h264 -vcodec copy  -acodec aac" + kMeta + out,
-         joinArgs({{"-y", "-i", music, "-filter_complex", "[0:a]volume=1.000000[a1];[a1]afade=t=out:st=9:d=2"},
-                   video,
-                   {"-acodec", "aac"},
-                   meta})},
+         "ffmpeg -y  -i " + music +
+             " -filter_complex \"[0:a]volume=1.000000[a1];[a1]afade=t=out:st=9:d=2\" -i " + out +
+             ".h264 -vcodec copy  -acodec aac" + kMeta + out,
+         joinArgs(
+             {{"-y", "-i", music, "-filter_complex", "[0:a]volume=1.000000[a1];[a1]afade=t=out:st=9:d=2"},
+              video,
+              {"-acodec", "aac"},
+              meta})},
         // 12.7 s truncates to 12, which is not above 12.0: no -shortest.
         {"music 12.7 s against 12 s", nearMusic, false, 1.0f, 2, 300,
-         "ffmpeg -y  -i " + nearMusic + " -filter_complex \"[0:a]volume=1.000000[a1];[a1]afade=t=out:st=11:d=2\" -i " +
-             out + ".h264 -vcodec copy  -acodec aac" + kMeta + out,
-         joinArgs({{"-y", "-i", nearMusic, "-filter_complex", "[0:a]volume=1.000000[a1];[a1]afade=t=out:st=11:d=2"},
+         "ffmpeg -y  -i " + nearMusic +
+             " -filter_complex \"[0:a]volume=1.000000[a1];[a1]afade=t=out:st=11:d=2\" -i " + out +
+             ".h264 -vcodec copy  -acodec aac" + kMeta + out,
+         joinArgs({{"-y", "-i", nearMusic, "-filter_complex",
+                    "[0:a]volume=1.000000[a1];[a1]afade=t=out:st=11:d=2"},
                    video,
                    {"-acodec", "aac"},
                    meta})},
         {"fade-out 0", music, false, 1.0f, 0, 250,
-         "ffmpeg -y  -i " + music + " -filter_complex \"[0:a]volume=1.000000[a1];[a1]afade=t=out:st=11:d=0\" -i " +
-             out + ".h264 -vcodec copy  -acodec aac" + kMeta + out,
-         joinArgs({{"-y", "-i", music, "-filter_complex", "[0:a]volume=1.000000[a1];[a1]afade=t=out:st=11:d=0"},
-                   video,
-                   {"-acodec", "aac"},
-                   meta})},
+         "ffmpeg -y  -i " + music +
+             " -filter_complex \"[0:a]volume=1.000000[a1];[a1]afade=t=out:st=11:d=0\" -i " + out +
+             ".h264 -vcodec copy  -acodec aac" + kMeta + out,
+         joinArgs(
+             {{"-y", "-i", music, "-filter_complex", "[0:a]volume=1.000000[a1];[a1]afade=t=out:st=11:d=0"},
+              video,
+              {"-acodec", "aac"},
+              meta})},
         // A 5 s fade over 2.5 s would start at -1: it starts at 0.
         {"fade longer than the video", music, false, 1.0f, 5, 62,
-         "ffmpeg -y  -i " + music + " -filter_complex \"[0:a]volume=1.000000[a1];[a1]afade=t=out:st=0:d=5\" -i " +
-             out + ".h264 -vcodec copy  -acodec aac -shortest " + kMeta + out,
-         joinArgs({{"-y", "-i", music, "-filter_complex", "[0:a]volume=1.000000[a1];[a1]afade=t=out:st=0:d=5"},
-                   video,
-                   {"-acodec", "aac", "-shortest"},
-                   meta})},
+         "ffmpeg -y  -i " + music +
+             " -filter_complex \"[0:a]volume=1.000000[a1];[a1]afade=t=out:st=0:d=5\" -i " + out +
+             ".h264 -vcodec copy  -acodec aac -shortest " + kMeta + out,
+         joinArgs(
+             {{"-y", "-i", music, "-filter_complex", "[0:a]volume=1.000000[a1];[a1]afade=t=out:st=0:d=5"},
+              video,
+              {"-acodec", "aac", "-shortest"},
+              meta})},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -225,8 +242,9 @@ TEST(MuxCommand, MixedAudioFailuresAndAwkwardPaths) {
         MuxRun r = mux(writer, config);
         EXPECT_EQ(r.status, 0);
         EXPECT_EQ(loggedCommand(r.log),
-                  "ffmpeg -y  -i " + out + ".aac -filter_complex \"[0:a]volume=1.000000[a1];[a1]afade=t=out:st=5:d=0\" -i " +
-                      out + ".h264 -vcodec copy  -acodec aac" + kMeta + out);
+                  "ffmpeg -y  -i " + out +
+                      ".aac -filter_complex \"[0:a]volume=1.000000[a1];[a1]afade=t=out:st=5:d=0\" -i " + out +
+                      ".h264 -vcodec copy  -acodec aac" + kMeta + out);
         EXPECT_FALSE(QvTest::fileExists(out + ".aac"));
         EXPECT_FALSE(QvTest::fileExists(out + ".h264"));
     }
@@ -270,8 +288,9 @@ TEST(MuxCommand, MixedAudioFailuresAndAwkwardPaths) {
         MuxRun r = mux(writer, config);
         EXPECT_EQ(chdir(cwd), 0);
         EXPECT_EQ(loggedCommand(r.log), "ffmpeg -y  -i -clip.mp4.h264 -vcodec copy " + kMeta + "-clip.mp4");
-        EXPECT_EQ(standIn.args(), joinArgs({{"-y", "-i", "file:-clip.mp4.h264", "-vcodec", "copy"},
-                                            {"-map_metadata", "-1", "-metadata", "artist=RU davode", "file:-clip.mp4"}}));
+        EXPECT_EQ(standIn.args(),
+                  joinArgs({{"-y", "-i", "file:-clip.mp4.h264", "-vcodec", "copy"},
+                            {"-map_metadata", "-1", "-metadata", "artist=RU davode", "file:-clip.mp4"}}));
         EXPECT_FALSE(QvTest::fileExists(odd + "/pwned"));
         EXPECT_FALSE(QvTest::fileExists(std::string(cwd) + "/pwned"));
     }
@@ -285,8 +304,8 @@ TEST(MuxReal, JoinsRawVideoAndMusic) {
     std::string music = dir.file("music.aac");
     ASSERT_TRUE(QvTest::writeTones(music, {{440, 1.0}}));
     // 60 frames at 30 fps as a raw Annex B stream.
-    ASSERT_TRUE(QvTest::ffmpeg({"-f", "lavfi", "-i", "testsrc=s=160x120:r=30:d=2", "-c:v", "libx264", "-bf", "0",
-                                "-preset", "ultrafast", "-f", "h264", out + ".h264"}));
+    ASSERT_TRUE(QvTest::ffmpeg({"-f", "lavfi", "-i", "testsrc=s=160x120:r=30:d=2", "-c:v", "libx264", "-bf",
+                                "0", "-preset", "ultrafast", "-f", "h264", out + ".h264"}));
 
     Config config(160, 120, 30.0f, 60, "main");
     config.setFinalDuration(60);
@@ -310,8 +329,8 @@ TEST(MuxReal, JoinsRawVideoAndMusic) {
 
     // A fade longer than the video still muxes.
     std::string shortOut = dir.file("short.mp4");
-    ASSERT_TRUE(QvTest::ffmpeg({"-f", "lavfi", "-i", "testsrc=s=160x120:r=10:d=2.5", "-c:v", "libx264", "-bf", "0",
-                                "-preset", "ultrafast", "-f", "h264", shortOut + ".h264"}));
+    ASSERT_TRUE(QvTest::ffmpeg({"-f", "lavfi", "-i", "testsrc=s=160x120:r=10:d=2.5", "-c:v", "libx264", "-bf",
+                                "0", "-preset", "ultrafast", "-f", "h264", shortOut + ".h264"}));
     Config fade(160, 120, 10.0f, 25, "main");
     fade.setFinalDuration(25);
     fade.setMusicFile(music);

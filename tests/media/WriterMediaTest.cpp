@@ -60,7 +60,8 @@ TEST(WriterMedia, FallsBackToLibx264AndWritesFramesWithAudio) {
         for (int k = 0; k < 43; ++k) {
             ASSERT_EQ(av_frame_make_writable(frame), 0);
             float* s = reinterpret_cast<float*>(frame->data[0]);
-            for (int i = 0; i < 1024; ++i) s[i] = 0.3f * std::sin(2 * M_PI * 440.0 * (k * 1024 + i) / 44100.0);
+            for (int i = 0; i < 1024; ++i)
+                s[i] = 0.3f * std::sin(2 * M_PI * 440.0 * (k * 1024 + i) / 44100.0);
             frame->pts = k * 1024;
             EXPECT_GE(writer.writeAudioFrame(frame, k, &got), 0);
         }
@@ -106,8 +107,8 @@ TEST(WriterMedia, LargePacketsFromTinyNoisyFrames) {
         EXPECT_EQ(writer.close(), 0);
     }
     EXPECT_EQ(QvTest::probe(out, "v:0", "nb_read_frames"), "10");
-    QvTest::ProgramResult sizes = QvTest::runProgram(
-        {"ffprobe", "-v", "error", "-select_streams", "v:0", "-show_entries", "packet=size", "-of", "csv=p=0", out});
+    QvTest::ProgramResult sizes = QvTest::runProgram({"ffprobe", "-v", "error", "-select_streams", "v:0",
+                                                      "-show_entries", "packet=size", "-of", "csv=p=0", out});
     int largest = 0;
     for (size_t pos = 0; pos < sizes.out.size();) {
         size_t end = sizes.out.find('\n', pos);

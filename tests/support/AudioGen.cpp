@@ -14,8 +14,8 @@ bool writeTones(const std::string& path, const std::vector<Tone>& tones, int sam
     for (size_t i = 0; i < tones.size(); ++i) {
         args.insert(args.end(), {"-f", "lavfi", "-i",
                                  "aevalsrc=" + std::to_string(amplitude) + "*sin(2*PI*" +
-                                     std::to_string(tones[i].frequency) + "*t):s=" + std::to_string(sampleRate) +
-                                     ":d=" + std::to_string(tones[i].seconds)});
+                                     std::to_string(tones[i].frequency) + "*t):s=" +
+                                     std::to_string(sampleRate) + ":d=" + std::to_string(tones[i].seconds)});
         graph += "[" + std::to_string(i) + ":a]";
     }
     graph += "concat=n=" + std::to_string(tones.size()) + ":v=0:a=1[a]";
@@ -29,14 +29,15 @@ bool writeTones(const std::string& path, const std::vector<Tone>& tones, int sam
 }
 
 std::vector<float> decodeMono(const std::string& path, int sampleRate) {
-    ProgramResult r = runProgram({"ffmpeg", "-nostdin", "-v", "error", "-i", path, "-map", "0:a:0", "-af", "pan=mono|c0=c0",
-                                  "-ar", std::to_string(sampleRate), "-f", "f32le", "-"});
+    ProgramResult r = runProgram({"ffmpeg", "-nostdin", "-v", "error", "-i", path, "-map", "0:a:0", "-af",
+                                  "pan=mono|c0=c0", "-ar", std::to_string(sampleRate), "-f", "f32le", "-"});
     std::vector<float> samples(r.out.size() / sizeof(float));
     if (!samples.empty()) memcpy(samples.data(), r.out.data(), samples.size() * sizeof(float));
     return samples;
 }
 
-double toneLevel(const std::vector<float>& samples, size_t begin, size_t end, double frequency, int sampleRate) {
+double toneLevel(const std::vector<float>& samples, size_t begin, size_t end, double frequency,
+                 int sampleRate) {
     if (end > samples.size()) end = samples.size();
     if (begin >= end) return 0.0;
     size_t n = end - begin;
