@@ -170,7 +170,6 @@ bool FFMediaWriter::start() {
         return false;
     }
     mHeaderWritten = true;
-    mWorkBuffer.assign(static_cast<size_t>(mWidth) * mHeight * 4, 0);
     if (mHasVideo && mVideoCodecContext) {
         mRgbaToYuv = sws_getContext(mWidth, mHeight, AV_PIX_FMT_RGBA, mWidth, mHeight, AV_PIX_FMT_YUV420P,
                                     SWS_BICUBIC, nullptr, nullptr, nullptr);

@@ -66,7 +66,6 @@ private:
     AVCodecContext* mVideoCodecContext = nullptr;
     AVCodecContext* mAudioCodecContext = nullptr;
     AVFormatContext* mOutput = nullptr;
-    std::vector<uint8_t> mWorkBuffer;
     float mBitrateFactor = 0.25f;
     bool mHeaderWritten = false;
     bool mVideoDrained = false;

@@ -105,6 +105,9 @@ TEST_F(EncoderTest, InterfaceAndRefusals) {
     // The first access unit is a key frame with its parameter sets in band.
     std::vector<int> first = nalTypes(out.data(), n);
     EXPECT_TRUE(has(first, 7) && has(first, 8) && has(first, 5));
+    // ... the same sets that NvPipe_GetSequenceParams gave.
+    std::string firstBytes(reinterpret_cast<const char*>(out.data()), n);
+    EXPECT_NE(firstBytes.find(std::string(params.begin() + 4, params.end())), std::string::npos);
     EXPECT_EQ(NVMediaWriter::getVopType(out.data(), static_cast<int>(n)), -1);  // starts with a parameter set
     n = NvPipe_EncodeTexture(enc, tex, 0x0DE1, out.data(), w * h * 4, w, h, false);
     ASSERT_GT(n, 0u);
