@@ -3,7 +3,9 @@
 namespace Quorvane {
 namespace Core {
 
-pthread_t RenderThreadGetThreadID() { return pthread_self(); }
+pthread_t RenderThreadGetThreadID() {
+    return pthread_self();
+}
 
 RenderThread::RenderThread() : info_(new RenderThreadInfo) {
     info_->owner = this;
@@ -64,7 +66,9 @@ void RenderThread::run() {
     }
 }
 
-bool RenderThread::onWorker() { return pthread_equal(pthread_self(), getThreadID()) != 0; }
+bool RenderThread::onWorker() {
+    return pthread_equal(pthread_self(), getThreadID()) != 0;
+}
 
 void RenderThread::async(const Task& task, bool removable) {
     queueLock_.wait();
@@ -95,11 +99,15 @@ bool RenderThread::hasTask() {
     return any;
 }
 
-bool RenderThread::hasAsyncTasks() { return hasTask(); }
+bool RenderThread::hasAsyncTasks() {
+    return hasTask();
+}
 
-// From another thread the clearers take execLock_ before queueLock_: the worker
-// never holds both, and a running task may then still call async() without
-// waiting for a clearer that waits for the task.
+// From another thread the clearers empty the queue under queueLock_ and only
+// then wait for the running task through execLock_, never holding both: the
+// worker cannot start another queued task in between (the queue is already
+// empty), and a running task may still call async() or hasTask() without
+// waiting for a clearer that waits for it.
 void RenderThread::clearAllTask() {
     std::deque<std::pair<Task, bool>> old;
     if (onWorker()) {
@@ -108,22 +116,20 @@ void RenderThread::clearAllTask() {
         queueLock_.signal(1);
         return;
     }
-    syncSlot_.wait();
-    execLock_.wait();
+    syncSlot_.wait();  // a pending blocking call completes first
     queueLock_.wait();
     old.swap(taskQueue_);
     queueLock_.signal(1);
+    execLock_.wait();
     execLock_.signal(1);
     syncSlot_.signal(1);
 }
 
 void RenderThread::clearAsyncQueue(bool waitForRunning) {
     bool worker = onWorker();
-    bool holdExec = waitForRunning && !worker;
     std::deque<std::pair<Task, bool>> dropped;
-    if (holdExec) execLock_.wait();
-    queueLock_.wait();
     std::deque<std::pair<Task, bool>> kept;
+    queueLock_.wait();
     for (auto& entry : taskQueue_) {
         if (entry.second) {
             dropped.push_back(std::move(entry));
@@ -133,7 +139,10 @@ void RenderThread::clearAsyncQueue(bool waitForRunning) {
     }
     taskQueue_.swap(kept);
     queueLock_.signal(1);
-    if (holdExec) execLock_.signal(1);
+    if (waitForRunning && !worker) {
+        execLock_.wait();
+        execLock_.signal(1);
+    }
 }
 
 pthread_t RenderThread::getThreadID() {

@@ -41,6 +41,10 @@ std::string Unique::GenerateID() {
     return text;
 }
 
+// Identifiers and counter texts may carry the same number (an identifier takes
+// the value the counter holds, a counter text the one after it). Their texts
+// never collide, and prefixes must stay consecutive: a prefix 7& is followed by
+// the generated layer id 7&layer_8.
 std::string Unique::getUniqueCounter() {
     kUniqueLock->wait();
     uint64_t value = ++kUniqueCounter;
