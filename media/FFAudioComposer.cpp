@@ -418,7 +418,6 @@ bool FFAudioComposer::fillAudioFifoBuffer(double t) {
         av_channel_layout_copy(&frame->ch_layout, &reader->getChannelLayoutInfo());
         frame->format = reader->getSampleFormat();
         frame->sample_rate = reader->getSampleRate();
-        frame->pts = frame->best_effort_timestamp;
         feedTrack(track, frame, t);
     }
     return active;
