@@ -12,7 +12,9 @@ AnimationClip::~AnimationClip() {
     for (AnimationTrack* track : tracks_) delete track;
 }
 
-AnimationClip* AnimationClip::create(const std::string& name) { return new AnimationClip(name); }
+AnimationClip* AnimationClip::create(const std::string& name) {
+    return new AnimationClip(name);
+}
 
 void AnimationClip::setRepeatCount(unsigned count) {
     repeatCount_ = count;
@@ -72,7 +74,9 @@ void AnimationClip::play() {
     state_ = kStateStopped;
 }
 
-void AnimationClip::stop() { state_ = kStateStopped; }
+void AnimationClip::stop() {
+    state_ = kStateStopped;
+}
 
 void AnimationClip::gotoTime(unsigned time) {
     elapsedTime_ = static_cast<float>(time);

@@ -45,11 +45,13 @@ bool writeWholeFile(const std::string& path, const void* data, size_t length) {
     return ok;
 }
 
-bool hasMagic(const unsigned char* p) { return memcmp(p, kMagic, sizeof kMagic) == 0; }
+bool hasMagic(const unsigned char* p) {
+    return memcmp(p, kMagic, sizeof kMagic) == 0;
+}
 
 uint32_t readLE32(const unsigned char* p) {
-    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
-           static_cast<uint32_t>(p[3]) << 24;
+    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
+           static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
 }
 
 void writeLE32(unsigned char* p, uint32_t v) {
@@ -60,7 +62,8 @@ void writeLE32(unsigned char* p, uint32_t v) {
 // allSign * k; with it, bytes whose index is a multiple of the modulus move by
 // multSign * k and the others by the opposite. The entry record and the data
 // use opposite senses (see the callers).
-void applyPattern(unsigned char* p, size_t n, uint8_t k, bool pattern, int modulus, int allSign, int multSign) {
+void applyPattern(unsigned char* p, size_t n, uint8_t k, bool pattern, int modulus, int allSign,
+                  int multSign) {
     if (!pattern) {
         uint8_t d = static_cast<uint8_t>(allSign * k);
         for (size_t i = 0; i < n; ++i) p[i] = static_cast<uint8_t>(p[i] + d);
@@ -91,9 +94,11 @@ bool aes128Ecb(bool encrypt, const unsigned char key[16], const unsigned char* i
                unsigned char* out) {
     if (length % kAesBlock != 0 || length > static_cast<size_t>(INT32_MAX)) return false;
     if (length == 0) return true;
-    std::unique_ptr<EVP_CIPHER_CTX, decltype(&EVP_CIPHER_CTX_free)> ctx(EVP_CIPHER_CTX_new(), EVP_CIPHER_CTX_free);
+    std::unique_ptr<EVP_CIPHER_CTX, decltype(&EVP_CIPHER_CTX_free)> ctx(EVP_CIPHER_CTX_new(),
+                                                                        EVP_CIPHER_CTX_free);
     if (!ctx) return false;
-    if (EVP_CipherInit_ex(ctx.get(), EVP_aes_128_ecb(), nullptr, key, nullptr, encrypt ? 1 : 0) != 1) return false;
+    if (EVP_CipherInit_ex(ctx.get(), EVP_aes_128_ecb(), nullptr, key, nullptr, encrypt ? 1 : 0) != 1)
+        return false;
     EVP_CIPHER_CTX_set_padding(ctx.get(), 0);
     int produced = 0;
     if (EVP_CipherUpdate(ctx.get(), out, &produced, in, static_cast<int>(length)) != 1) return false;
@@ -171,7 +176,8 @@ bool FileCodec::decodePack(const std::string& path) {
     return false;
 }
 
-bool FileCodec::createPack(const std::string& folder, const std::string& fileName, const std::string& outputPath) {
+bool FileCodec::createPack(const std::string& folder, const std::string& fileName,
+                           const std::string& outputPath) {
     switch (version) {
         case FileCodecVersion1: {
             Encoder encoder;
@@ -238,7 +244,9 @@ bool Decoder::decodePack(const std::string& path, std::string& outContent, uint6
     return true;
 }
 
-bool Decoder::decodePack(const std::string& path) { return decodePack(path, content, size); }
+bool Decoder::decodePack(const std::string& path) {
+    return decodePack(path, content, size);
+}
 
 bool Decoder::unpack(const std::string& outputPath) {
     if (size == 0) return false;
@@ -265,7 +273,8 @@ bool Encoder::createEntry(const std::string& folder, const std::string& fileName
     return true;
 }
 
-bool Encoder::createPack(const std::string& folder, const std::string& fileName, const std::string& outputPath) {
+bool Encoder::createPack(const std::string& folder, const std::string& fileName,
+                         const std::string& outputPath) {
     srand(static_cast<unsigned>(time(nullptr)));
     bool pattern = (rand() & 1) != 0;
     int8_t shift = static_cast<int8_t>(rand() & 0xff);
@@ -312,7 +321,8 @@ bool Encoder::createPack(const std::string& folder, const std::string& fileName,
     // The file may have changed since the record was made; pack what the record says.
     if (data.size() < record.size) return false;
     data.resize(record.size);
-    if (!data.empty()) scrambleData(reinterpret_cast<unsigned char*>(&data[0]), data.size(), key, pattern, modulus);
+    if (!data.empty())
+        scrambleData(reinterpret_cast<unsigned char*>(&data[0]), data.size(), key, pattern, modulus);
 
     std::string out(reinterpret_cast<const char*>(header), kV1HeaderSize);
     out.append(reinterpret_cast<const char*>(entryBytes), kV1EntrySize);
@@ -323,7 +333,8 @@ bool Encoder::createPack(const std::string& folder, const std::string& fileName,
 // ---------------------------------------------------------------------------
 // FileAES
 
-bool FileAES::createPack(const std::string& folder, const std::string& fileName, const std::string& outputPath) {
+bool FileAES::createPack(const std::string& folder, const std::string& fileName,
+                         const std::string& outputPath) {
     std::string plain;
     if (!readWholeFile(folder + "/" + fileName, plain)) return false;
 
@@ -368,10 +379,12 @@ bool FileAES::decodePack(const std::string& path, std::string& outContent, uint6
     return true;
 }
 
-bool FileAES::decodePack(const std::string& path) { return decodePack(path, content, size); }
+bool FileAES::decodePack(const std::string& path) {
+    return decodePack(path, content, size);
+}
 
-bool FileAES::createPack(const std::string& inputPath, const std::string& outputPath, const std::string& keyText,
-                         bool /*flag*/) {
+bool FileAES::createPack(const std::string& inputPath, const std::string& outputPath,
+                         const std::string& keyText, bool /*flag*/) {
     std::string plain;
     if (!readWholeFile(inputPath, plain)) return false;
     size_t chunks = plain.size() / kChunkPlain;
@@ -380,8 +393,8 @@ bool FileAES::createPack(const std::string& inputPath, const std::string& output
     for (size_t j = 0; j < chunks; ++j) {
         unsigned char chunkKey[16];
         buildChunkKey(keyText, j, chunkKey);
-        std::string padded = padBlock(reinterpret_cast<const unsigned char*>(plain.data()) + j * kChunkPlain,
-                                      kChunkPlain);
+        std::string padded =
+            padBlock(reinterpret_cast<const unsigned char*>(plain.data()) + j * kChunkPlain, kChunkPlain);
         unsigned char cipher[kChunkCipher];
         if (!aes128Ecb(true, chunkKey, reinterpret_cast<const unsigned char*>(padded.data()), kChunkCipher,
                        cipher)) {
@@ -400,7 +413,8 @@ bool FileAES::createPack(const std::string& inputPath, const std::string& output
 // tail fewer than 160, so a chunk is read exactly while at least 181 bytes remain;
 // the rest is the tail. Each length field must be a positive multiple of the block
 // that fits in what remains.
-bool FileAES::decodePack(const std::string& inputPath, const std::string& outputPath, const std::string& keyText) {
+bool FileAES::decodePack(const std::string& inputPath, const std::string& outputPath,
+                         const std::string& keyText) {
     std::string file;
     if (!readWholeFile(inputPath, file)) return false;
     const unsigned char* bytes = reinterpret_cast<const unsigned char*>(file.data());

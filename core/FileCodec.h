@@ -91,7 +91,7 @@ public:
     bool decodePack(const std::string& path, std::string& content, uint64_t& size);
     bool decodePack(const std::string& path);
 
-    // Chunked variant: every whole 160-byte piece of the input becomes a 5-byte
+    // Chunked variant: every whole 160 bytes of the input becomes a 5-byte
     // length field and 176 encrypted bytes; the tail is copied plain. The flag
     // has no effect.
     bool createPack(const std::string& inputPath, const std::string& outputPath, const std::string& keyText,

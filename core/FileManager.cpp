@@ -12,7 +12,9 @@ bool GetFileStat(const char* path, struct stat* st) {
     return stat(path, st) == 0;
 }
 
-char FileManager::getOsSeprator() { return kSeparator; }
+char FileManager::getOsSeprator() {
+    return kSeparator;
+}
 
 bool FileManager::exist(const std::string& path) {
     struct stat st;

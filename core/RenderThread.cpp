@@ -3,7 +3,9 @@
 namespace Quorvane {
 namespace Core {
 
-pthread_t RenderThreadGetThreadID() { return pthread_self(); }
+pthread_t RenderThreadGetThreadID() {
+    return pthread_self();
+}
 
 RenderThread::RenderThread() : info_(new RenderThreadInfo) {
     info_->owner = this;
@@ -64,7 +66,9 @@ void RenderThread::run() {
     }
 }
 
-bool RenderThread::onWorker() { return pthread_equal(pthread_self(), getThreadID()) != 0; }
+bool RenderThread::onWorker() {
+    return pthread_equal(pthread_self(), getThreadID()) != 0;
+}
 
 void RenderThread::async(const Task& task, bool removable) {
     queueLock_.wait();
@@ -95,7 +99,9 @@ bool RenderThread::hasTask() {
     return any;
 }
 
-bool RenderThread::hasAsyncTasks() { return hasTask(); }
+bool RenderThread::hasAsyncTasks() {
+    return hasTask();
+}
 
 // From another thread the clearers empty the queue under queueLock_ and only
 // then wait for the running task through execLock_, never holding both: the

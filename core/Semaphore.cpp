@@ -8,8 +8,8 @@ namespace Core {
 
 Semaphore::Semaphore(uint64_t count) : handle_(new sem_t) {
     // sem_init takes an unsigned int no larger than SEM_VALUE_MAX.
-    unsigned int initial = count > static_cast<uint64_t>(SEM_VALUE_MAX) ? SEM_VALUE_MAX
-                                                                          : static_cast<unsigned int>(count);
+    unsigned int initial =
+        count > static_cast<uint64_t>(SEM_VALUE_MAX) ? SEM_VALUE_MAX : static_cast<unsigned int>(count);
     sem_init(handle_, 0, initial);
 }
 

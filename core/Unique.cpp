@@ -41,9 +41,13 @@ std::string Unique::GenerateID() {
     return text;
 }
 
+// GenerateID hands out the value the counter holds, while this hands out the
+// value after it; stepping past the returned value as well keeps the next
+// identifier from carrying the same counter (the first call still gives 2).
 std::string Unique::getUniqueCounter() {
     kUniqueLock->wait();
     uint64_t value = ++kUniqueCounter;
+    ++kUniqueCounter;
     kUniqueLock->signal(1);
     return std::to_string(value);
 }

@@ -10,7 +10,9 @@ constexpr uint32_t kCurrentMinor = 2;
 constexpr uint32_t kCurrentPatch = 0;
 constexpr int kTagIndex = 3;
 
-int compareNumber(uint32_t a, uint32_t b) { return a > b ? 1 : (a < b ? -1 : 0); }
+int compareNumber(uint32_t a, uint32_t b) {
+    return a > b ? 1 : (a < b ? -1 : 0);
+}
 
 int compareParts(uint32_t major, uint32_t minor, uint32_t patch, uint32_t otherMajor, uint32_t otherMinor,
                  uint32_t otherPatch, bool withPatch) {
@@ -20,7 +22,9 @@ int compareParts(uint32_t major, uint32_t minor, uint32_t patch, uint32_t otherM
 }
 }  // namespace
 
-VersionManager::VersionManager(const std::string& version) : text_(version) { valid_ = init(version); }
+VersionManager::VersionManager(const std::string& version) : text_(version) {
+    valid_ = init(version);
+}
 
 bool VersionManager::init(const std::string& version) {
     major_ = minor_ = patch_ = 0;
@@ -49,7 +53,9 @@ bool VersionManager::init(const std::string& version) {
     return count >= 1;
 }
 
-bool VersionManager::isValid(const std::string& version) { return VersionManager(version).isValid(); }
+bool VersionManager::isValid(const std::string& version) {
+    return VersionManager(version).isValid();
+}
 
 bool VersionManager::isDigitString(const std::string& text) {
     if (text.empty()) return false;
@@ -71,7 +77,8 @@ int VersionManager::compareWithCurrentVersion(bool withPatch) const {
     return compareParts(major_, minor_, patch_, kCurrentMajor, kCurrentMinor, kCurrentPatch, withPatch);
 }
 
-std::string VersionManager::createVersion(uint32_t major, uint32_t minor, uint32_t patch, const std::string& tag) {
+std::string VersionManager::createVersion(uint32_t major, uint32_t minor, uint32_t patch,
+                                          const std::string& tag) {
     return std::to_string(major) + "." + std::to_string(minor) + "." + std::to_string(patch) + "." + tag;
 }
 

@@ -90,7 +90,8 @@ Bytes opensslEcb(const QvTest::TempDir& dir, const Bytes& in, const unsigned cha
                  bool pad = true) {
     std::string src = dir.file("ossl_in"), dst = dir.file("ossl_out");
     QvTest::writeFile(src, in);
-    std::vector<std::string> argv = {"openssl", "enc", "-aes-128-ecb", "-K", hex(key, 16), "-in", src, "-out", dst};
+    std::vector<std::string> argv = {"openssl", "enc", "-aes-128-ecb", "-K", hex(key, 16),
+                                     "-in",     src,   "-out",         dst};
     if (decrypt) argv.insert(argv.begin() + 2, "-d");
     if (!pad) argv.push_back("-nopad");
     QvTest::ProgramResult r = QvTest::runProgram(argv);
@@ -111,9 +112,13 @@ Decoded decodeAs(FileCodecVersion version, const std::string& path) {
 }
 
 // The loaders' pattern: detect the version, then decode.
-Decoded decodeDetected(const std::string& path) { return decodeAs(FileCodec::getFileCodecVersion(path), path); }
+Decoded decodeDetected(const std::string& path) {
+    return decodeAs(FileCodec::getFileCodecVersion(path), path);
+}
 
-Bytes meaningful(const Decoded& d) { return d.content.substr(0, d.size); }
+Bytes meaningful(const Decoded& d) {
+    return d.content.substr(0, d.size);
+}
 
 class FileCodecTest : public ::testing::Test {
 protected:
@@ -188,7 +193,8 @@ TEST_F(FileCodecTest, VersionDetection) {
 TEST_F(FileCodecTest, VersionTwoBodyMadeByOpensslDecodesExactly) {
     for (uint8_t flag : {uint8_t(0), uint8_t(1)}) {
         for (size_t n : {size_t(0), size_t(16), size_t(37)}) {
-            V2Header h = buildV2Header(flag, static_cast<uint8_t>(7 + 120 * flag), static_cast<uint32_t>(n + flag));
+            V2Header h =
+                buildV2Header(flag, static_cast<uint8_t>(7 + 120 * flag), static_cast<uint32_t>(n + flag));
             Bytes plain = randomBytes(n, 99);
             Bytes body = opensslEcb(dir, plain, h.key, false);
             ASSERT_EQ(body.size(), (n / 16 + 1) * 16);
@@ -200,8 +206,10 @@ TEST_F(FileCodecTest, VersionTwoBodyMadeByOpensslDecodesExactly) {
 
             // Detection never says 2: it depends on key bytes 1 to 4 read as a count.
             int32_t count = 0;
-            for (int i = 0; i < 4; ++i) count |= static_cast<int32_t>(static_cast<uint8_t>(h.bytes[8 + i]) << (8 * i));
-            EXPECT_EQ(FileCodec::getFileCodecVersion(p), count >= 1 ? FileCodecVersion1 : FileCodecVersionPlain);
+            for (int i = 0; i < 4; ++i)
+                count |= static_cast<int32_t>(static_cast<uint8_t>(h.bytes[8 + i]) << (8 * i));
+            EXPECT_EQ(FileCodec::getFileCodecVersion(p),
+                      count >= 1 ? FileCodecVersion1 : FileCodecVersionPlain);
         }
     }
 }
@@ -229,7 +237,8 @@ TEST_F(FileCodecTest, VersionTwoWriterOutputDecryptsWithOpenssl) {
 }
 
 TEST_F(FileCodecTest, RoundTripsBothVersionsOnManySizes) {
-    for (size_t n : {size_t(0), size_t(1), size_t(15), size_t(16), size_t(17), size_t(4096), size_t(1) << 20}) {
+    for (size_t n :
+         {size_t(0), size_t(1), size_t(15), size_t(16), size_t(17), size_t(4096), size_t(1) << 20}) {
         Bytes plain = randomBytes(n, static_cast<uint32_t>(n));
         write("data.bin", plain);
         for (FileCodecVersion v : {FileCodecVersion1, FileCodecVersion2}) {
@@ -291,10 +300,12 @@ TEST_F(FileCodecTest, MalformedPacksFailCleanly) {
     };
     const Bytes json = "{\"k\":1}";
     std::vector<Case> cases = {
-        {"v1 size field beyond the data", FileCodecVersion1, buildV1("a.json", json, 5, 0, 1, json.size() + 1)},
+        {"v1 size field beyond the data", FileCodecVersion1,
+         buildV1("a.json", json, 5, 0, 1, json.size() + 1)},
         {"v1 size field far beyond", FileCodecVersion1, buildV1("a.json", json, 5, 1, 2, 0xffffffffu)},
         {"v1 pattern with modulus 0", FileCodecVersion1, buildV1("a.json", json, 5, 1, 1, json.size())},
-        {"v1 pattern with negative modulus", FileCodecVersion1, buildV1("a.json", json, 5, 1, 1, json.size())},
+        {"v1 pattern with negative modulus", FileCodecVersion1,
+         buildV1("a.json", json, 5, 1, 1, json.size())},
         {"v1 truncated entry record", FileCodecVersion1, buildV1("a.json", json, 5, 0, 1, 7).substr(0, 50)},
         {"v1 header only", FileCodecVersion1, buildV1("a.json", json, 5, 0, 1, 7).substr(0, 16)},
         {"v1 wrong magic", FileCodecVersion1, "VOZAY" + buildV1("a.json", json, 5, 0, 1, 7).substr(5)},
@@ -350,8 +361,10 @@ TEST_F(FileCodecTest, WritersReportMissingInputAndUnwritableOutput) {
 }
 
 TEST_F(FileCodecTest, ChunkedVariantRoundTripsAndMatchesOpenssl) {
-    const std::string keyText = "a key text longer than one sixteen-byte key";  // 43 bytes: chunk 2 pads with 0
-    for (size_t n : {size_t(0), size_t(100), size_t(159), size_t(160), size_t(161), size_t(480), size_t(1000)}) {
+    const std::string keyText =
+        "a key text longer than one sixteen-byte key";  // 43 bytes: chunk 2 pads with 0
+    for (size_t n :
+         {size_t(0), size_t(100), size_t(159), size_t(160), size_t(161), size_t(480), size_t(1000)}) {
         SCOPED_TRACE(n);
         Bytes plain = randomBytes(n, static_cast<uint32_t>(n) + 11);
         write("plain.bin", plain);
@@ -366,7 +379,8 @@ TEST_F(FileCodecTest, ChunkedVariantRoundTripsAndMatchesOpenssl) {
             for (size_t i = 0; i < 16; ++i) {
                 if (16 * j + i < keyText.size()) key[i] = static_cast<unsigned char>(keyText[16 * j + i]);
             }
-            EXPECT_TRUE(opensslEcb(dir, chunked.substr(j * 181 + 5, 176), key, true) == plain.substr(j * 160, 160));
+            EXPECT_TRUE(opensslEcb(dir, chunked.substr(j * 181 + 5, 176), key, true) ==
+                        plain.substr(j * 160, 160));
         }
         EXPECT_TRUE(chunked.substr(chunks * 181) == plain.substr(chunks * 160));
 
@@ -402,7 +416,8 @@ TEST_F(FileCodecTest, MutatedAndTruncatedPacksNeverCrash) {
     write("long.bin", randomBytes(420, 8));
     ASSERT_TRUE(FileAES().createPack(dir.file("long.bin"), dir.file("ch"), "0123456789abcdef", false));
     std::vector<Bytes> seeds = {QvTest::readFile(dir.file("v1")), QvTest::readFile(dir.file("v2")),
-                                QvTest::readFile(dir.file("ch")), buildV1("a.json", json, 3, 1, 4, json.size())};
+                                QvTest::readFile(dir.file("ch")),
+                                buildV1("a.json", json, 3, 1, 4, json.size())};
 
     auto runAll = [&](const Bytes& bytes) {
         std::string p = write("fuzz", bytes);
@@ -427,10 +442,18 @@ TEST_F(FileCodecTest, MutatedAndTruncatedPacksNeverCrash) {
             for (int e = 0; e < edits && !m.empty(); ++e) {
                 size_t at = rng() % m.size();
                 switch (rng() % 4) {
-                    case 0: m[at] = static_cast<char>(rng()); break;
-                    case 1: m.erase(at, 1 + rng() % 8); break;
-                    case 2: m.insert(at, Bytes(1 + rng() % 20, static_cast<char>(rng()))); break;
-                    default: m.resize(at); break;
+                    case 0:
+                        m[at] = static_cast<char>(rng());
+                        break;
+                    case 1:
+                        m.erase(at, 1 + rng() % 8);
+                        break;
+                    case 2:
+                        m.insert(at, Bytes(1 + rng() % 20, static_cast<char>(rng())));
+                        break;
+                    default:
+                        m.resize(at);
+                        break;
                 }
             }
             runAll(m);

@@ -21,7 +21,9 @@ namespace {
 
 // Lets another thread reach its blocking point. Only used where the assertion
 // holds whichever way the race goes, or to set up the order a test describes.
-void settle() { std::this_thread::sleep_for(std::chrono::milliseconds(100)); }
+void settle() {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+}
 
 class Log {
 public:

@@ -1,0 +1,185 @@
+// Identifier texts and the shared counter; path queries.
+#include <gtest/gtest.h>
+
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <ctime>
+#include <mutex>
+#include <regex>
+#include <set>
+#include <thread>
+#include <vector>
+
+#include "core/FileManager.h"
+#include "core/Unique.h"
+#include "support/TestSupport.h"
+
+using namespace Quorvane::Core;
+
+namespace {
+
+const std::regex kIdPattern(R"(^([0-9A-Za-z]{15})---(\d+)---(\d+)$)");
+
+struct ParsedId {
+    std::string random;
+    long seconds;
+    unsigned long long counter;
+};
+
+ParsedId parse(const std::string& id) {
+    std::smatch m;
+    EXPECT_TRUE(std::regex_match(id, m, kIdPattern)) << id;
+    if (m.empty()) return {"", 0, 0};
+    return {m[1].str(), std::stol(m[2].str()), std::stoull(m[3].str())};
+}
+
+TEST(UniqueTest, RandomFillsLengthMinusOne) {
+    char buf[8];
+    memset(buf, '#', sizeof buf);
+    Unique::genRandom(buf, 1);
+    EXPECT_EQ(buf[0], '\0');
+    EXPECT_EQ(buf[1], '#');
+    Unique::genRandom(buf, 7);
+    EXPECT_EQ(strlen(buf), 6u);
+    EXPECT_TRUE(std::regex_match(std::string(buf), std::regex("[0-9A-Za-z]{6}")));
+    EXPECT_EQ(buf[7], '#');
+    Unique::genRandom(buf, 0);  // nothing to write, not even the terminator
+    EXPECT_EQ(buf[7], '#');
+}
+
+TEST(UniqueTest, IdentifiersOfOneSecondShareTheRandomPart) {
+    // Retry when a second boundary falls between the two calls.
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        ParsedId a = parse(Unique::GenerateID());
+        ParsedId b = parse(Unique::GenerateID());
+        if (a.seconds != b.seconds) continue;
+        EXPECT_EQ(a.random, b.random);
+        EXPECT_EQ(b.counter, a.counter + 1);
+        EXPECT_LE(std::labs(a.seconds - static_cast<long>(time(nullptr))), 2);
+        return;
+    }
+    FAIL() << "no two identifiers within one second";
+}
+
+TEST(UniqueTest, CounterTextAndIdentifiersNeverShareAValue) {
+    // The identifier takes the value the counter holds, the counter text the one
+    // after it; neither may hand out what the other did.
+    unsigned long long first = parse(Unique::GenerateID()).counter;
+    unsigned long long text = std::stoull(Unique::getUniqueCounter());
+    EXPECT_EQ(text, first + 2);
+    unsigned long long next = parse(Unique::GenerateID()).counter;
+    EXPECT_GT(next, text);
+    EXPECT_GT(std::stoull(Unique::getUniqueCounter()), next);
+}
+
+// Run in a freshly started copy of the test program, where the counter is new.
+TEST(UniqueDeathTest, FirstValuesOfAFreshProcess) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            bool ok = parse(Unique::GenerateID()).counter == 1 && Unique::getUniqueCounter() == "3";
+            _exit(ok ? 0 : 1);
+        },
+        ::testing::ExitedWithCode(0), "");
+    EXPECT_EXIT(
+        {
+            bool ok = Unique::getUniqueCounter() == "2" && parse(Unique::GenerateID()).counter == 3;
+            _exit(ok ? 0 : 1);
+        },
+        ::testing::ExitedWithCode(0), "");
+}
+
+TEST(UniqueTest, UniqueAcrossThreads) {
+    constexpr int kThreads = 6, kEach = 300;
+    std::mutex m;
+    std::set<std::string> ids;
+    std::set<unsigned long long> counters;
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&, t] {
+            std::vector<std::pair<std::string, unsigned long long>> local;
+            for (int i = 0; i < kEach; ++i) {
+                if ((i + t) % 3 == 0) {
+                    local.emplace_back("", std::stoull(Unique::getUniqueCounter()));
+                } else {
+                    std::string id = Unique::GenerateID();
+                    local.emplace_back(id, parse(id).counter);
+                }
+            }
+            std::lock_guard<std::mutex> g(m);
+            for (auto& [id, c] : local) {
+                if (!id.empty()) {
+                    EXPECT_TRUE(ids.insert(id).second) << id;
+                }
+                EXPECT_TRUE(counters.insert(c).second) << c;
+            }
+        });
+    }
+    for (auto& th : threads) th.join();
+    EXPECT_EQ(counters.size(), static_cast<size_t>(kThreads * kEach));
+}
+
+TEST(FileManagerTest, FileNames) {
+    EXPECT_EQ(FileManager::getOsSeprator(), '/');
+    EXPECT_EQ(FileManager::getFileName("/a/b/clip.final.mp4", true), "clip.final.mp4");
+    EXPECT_EQ(FileManager::getFileName("/a/b/clip.final.mp4", false), "clip.final");
+    EXPECT_EQ(FileManager::getFileName("/a/b/", true), "b");
+    EXPECT_EQ(FileManager::getFileName("/a/b///", false), "b");
+    EXPECT_EQ(FileManager::getFileName(".hidden", false), "");
+    EXPECT_EQ(FileManager::getFileName(".hidden", true), ".hidden");
+    EXPECT_EQ(FileManager::getFileName("a", true), "");
+    EXPECT_EQ(FileManager::getFileName("", true), "");
+    EXPECT_EQ(FileManager::getFileName("//", true), "");
+    EXPECT_EQ(FileManager::getFileName("dir/", true), "dir");
+    EXPECT_EQ(FileManager::getFileName("name", false), "name");
+    EXPECT_EQ(FileManager::getFileName("/x.y/name", false), "name");
+}
+
+TEST(FileManagerTest, QueriesOnRealPaths) {
+    QvTest::TempDir dir("filemanager");
+    std::string file = dir.file("clip.MP4");
+    std::string bare = dir.file("Makefile");
+    ASSERT_TRUE(QvTest::writeFile(file, "x"));
+    ASSERT_TRUE(QvTest::writeFile(bare, "all:"));
+    ASSERT_EQ(symlink(file.c_str(), dir.file("link").c_str()), 0);
+
+    EXPECT_TRUE(FileManager::exist(file));
+    EXPECT_TRUE(FileManager::isFile(file));
+    EXPECT_FALSE(FileManager::isDirectory(file));
+    EXPECT_TRUE(FileManager::isDirectory(dir.path()));
+    EXPECT_FALSE(FileManager::isFile(dir.path()));
+    EXPECT_TRUE(FileManager::isFile(dir.file("link")));  // links are followed
+    EXPECT_FALSE(FileManager::exist(dir.file("missing")));
+    EXPECT_FALSE(FileManager::isFile(dir.file("missing")));
+    EXPECT_FALSE(FileManager::isDirectory(dir.file("missing")));
+    struct stat st;
+    EXPECT_FALSE(GetFileStat(dir.file("missing").c_str(), &st));
+    EXPECT_TRUE(GetFileStat(file.c_str(), &st));
+    EXPECT_EQ(st.st_size, 1);
+
+    EXPECT_EQ(FileManager::suffix(file), "MP4");
+    EXPECT_EQ(FileManager::suffix(bare), bare);  // no '.' anywhere: the whole path
+    EXPECT_EQ(FileManager::suffix(dir.path()), "");
+    EXPECT_EQ(FileManager::suffix(dir.file("missing.png")), "");
+
+    // A socket is neither a regular file nor a folder, although its mode shares
+    // a bit with each.
+    int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+    ASSERT_GE(fd, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    std::string sock = dir.file("s.sock");
+    ASSERT_LT(sock.size(), sizeof addr.sun_path);
+    strcpy(addr.sun_path, sock.c_str());
+    ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    EXPECT_TRUE(FileManager::exist(sock));
+    EXPECT_FALSE(FileManager::isFile(sock));
+    EXPECT_FALSE(FileManager::isDirectory(sock));
+    EXPECT_EQ(FileManager::suffix(sock), "");
+    close(fd);
+}
+
+}  // namespace
