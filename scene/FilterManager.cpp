@@ -16,7 +16,9 @@ namespace Core {
 
 FilterManager::FilterManager(RenderContext* context) : mContext(context) {}
 
-FilterManager::~FilterManager() { removeAll(); }
+FilterManager::~FilterManager() {
+    removeAll();
+}
 
 void FilterManager::placeFilter(RenderAVLayer* layer, const Config* config, double cx, double cy) {
     const int w = config->mainCompWidth();
@@ -24,8 +26,8 @@ void FilterManager::placeFilter(RenderAVLayer* layer, const Config* config, doub
     const float scaleX = static_cast<float>(mContext->width()) / static_cast<float>(w);
     const float scaleY = static_cast<float>(mContext->height()) / static_cast<float>(h);
     layer->setTransformAtTime(Vec3(static_cast<float>(0.5 * w), static_cast<float>(0.5 * h), 0.0f),
-                              Vec3(static_cast<float>(cx), static_cast<float>(cy), 0.0f), Vec3(0.0f, 0.0f, 0.0f),
-                              Vec3(scaleX, scaleY, 1.0f), 0);
+                              Vec3(static_cast<float>(cx), static_cast<float>(cy), 0.0f),
+                              Vec3(0.0f, 0.0f, 0.0f), Vec3(scaleX, scaleY, 1.0f), 0);
 }
 
 std::string FilterManager::addFilter(Config* config, float x, float y) {
@@ -116,7 +118,8 @@ void FilterManager::translateFilter(const std::string& name, float x, float y) {
                 mContext->height() / 2.0 + y);
 }
 
-void FilterManager::translateFilter(const std::string& name, FilterTranslateDirection direction, float fraction) {
+void FilterManager::translateFilter(const std::string& name, FilterTranslateDirection direction,
+                                    float fraction) {
     auto found = mFilters.find(name);
     if (found == mFilters.end()) return;
     const double width = mContext->width();

@@ -21,7 +21,9 @@ namespace Core {
 namespace {
 
 // Bit 0 of the template's settings switches order-independent transparency on.
-bool oitFromSettings(const Config* config) { return (config->attrSetttings() & 1) != 0; }
+bool oitFromSettings(const Config* config) {
+    return (config->attrSetttings() & 1) != 0;
+}
 
 // Every composition of the loaded template is the main one (type 1) or an
 // ordinary one (type 0); frame rates below 1 or a missing size make a render
@@ -30,6 +32,11 @@ bool drawableTemplate(const Config* config) {
     const float fps = config->frameRate();
     return config->mainCompWidth() > 0 && config->mainCompHeight() > 0 && fps >= 1.0f;
 }
+
+// Generated sequence names are held in memory at once; a count from a broken
+// or hostile template (up to 2^31 - 1) would exhaust it. A million frames is
+// over nine hours at 30 frames per second.
+constexpr int32_t kMaxSequenceFiles = 1 << 20;
 
 }  // namespace
 
@@ -77,8 +84,9 @@ RenderContext::RenderContext(Config* config, GLContext* glContext, bool flipY, u
 // The composition base gets no parent: a context that named itself as its own
 // parent would send the pass size look-up of a 0 x 0 context round in circles.
 // Every walk up the parent chain ends at the context either way.
-RenderContext::RenderContext(int width, int height, float fps, unsigned long duration, std::string mainCompName,
-                             bool flipY, unsigned int outputTexture, int outputFramebuffer)
+RenderContext::RenderContext(int width, int height, float fps, unsigned long duration,
+                             std::string mainCompName, bool flipY, unsigned int outputTexture,
+                             int outputFramebuffer)
     : RenderComp(nullptr, flipY, width, height, duration, mainCompName, outputTexture, outputFramebuffer),
       mDrawLock(new Semaphore(1)),
       mLoaded(width >= 1 && height >= 1 && duration != 0 && fps > 0.0f),
@@ -140,7 +148,9 @@ void RenderContext::releaseLayers() {
     for (auto& entry : mComps) detachFromSources(entry.second);
 }
 
-GLFrameBufferManager* RenderContext::frameBufferManager() { return mFrameBufferManager; }
+GLFrameBufferManager* RenderContext::frameBufferManager() {
+    return mFrameBufferManager;
+}
 
 void RenderContext::draw(unsigned int texture) {
     if (!mLoaded) return;
@@ -166,23 +176,33 @@ bool RenderContext::stepBackward() {
 }
 
 void RenderContext::beginReadContent() {
-    if (!mLoaded) return;
+    if (!mLoaded || mReadPushed) return;
     FullScreenRenderPass* output = flipVerticalPass();
     GLRenderDestination* target =
         output && output->useCustomOutputDestination() ? output->getDestination() : readDestination();
+    // Before the first draw there is no finished frame to bind; pushing
+    // nothing then keeps endReadContent from popping a destination of the caller.
+    if (!target) return;
     mFrameBufferManager->pushDestination(target);
+    mReadPushed = true;
 }
 
 void RenderContext::endReadContent() {
-    if (!mLoaded) return;
+    if (!mLoaded || !mReadPushed) return;
     mFrameBufferManager->popDestination(false);
+    mReadPushed = false;
 }
 
-std::string RenderContext::dataFile(const std::string& name) const { return mConfig->dataFile(name); }
+std::string RenderContext::dataFile(const std::string& name) const {
+    return mConfig->dataFile(name);
+}
 
-FileCodec* RenderContext::loadDataFile(const std::string& name) { return mConfig->loadDataFile(name); }
+FileCodec* RenderContext::loadDataFile(const std::string& name) {
+    return mConfig->loadDataFile(name);
+}
 
 RenderComp* RenderContext::newTemplateComp(const std::string& name, const std::string& prefix) {
+    if (!mLoaded) return nullptr;
     auto* comp = new RenderComp(this, name);
     if (this->comp(name) != comp) {
         // The registry keeps the first composition of a name; a second one
@@ -234,13 +254,19 @@ std::string RenderContext::createSourceForAsset(const Config& config, const Asse
         }
         return createAVFileSource(path, asset.key, asset.fps, asset.json);
     }
-    if (!asset.presets.empty()) return createImageSequenceSource(asset.presets, asset.key, asset.fps, asset.json);
+    if (!asset.presets.empty())
+        return createImageSequenceSource(asset.presets, asset.key, asset.fps, asset.json);
     // Files of a sequence are named <stem>_<i><extension>; a name without an
     // extension gives no way to tell the stem from the extension.
     const size_t dot = asset.name.rfind('.');
     if (dot == std::string::npos) {
-        QVPrint("RenderContext: image sequence asset %s has no extension in its name %s, skipped", asset.key.c_str(),
-                asset.name.c_str());
+        QVPrint("RenderContext: image sequence asset %s has no extension in its name %s, skipped",
+                asset.key.c_str(), asset.name.c_str());
+        return std::string();
+    }
+    if (asset.num > kMaxSequenceFiles) {
+        QVPrint("RenderContext: image sequence asset %s names %d files, more than %d, skipped",
+                asset.key.c_str(), asset.num, kMaxSequenceFiles);
         return std::string();
     }
     const std::string stem = asset.name.substr(0, dot);

@@ -41,8 +41,8 @@ public:
                   int outputFramebuffer);
     // An empty context of that size (the still-image render); it owns the
     // in-memory configuration it creates.
-    RenderContext(int width, int height, float fps, unsigned long duration, std::string mainCompName, bool flipY,
-                  unsigned int outputTexture, int outputFramebuffer);
+    RenderContext(int width, int height, float fps, unsigned long duration, std::string mainCompName,
+                  bool flipY, unsigned int outputTexture, int outputFramebuffer);
     ~RenderContext() override;
     RenderContext(const RenderContext&) = delete;
     RenderContext& operator=(const RenderContext&) = delete;
@@ -85,9 +85,11 @@ public:
     // and the key of the registered one is returned.
     std::string createTextureSource(unsigned int texture, AVSource::ColorFormat format, int width, int height,
                                     std::string key) override;
-    std::string createSolidSource(const Color& color, int width, int height, std::string key, std::string json);
+    std::string createSolidSource(const Color& color, int width, int height, std::string key,
+                                  std::string json);
     std::string createAVFileSource(const std::string& path, std::string key, float fps, std::string json);
-    std::string createCustomVideoProviderSource(BaseVideoSourceProvider* provider, std::string key, float fps);
+    std::string createCustomVideoProviderSource(BaseVideoSourceProvider* provider, std::string key,
+                                                float fps);
     std::string createImageSourceFromMemory(const char* bytes, unsigned long length, std::string key,
                                             std::string json);
     std::string createImageSequenceSource(const std::vector<std::string>& paths, std::string key, float fps,
@@ -166,7 +168,8 @@ private:
     // The dynamic kinds (source, segment, any other element), defined with the
     // dynamic compositions.
     RenderComp* copyDynamicComp(const RenderComp& comp);
-    RenderComp* copyDynamicCompWithReusedSource(RenderComp* comp, std::map<std::string, std::string>& sourceKeys);
+    RenderComp* copyDynamicCompWithReusedSource(RenderComp* comp,
+                                                std::map<std::string, std::string>& sourceKeys);
     // Keeps a new source when it got registered; deletes it otherwise.
     std::string adoptNewSource(AVSource* created, const std::string& json, bool storeJson);
     // Releases everything the layers borrow (sources, stencil buffers, scratch
@@ -188,6 +191,8 @@ private:
     std::map<std::string, RenderComp*> mComps;
     std::map<std::string, AVSource*> mSources;
     bool mEnableAdvanceResample = true;
+    // beginReadContent pushed a destination that endReadContent pops.
+    bool mReadPushed = false;
 };
 
 }  // namespace Core

@@ -56,7 +56,8 @@ std::string RenderContext::adoptNewSource(AVSource* created, const std::string& 
 std::string RenderContext::createTextureSource(unsigned int texture, AVSource::ColorFormat format, int width,
                                                int height, std::string key) {
     if (!mLoaded) return std::string();
-    return adoptNewSource(new AVSource(std::move(key), this, texture, format, width, height), std::string(), false);
+    return adoptNewSource(new AVSource(std::move(key), this, texture, format, width, height), std::string(),
+                          false);
 }
 
 std::string RenderContext::createSolidSource(const Color& color, int width, int height, std::string key,
@@ -77,10 +78,11 @@ std::string RenderContext::createCustomVideoProviderSource(BaseVideoSourceProvid
     return adoptNewSource(new AVSource(std::move(key), this, provider, fps), std::string(), false);
 }
 
-std::string RenderContext::createImageSourceFromMemory(const char* bytes, unsigned long length, std::string key,
-                                                       std::string json) {
+std::string RenderContext::createImageSourceFromMemory(const char* bytes, unsigned long length,
+                                                       std::string key, std::string json) {
     if (!mLoaded) return std::string();
-    return adoptNewSource(new AVSource(std::move(key), this, bytes, static_cast<int64_t>(length)), json, true);
+    return adoptNewSource(new AVSource(std::move(key), this, bytes, static_cast<int64_t>(length)), json,
+                          true);
 }
 
 std::string RenderContext::createImageSequenceSource(const std::vector<std::string>& paths, std::string key,

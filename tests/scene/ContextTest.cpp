@@ -44,7 +44,8 @@ protected:
 }  // namespace
 
 TEST_F(ContextTest, MinimalTemplateDrawsTenFramesOfSolidOverBackground) {
-    RenderContext* ctx = build(normalTemplate(320, 240, 10, avLayer("red", 0, 10), solidAsset("red", "#FF0000", 160, 120)));
+    RenderContext* ctx =
+        build(normalTemplate(320, 240, 10, avLayer("red", 0, 10), solidAsset("red", "#FF0000", 160, 120)));
     ASSERT_TRUE(ctx->isLoaded());
     EXPECT_EQ(ctx->width(), 320);
     EXPECT_EQ(ctx->height(), 240);
@@ -67,12 +68,11 @@ TEST_F(ContextTest, MinimalTemplateDrawsTenFramesOfSolidOverBackground) {
 }
 
 TEST_F(ContextTest, NestedCompositionShowsOnlyOverItsRange) {
-    const std::string inner = "{\"name\":\"inner\",\"size\":[40,40],\"duration\":10,\"layers\":[" +
-                              avLayer("green", 0, 10) + "]}";
-    RenderContext* ctx = build(normalTemplate(320, 240, 20, avLayer("innerSrc", 5, 10, 160, 120),
-                                              solidAsset("green", "#00FF00", 40, 40) + "," +
-                                                  compAsset("innerSrc", "inner"),
-                                              inner));
+    const std::string inner =
+        "{\"name\":\"inner\",\"size\":[40,40],\"duration\":10,\"layers\":[" + avLayer("green", 0, 10) + "]}";
+    RenderContext* ctx = build(
+        normalTemplate(320, 240, 20, avLayer("innerSrc", 5, 10, 160, 120),
+                       solidAsset("green", "#00FF00", 40, 40) + "," + compAsset("innerSrc", "inner"), inner));
     ASSERT_TRUE(ctx->isLoaded());
     ASSERT_NE(ctx->comp(key("inner")), nullptr);
     AVSource* src = ctx->source(key("innerSrc"));
@@ -140,7 +140,8 @@ TEST_F(ContextTest, ContextFromNumbersIsLoadedForAnyPositiveRateAndSomeFrames) {
 }
 
 TEST_F(ContextTest, SteppingStopsAtBothEnds) {
-    RenderContext* ctx = build(normalTemplate(32, 32, 3, avLayer("red", 0, 3), solidAsset("red", "#FF0000", 8, 8)));
+    RenderContext* ctx =
+        build(normalTemplate(32, 32, 3, avLayer("red", 0, 3), solidAsset("red", "#FF0000", 8, 8)));
     EXPECT_FALSE(ctx->stepBackward());
     EXPECT_EQ(ctx->currentLocalTime(), 0);
     EXPECT_TRUE(ctx->stepForward());
@@ -157,9 +158,11 @@ TEST_F(ContextTest, AssetRecordsBecomeSources) {
     const std::string assets =
         solidAsset("solid", "#00FF00", 7, 5) + "," + compAsset("noComp", "missing") + "," +
         fileAsset("file", "pic.png") + "," + fileAsset("seq", "flare.jpg", 2) + "," +
-        "{\"type\":1,\"key\":\"preset\",\"name\":\"pic.png\",\"num\":3,\"preset\":[\"/x/a.png\",\"/x/b.png\"]}," +
+        "{\"type\":1,\"key\":\"preset\",\"name\":\"pic.png\",\"num\":3,\"preset\":[\"/x/a.png\",\"/x/"
+        "b.png\"]}," +
         "{\"type\":1,\"key\":\"presetOne\",\"name\":\"pic.png\",\"preset\":[\"/x/c.png\"]}," +
-        fileAsset("noDot", "flare", 3) + "," + "{\"type\":7,\"key\":\"other\",\"name\":\"x\"}";
+        fileAsset("noDot", "flare", 3) + "," + fileAsset("huge", "x.png", 2000000000) + "," +
+        "{\"type\":7,\"key\":\"other\",\"name\":\"x\"}";
     testing::internal::CaptureStderr();
     RenderContext* ctx = build(normalTemplate(32, 32, 3, "", assets));
     const std::string log = testing::internal::GetCapturedStderr();
@@ -195,10 +198,28 @@ TEST_F(ContextTest, AssetRecordsBecomeSources) {
     EXPECT_EQ(ctx->source(key("noDot")), nullptr);
     EXPECT_NE(log.find("image sequence asset " + key("noDot")), std::string::npos) << log;
     EXPECT_EQ(ctx->source(key("other")), nullptr);
+    // A count no template needs is refused instead of exhausting memory.
+    EXPECT_EQ(ctx->source(key("huge")), nullptr);
+    EXPECT_NE(log.find("names 2000000000 files"), std::string::npos) << log;
+}
+
+TEST_F(ContextTest, ReadingBeforeTheFirstFrameLeavesTheCallersTargetBound) {
+    RenderContext* ctx = build(normalTemplate(32, 32, 3, "", ""));
+    GLRenderDestination target(8, 8);
+    ctx->frameBufferManager()->pushDestination(&target);
+    ctx->beginReadContent();
+    ctx->endReadContent();
+    EXPECT_EQ(ctx->frameBufferManager()->topDestination(), &target);
+    ctx->draw(0);
+    ctx->beginReadContent();
+    EXPECT_EQ(ctx->frameBufferManager()->destinationCount(), 2u);
+    ctx->endReadContent();
+    EXPECT_EQ(ctx->frameBufferManager()->popDestination(false), &target);
 }
 
 TEST_F(ContextTest, ReplacedAssetUsesItsNameAsAFullPath) {
-    folder.writeConfig(normalTemplate(32, 32, 3, "", "{\"type\":1,\"key\":\"photo\",\"name\":\"pic.png\",\"ui\":{}}"));
+    folder.writeConfig(
+        normalTemplate(32, 32, 3, "", "{\"type\":1,\"key\":\"photo\",\"name\":\"pic.png\",\"ui\":{}}"));
     config.reset(new Config(folder.folder()));
     config->setReplaceableFilePaths({"/elsewhere/mine.png"});
     context.reset(new RenderContext(config.get(), nullptr, true, 0, -1));
@@ -207,13 +228,14 @@ TEST_F(ContextTest, ReplacedAssetUsesItsNameAsAFullPath) {
 }
 
 TEST_F(ContextTest, SecondCompositionOfATakenNameIsNeverUsed) {
-    const std::string comps = "{\"name\":\"dup\",\"size\":[8,8],\"duration\":3,\"layers\":[" + avLayer("red", 0, 3) +
+    const std::string comps = "{\"name\":\"dup\",\"size\":[8,8],\"duration\":3,\"layers\":[" +
+                              avLayer("red", 0, 3) +
                               "]},{\"name\":\"dup\",\"size\":[16,16],\"duration\":3,\"layers\":[" +
                               avLayer("red", 0, 3) + "," + avLayer("red", 0, 3) + "]},{\"name\":7}";
     testing::internal::CaptureStderr();
-    RenderContext* ctx = build(normalTemplate(32, 32, 3, avLayer("dupSrc", 0, 3),
-                                              solidAsset("red", "#FF0000", 8, 8) + "," + compAsset("dupSrc", "dup"),
-                                              comps));
+    RenderContext* ctx =
+        build(normalTemplate(32, 32, 3, avLayer("dupSrc", 0, 3),
+                             solidAsset("red", "#FF0000", 8, 8) + "," + compAsset("dupSrc", "dup"), comps));
     const std::string log = testing::internal::GetCapturedStderr();
     ASSERT_EQ(ctx->comps().size(), 1u);
     RenderComp* dup = ctx->comp(key("dup"));
@@ -263,9 +285,11 @@ TEST_F(ContextTest, TeardownOfAFullSceneMidRender) {
     const std::string deep = "{\"name\":\"deep\",\"size\":[32,32],\"duration\":10,\"layers\":[" +
                              avLayer("shared", 0, 10) + "," + avLayer("clip", 0, 10, 4, 4) + "]}";
     const std::string mid = "{\"name\":\"mid\",\"size\":[48,48],\"duration\":10,\"layers\":[" +
-                            avLayer("shared", 0, 10) + "," + avLayer("deepSrc", 2, 8, 8, 8) + "]}";
+                            avLayer("shared", 0, 10, 0, 0, ",\"mask\":[[]]") + "," +
+                            avLayer("deepSrc", 2, 8, 8, 8) + "]}";
     RenderContext* ctx = build(normalTemplate(
-        64, 64, 10, avLayer("shared", 0, 10) + "," + avLayer("midSrc", 0, 10, 8, 8) + "," + avLayer("midSrc", 3, 5),
+        64, 64, 10,
+        avLayer("shared", 0, 10) + "," + avLayer("midSrc", 0, 10, 8, 8) + "," + avLayer("midSrc", 3, 5),
         solidAsset("shared", "#FF0000", 16, 16) + "," + compAsset("deepSrc", "deep") + "," +
             compAsset("midSrc", "mid") + "," + fileAsset("clip", "clip.mp4"),
         deep + "," + mid));
@@ -275,7 +299,8 @@ TEST_F(ContextTest, TeardownOfAFullSceneMidRender) {
     TemplateFolder filterFolder;
     const std::string filterJson =
         "{\"type\":4,\"main\":\"f\",\"fps\":25,\"assets\":[" + solidAsset("g", "#00FF0080", 8, 8) +
-        "],\"comps\":[{\"name\":\"f\",\"size\":[16,16],\"duration\":4,\"layers\":[" + avLayer("g", 0, 4) + "]}]}";
+        "],\"comps\":[{\"name\":\"f\",\"size\":[16,16],\"duration\":4,\"layers\":[" + avLayer("g", 0, 4) +
+        "]}]}";
     Config filterA(filterJson, filterFolder.folder());
     Config filterB(filterJson, filterFolder.folder());
     ASSERT_NE(ctx->filterManager()->addFilter(&filterA, 0, 0), "");

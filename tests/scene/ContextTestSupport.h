@@ -36,12 +36,12 @@ private:
 inline std::string normalTemplate(int width, int height, int duration, const std::string& mainLayers,
                                   const std::string& assets, const std::string& otherComps = std::string(),
                                   int type = 1, const std::string& fps = "25") {
-    std::string comps = "{\"name\":\"main\",\"size\":[" + std::to_string(width) + "," + std::to_string(height) +
-                        "],\"duration\":" + std::to_string(duration) + ",\"bg\":\"#0000FF\",\"layers\":[" +
-                        mainLayers + "]}";
+    std::string comps = "{\"name\":\"main\",\"size\":[" + std::to_string(width) + "," +
+                        std::to_string(height) + "],\"duration\":" + std::to_string(duration) +
+                        ",\"bg\":\"#0000FF\",\"layers\":[" + mainLayers + "]}";
     if (!otherComps.empty()) comps += "," + otherComps;
-    return "{\"type\":" + std::to_string(type) + ",\"main\":\"main\",\"fps\":" + fps + ",\"assets\":[" + assets +
-           "],\"comps\":[" + comps + "]}";
+    return "{\"type\":" + std::to_string(type) + ",\"main\":\"main\",\"fps\":" + fps + ",\"assets\":[" +
+           assets + "],\"comps\":[" + comps + "]}";
 }
 
 // An AV layer of the given source over [start, start + duration) with the
@@ -49,13 +49,13 @@ inline std::string normalTemplate(int width, int height, int duration, const std
 inline std::string avLayer(const std::string& source, int start, int duration, float x = 0, float y = 0,
                            const std::string& extra = std::string()) {
     return "{\"type\":1,\"source\":\"" + source + "\",\"range\":[" + std::to_string(start) + "," +
-           std::to_string(duration) + "],\"transform\":{\"a\":[0,0,0],\"p\":[" + std::to_string(x) + "," + std::to_string(y) +
-           ",0],\"s\":[1,1,1],\"r\":0,\"t\":1}" + extra + "}";
+           std::to_string(duration) + "],\"transform\":{\"a\":[0,0,0],\"p\":[" + std::to_string(x) + "," +
+           std::to_string(y) + ",0],\"s\":[1,1,1],\"r\":0,\"t\":1}" + extra + "}";
 }
 
 inline std::string solidAsset(const std::string& key, const std::string& color, int width, int height) {
-    return "{\"type\":4,\"key\":\"" + key + "\",\"name\":\"" + color + "\",\"size\":[" + std::to_string(width) +
-           "," + std::to_string(height) + "]}";
+    return "{\"type\":4,\"key\":\"" + key + "\",\"name\":\"" + color + "\",\"size\":[" +
+           std::to_string(width) + "," + std::to_string(height) + "]}";
 }
 
 inline std::string compAsset(const std::string& key, const std::string& comp) {
@@ -63,7 +63,8 @@ inline std::string compAsset(const std::string& key, const std::string& comp) {
 }
 
 inline std::string fileAsset(const std::string& key, const std::string& name, int count = 1) {
-    return "{\"type\":1,\"key\":\"" + key + "\",\"name\":\"" + name + "\",\"num\":" + std::to_string(count) + "}";
+    return "{\"type\":1,\"key\":\"" + key + "\",\"name\":\"" + name + "\",\"num\":" + std::to_string(count) +
+           "}";
 }
 
 // The finished frame of the context, row 0 being the composition's top row
@@ -76,7 +77,9 @@ inline Pixels readContext(Quorvane::Core::RenderContext& context) {
 }
 
 // Opaque colour of a composition pixel as 0xRRGGBBAA.
-inline uint32_t pixelAt(const Pixels& pixels, int x, int y) { return pixels.packed(x, y); }
+inline uint32_t pixelAt(const Pixels& pixels, int x, int y) {
+    return pixels.packed(x, y);
+}
 
 constexpr uint32_t kRed = 0xFF0000FF;
 constexpr uint32_t kGreen = 0x00FF00FF;

@@ -153,10 +153,11 @@ TEST_F(FilterTest, RemovalLeavesNoLayerCompositionOrSourceBehind) {
     RenderContext ctx(64, 64, 25.0f, 10, "images", true, 0, -1);
     FilterManager* filters = ctx.filterManager();
     const Registry before(ctx);
-    const std::string nested = "{\"name\":\"inner\",\"size\":[8,8],\"duration\":10,\"layers\":[" +
-                               avLayer("green", 0, 10) + "]}";
-    std::string json = filterTemplate(32, 32, 10, avLayer("green", 0, 10) + "," + avLayer("innerSrc", 0, 10, 4, 4),
-                                      solidAsset("green", "#00FF00", 8, 8) + "," + compAsset("innerSrc", "inner"));
+    const std::string nested =
+        "{\"name\":\"inner\",\"size\":[8,8],\"duration\":10,\"layers\":[" + avLayer("green", 0, 10) + "]}";
+    std::string json =
+        filterTemplate(32, 32, 10, avLayer("green", 0, 10) + "," + avLayer("innerSrc", 0, 10, 4, 4),
+                       solidAsset("green", "#00FF00", 8, 8) + "," + compAsset("innerSrc", "inner"));
     json.insert(json.size() - 2, "," + nested);
     Config cfg(json, folder.folder());
     const std::string name = filters->addFilter(&cfg, 0, 0);
@@ -187,7 +188,8 @@ TEST_F(FilterTest, ShortFilterLoopsUnderALongerVideo) {
 
     TemplateFolder filterFolder;
     ASSERT_TRUE(makeVideo(filterFolder.asset("short.mp4"), VideoSpec{16, 32, 25, 1, 30, 0}));
-    filterFolder.writeConfig(filterTemplate(32, 32, 30, avLayer("short", 0, 30), fileAsset("short", "short.mp4")));
+    filterFolder.writeConfig(
+        filterTemplate(32, 32, 30, avLayer("short", 0, 30), fileAsset("short", "short.mp4")));
     Config filter(filterFolder.folder());
     ASSERT_NE(ctx.filterManager()->addFilter(&filter, 0, 0), "");
 

@@ -52,7 +52,8 @@ protected:
 }  // namespace
 
 TEST_F(WatermarkTest, ShowsOverItsSpanWithItsCornerAtThePosition) {
-    const std::string key = ctx.addWatermark(dir.file("mark.png"), Vec2(100, 50), Vec2(1.5f, 2.0f), Vec2(1, 1));
+    const std::string key =
+        ctx.addWatermark(dir.file("mark.png"), Vec2(100, 50), Vec2(1.5f, 2.0f), Vec2(1, 1));
     ASSERT_NE(key, "");
     ASSERT_EQ(ctx.layers().size(), 1u);
     auto* layer = dynamic_cast<RenderAVLayer*>(ctx.layers().back());
@@ -62,7 +63,8 @@ TEST_F(WatermarkTest, ShowsOverItsSpanWithItsCornerAtThePosition) {
     EXPECT_EQ(layer->layerDuration().frameCount(), 50);
 
     for (long long frame = 0; frame < 100; ++frame) {
-        if (frame == 0 || frame == 37 || frame == 38 || frame == 60 || frame == 87 || frame == 88 || frame == 99) {
+        if (frame == 0 || frame == 37 || frame == 38 || frame == 60 || frame == 87 || frame == 88 ||
+            frame == 99) {
             ctx.draw(0);
             Pixels p = readContext(ctx);
             const bool shown = frame >= 38 && frame <= 87;
@@ -96,8 +98,9 @@ TEST_F(WatermarkTest, PathsChooseTheSourceKindAndKeysNeverRepeat) {
     EXPECT_TRUE(ctx.layers().empty());
 
     const std::string one = ctx.addWatermark(dir.file("mark.png"), Vec2(0, 0), Vec2(0, 0), Vec2(1, 1));
-    const std::string two = ctx.addWatermark(std::vector<std::string>{dir.file("mark.png"), dir.file("mark.png")},
-                                             Vec2(0, 0), Vec2(0, 0), Vec2(1, 1));
+    const std::string two =
+        ctx.addWatermark(std::vector<std::string>{dir.file("mark.png"), dir.file("mark.png")}, Vec2(0, 0),
+                         Vec2(0, 0), Vec2(1, 1));
     const std::string again = ctx.addWatermark(dir.file("mark.png"), Vec2(0, 0), Vec2(0, 0), Vec2(1, 1));
     EXPECT_NE(one, two);
     EXPECT_NE(one, again);
