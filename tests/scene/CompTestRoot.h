@@ -1,0 +1,92 @@
+// A root composition for composition and layer tests: it answers what the
+// render context would (source and composition registry, frame-buffer
+// manager, frame rate) with plain maps, so the tests build compositions
+// directly. Like the render context it deletes its sources before its
+// compositions.
+#pragma once
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "media/AVSource.h"
+#include "render/GLFrameBufferManager.h"
+#include "scene/RenderComp.h"
+
+namespace QvTest {
+
+class CompTestRoot : public Quorvane::Core::RenderComp, public Quorvane::Core::AVSourceContext {
+public:
+    CompTestRoot(int width, int height, float fps, unsigned long duration)
+        : RenderComp(nullptr, true, 0u, -1) {
+        setFrameRate(fps);
+        setCompSize(width, height);
+        setCompDuration(duration);
+        // Black, so that uncovered pixels are easy to tell.
+        setBackgroundColor(Quorvane::Core::Color(0, 0, 0, 1));
+    }
+
+    ~CompTestRoot() override {
+        for (auto& entry : sources) delete entry.second;
+        sources.clear();
+        for (Quorvane::Core::AVSource* s : extraSources) delete s;
+        extraSources.clear();
+        for (auto& entry : comps) delete entry.second;
+        comps.clear();
+    }
+
+    // AVSourceContext
+    void addSource(Quorvane::Core::AVSource* source) override {
+        if (!source) return;
+        if (!sources.emplace(source->key(), source).second) extraSources.push_back(source);
+    }
+    float frameRate() const override { return RenderComp::frameRate(); }
+    Quorvane::Core::GLContext* glContext() override { return nullptr; }
+    Quorvane::Core::GLFrameBufferManager* frameBufferManager() override { return &manager; }
+
+    // Registry
+    Quorvane::Core::AVSource* source(const std::string& key) override {
+        auto it = sources.find(key);
+        return it == sources.end() ? nullptr : it->second;
+    }
+    Quorvane::Core::RenderComp* comp(const std::string& name) override {
+        auto it = comps.find(name);
+        return it == comps.end() ? nullptr : it->second;
+    }
+    void addComp(Quorvane::Core::RenderComp* c) override {
+        if (c && c != this) comps.emplace(c->name(), c);
+    }
+    std::string createTextureSource(unsigned int texture, Quorvane::Core::AVSource::ColorFormat format, int w,
+                                    int h, std::string key) override {
+        auto* s = new Quorvane::Core::AVSource(key, this, texture, format, w, h);
+        return s->key();
+    }
+    std::string createCompSource(Quorvane::Core::RenderComp* c, std::string key, std::string json) override {
+        auto* s = new Quorvane::Core::AVSource(key, this, c);
+        s->setConfigJson(json);
+        return s->key();
+    }
+    std::string duplicateSource(const std::string& key) override {
+        Quorvane::Core::AVSource* s = source(key);
+        return s ? (new Quorvane::Core::AVSource(*s))->key() : std::string();
+    }
+    std::string duplicateComp(const Quorvane::Core::RenderComp& c) override {
+        return (new Quorvane::Core::RenderComp(c))->name();
+    }
+    std::string duplicateCompWithReusedSource(Quorvane::Core::RenderComp* c,
+                                              std::map<std::string, std::string>& keys) override {
+        return (new Quorvane::Core::RenderComp(c, keys))->name();
+    }
+
+    // A solid-colour source registered under key.
+    std::string solid(const std::string& key, const Quorvane::Core::Color& color, int w, int h) {
+        return (new Quorvane::Core::AVSource(key, this, color, w, h))->key();
+    }
+
+    Quorvane::Core::GLFrameBufferManager manager;
+    std::map<std::string, Quorvane::Core::AVSource*> sources;
+    std::vector<Quorvane::Core::AVSource*> extraSources;
+    std::map<std::string, Quorvane::Core::RenderComp*> comps;
+};
+
+}  // namespace QvTest
