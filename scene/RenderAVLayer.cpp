@@ -95,6 +95,7 @@ RenderAVLayer::~RenderAVLayer() {
     delete mMask;
     delete mCollapseCompositePass;
     delete mCopyPass;
+    delete mKeepPass;
 }
 
 void RenderAVLayer::copyMaskFrom(const RenderAVLayer& other) {
@@ -399,7 +400,12 @@ void RenderAVLayer::drawSelf(unsigned int texture) {
     const bool noSource = !mSource || mSource->width() == 0 || mSource->height() == 0;
     if (adjustment) {
         drawAdjustment(texture, comp);
-    } else if (!noSource) {
+    } else if (noSource) {
+        if (texture != 0) {
+            if (!mKeepPass) mKeepPass = new FullScreenRenderPass(this, false);
+            mKeepPass->draw(texture);
+        }
+    } else {
         if (collapse) {
             drawCollapsed(texture, comp);
         } else {

@@ -9,9 +9,16 @@
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+
+#include "core/TimeUnit.h"
 #include "media/AVSource.h"
 #include "render/GLFrameBufferManager.h"
 #include "scene/RenderComp.h"
+#include "support/GLFixture.h"
 
 namespace QvTest {
 
@@ -83,10 +90,52 @@ public:
         return (new Quorvane::Core::AVSource(key, this, color, w, h))->key();
     }
 
+    // An AV layer on top of `comp` showing a new solid of size w x h, its
+    // top-left corner at (x, y, z) of the composition, visible from frame
+    // `in` (where its local frame 0 lies) for `duration` frames.
+    Quorvane::Core::RenderAVLayer* addSolid(Quorvane::Core::RenderComp* comp, const std::string& id,
+                                            const Quorvane::Core::Color& color, int w, int h, float x, float y,
+                                            float z = 0, long long in = 0, long long duration = 1000) {
+        using namespace Quorvane::Core;
+        auto* layer = new RenderAVLayer(comp);
+        layer->setSourceID(solid(id + "-source", color, w, h), false);
+        place(layer, Vec3(0, 0, 0), Vec3(x, y, z), 0);
+        const float fps = frameRate();
+        layer->setLayerStartTime(TimeUnit(in, fps));
+        layer->setLayerInPoint(TimeUnit(in, fps));
+        layer->setLayerDuration(TimeUnit(duration, fps));
+        comp->addLayer(layer, false);
+        return layer;
+    }
+
+    static void place(Quorvane::Core::RenderLayer* layer, const Quorvane::Core::Vec3& anchor,
+                      const Quorvane::Core::Vec3& position, long long frame) {
+        layer->setTransformAtTime(anchor, position, Quorvane::Core::Vec3(0, 0, 0), Quorvane::Core::Vec3(1, 1, 1),
+                                  frame);
+    }
+
+    // Draws the root at a frame and reads its finished image: row 0 is the
+    // top row of the picture, as an encoder receives it.
+    Pixels drawFrame(long long frame) {
+        setCurrentCompTime(frame);
+        draw(0);
+        return GLFixture::readDestination(readDestination());
+    }
+
     Quorvane::Core::GLFrameBufferManager manager;
     std::map<std::string, Quorvane::Core::AVSource*> sources;
     std::vector<Quorvane::Core::AVSource*> extraSources;
     std::map<std::string, Quorvane::Core::RenderComp*> comps;
 };
+
+// The pixel at (x, y) is (r, g, b) in 0..255 within tol, and opaque.
+inline ::testing::AssertionResult PixelIs(const Pixels& p, int x, int y, int r, int g, int b, int tol = 2) {
+    const uint8_t* v = p.at(x, y);
+    if (std::abs(v[0] - r) <= tol && std::abs(v[1] - g) <= tol && std::abs(v[2] - b) <= tol && v[3] >= 253)
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "pixel (" << x << ", " << y << ") is (" << int(v[0]) << ", "
+                                         << int(v[1]) << ", " << int(v[2]) << ", " << int(v[3])
+                                         << "), expected (" << r << ", " << g << ", " << b << ", 255)";
+}
 
 }  // namespace QvTest
