@@ -50,6 +50,8 @@ public:
     float frameRate() const override { return RenderComp::frameRate(); }
     Quorvane::Core::GLContext* glContext() override { return nullptr; }
     Quorvane::Core::GLFrameBufferManager* frameBufferManager() override { return &manager; }
+    // The template's "datas/" folder.
+    std::string dataFile(const std::string& name) const override { return dataFolder + name; }
 
     // Registry
     Quorvane::Core::AVSource* source(const std::string& key) override {
@@ -123,6 +125,7 @@ public:
     }
 
     Quorvane::Core::GLFrameBufferManager manager;
+    std::string dataFolder;
     std::map<std::string, Quorvane::Core::AVSource*> sources;
     std::vector<Quorvane::Core::AVSource*> extraSources;
     std::map<std::string, Quorvane::Core::RenderComp*> comps;
