@@ -41,13 +41,13 @@ std::string Unique::GenerateID() {
     return text;
 }
 
-// GenerateID hands out the value the counter holds, while this hands out the
-// value after it; stepping past the returned value as well keeps the next
-// identifier from carrying the same counter (the first call still gives 2).
+// Identifiers and counter texts may carry the same number (an identifier takes
+// the value the counter holds, a counter text the one after it). Their texts
+// never collide, and prefixes must stay consecutive: a prefix 7& is followed by
+// the generated layer id 7&layer_8.
 std::string Unique::getUniqueCounter() {
     kUniqueLock->wait();
     uint64_t value = ++kUniqueCounter;
-    ++kUniqueCounter;
     kUniqueLock->signal(1);
     return std::to_string(value);
 }

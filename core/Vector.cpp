@@ -589,9 +589,18 @@ Vec2 Vec3::getVec2() const {
 }
 Vec3& Vec3::ortho(const Vec3& v) {
     const int i = largestAbsComponent();
-    Vec3 axis;
-    axis.set(i == 0 ? 2 : i - 1, 1.0f);
-    *this = v.cross(axis);
+    // The axis follows this vector's largest component. When v runs along
+    // that axis the cross product vanishes and the result would not be
+    // perpendicular to v, so the next axes are tried in turn.
+    int axisIndex = i == 0 ? 2 : i - 1;
+    Vec3 c;
+    for (int tries = 0; tries < 3; ++tries, axisIndex = (axisIndex + 1) % 3) {
+        Vec3 axis;
+        axis.set(axisIndex, 1.0f);
+        c = v.cross(axis);
+        if (!c.isZero()) break;
+    }
+    *this = c;
     return normalize();
 }
 Vec3 Vec3::rotationalDifference(const Vec3& v) const {
