@@ -14,6 +14,7 @@
 #include "render/GLFrameBufferManager.h"
 #include "render/GLRenderDestination.h"
 #include "render/RotateRenderPass.h"
+#include "scene/RenderComp.h"
 
 namespace Quorvane {
 namespace Core {
@@ -68,23 +69,33 @@ void setTextureParameters() {
 }
 
 // ---- Composition sources ----------------------------------------------------
-// The composition class is built by the scene subsystem. Until it is there,
-// composition sources answer as an empty composition would: no size, one frame,
-// no texture. Each function below is the one place its operation belongs.
-void compSize(RenderComp* /*comp*/, int* /*width*/, int* /*height*/) {}
-unsigned int compOutputTexture(RenderComp* /*comp*/) {
-    return 0;
+// What a composition source asks of the composition it shows.
+void compSize(RenderComp* comp, int* width, int* height) {
+    if (!comp || comp->width() <= 0 || comp->height() <= 0) return;
+    *width = comp->width();
+    *height = comp->height();
 }
-TimeUnit compDuration(RenderComp* /*comp*/, float fps) {
-    return TimeUnit(1, fps);
+unsigned int compOutputTexture(RenderComp* comp) {
+    return comp ? comp->getOutputTexture() : 0;
 }
-bool compHasAnimation(RenderComp* /*comp*/) {
-    return false;
+TimeUnit compDuration(RenderComp* comp, float fps) {
+    return TimeUnit(comp ? static_cast<long long>(comp->duration()) : 1, fps);
 }
-void compShowFrame(RenderComp* /*comp*/, int /*frame*/, bool /*draw*/) {}
-void compUnprepare(RenderComp* /*comp*/) {}
+bool compHasAnimation(RenderComp* comp) {
+    return comp && comp->hasAnimation();
+}
+void compShowFrame(RenderComp* comp, int frame, bool draw) {
+    if (!comp) return;
+    comp->setCurrentCompTime(frame);
+    if (draw) comp->draw(0);
+}
+void compUnprepare(RenderComp* comp) {
+    if (comp) comp->unprepare();
+}
+// The copy is made and registered by the render context the composition
+// belongs to.
 RenderComp* compDuplicate(AVSourceContext* /*context*/, RenderComp* comp) {
-    return comp;
+    return comp->comp(comp->duplicateComp(*comp));
 }
 
 }  // namespace
