@@ -15,6 +15,7 @@ import (
 	"encoding/json"
 	"flag"
 	"fmt"
+	"image/png"
 	"os"
 	"os/exec"
 	"path/filepath"
@@ -189,6 +190,24 @@ func frameCount(file string) string {
 	return strings.TrimSpace(string(out))
 }
 
+// The 8-bit colour in the middle of a PNG file.
+func centrePixel(file string) (r, g, b uint32, ok bool) {
+	f, err := os.Open(file)
+	if err != nil {
+		return 0, 0, 0, false
+	}
+	defer f.Close()
+	img, err := png.Decode(f)
+	if err != nil {
+		return 0, 0, 0, false
+	}
+	bounds := img.Bounds()
+	r, g, b, _ = img.At((bounds.Min.X+bounds.Max.X)/2, (bounds.Min.Y+bounds.Max.Y)/2).RGBA()
+	return r >> 8, g >> 8, b >> 8, true
+}
+
+func near(value, want uint32) bool { return value+1 >= want && value <= want+1 }
+
 // Two goroutines render, each on its own handle and key: at once, or one after
 // the other when sequential.
 func renderTemplate(dir string, sequential bool) {
@@ -225,8 +244,9 @@ func renderTemplate(dir string, sequential bool) {
 					"render %d: %s = %q", key, k, info[k])
 			}
 			check(frameCount(output) == "10", "render %d: %s frames, want 10", key, frameCount(output))
-			_, err := os.Stat(snapshot + "9.png")
-			check(err == nil, "render %d: snapshot of frame 9 missing", key)
+			r, g, b, ok := centrePixel(snapshot + "9.png")
+			check(ok && near(r, 255) && near(g, 128) && near(b, 0),
+				"render %d: snapshot of frame 9 shows %d,%d,%d (read %v), want the template's #FF8000", key, r, g, b, ok)
 		}(key)
 		if sequential {
 			wg.Wait()
