@@ -1,0 +1,51 @@
+#include "render/GLBase.h"
+
+#include <cstring>
+
+namespace Quorvane {
+namespace Core {
+
+namespace {
+
+struct VersionCode {
+    const char* text;
+    int code;
+};
+
+// Searched in this order: the first ES version named in the string wins.
+const VersionCode kESVersions[] = {
+    {"OpenGL ES 3.2", 5}, {"OpenGL ES 3.1", 4}, {"OpenGL ES 3.0", 3},
+    {"OpenGL ES 2.", 2},  {"OpenGL ES 1.", 1},
+};
+// An ES string naming none of the above (e.g. "OpenGL ES-CM 1.1").
+constexpr int kOtherESCode = 5;
+
+// Compared with the first three characters of a desktop version string.
+const VersionCode kDesktopVersions[] = {
+    {"1.0", 20}, {"1.1", 21}, {"1.2", 22}, {"1.3", 23}, {"1.4", 24}, {"1.5", 25}, {"2.0", 26},
+    {"2.1", 27}, {"3.0", 28}, {"3.1", 29}, {"3.2", 30}, {"3.3", 31}, {"4.0", 32},
+};
+constexpr int kNewerDesktopCode = 33;
+
+}  // namespace
+
+int GLBase::openGLVersionCode(const char* version) {
+    if (!version) return 0;
+    if (strstr(version, "OpenGL ES")) {
+        for (const auto& entry : kESVersions) {
+            if (strstr(version, entry.text)) return entry.code;
+        }
+        return kOtherESCode;
+    }
+    for (const auto& entry : kDesktopVersions) {
+        if (strncmp(version, entry.text, 3) == 0) return entry.code;
+    }
+    return kNewerDesktopCode;
+}
+
+int GLBase::getOpenGLVersion() {
+    return openGLVersionCode(reinterpret_cast<const char*>(glGetString(GL_VERSION)));
+}
+
+}  // namespace Core
+}  // namespace Quorvane

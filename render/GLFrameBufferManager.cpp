@@ -1,0 +1,59 @@
+#include "render/GLFrameBufferManager.h"
+
+#include <algorithm>
+
+namespace Quorvane {
+namespace Core {
+
+GLFrameBufferManager::~GLFrameBufferManager() {
+    for (GLRenderDestination* destination : mStack) delete destination;
+    mStack.clear();
+    for (StencilBuffer* buffer : mStencilPool) delete buffer;
+    mStencilPool.clear();
+}
+
+GLRenderDestination* GLFrameBufferManager::pushDestination(int width, int height) {
+    auto* destination = new GLRenderDestination(width, height, -1, true, -1);
+    destination->bindDestination();
+    mStack.push_back(destination);
+    return destination;
+}
+
+void GLFrameBufferManager::pushDestination(GLRenderDestination* destination) {
+    if (!destination) return;
+    destination->bindDestination();
+    mStack.push_back(destination);
+}
+
+GLRenderDestination* GLFrameBufferManager::popDestination(bool deleteIt) {
+    if (mStack.empty()) return nullptr;
+    GLRenderDestination* removed = mStack.back();
+    mStack.pop_back();
+    if (removed && deleteIt) delete removed;
+    if (mStack.empty()) {
+        glBindFramebuffer(GL_FRAMEBUFFER, 0);
+    } else {
+        mStack.back()->bindDestination();
+    }
+    return removed;
+}
+
+StencilBuffer* GLFrameBufferManager::getStencilBuffer(int width, int height) {
+    for (auto it = mStencilPool.begin(); it != mStencilPool.end(); ++it) {
+        if ((*it)->suitable(width, height)) {
+            StencilBuffer* buffer = *it;
+            mStencilPool.erase(it);
+            return buffer;
+        }
+    }
+    return new StencilBuffer(width, height);
+}
+
+void GLFrameBufferManager::releaseStencilBuffer(StencilBuffer* buffer) {
+    if (!buffer) return;
+    if (std::find(mStencilPool.begin(), mStencilPool.end(), buffer) != mStencilPool.end()) return;
+    mStencilPool.push_back(buffer);
+}
+
+}  // namespace Core
+}  // namespace Quorvane
