@@ -34,7 +34,8 @@ struct Scene {
     }
 
     std::unique_ptr<CompositeRenderPass> newPass() {
-        auto pass = std::make_unique<CompositeRenderPass>(layer, BlendMode::Screen, kNoTrackMatte, 0, 0, false);
+        auto pass =
+            std::make_unique<CompositeRenderPass>(layer, BlendMode::Screen, kNoTrackMatte, 0, 0, false);
         Mat4 ortho;
         ortho.setOrtho(-kWidth / 2.0f, kWidth / 2.0f, kHeight / 2.0f, -kHeight / 2.0f, -1, 100);
         pass->setProjection(ortho);

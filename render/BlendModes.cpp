@@ -26,11 +26,11 @@ const BlendNameEntry StaticBlendNames[kBlendModeCount] = {
 };
 
 const char* const kDisplayNames[kBlendModeCount] = {
-    "Normal",      "Lighten",     "Darken",       "Multiply",    "Average",     "Add",
-    "Subtract",    "Difference",  "Negation",     "Exclusion",   "Screen",      "Overlay",
-    "Soft Light",  "Hard Light",  "Color Dodge",  "Color Burn",  "Linear Dodge", "Linear Burn",
-    "Linear Light", "Vivid Light", "Pin Light",   "Hard Mix",    "Reflect",     "Glow",
-    "Phoenix",     "Opacity ",    "Hue",          "Saturation",  "Color",       "Luminosity",
+    "Normal",       "Lighten",     "Darken",      "Multiply",   "Average",      "Add",
+    "Subtract",     "Difference",  "Negation",    "Exclusion",  "Screen",       "Overlay",
+    "Soft Light",   "Hard Light",  "Color Dodge", "Color Burn", "Linear Dodge", "Linear Burn",
+    "Linear Light", "Vivid Light", "Pin Light",   "Hard Mix",   "Reflect",      "Glow",
+    "Phoenix",      "Opacity ",    "Hue",         "Saturation", "Color",        "Luminosity",
 };
 
 // Per-channel helpers: float name(float base, float blend).
@@ -45,16 +45,19 @@ const Helper kHelpers[] = {
     {"BlendScreenf", "(1.0 - ((1.0 - base) * (1.0 - blend)))"},
     {"BlendOverlayf", "(base < 0.5 ? (2.0 * base * blend) : (1.0 - 2.0 * (1.0 - base) * (1.0 - blend)))"},
     {"BlendSoftLightf",
-     "((blend < 0.5) ? (2.0 * base * blend + base * base * (1.0 - 2.0 * blend)) : (sqrt(base) * (2.0 * blend - "
+     "((blend < 0.5) ? (2.0 * base * blend + base * base * (1.0 - 2.0 * blend)) : (sqrt(base) * (2.0 * blend "
+     "- "
      "1.0) + 2.0 * base * (1.0 - blend)))"},
     {"BlendColorDodgef", "((blend == 1.0) ? blend : min(base / (1.0 - blend), 1.0))"},
     {"BlendColorBurnf", "((blend == 0.0) ? blend : max((1.0 - ((1.0 - base) / blend)), 0.0))"},
     {"BlendLinearBurnf", "max(base + blend - 1.0, 0.0)"},
     {"BlendLinearDodgef", "min(base + blend, 1.0)"},
     {"BlendLinearLightf",
-     "(blend < 0.5 ? BlendLinearBurnf(base, (2.0 * blend)) : BlendLinearDodgef(base, (2.0 * (blend - 0.5))))"},
+     "(blend < 0.5 ? BlendLinearBurnf(base, (2.0 * blend)) : BlendLinearDodgef(base, (2.0 * (blend - "
+     "0.5))))"},
     {"BlendVividLightf",
-     "((blend < 0.5) ? BlendColorBurnf(base, (2.0 * blend)) : BlendColorDodgef(base, (2.0 * (blend - 0.5))))"},
+     "((blend < 0.5) ? BlendColorBurnf(base, (2.0 * blend)) : BlendColorDodgef(base, (2.0 * (blend - "
+     "0.5))))"},
     {"BlendPinLightf",
      "((blend < 0.5) ? BlendDarkenf(base, (2.0 * blend)) : BlendLightenf(base, (2.0 *(blend - 0.5))))"},
     {"BlendHardMixf", "((BlendVividLightf(base, blend) < 0.5) ? 0.0 : 1.0)"},
@@ -165,8 +168,14 @@ const ModeText kModeTexts[kBlendModeCount] = {
     {Body::PerChannel, {"BlendColorBurnf"}, "BlendColorBurnf", nullptr},
     {Body::Rgb, {}, "min(base.rgb + blend.rgb, vec3(1.0))", nullptr},
     {Body::Rgb, {}, "max(base.rgb + blend.rgb - vec3(1.0), vec3(0.0))", nullptr},
-    {Body::PerChannel, {"BlendLinearBurnf", "BlendLinearDodgef", "BlendLinearLightf"}, "BlendLinearLightf", nullptr},
-    {Body::PerChannel, {"BlendColorDodgef", "BlendColorBurnf", "BlendVividLightf"}, "BlendVividLightf", nullptr},
+    {Body::PerChannel,
+     {"BlendLinearBurnf", "BlendLinearDodgef", "BlendLinearLightf"},
+     "BlendLinearLightf",
+     nullptr},
+    {Body::PerChannel,
+     {"BlendColorDodgef", "BlendColorBurnf", "BlendVividLightf"},
+     "BlendVividLightf",
+     nullptr},
     {Body::PerChannel, {"BlendLightenf", "BlendDarkenf", "BlendPinLightf"}, "BlendPinLightf", nullptr},
     {Body::PerChannel,
      {"BlendColorDodgef", "BlendColorBurnf", "BlendVividLightf", "BlendHardMixf"},
@@ -224,13 +233,14 @@ std::string BlendModes::GetBlendDefineStr(BlendMode mode) {
     if (text.body == Body::Hsl) out += kHSLFunctions;
     for (const char* helper : text.helpers) {
         if (!helper) break;
-        out += std::string("float ") + helper + "(float base, float blend) { return " + helperExpression(helper) +
-               ";}\n";
+        out += std::string("float ") + helper + "(float base, float blend) { return " +
+               helperExpression(helper) + ";}\n";
     }
     out += "vec4 " + definitionName(mode) + "(vec4 base, vec4 blend) { ";
     switch (text.body) {
         case Body::Normal:
-            out += std::string("return vec4(") + text.expression + ", blend.a + (1.0 - blend.a) * base.a);}\n";
+            out +=
+                std::string("return vec4(") + text.expression + ", blend.a + (1.0 - blend.a) * base.a);}\n";
             break;
         case Body::PerChannel: {
             std::string h = text.expression;

@@ -16,45 +16,58 @@ namespace {
 // ---- program text ---------------------------------------------------------------
 
 const char* const kVertex2D =
-    "attribute vec2 position;\nattribute vec4 inCoords;\nvarying vec4 textureCoords;\nuniform vec2 viewPort;\n"
-    "uniform mat4 transform;\nuniform mat4 projection;\nvoid main(){vec2 vertex = position.xy + "
-    "vec2(-viewPort.x * 0.5, -viewPort.y * 0.5);\ngl_Position = projection * transform * vec4(vertex.x, "
-    "-vertex.y, 0.0, 1.0); textureCoords = inCoords;}";
+    "attribute vec2 position;\n"
+    "attribute vec4 inCoords;\n"
+    "varying vec4 textureCoords;\n"
+    "uniform vec2 viewPort;\n"
+    "uniform mat4 transform;\n"
+    "uniform mat4 projection;\n"
+    "void main(){vec2 vertex = position.xy + vec2(-viewPort.x * 0.5, -viewPort.y * 0.5);\n"
+    "gl_Position = projection * transform * vec4(vertex.x, -vertex.y, 0.0, 1.0); textureCoords = inCoords;}";
 
 const char* const kVertex3D =
-    "attribute vec2 position;\nattribute vec4 inCoords;\nvarying vec4 textureCoords;\nuniform vec2 viewPort;\n"
-    "uniform mat4 transform;\nuniform mat4 camera;\nuniform mat4 projection;\nvoid main(){vec2 vertex = "
-    "vec2(position.x - viewPort.x * 0.5, viewPort.y * 0.5 - position.y);\ngl_Position = projection * camera * "
-    "transform * vec4(vertex, 0.0, 1.0); textureCoords = inCoords;}";
+    "attribute vec2 position;\n"
+    "attribute vec4 inCoords;\n"
+    "varying vec4 textureCoords;\n"
+    "uniform vec2 viewPort;\n"
+    "uniform mat4 transform;\n"
+    "uniform mat4 camera;\n"
+    "uniform mat4 projection;\n"
+    "void main(){vec2 vertex = vec2(position.x - viewPort.x * 0.5, viewPort.y * 0.5 - position.y);\n"
+    "gl_Position = projection * camera * transform * vec4(vertex, 0.0, 1.0); textureCoords = inCoords;}";
 
 const char* const kFragmentHeader =
     "#ifdef GL_ES\nprecision highp float;\n#endif\nvarying vec4 textureCoords;\nuniform sampler2D "
     "previousTexture;\nuniform sampler2D lastDepthTexture;\nuniform sampler2D sourceTexture;\nuniform vec2 "
     "sourceSize;\nuniform lowp float alpha;\nuniform highp vec2 viewPort;\n";
 
-const char* const kMatteUniforms = "uniform sampler2D matteTexture;\nuniform mat4 matteTransform;\nuniform vec2 matteSize;\n";
+const char* const kMatteUniforms =
+    "uniform sampler2D matteTexture;\nuniform mat4 matteTransform;\nuniform vec2 matteSize;\n";
 
 // The 16-tap kernels share their loop; only the weight function differs. GLSL
 // 1.10 has no implicit int to float conversion, hence the float(m) casts.
-#define QV_READ_TEXTURE_HEAD "vec4 ReadTexture( sampler2D textureSampler_i, vec2 texCoord_i, float fWidth, float fHeight ) {\n"
-#define QV_KERNEL_LOOP(WEIGHT)                                                                               \
-    QV_READ_TEXTURE_HEAD                                                                                    \
-    "    float a = fract(texCoord_i.x * fWidth);\n"                                                          \
-    "    float b = fract(texCoord_i.y * fHeight);\n"                                                         \
-    "    int nX = int(texCoord_i.x * fWidth);\n"                                                             \
-    "    int nY = int(texCoord_i.y * fHeight);\n"                                                            \
-    "    vec2 centre = vec2(float(nX) / fWidth + 0.5 / fWidth, float(nY) / fHeight + 0.5 / fHeight);\n"      \
-    "    vec4 sum = vec4(0.0);\n"                                                                            \
-    "    vec4 denom = vec4(0.0);\n"                                                                          \
-    "    for (int m = -1; m <= 2; m++) {\n"                                                                  \
-    "        for (int n = -1; n <= 2; n++) {\n"                                                              \
-    "            vec4 texel = texture2D(textureSampler_i, centre + vec2(float(m) / fWidth, float(n) / fHeight));\n" \
-    "            float w = " WEIGHT "(float(m) - a) * " WEIGHT "(-(float(n) - b));\n"                        \
-    "            sum = sum + texel * w;\n"                                                                   \
-    "            denom = denom + vec4(w);\n"                                                                 \
-    "        }\n"                                                                                            \
-    "    }\n"                                                                                                \
-    "    return sum / denom;\n"                                                                              \
+#define QV_READ_TEXTURE_HEAD \
+    "vec4 ReadTexture( sampler2D textureSampler_i, vec2 texCoord_i, float fWidth, float fHeight ) {\n"
+#define QV_KERNEL_LOOP(WEIGHT)                                                                          \
+    QV_READ_TEXTURE_HEAD                                                                                \
+    "    float a = fract(texCoord_i.x * fWidth);\n"                                                     \
+    "    float b = fract(texCoord_i.y * fHeight);\n"                                                    \
+    "    int nX = int(texCoord_i.x * fWidth);\n"                                                        \
+    "    int nY = int(texCoord_i.y * fHeight);\n"                                                       \
+    "    vec2 centre = vec2(float(nX) / fWidth + 0.5 / fWidth, float(nY) / fHeight + 0.5 / fHeight);\n" \
+    "    vec4 sum = vec4(0.0);\n"                                                                       \
+    "    vec4 denom = vec4(0.0);\n"                                                                     \
+    "    for (int m = -1; m <= 2; m++) {\n"                                                             \
+    "        for (int n = -1; n <= 2; n++) {\n"                                                         \
+    "            vec2 offset = vec2(float(m) / fWidth, float(n) / fHeight);\n"                          \
+    "            vec4 texel = texture2D(textureSampler_i, centre + offset);\n"                          \
+    "            float w = " WEIGHT "(float(m) - a) * " WEIGHT                                          \
+    "(-(float(n) - b));\n"                                                                              \
+    "            sum = sum + texel * w;\n"                                                              \
+    "            denom = denom + vec4(w);\n"                                                            \
+    "        }\n"                                                                                       \
+    "    }\n"                                                                                           \
+    "    return sum / denom;\n"                                                                         \
     "}\n"
 
 // Indexed by LayerResampleMode.
@@ -100,7 +113,8 @@ const char* const kSourceLine[2][2] = {
     {"vec4 sourceColor = ReadTexture(sourceTexture, textureCoords.xy, sourceSize.x, sourceSize.y);\n",
      "vec4 sourceColor = ReadTexture(sourceTexture, textureCoords.xy, sourceSize.x, sourceSize.y);\n"},
     {"vec4 sourceColor = ReadTexture(sourceTexture, screenCoords, sourceSize.x, sourceSize.y);\n",
-     "vec4 sourceColor = ReadTexture(sourceTexture, vec2(screenCoords.x, 1.0 - screenCoords.y), sourceSize.x, "
+     "vec4 sourceColor = ReadTexture(sourceTexture, vec2(screenCoords.x, 1.0 - screenCoords.y), "
+     "sourceSize.x, "
      "sourceSize.y);\n"},
 };
 
@@ -116,7 +130,8 @@ const char* const kMatteFactor[kTrackMatteTypeCount] = {
 #undef QV_LUMA
 
 const char* const kOITTest =
-    "vec4 lastDepthVec = texture2D(lastDepthTexture, screenCoords);\nfloat lastDepth = lastDepthVec.r;\nfloat "
+    "vec4 lastDepthVec = texture2D(lastDepthTexture, screenCoords);\nfloat lastDepth = "
+    "lastDepthVec.r;\nfloat "
     "currDepth = gl_FragCoord.z;\nif(lastDepth == 0.0 || step(lastDepth, currDepth) == 1.0)\n{discard;}\n";
 
 const char* const kMatteRead =
@@ -133,7 +148,9 @@ constexpr size_t kMaxCachedPrograms = 8;
 // close to zero the strip would be infinitely wide (inf/NaN vertices).
 constexpr float kMinEdgeScale = 1e-6f;
 
-bool InRange(long long value, int32_t count) { return value >= 0 && value < count; }
+bool InRange(long long value, int32_t count) {
+    return value >= 0 && value < count;
+}
 
 }  // namespace
 
@@ -215,7 +232,9 @@ void CompositeRenderPass::setMatteTexture(unsigned int texture) {
     if (mMatteType != kNoTrackMatte) mMatteTexture = texture;
 }
 
-void CompositeRenderPass::setMatteTransform(const Mat4& m) { m.getInverse(mMatteTransform); }
+void CompositeRenderPass::setMatteTransform(const Mat4& m) {
+    m.getInverse(mMatteTransform);
+}
 
 // ---- frame cycle -------------------------------------------------------------------
 
@@ -264,7 +283,8 @@ std::string CompositeRenderPass::fragmentText(unsigned int previousTexture) cons
     if (adjustment)
         text += "gl_FragColor = previousColor * (1.0 - alpha) + sourceColor * alpha;\n}";
     else
-        text += "gl_FragColor = " + BlendModes::GetBlendName(BlendMode::Normal) + "(previousColor, sourceColor);\n}";
+        text += "gl_FragColor = " + BlendModes::GetBlendName(BlendMode::Normal) +
+                "(previousColor, sourceColor);\n}";
     return text;
 }
 
@@ -407,7 +427,8 @@ void CompositeRenderPass::drawSelf(unsigned int previousTexture) {
     int unit = 0;
     if (mOITLastDepthTexture != 0)
         mShader->setUniformTexture("lastDepthTexture", GL_TEXTURE_2D, mOITLastDepthTexture, unit++);
-    if (previousTexture != 0) mShader->setUniformTexture("previousTexture", GL_TEXTURE_2D, previousTexture, unit++);
+    if (previousTexture != 0)
+        mShader->setUniformTexture("previousTexture", GL_TEXTURE_2D, previousTexture, unit++);
     mShader->setUniformTexture("sourceTexture", GL_TEXTURE_2D, mSourceTexture, unit++);
     if (mMatteType != kNoTrackMatte) {
         mShader->setUniformTexture("matteTexture", GL_TEXTURE_2D, mMatteTexture, unit++);
@@ -430,7 +451,8 @@ void CompositeRenderPass::drawSelf(unsigned int previousTexture) {
         viewH = static_cast<float>(viewport[3]);
     }
     mShader->setUniform2f("viewPort", viewW, viewH);
-    mShader->setUniform2f("sourceSize", static_cast<float>(sourceWidth()), static_cast<float>(sourceHeight()));
+    mShader->setUniform2f("sourceSize", static_cast<float>(sourceWidth()),
+                          static_cast<float>(sourceHeight()));
     mShader->setUniform1f("alpha", mAlpha);
 
     DrawStrip(mVertexBuffer, mVertexData);

@@ -51,8 +51,8 @@ LayerResampleMode CheckedResampleMode(long long value, const char* key = "resamp
 
 class CompositeRenderPass : public RenderPass {
 public:
-    CompositeRenderPass(RenderLayer* parent, BlendMode blendMode, TrackMatteType matteType, int width, int height,
-                        bool useScreenTexture);
+    CompositeRenderPass(RenderLayer* parent, BlendMode blendMode, TrackMatteType matteType, int width,
+                        int height, bool useScreenTexture);
     CompositeRenderPass(const CompositeRenderPass&) = delete;
     CompositeRenderPass& operator=(const CompositeRenderPass&) = delete;
     ~CompositeRenderPass() override;

@@ -9,7 +9,8 @@ namespace Core {
 namespace {
 
 const char* const kCopyVertex =
-    "attribute vec2 position;\n attribute vec2 inCoords;\n varying vec2 textureCoords;\nvoid main(){gl_Position "
+    "attribute vec2 position;\n attribute vec2 inCoords;\n varying vec2 textureCoords;\nvoid "
+    "main(){gl_Position "
     "= vec4(position, 0.0, 1.0); textureCoords = inCoords;}";
 const char* const kCopyFragment =
     "#ifdef GL_ES\nprecision highp float;\n#endif\nvarying vec2 textureCoords;\n uniform sampler2D "
@@ -80,8 +81,8 @@ FullScreenRenderPass::~FullScreenRenderPass() {
 
 void FullScreenRenderPass::prepareForFrame(long long) {
     if (useCustomOutputDestination() && !mDestination) {
-        mDestination =
-            new GLRenderDestination(width(), height(), static_cast<int>(mOutputTexture), false, mOutputFramebuffer);
+        mDestination = new GLRenderDestination(width(), height(), static_cast<int>(mOutputTexture), false,
+                                               mOutputFramebuffer);
     }
 }
 

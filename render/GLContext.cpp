@@ -15,13 +15,20 @@ namespace {
 
 constexpr EGLint kMaxDevices = 8;
 
+// clang-format off
 const EGLint kConfigAttributes[] = {
-    EGL_SURFACE_TYPE, EGL_PBUFFER_BIT,    EGL_BUFFER_SIZE,  32, EGL_ALPHA_SIZE,
-    8,                EGL_BLUE_SIZE,      8,                EGL_GREEN_SIZE,
-    8,                EGL_RED_SIZE,       8,                EGL_DEPTH_SIZE,
-    24,               EGL_STENCIL_SIZE,   8,                EGL_RENDERABLE_TYPE,
-    EGL_OPENGL_BIT,   EGL_NONE,
+    EGL_SURFACE_TYPE, EGL_PBUFFER_BIT,
+    EGL_BUFFER_SIZE, 32,
+    EGL_ALPHA_SIZE, 8,
+    EGL_BLUE_SIZE, 8,
+    EGL_GREEN_SIZE, 8,
+    EGL_RED_SIZE, 8,
+    EGL_DEPTH_SIZE, 24,
+    EGL_STENCIL_SIZE, 8,
+    EGL_RENDERABLE_TYPE, EGL_OPENGL_BIT,
+    EGL_NONE,
 };
+// clang-format on
 static_assert(sizeof kConfigAttributes / sizeof kConfigAttributes[0] == 19, "19 config attribute integers");
 
 const EGLint kContextAttributes[] = {EGL_CONTEXT_CLIENT_VERSION, 2, EGL_NONE};
@@ -86,7 +93,8 @@ GLContext* GLContextGet(int width, int height, void* shared) {
 
     EGLConfig config = nullptr;
     EGLint configCount = 0;
-    if (eglChooseConfig(display, kConfigAttributes, &config, 1, &configCount) != EGL_TRUE || configCount < 1) {
+    if (eglChooseConfig(display, kConfigAttributes, &config, 1, &configCount) != EGL_TRUE ||
+        configCount < 1) {
         printf("EGL choose config fail\n");
         releaseContext(ctx);
         return nullptr;
@@ -120,9 +128,10 @@ GLContext* GLContextGet(int width, int height, void* shared) {
 
 void GLContextMakeCurrent(GLContext* ctx) {
     puts("Begin make context current");
-    bool ok = ctx && eglMakeCurrent(static_cast<EGLDisplay>(ctx->display), static_cast<EGLSurface>(ctx->surface),
-                                    static_cast<EGLSurface>(ctx->surface),
-                                    static_cast<EGLContext>(ctx->context)) != EGL_FALSE;
+    bool ok =
+        ctx && eglMakeCurrent(static_cast<EGLDisplay>(ctx->display), static_cast<EGLSurface>(ctx->surface),
+                              static_cast<EGLSurface>(ctx->surface),
+                              static_cast<EGLContext>(ctx->context)) != EGL_FALSE;
     puts(ok ? "Make context current success" : "Make context current fail");
     fflush(stdout);
 }

@@ -23,7 +23,8 @@ StencilBuffer::~StencilBuffer() {
     }
 }
 
-GLRenderDestination::GLRenderDestination(int width, int height, int texture, bool ownsTexture, int framebuffer)
+GLRenderDestination::GLRenderDestination(int width, int height, int texture, bool ownsTexture,
+                                         int framebuffer)
     : mWidth(width), mHeight(height), mOwnsTexture(ownsTexture), mForeignFramebuffer(framebuffer >= 0) {
     if (framebuffer >= 0) {
         mFramebuffer = static_cast<uint32_t>(framebuffer);

@@ -41,7 +41,8 @@ public:
     // texture -1 asks for a texture of its own, framebuffer -1 for a
     // framebuffer of its own. A given framebuffer (>= 0) is used as it is:
     // never created, never given the texture, never deleted; texture stays 0.
-    GLRenderDestination(int width, int height, int texture = -1, bool ownsTexture = true, int framebuffer = -1);
+    GLRenderDestination(int width, int height, int texture = -1, bool ownsTexture = true,
+                        int framebuffer = -1);
     ~GLRenderDestination() override;
     GLRenderDestination(const GLRenderDestination&) = delete;
     GLRenderDestination& operator=(const GLRenderDestination&) = delete;

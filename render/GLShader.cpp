@@ -109,7 +109,9 @@ void GLShader::useProgram() {
     glUseProgram(mProgram);
 }
 
-void GLShader::unuseProgram() { glUseProgram(0); }
+void GLShader::unuseProgram() {
+    glUseProgram(0);
+}
 
 void GLShader::print() {
     QVPrint("********** begin glsl shader **********");
@@ -159,18 +161,26 @@ void GLShader::setUniform2f(const std::string& name, float v0, float v1) {
     QV_UNIFORM_GUARD(name);
     glUniform2f(location, v0, v1);
 }
-void GLShader::setUniform2f(const std::string& name, const Vec2& v) { setUniform2f(name, v.x, v.y); }
+void GLShader::setUniform2f(const std::string& name, const Vec2& v) {
+    setUniform2f(name, v.x, v.y);
+}
 void GLShader::setUniform3f(const std::string& name, float v0, float v1, float v2) {
     QV_UNIFORM_GUARD(name);
     glUniform3f(location, v0, v1, v2);
 }
-void GLShader::setUniform3f(const std::string& name, const Vec3& v) { setUniform3f(name, v.x, v.y, v.z); }
+void GLShader::setUniform3f(const std::string& name, const Vec3& v) {
+    setUniform3f(name, v.x, v.y, v.z);
+}
 void GLShader::setUniform4f(const std::string& name, float v0, float v1, float v2, float v3) {
     QV_UNIFORM_GUARD(name);
     glUniform4f(location, v0, v1, v2, v3);
 }
-void GLShader::setUniform4f(const std::string& name, const Vec4& v) { setUniform4f(name, v.x, v.y, v.z, v.w); }
-void GLShader::setUniform4f(const std::string& name, const Color& c) { setUniform4f(name, c.r, c.g, c.b, c.a); }
+void GLShader::setUniform4f(const std::string& name, const Vec4& v) {
+    setUniform4f(name, v.x, v.y, v.z, v.w);
+}
+void GLShader::setUniform4f(const std::string& name, const Color& c) {
+    setUniform4f(name, c.r, c.g, c.b, c.a);
+}
 void GLShader::setUniform1iv(const std::string& name, const int* values, int count) {
     QV_UNIFORM_GUARD(name);
     glUniform1iv(location, count, values);

@@ -28,7 +28,8 @@ std::map<std::string, RenderEffectManager::CloneFunction>& RenderEffectManager::
     return *registry;
 }
 
-void RenderEffectManager::registerEffect(const std::string& name, CreateFunction create, CloneFunction clone) {
+void RenderEffectManager::registerEffect(const std::string& name, CreateFunction create,
+                                         CloneFunction clone) {
     constructors()[name] = create;
     copyConstructors()[name] = clone;
 }

@@ -17,7 +17,9 @@ RenderPass::RenderPass(const RenderPass& other)
       mParent(other.mParent),
       mUseNewDestination(other.mUseNewDestination) {}
 
-RenderPass::~RenderPass() { dropDestination(); }
+RenderPass::~RenderPass() {
+    dropDestination();
+}
 
 RenderPass* RenderPass::passOf(RenderLayer* layer) {
     // RenderLayer derives from RenderPass alone, so a layer and its pass part
@@ -33,11 +35,15 @@ void RenderPass::dropDestination() {
 
 void RenderPass::drawSelf(unsigned int) {}
 
-void RenderPass::setParent(RenderLayer* parent) { mParent = parent; }
+void RenderPass::setParent(RenderLayer* parent) {
+    mParent = parent;
+}
 
 void RenderPass::contentLoaded() {}
 
-void RenderPass::unprepare() { dropDestination(); }
+void RenderPass::unprepare() {
+    dropDestination();
+}
 
 void RenderPass::prepareForFrame(long long) {}
 
@@ -49,9 +55,13 @@ unsigned int RenderPass::getOutputTexture() {
     return mDestination->grabTextureForRead(true);
 }
 
-unsigned int RenderPass::getSourceTexture() { return mSourceTexture; }
+unsigned int RenderPass::getSourceTexture() {
+    return mSourceTexture;
+}
 
-bool RenderPass::hasAnimation() { return false; }
+bool RenderPass::hasAnimation() {
+    return false;
+}
 
 GLFrameBufferManager* RenderPass::frameBufferManager() {
     RenderPass* parent = passOf(mParent);

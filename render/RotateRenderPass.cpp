@@ -17,7 +17,9 @@ const float kRotationUV[4][8] = {
     {0, 1, 1, 1, 0, 0, 1, 0},
 };
 
-bool swapsSides(RotationType rotation) { return rotation == Rotation90 || rotation == Rotation270; }
+bool swapsSides(RotationType rotation) {
+    return rotation == Rotation90 || rotation == Rotation270;
+}
 
 RotationType clampRotation(RotationType rotation) {
     return (rotation >= RotationNone && rotation <= Rotation270) ? rotation : RotationNone;
@@ -62,7 +64,9 @@ void RotateRenderPass::unprepare() {
     }
 }
 
-uint32_t RotateRenderPass::getRotatedTexture() { return mRotated ? mRotated->grabTextureForRead(false) : 0; }
+uint32_t RotateRenderPass::getRotatedTexture() {
+    return mRotated ? mRotated->grabTextureForRead(false) : 0;
+}
 
 void RotateRenderPass::drawSelf(unsigned int texture) {
     if (texture == 0) return;

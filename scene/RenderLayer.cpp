@@ -17,7 +17,9 @@ namespace {
 // would recurse without end; no template nests links this deep.
 constexpr int kMaxLinkDepth = 64;
 
-bool IsValidRate(float fps) { return std::isfinite(fps) && fps > 0.0f; }
+bool IsValidRate(float fps) {
+    return std::isfinite(fps) && fps > 0.0f;
+}
 
 }  // namespace
 
@@ -91,13 +93,17 @@ const RenderLayer* RenderLayer::rootLayer() const {
     return layer;
 }
 
-float RenderLayer::contextFrameRate() const { return rootLayer()->frameRate(); }
+float RenderLayer::contextFrameRate() const {
+    return rootLayer()->frameRate();
+}
 
 long long RenderLayer::currentLocalTime() {
     return parentTimeToLocalTime(mParentComp && mParentComp != this ? mParentComp->currentLocalTime() : 0);
 }
 
-bool RenderLayer::layerHasContent() const { return (mLayerType & kNullLayer) == 0; }
+bool RenderLayer::layerHasContent() const {
+    return (mLayerType & kNullLayer) == 0;
+}
 
 void RenderLayer::setEnabled(bool enabled) {
     mEnabled = enabled;
@@ -111,7 +117,9 @@ void RenderLayer::setLayerType(long long bits, bool on) {
         mLayerType &= ~bits;
 }
 
-void RenderLayer::setResampleMode(LayerResampleMode mode) { mResampleMode = CheckedResampleMode(mode); }
+void RenderLayer::setResampleMode(LayerResampleMode mode) {
+    mResampleMode = CheckedResampleMode(mode);
+}
 
 RenderLayer* RenderLayer::linkedLayer() const {
     LayerManager* list = parentCompLayers();
@@ -126,16 +134,22 @@ RenderLayer* RenderLayer::collapseCompLayer() const {
 
 // ---- time --------------------------------------------------------------------
 
-TimeUnit RenderLayer::layerOutPoint() const { return TimeRange(mInPoint, mDuration).outPoint(); }
+TimeUnit RenderLayer::layerOutPoint() const {
+    return TimeRange(mInPoint, mDuration).outPoint();
+}
 
 void RenderLayer::offsetLayerTime(const TimeUnit& delta) {
     mStartTime += delta;
     mInPoint += delta;
 }
 
-long long RenderLayer::parentTimeToLocalTime(long long t) { return t - mStartTime.frame(contextFrameRate()); }
+long long RenderLayer::parentTimeToLocalTime(long long t) {
+    return t - mStartTime.frame(contextFrameRate());
+}
 
-long long RenderLayer::localTimeToParentTime(long long t) { return t + mStartTime.frame(contextFrameRate()); }
+long long RenderLayer::localTimeToParentTime(long long t) {
+    return t + mStartTime.frame(contextFrameRate());
+}
 
 bool RenderLayer::visibleAt(long long t) {
     float fps = contextFrameRate();
@@ -155,10 +169,18 @@ void RenderLayer::setLayerLocalAETransform(const Mat4& m) {
     markParentDirty();
 }
 
-Vec3 RenderLayer::getAnchor(long long t) { return mTransformManager.anchor(t); }
-Vec3 RenderLayer::getPosition(long long t) { return mTransformManager.position(t); }
-Vec3 RenderLayer::getScale(long long t) { return mTransformManager.scale(t); }
-Vec3 RenderLayer::getRotation(long long t) { return mTransformManager.rotation(t); }
+Vec3 RenderLayer::getAnchor(long long t) {
+    return mTransformManager.anchor(t);
+}
+Vec3 RenderLayer::getPosition(long long t) {
+    return mTransformManager.position(t);
+}
+Vec3 RenderLayer::getScale(long long t) {
+    return mTransformManager.scale(t);
+}
+Vec3 RenderLayer::getRotation(long long t) {
+    return mTransformManager.rotation(t);
+}
 
 void RenderLayer::setAnchorAtTime(const Vec3& v, long long t) {
     mTransformManager.setAnchorAtTime(v, t);
@@ -228,7 +250,8 @@ Mat4 WorldOf(RenderLayer* layer, long long t, bool withAnchorOffset, int depth, 
     Mat4 m = own(layer, t, withAnchorOffset);
     if (depth >= kMaxLinkDepth) return m;
     if (RenderLayer* linked = layer->linkedLayer()) m = WorldOf(linked, t, true, depth + 1, own) * m;
-    if (RenderLayer* collapse = layer->collapseCompLayer()) m = WorldOf(collapse, t, true, depth + 1, own) * m;
+    if (RenderLayer* collapse = layer->collapseCompLayer())
+        m = WorldOf(collapse, t, true, depth + 1, own) * m;
     return m;
 }
 
@@ -250,9 +273,15 @@ long long ParentFrame(RenderLayer* parent, RenderLayer* self) {
 }
 }  // namespace
 
-Mat4 RenderLayer::getCurrentTransform() { return getTransform(ParentFrame(mParentComp, this), false); }
-Mat4 RenderLayer::getCurrentAETransform() { return getAETransform(ParentFrame(mParentComp, this), false); }
-Mat4 RenderLayer::getCurrentWorldTransform() { return getWorldTransform(ParentFrame(mParentComp, this), false); }
+Mat4 RenderLayer::getCurrentTransform() {
+    return getTransform(ParentFrame(mParentComp, this), false);
+}
+Mat4 RenderLayer::getCurrentAETransform() {
+    return getAETransform(ParentFrame(mParentComp, this), false);
+}
+Mat4 RenderLayer::getCurrentWorldTransform() {
+    return getWorldTransform(ParentFrame(mParentComp, this), false);
+}
 Mat4 RenderLayer::getCurrentWorldAETransform() {
     return getWorldAETransform(ParentFrame(mParentComp, this), false);
 }
@@ -263,7 +292,9 @@ float RenderLayer::getAlpha(long long t) {
     return alpha;
 }
 
-float RenderLayer::getCurrentAlpha() { return getAlpha(ParentFrame(mParentComp, this)); }
+float RenderLayer::getCurrentAlpha() {
+    return getAlpha(ParentFrame(mParentComp, this));
+}
 
 Vec3 RenderLayer::localPointToCompPoint(const Vec3& p, CoordinateSystemMode mode, long long t) {
     if (mode == kAfterEffectsSpaceMode) return getWorldAETransform(t, false) * p;
@@ -306,7 +337,8 @@ void RenderLayer::loadFromJson(const rapidjson::Value& value) {
     Json::read(value, "ui_key", mUIKey, Json::getString);
     Json::read(value, "ui_extra", mExtraData, Json::getString);
     int64_t resample = 0;
-    if (Json::read(value, "resample", resample, Json::getInt64)) mResampleMode = CheckedResampleMode(resample);
+    if (Json::read(value, "resample", resample, Json::getInt64))
+        mResampleMode = CheckedResampleMode(resample);
     Json::read(value, "parent", mLinkedLayerID, Json::getString);
     Json::read(value, "enabled", mEnabled, Json::getBool);
 
@@ -318,7 +350,8 @@ void RenderLayer::loadFromJson(const rapidjson::Value& value) {
         if (numbers) setLayerLocalAETransform(Mat4(m, true));
     }
 
-    if (const rapidjson::Value* range = Json::find(value, "range"); range && range->IsArray()) loadRange(*range);
+    if (const rapidjson::Value* range = Json::find(value, "range"); range && range->IsArray())
+        loadRange(*range);
     if (const rapidjson::Value* effects = Json::find(value, "effects"); effects && effects->IsArray())
         loadEffects(*effects);
 }

@@ -22,22 +22,43 @@ struct RGBA {
 
 using Channel = std::function<float(float, float)>;
 
-float lighten(float a, float b) { return std::max(a, b); }
-float darken(float a, float b) { return std::min(a, b); }
-float screen(float a, float b) { return 1.0f - (1.0f - a) * (1.0f - b); }
-float overlay(float a, float b) { return a < 0.5f ? 2.0f * a * b : 1.0f - 2.0f * (1.0f - a) * (1.0f - b); }
-float softLight(float a, float b) {
-    return b < 0.5f ? 2.0f * a * b + a * a * (1.0f - 2.0f * b) : std::sqrt(a) * (2.0f * b - 1.0f) + 2.0f * a * (1.0f - b);
+float lighten(float a, float b) {
+    return std::max(a, b);
 }
-float colorDodge(float a, float b) { return b == 1.0f ? b : std::min(a / (1.0f - b), 1.0f); }
-float colorBurn(float a, float b) { return b == 0.0f ? b : std::max(1.0f - (1.0f - a) / b, 0.0f); }
+float darken(float a, float b) {
+    return std::min(a, b);
+}
+float screen(float a, float b) {
+    return 1.0f - (1.0f - a) * (1.0f - b);
+}
+float overlay(float a, float b) {
+    return a < 0.5f ? 2.0f * a * b : 1.0f - 2.0f * (1.0f - a) * (1.0f - b);
+}
+float softLight(float a, float b) {
+    return b < 0.5f ? 2.0f * a * b + a * a * (1.0f - 2.0f * b)
+                    : std::sqrt(a) * (2.0f * b - 1.0f) + 2.0f * a * (1.0f - b);
+}
+float colorDodge(float a, float b) {
+    return b == 1.0f ? b : std::min(a / (1.0f - b), 1.0f);
+}
+float colorBurn(float a, float b) {
+    return b == 0.0f ? b : std::max(1.0f - (1.0f - a) / b, 0.0f);
+}
 float linearLight(float a, float b) {
     return b < 0.5f ? std::max(a + 2.0f * b - 1.0f, 0.0f) : std::min(a + 2.0f * (b - 0.5f), 1.0f);
 }
-float vividLight(float a, float b) { return b < 0.5f ? colorBurn(a, 2.0f * b) : colorDodge(a, 2.0f * (b - 0.5f)); }
-float pinLight(float a, float b) { return b < 0.5f ? darken(a, 2.0f * b) : lighten(a, 2.0f * (b - 0.5f)); }
-float hardMix(float a, float b) { return vividLight(a, b) < 0.5f ? 0.0f : 1.0f; }
-float reflect(float a, float b) { return b == 1.0f ? b : std::min(a * a / (1.0f - b), 1.0f); }
+float vividLight(float a, float b) {
+    return b < 0.5f ? colorBurn(a, 2.0f * b) : colorDodge(a, 2.0f * (b - 0.5f));
+}
+float pinLight(float a, float b) {
+    return b < 0.5f ? darken(a, 2.0f * b) : lighten(a, 2.0f * (b - 0.5f));
+}
+float hardMix(float a, float b) {
+    return vividLight(a, b) < 0.5f ? 0.0f : 1.0f;
+}
+float reflect(float a, float b) {
+    return b == 1.0f ? b : std::min(a * a / (1.0f - b), 1.0f);
+}
 
 struct HSL {
     float h, s, l;
@@ -83,11 +104,13 @@ RGBA fromHSL(HSL c, float alpha) {
     if (c.s == 0.0f) return {c.l, c.l, c.l, alpha};
     const float f2 = c.l < 0.5f ? c.l * (1.0f + c.s) : (c.l + c.s) - c.s * c.l;
     const float f1 = 2.0f * c.l - f2;
-    return {hueChannel(f1, f2, c.h + 1.0f / 3.0f), hueChannel(f1, f2, c.h), hueChannel(f1, f2, c.h - 1.0f / 3.0f),
-            alpha};
+    return {hueChannel(f1, f2, c.h + 1.0f / 3.0f), hueChannel(f1, f2, c.h),
+            hueChannel(f1, f2, c.h - 1.0f / 3.0f), alpha};
 }
 
-float sign(float v) { return v > 0.0f ? 1.0f : (v < 0.0f ? -1.0f : 0.0f); }
+float sign(float v) {
+    return v > 0.0f ? 1.0f : (v < 0.0f ? -1.0f : 0.0f);
+}
 
 RGBA perChannel(const RGBA& base, const RGBA& blend, const Channel& f) {
     return {f(base.r, blend.r), f(base.g, blend.g), f(base.b, blend.b), blend.a};
@@ -102,45 +125,71 @@ RGBA reference(int mode, const RGBA& base, const RGBA& blend) {
             return {base.r + (blend.r - base.r) * t, base.g + (blend.g - base.g) * t,
                     base.b + (blend.b - base.b) * t, blend.a + (1.0f - blend.a) * base.a};
         }
-        case 1: return perChannel(base, blend, lighten);
-        case 2: return perChannel(base, blend, darken);
-        case 3: return perChannel(base, blend, [](float a, float b) { return a * b; });
-        case 4: return perChannel(base, blend, [](float a, float b) { return (a + b) / 2.0f; });
+        case 1:
+            return perChannel(base, blend, lighten);
+        case 2:
+            return perChannel(base, blend, darken);
+        case 3:
+            return perChannel(base, blend, [](float a, float b) { return a * b; });
+        case 4:
+            return perChannel(base, blend, [](float a, float b) { return (a + b) / 2.0f; });
         case 5:
-        case 16: return perChannel(base, blend, [](float a, float b) { return std::min(a + b, 1.0f); });
+        case 16:
+            return perChannel(base, blend, [](float a, float b) { return std::min(a + b, 1.0f); });
         case 6:
-        case 17: return perChannel(base, blend, [](float a, float b) { return std::max(a + b - 1.0f, 0.0f); });
-        case 7: return perChannel(base, blend, [](float a, float b) { return std::fabs(a - b); });
-        case 8: return perChannel(base, blend, [](float a, float b) { return 1.0f - std::fabs(1.0f - a - b); });
-        case 9: return perChannel(base, blend, [](float a, float b) { return a + b - 2.0f * a * b; });
-        case 10: return perChannel(base, blend, screen);
+        case 17:
+            return perChannel(base, blend, [](float a, float b) { return std::max(a + b - 1.0f, 0.0f); });
+        case 7:
+            return perChannel(base, blend, [](float a, float b) { return std::fabs(a - b); });
+        case 8:
+            return perChannel(base, blend, [](float a, float b) { return 1.0f - std::fabs(1.0f - a - b); });
+        case 9:
+            return perChannel(base, blend, [](float a, float b) { return a + b - 2.0f * a * b; });
+        case 10:
+            return perChannel(base, blend, screen);
         case 11:
-        case 13: return perChannel(base, blend, overlay);
-        case 12: return perChannel(base, blend, softLight);
-        case 14: return perChannel(base, blend, colorDodge);
-        case 15: return perChannel(base, blend, colorBurn);
-        case 18: return perChannel(base, blend, linearLight);
-        case 19: return perChannel(base, blend, vividLight);
-        case 20: return perChannel(base, blend, pinLight);
-        case 21: return perChannel(base, blend, hardMix);
+        case 13:
+            return perChannel(base, blend, overlay);
+        case 12:
+            return perChannel(base, blend, softLight);
+        case 14:
+            return perChannel(base, blend, colorDodge);
+        case 15:
+            return perChannel(base, blend, colorBurn);
+        case 18:
+            return perChannel(base, blend, linearLight);
+        case 19:
+            return perChannel(base, blend, vividLight);
+        case 20:
+            return perChannel(base, blend, pinLight);
+        case 21:
+            return perChannel(base, blend, hardMix);
         case 22:
-        case 23: return perChannel(base, blend, reflect);
+        case 23:
+            return perChannel(base, blend, reflect);
         case 24:
-            return perChannel(base, blend, [](float a, float b) { return std::min(a, b) - std::max(a, b) + 1.0f; });
+            return perChannel(base, blend,
+                              [](float a, float b) { return std::min(a, b) - std::max(a, b) + 1.0f; });
         case 25: {
             const float t = blend.a;
             return {base.r + (blend.r - base.r) * t, base.g + (blend.g - base.g) * t,
                     base.b + (blend.b - base.b) * t, blend.a};
         }
-        case 26: return fromHSL({lh.h, bh.s * sign(lh.s) * sign(lh.l), bh.l}, blend.a);
-        case 27: return fromHSL({bh.h, lh.s, bh.l}, blend.a);
-        case 28: return fromHSL({lh.h, lh.s, bh.l}, blend.a);
-        case 29: return fromHSL({bh.h, bh.s, lh.l}, blend.a);
+        case 26:
+            return fromHSL({lh.h, bh.s * sign(lh.s) * sign(lh.l), bh.l}, blend.a);
+        case 27:
+            return fromHSL({bh.h, lh.s, bh.l}, blend.a);
+        case 28:
+            return fromHSL({lh.h, lh.s, bh.l}, blend.a);
+        case 29:
+            return fromHSL({bh.h, bh.s, lh.l}, blend.a);
     }
     return {0, 0, 0, 0};
 }
 
-int quantise(float v) { return static_cast<int>(std::lround(std::min(std::max(v, 0.0f), 1.0f) * 255.0f)); }
+int quantise(float v) {
+    return static_cast<int>(std::lround(std::min(std::max(v, 0.0f), 1.0f) * 255.0f));
+}
 
 // ---- The grid of colour pairs ----
 
@@ -213,9 +262,10 @@ protected:
             "uniform sampler2D baseTexture;\nuniform sampler2D blendTexture;\n";
         if (mode != BlendMode::Normal) fragment += BlendModes::GetBlendDefineStr(BlendMode::Normal);
         fragment += BlendModes::GetBlendDefineStr(mode);
-        fragment += "void main(){\nlowp vec4 base = texture2D(baseTexture, textureCoords);\n"
-                    "vec4 blend = texture2D(blendTexture, textureCoords);\ngl_FragColor = " +
-                    BlendModes::GetBlendName(mode) + "(base, blend);\n}";
+        fragment +=
+            "void main(){\nlowp vec4 base = texture2D(baseTexture, textureCoords);\n"
+            "vec4 blend = texture2D(blendTexture, textureCoords);\ngl_FragColor = " +
+            BlendModes::GetBlendName(mode) + "(base, blend);\n}";
         GLShader shader(kVertex, fragment);
         shader.addAttributeBinding("position", 0);
         shader.addAttributeBinding("inCoords", 1);
@@ -253,18 +303,19 @@ protected:
 }  // namespace
 
 TEST(BlendModeTexts, NamesAndDisplayNames) {
-    const char* names[] = {"BlendNormal", "BlendLighten", "BlendDarken", "BlendMultiply", "BlendAverage",
-                           "BlendAdd", "BlendSubtract", "BlendDifference", "BlendNegation", "BlendExclusion",
-                           "BlendScreen", "BlendOverlay", "BlendSoftLight", "BlendHardLight", "BlendColorDodge",
-                           "BlendColorBurn", "BlendLinearDodge", "BlendLinearBurn", "BlendLinearLight",
-                           "BlendVividLight", "BlendPinLight", "BlendHardMix", "BlendReflect", "BlendGlow",
-                           "BlendPhoenix", "BlendOpacity ", "BlendHue", "BlendSaturation", "BlendColor",
-                           "BlendLuminosity"};
-    const char* display[] = {"Normal", "Lighten", "Darken", "Multiply", "Average", "Add", "Subtract",
-                             "Difference", "Negation", "Exclusion", "Screen", "Overlay", "Soft Light",
-                             "Hard Light", "Color Dodge", "Color Burn", "Linear Dodge", "Linear Burn",
-                             "Linear Light", "Vivid Light", "Pin Light", "Hard Mix", "Reflect", "Glow",
-                             "Phoenix", "Opacity ", "Hue", "Saturation", "Color", "Luminosity"};
+    const char* names[] = {
+        "BlendNormal",    "BlendLighten",     "BlendDarken",     "BlendMultiply",    "BlendAverage",
+        "BlendAdd",       "BlendSubtract",    "BlendDifference", "BlendNegation",    "BlendExclusion",
+        "BlendScreen",    "BlendOverlay",     "BlendSoftLight",  "BlendHardLight",   "BlendColorDodge",
+        "BlendColorBurn", "BlendLinearDodge", "BlendLinearBurn", "BlendLinearLight", "BlendVividLight",
+        "BlendPinLight",  "BlendHardMix",     "BlendReflect",    "BlendGlow",        "BlendPhoenix",
+        "BlendOpacity ",  "BlendHue",         "BlendSaturation", "BlendColor",       "BlendLuminosity"};
+    const char* display[] = {"Normal",     "Lighten",      "Darken",      "Multiply",     "Average",
+                             "Add",        "Subtract",     "Difference",  "Negation",     "Exclusion",
+                             "Screen",     "Overlay",      "Soft Light",  "Hard Light",   "Color Dodge",
+                             "Color Burn", "Linear Dodge", "Linear Burn", "Linear Light", "Vivid Light",
+                             "Pin Light",  "Hard Mix",     "Reflect",     "Glow",         "Phoenix",
+                             "Opacity ",   "Hue",          "Saturation",  "Color",        "Luminosity"};
     for (int i = 0; i < kBlendModeCount; ++i) {
         const BlendMode mode = static_cast<BlendMode>(i);
         EXPECT_EQ(BlendModes::GetBlendName(mode), names[i]);
@@ -276,9 +327,10 @@ TEST(BlendModeTexts, NamesAndDisplayNames) {
         ASSERT_FALSE(text.empty());
         EXPECT_EQ(text.back(), '\n');
     }
-    EXPECT_EQ(BlendModes::GetBlendDefineStr(BlendMode::Normal),
-              "vec4 BlendNormal(vec4 base, vec4 blend) { return vec4(mix(base.rgb, blend.rgb, max(blend.a, 1.0 - "
-              "sign(base.a))), blend.a + (1.0 - blend.a) * base.a);}\n");
+    EXPECT_EQ(
+        BlendModes::GetBlendDefineStr(BlendMode::Normal),
+        "vec4 BlendNormal(vec4 base, vec4 blend) { return vec4(mix(base.rgb, blend.rgb, max(blend.a, 1.0 - "
+        "sign(base.a))), blend.a + (1.0 - blend.a) * base.a);}\n");
     EXPECT_EQ(BlendModes::GetBlendDefineStr(BlendMode::Lighten),
               "float BlendLightenf(float base, float blend) { return max(blend, base);}\n"
               "vec4 BlendLighten(vec4 base, vec4 blend) { return vec4(BlendLightenf(base.r, blend.r), "
@@ -315,9 +367,10 @@ TEST_F(BlendPixels, EveryModeMatchesItsReference) {
                 }
                 if (std::abs(got - quantise(wanted[c])) > 1) {
                     ++mismatches;
-                    ADD_FAILURE() << "mode " << m << " (" << BlendModes::GetBlendDisplayName(static_cast<BlendMode>(m))
-                                  << ") pair " << i << " channel " << c << ": base (" << base.r << ", " << base.g
-                                  << ", " << base.b << ", " << base.a << ") blend (" << blend.r << ", " << blend.g
+                    ADD_FAILURE() << "mode " << m << " ("
+                                  << BlendModes::GetBlendDisplayName(static_cast<BlendMode>(m)) << ") pair "
+                                  << i << " channel " << c << ": base (" << base.r << ", " << base.g << ", "
+                                  << base.b << ", " << base.a << ") blend (" << blend.r << ", " << blend.g
                                   << ", " << blend.b << ", " << blend.a << ") got " << got << " want "
                                   << quantise(wanted[c]);
                 }

@@ -20,12 +20,14 @@ using QvTest::TestComp;
 
 namespace {
 
-using RGBA = std::array<double, 4>;  // 0..1
+using RGBA = std::array<double, 4>;   // 0..1
 using Pixels = std::vector<uint8_t>;  // rows top first, RGBA8
 
 constexpr int kSize = 8;
 
-RGBA FromBytes(const uint8_t* p) { return {p[0] / 255.0, p[1] / 255.0, p[2] / 255.0, p[3] / 255.0}; }
+RGBA FromBytes(const uint8_t* p) {
+    return {p[0] / 255.0, p[1] / 255.0, p[2] / 255.0, p[3] / 255.0};
+}
 
 Pixels Flat(int w, int h, const std::array<uint8_t, 4>& c) {
     Pixels p(static_cast<size_t>(w) * h * 4);
@@ -35,12 +37,24 @@ Pixels Flat(int w, int h, const std::array<uint8_t, 4>& c) {
 
 // ---- reference formulas ------------------------------------------------------
 
-double Clamp01(double v) { return std::min(1.0, std::max(0.0, v)); }
-double Burn(double b, double s) { return s == 0.0 ? s : std::max(1.0 - (1.0 - b) / s, 0.0); }
-double Dodge(double b, double s) { return s == 1.0 ? s : std::min(b / (1.0 - s), 1.0); }
-double Vivid(double b, double s) { return s < 0.5 ? Burn(b, 2 * s) : Dodge(b, 2 * (s - 0.5)); }
-double Overlay(double b, double s) { return b < 0.5 ? 2 * b * s : 1 - 2 * (1 - b) * (1 - s); }
-double Reflect(double b, double s) { return s == 1.0 ? s : std::min(b * b / (1 - s), 1.0); }
+double Clamp01(double v) {
+    return std::min(1.0, std::max(0.0, v));
+}
+double Burn(double b, double s) {
+    return s == 0.0 ? s : std::max(1.0 - (1.0 - b) / s, 0.0);
+}
+double Dodge(double b, double s) {
+    return s == 1.0 ? s : std::min(b / (1.0 - s), 1.0);
+}
+double Vivid(double b, double s) {
+    return s < 0.5 ? Burn(b, 2 * s) : Dodge(b, 2 * (s - 0.5));
+}
+double Overlay(double b, double s) {
+    return b < 0.5 ? 2 * b * s : 1 - 2 * (1 - b) * (1 - s);
+}
+double Reflect(double b, double s) {
+    return s == 1.0 ? s : std::min(b * b / (1 - s), 1.0);
+}
 
 std::array<double, 3> ToHSL(double r, double g, double b) {
     double mn = std::min({r, g, b}), mx = std::max({r, g, b}), d = mx - mn, l = (mx + mn) / 2;
@@ -48,14 +62,18 @@ std::array<double, 3> ToHSL(double r, double g, double b) {
     double s = l < 0.5 ? d / (mx + mn) : d / (2 - mx - mn);
     double dr = ((mx - r) / 6 + d / 2) / d, dg = ((mx - g) / 6 + d / 2) / d, db = ((mx - b) / 6 + d / 2) / d;
     double h = r == mx ? db - dg : g == mx ? 1.0 / 3 + dr - db : 2.0 / 3 + dg - dr;
-    if (h < 0) h += 1;
-    else if (h > 1) h -= 1;
+    if (h < 0)
+        h += 1;
+    else if (h > 1)
+        h -= 1;
     return {h, s, l};
 }
 
 double HueToRGB(double f1, double f2, double h) {
-    if (h < 0) h += 1;
-    else if (h > 1) h -= 1;
+    if (h < 0)
+        h += 1;
+    else if (h > 1)
+        h -= 1;
     if (6 * h < 1) return f1 + (f2 - f1) * 6 * h;
     if (2 * h < 1) return f2;
     if (3 * h < 2) return f1 + (f2 - f1) * (2.0 / 3 - h) * 6;
@@ -69,7 +87,9 @@ std::array<double, 3> FromHSL(std::array<double, 3> hsl) {
     return {HueToRGB(f1, f2, h + 1.0 / 3), HueToRGB(f1, f2, h), HueToRGB(f1, f2, h - 1.0 / 3)};
 }
 
-double Sign(double v) { return v > 0 ? 1 : v < 0 ? -1 : 0; }
+double Sign(double v) {
+    return v > 0 ? 1 : v < 0 ? -1 : 0;
+}
 
 // Colour of blend mode `mode` for base b and layer colour s (alpha is s's).
 RGBA BlendReference(int mode, const RGBA& b, const RGBA& s) {
@@ -82,42 +102,84 @@ RGBA BlendReference(int mode, const RGBA& b, const RGBA& s) {
     }
     std::function<double(double, double)> channel;
     switch (mode) {
-        case 1: channel = [](double x, double y) { return std::max(y, x); }; break;
-        case 2: channel = [](double x, double y) { return std::min(y, x); }; break;
-        case 3: channel = [](double x, double y) { return x * y; }; break;
-        case 4: channel = [](double x, double y) { return (x + y) / 2; }; break;
-        case 5: case 16: channel = [](double x, double y) { return std::min(x + y, 1.0); }; break;
-        case 6: case 17: channel = [](double x, double y) { return std::max(x + y - 1, 0.0); }; break;
-        case 7: channel = [](double x, double y) { return std::abs(x - y); }; break;
-        case 8: channel = [](double x, double y) { return 1 - std::abs(1 - x - y); }; break;
-        case 9: channel = [](double x, double y) { return x + y - 2 * x * y; }; break;
-        case 10: channel = [](double x, double y) { return 1 - (1 - x) * (1 - y); }; break;
-        case 11: case 13: channel = Overlay; break;
+        case 1:
+            channel = [](double x, double y) { return std::max(y, x); };
+            break;
+        case 2:
+            channel = [](double x, double y) { return std::min(y, x); };
+            break;
+        case 3:
+            channel = [](double x, double y) { return x * y; };
+            break;
+        case 4:
+            channel = [](double x, double y) { return (x + y) / 2; };
+            break;
+        case 5:
+        case 16:
+            channel = [](double x, double y) { return std::min(x + y, 1.0); };
+            break;
+        case 6:
+        case 17:
+            channel = [](double x, double y) { return std::max(x + y - 1, 0.0); };
+            break;
+        case 7:
+            channel = [](double x, double y) { return std::abs(x - y); };
+            break;
+        case 8:
+            channel = [](double x, double y) { return 1 - std::abs(1 - x - y); };
+            break;
+        case 9:
+            channel = [](double x, double y) { return x + y - 2 * x * y; };
+            break;
+        case 10:
+            channel = [](double x, double y) { return 1 - (1 - x) * (1 - y); };
+            break;
+        case 11:
+        case 13:
+            channel = Overlay;
+            break;
         case 12:
             channel = [](double x, double y) {
-                return y < 0.5 ? 2 * x * y + x * x * (1 - 2 * y) : std::sqrt(x) * (2 * y - 1) + 2 * x * (1 - y);
+                return y < 0.5 ? 2 * x * y + x * x * (1 - 2 * y)
+                               : std::sqrt(x) * (2 * y - 1) + 2 * x * (1 - y);
             };
             break;
-        case 14: channel = Dodge; break;
-        case 15: channel = Burn; break;
+        case 14:
+            channel = Dodge;
+            break;
+        case 15:
+            channel = Burn;
+            break;
         case 18:
             channel = [](double x, double y) {
                 return y < 0.5 ? std::max(x + 2 * y - 1, 0.0) : std::min(x + 2 * (y - 0.5), 1.0);
             };
             break;
-        case 19: channel = Vivid; break;
-        case 20:
-            channel = [](double x, double y) { return y < 0.5 ? std::min(2 * y, x) : std::max(2 * (y - 0.5), x); };
+        case 19:
+            channel = Vivid;
             break;
-        case 21: channel = [](double x, double y) { return Vivid(x, y) < 0.5 ? 0.0 : 1.0; }; break;
-        case 22: case 23: channel = Reflect; break;
-        case 24: channel = [](double x, double y) { return std::min(x, y) - std::max(x, y) + 1; }; break;
+        case 20:
+            channel = [](double x, double y) {
+                return y < 0.5 ? std::min(2 * y, x) : std::max(2 * (y - 0.5), x);
+            };
+            break;
+        case 21:
+            channel = [](double x, double y) { return Vivid(x, y) < 0.5 ? 0.0 : 1.0; };
+            break;
+        case 22:
+        case 23:
+            channel = Reflect;
+            break;
+        case 24:
+            channel = [](double x, double y) { return std::min(x, y) - std::max(x, y) + 1; };
+            break;
         case 25: {
             double a = s[3];
             channel = [a](double x, double y) { return x + (y - x) * a; };
             break;
         }
-        default: break;
+        default:
+            break;
     }
     RGBA o{0, 0, 0, s[3]};
     if (channel) {
@@ -193,7 +255,8 @@ protected:
         manager.popDestination(true);
         (void)target;
         Pixels out(kSize * kSize * 4);
-        for (int y = 0; y < kSize; ++y) std::copy_n(read.at(0, kSize - 1 - y), kSize * 4, out.begin() + y * kSize * 4);
+        for (int y = 0; y < kSize; ++y)
+            std::copy_n(read.at(0, kSize - 1 - y), kSize * 4, out.begin() + y * kSize * 4);
         return out;
     }
 
@@ -330,7 +393,8 @@ TEST_F(CompositeTest, ResampleModes) {
                 double sum = 0, weights = 0;
                 for (int m = -1; m <= 2; ++m)
                     for (int n = -1; n <= 2; ++n) {
-                        double w = mode == 2 ? triangular(m - a) * triangular(-(n - b)) : bell(m - a) * bell(-(n - b));
+                        double w = mode == 2 ? triangular(m - a) * triangular(-(n - b))
+                                             : bell(m - a) * bell(-(n - b));
                         sum += texel(x + m, y + n, c) * w;
                         weights += w;
                     }
@@ -344,7 +408,8 @@ TEST_F(CompositeTest, ResampleModes) {
         ASSERT_EQ(pass->resampleMode(), mode);
         Pixels out = Draw(0);
         for (auto [x, y] : {std::pair{0, 0}, {3, 2}, {7, 5}, {5, 7}})
-            EXPECT_TRUE(Near(At(out, x, y), reference(mode, x, y))) << "mode " << mode << " at " << x << "," << y;
+            EXPECT_TRUE(Near(At(out, x, y), reference(mode, x, y)))
+                << "mode " << mode << " at " << x << "," << y;
     }
 
     // A context without advanced resampling samples plainly.

@@ -21,8 +21,8 @@ constexpr int kH = 2;
 
 // Every texel different, alpha included, so any mirror or turn shows.
 uint32_t texel(int x, int y) {
-    return (uint32_t(10 + 80 * x) << 24) | (uint32_t(20 + 100 * y) << 16) | (uint32_t(30 * (x + 3 * y)) << 8) |
-           uint32_t(255 - 40 * (x + kW * y));
+    return (uint32_t(10 + 80 * x) << 24) | (uint32_t(20 + 100 * y) << 16) |
+           (uint32_t(30 * (x + 3 * y)) << 8) | uint32_t(255 - 40 * (x + kW * y));
 }
 
 std::vector<uint8_t> sourceBytes() {
@@ -109,7 +109,8 @@ TEST_F(CopyRotatePass, BackgroundAndBlendingModes) {
     auto expectPixel = [&](float r, float g, float b, float alpha, const char* what) {
         Pixels px = readFramebuffer(0, 0, 1, 1);
         const float want[4] = {r, g, b, alpha};
-        for (int c = 0; c < 4; ++c) EXPECT_NEAR(px.at(0, 0)[c], std::lround(want[c] * 255.0f), 1) << what << c;
+        for (int c = 0; c < 4; ++c)
+            EXPECT_NEAR(px.at(0, 0)[c], std::lround(want[c] * 255.0f), 1) << what << c;
     };
 
     FullScreenRenderPass pass(nullptr, false);
@@ -236,9 +237,9 @@ TEST_F(CopyRotatePass, RotatedSizeAndReuse) {
 
 TEST(RotateDegrees, NearestQuarterTurn) {
     const std::pair<int, RotationType> cases[] = {
-        {0, RotationNone},   {45, RotationNone}, {46, Rotation90},    {90, Rotation90},    {135, Rotation90},
-        {136, Rotation180},  {225, Rotation180}, {226, Rotation270},  {315, Rotation270},  {316, RotationNone},
-        {359, RotationNone}, {-90, Rotation270}, {450, Rotation90},   {-270, Rotation90},  {720, RotationNone},
+        {0, RotationNone},   {45, RotationNone}, {46, Rotation90},   {90, Rotation90},   {135, Rotation90},
+        {136, Rotation180},  {225, Rotation180}, {226, Rotation270}, {315, Rotation270}, {316, RotationNone},
+        {359, RotationNone}, {-90, Rotation270}, {450, Rotation90},  {-270, Rotation90}, {720, RotationNone},
     };
     for (const auto& c : cases) EXPECT_EQ(RotateRenderPass::rotationForDegrees(c.first), c.second) << c.first;
 }

@@ -42,6 +42,7 @@ TEST(GLContextChild, CreateUseRelease) {
     if (!GLFixture::isChild()) GTEST_SKIP() << "runs in a child process";
     GLContext* ctx = GLContextGet(32, 16, reinterpret_cast<void*>(0x1234));
     ASSERT_NE(ctx, nullptr);
+    GLFixture::keepLoadedLibraries();
     EXPECT_NE(ctx->display, nullptr);
     EXPECT_NE(ctx->surface, nullptr);
     EXPECT_NE(ctx->context, nullptr);
@@ -69,6 +70,10 @@ TEST(GLContextChild, FailureGivesNull) {
     if (!GLFixture::isChild()) GTEST_SKIP() << "runs in a child process";
     // A negative pbuffer size makes the surface fail: the caller must see null
     // (and the process must go on).
+    GLContext* probe = GLContextGet(1, 1, nullptr);
+    ASSERT_NE(probe, nullptr);
+    GLFixture::keepLoadedLibraries();
+    GLContextDoneUse(probe);
     EXPECT_EQ(GLContextGet(-1, -1, nullptr), nullptr);
     // The display is usable again afterwards.
     GLContext* ctx = GLContextGet(8, 8, nullptr);
@@ -89,7 +94,8 @@ TEST(GLContext, CreateMakeCurrentAndRelease) {
     EXPECT_NE(out.find("Create EGL Display:0x"), std::string::npos) << out;
     EXPECT_NE(out.find("Create EGL Surface:0x"), std::string::npos) << out;
     EXPECT_NE(out.find("Create EGL Context:0x"), std::string::npos) << out;
-    EXPECT_NE(out.find("Begin make context current\nMake context current success\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("Begin make context current\nMake context current success\n"), std::string::npos)
+        << out;
 }
 
 TEST(GLContext, FailedSurfaceReturnsNullInsteadOfEnding) {

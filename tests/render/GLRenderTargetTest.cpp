@@ -23,7 +23,8 @@ std::pair<int, int> viewportSize() {
 
 GLuint attachedObject(GLenum attachment) {
     GLint name = 0;
-    glGetFramebufferAttachmentParameteriv(GL_FRAMEBUFFER, attachment, GL_FRAMEBUFFER_ATTACHMENT_OBJECT_NAME, &name);
+    glGetFramebufferAttachmentParameteriv(GL_FRAMEBUFFER, attachment, GL_FRAMEBUFFER_ATTACHMENT_OBJECT_NAME,
+                                          &name);
     return static_cast<GLuint>(name);
 }
 

@@ -13,7 +13,8 @@ namespace {
 
 // Written as the engine writes its texts: GLSL ES words, no version line.
 const char* const kVertex =
-    "attribute vec2 position;\nattribute vec4 inCoords;\nvarying vec4 textureCoords;\nuniform mat4 transform;\n"
+    "attribute vec2 position;\nattribute vec4 inCoords;\nvarying vec4 textureCoords;\nuniform mat4 "
+    "transform;\n"
     "void main(){gl_Position = transform * vec4(position, 0.0, 1.0); textureCoords = inCoords;}";
 const char* const kFragment =
     "#ifdef GL_ES\nprecision highp float;\n#endif\nvarying vec4 textureCoords;\nuniform lowp float alpha;\n"

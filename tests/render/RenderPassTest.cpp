@@ -2,9 +2,9 @@
 
 #include "render/GLFrameBufferManager.h"
 #include "render/GLRenderDestination.h"
+#include "render/PassTestLayer.h"
 #include "render/RenderEffect.h"
 #include "render/RenderPass.h"
-#include "render/PassTestLayer.h"
 #include "support/GLFixture.h"
 
 using namespace Quorvane::Core;
@@ -168,7 +168,8 @@ TEST_F(RenderPassDraw, OwnDestinationWithoutManagerDrawsNothing) {
     EXPECT_EQ(orphan.draws, 0);
     EXPECT_EQ(orphan.getSourceTexture(), 0u);
     EXPECT_EQ(boundFramebuffer(), target.framebuffer());
-    EXPECT_EQ(GLFixture::readFramebuffer(0, 0, 4, 4).packed(0, 0), 0x00FF00FFu) << "the bound target is untouched";
+    EXPECT_EQ(GLFixture::readFramebuffer(0, 0, 4, 4).packed(0, 0), 0x00FF00FFu)
+        << "the bound target is untouched";
 }
 
 TEST_F(RenderPassDraw, EffectDropsItsDestinationWhenTheLayerSizeChanges) {

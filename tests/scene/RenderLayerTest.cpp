@@ -201,8 +201,8 @@ TEST(RenderLayerJson, EffectsSkipUnknownNamesAndBrokenItems) {
 TEST(RenderLayerTransform, WorldTransformFollowsTheLinkedParent) {
     TestComp comp(640, 360, 25);
     AddLayer(comp, R"({"uuid":"P","transform":{"a":[5,5],"p":[200,100],"s":[1.5,1.5],"r":-45}})");
-    RenderLayer* child =
-        AddLayer(comp, R"({"uuid":"C","parent":"P","transform":{"a":[10,20],"p":[100,50],"s":[2,0.5],"r":30}})");
+    RenderLayer* child = AddLayer(
+        comp, R"({"uuid":"C","parent":"P","transform":{"a":[10,20],"p":[100,50],"s":[2,0.5],"r":30}})");
     ASSERT_NE(child->linkedLayer(), nullptr);
 
     const Vec3 p(7, 3, 0);

@@ -1,5 +1,7 @@
 #include "support/GLFixture.h"
 
+#include <dlfcn.h>
+#include <link.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -105,7 +107,22 @@ Pixels GLFixture::readTexture(GLuint texture, int width, int height) {
     return out;
 }
 
-bool GLFixture::isChild() { return getenv(kChildVariable) != nullptr; }
+void GLFixture::keepLoadedLibraries() {
+    dl_iterate_phdr(
+        [](struct dl_phdr_info* info, size_t, void*) {
+            if (info->dlpi_name && info->dlpi_name[0] != '\0') {
+                // RTLD_NOLOAD only takes another reference to what is loaded;
+                // the handle is kept on purpose.
+                dlopen(info->dlpi_name, RTLD_LAZY | RTLD_NOLOAD | RTLD_NODELETE);
+            }
+            return 0;
+        },
+        nullptr);
+}
+
+bool GLFixture::isChild() {
+    return getenv(kChildVariable) != nullptr;
+}
 
 bool GLFixture::runInChild(const std::string& testName, std::string* output,
                            const std::vector<std::string>& extraEnv) {

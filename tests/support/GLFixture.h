@@ -66,6 +66,11 @@ public:
     static bool runInChild(const std::string& testName, std::string* output = nullptr,
                            const std::vector<std::string>& extraEnv = {});
     static bool isChild();
+    // Marks every shared object loaded so far as never to be unloaded. Mesa
+    // unloads its driver at eglTerminate; a test that terminates a display
+    // calls this first, so that leak reports about the driver's own
+    // allocations still name the driver (and its suppressions apply).
+    static void keepLoadedLibraries();
 
 protected:
     void SetUp() override;
