@@ -75,11 +75,15 @@ void compSize(RenderComp* comp, int* width, int* height) {
     *width = comp->width();
     *height = comp->height();
 }
-unsigned int compOutputTexture(RenderComp* comp) { return comp ? comp->getOutputTexture() : 0; }
+unsigned int compOutputTexture(RenderComp* comp) {
+    return comp ? comp->getOutputTexture() : 0;
+}
 TimeUnit compDuration(RenderComp* comp, float fps) {
     return TimeUnit(comp ? static_cast<long long>(comp->duration()) : 1, fps);
 }
-bool compHasAnimation(RenderComp* comp) { return comp && comp->hasAnimation(); }
+bool compHasAnimation(RenderComp* comp) {
+    return comp && comp->hasAnimation();
+}
 void compShowFrame(RenderComp* comp, int frame, bool draw) {
     if (!comp) return;
     comp->setCurrentCompTime(frame);

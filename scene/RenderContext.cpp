@@ -25,9 +25,8 @@ bool oitFromSettings(const Config* config) {
     return (config->attrSetttings() & 1) != 0;
 }
 
-// Every composition of the loaded template is the main one (type 1) or an
-// ordinary one (type 0); frame rates below 1 or a missing size make a render
-// that cannot be drawn.
+// A render needs a size and at least one frame a second. A negative size is
+// refused too: nothing could be drawn into it.
 bool drawableTemplate(const Config* config) {
     const float fps = config->frameRate();
     return config->mainCompWidth() > 0 && config->mainCompHeight() > 0 && fps >= 1.0f;

@@ -51,7 +51,9 @@ private:
     GLuint mBuffer = 0;
 };
 
-int Channel(float v) { return static_cast<int>(std::lround(v * 255.0f)); }
+int Channel(float v) {
+    return static_cast<int>(std::lround(v * 255.0f));
+}
 
 class AVLayerDrawTest : public QvTest::GLFixture {
 protected:

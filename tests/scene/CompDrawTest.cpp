@@ -32,7 +32,8 @@ protected:
     RenderComp* frameComp(const std::string& name, const std::vector<Color>& colors) {
         auto* comp = new RenderComp(root, 32, 32, static_cast<int>(colors.size()), name);
         for (size_t i = 0; i < colors.size(); ++i)
-            root->addSolid(comp, name + std::to_string(i), colors[i], 32, 32, 0, 0, 0, static_cast<long long>(i), 1);
+            root->addSolid(comp, name + std::to_string(i), colors[i], 32, 32, 0, 0, 0,
+                           static_cast<long long>(i), 1);
         root->createCompSource(comp, name + "-source", "");
         return comp;
     }
@@ -52,12 +53,15 @@ protected:
     }
 };
 
-int Channel(float v) { return static_cast<int>(v * 255.0f + 0.5f); }
+int Channel(float v) {
+    return static_cast<int>(v * 255.0f + 0.5f);
+}
 
 }  // namespace
 
 TEST_F(CompDrawTest, NestedCompositionStartsLateAndFreezesOnItsLastFrame) {
-    const std::vector<Color> colors = {Color(1, 0, 0, 1), Color(0, 1, 0, 1), Color(0, 0, 1, 1), Color(1, 1, 0, 1)};
+    const std::vector<Color> colors = {Color(1, 0, 0, 1), Color(0, 1, 0, 1), Color(0, 0, 1, 1),
+                                       Color(1, 1, 0, 1)};
     frameComp("inner", colors);
     showComp("inner-source", 5, 20);
     loaded();

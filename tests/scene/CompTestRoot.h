@@ -96,8 +96,9 @@ public:
     // top-left corner at (x, y, z) of the composition, visible from frame
     // `in` (where its local frame 0 lies) for `duration` frames.
     Quorvane::Core::RenderAVLayer* addSolid(Quorvane::Core::RenderComp* comp, const std::string& id,
-                                            const Quorvane::Core::Color& color, int w, int h, float x, float y,
-                                            float z = 0, long long in = 0, long long duration = 1000) {
+                                            const Quorvane::Core::Color& color, int w, int h, float x,
+                                            float y, float z = 0, long long in = 0,
+                                            long long duration = 1000) {
         using namespace Quorvane::Core;
         auto* layer = new RenderAVLayer(comp);
         layer->setSourceID(solid(id + "-source", color, w, h), false);
@@ -112,8 +113,8 @@ public:
 
     static void place(Quorvane::Core::RenderLayer* layer, const Quorvane::Core::Vec3& anchor,
                       const Quorvane::Core::Vec3& position, long long frame) {
-        layer->setTransformAtTime(anchor, position, Quorvane::Core::Vec3(0, 0, 0), Quorvane::Core::Vec3(1, 1, 1),
-                                  frame);
+        layer->setTransformAtTime(anchor, position, Quorvane::Core::Vec3(0, 0, 0),
+                                  Quorvane::Core::Vec3(1, 1, 1), frame);
     }
 
     // Draws the root at a frame and reads its finished image: row 0 is the
@@ -136,9 +137,9 @@ inline ::testing::AssertionResult PixelIs(const Pixels& p, int x, int y, int r, 
     const uint8_t* v = p.at(x, y);
     if (std::abs(v[0] - r) <= tol && std::abs(v[1] - g) <= tol && std::abs(v[2] - b) <= tol && v[3] >= 253)
         return ::testing::AssertionSuccess();
-    return ::testing::AssertionFailure() << "pixel (" << x << ", " << y << ") is (" << int(v[0]) << ", "
-                                         << int(v[1]) << ", " << int(v[2]) << ", " << int(v[3])
-                                         << "), expected (" << r << ", " << g << ", " << b << ", 255)";
+    return ::testing::AssertionFailure()
+           << "pixel (" << x << ", " << y << ") is (" << int(v[0]) << ", " << int(v[1]) << ", " << int(v[2])
+           << ", " << int(v[3]) << "), expected (" << r << ", " << g << ", " << b << ", 255)";
 }
 
 }  // namespace QvTest

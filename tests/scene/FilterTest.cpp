@@ -158,7 +158,8 @@ TEST_F(FilterTest, RemovalLeavesNoLayerCompositionOrSourceBehind) {
     std::string json =
         filterTemplate(32, 32, 10, avLayer("green", 0, 10) + "," + avLayer("innerSrc", 0, 10, 4, 4),
                        solidAsset("green", "#00FF00", 8, 8) + "," + compAsset("innerSrc", "inner"));
-    json.insert(json.size() - 2, "," + nested);
+    // The second "inner" is never registered, so it is not the filter's to remove.
+    json.insert(json.size() - 2, "," + nested + "," + nested);
     Config cfg(json, folder.folder());
     const std::string name = filters->addFilter(&cfg, 0, 0);
     ASSERT_NE(name, "");
