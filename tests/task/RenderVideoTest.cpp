@@ -108,7 +108,10 @@ TEST(RenderVideo, TenFramesWithSnapshots) {
     expectPngFilledWith(dir.file("shot-5.png"), 64, 48, {255, 128, 0, 255});
     expectNothingLeftBehind(folder, 31, output);
     CallbackRecorder::instance().clear(&handle);
+    // The status is a constant word, not text of the record: it outlives it.
+    const char* status = zr_render_process_status(&handle);
     zr_render_process_release(&handle);
+    EXPECT_STREQ("end", status);
 }
 
 // The first decoded frame as RGB rows, top row first.
