@@ -166,6 +166,37 @@ TEST(RenderVideo, SnapshotAndVideoShowTheSceneUpright) {
     EXPECT_LT(videoRedAt(120, 4), 16);
 }
 
+// A host's watermark lies over the frames of its time span only: at 2 fps a
+// start of 1 s and a duration of 1 s cover frames 2 and 3 of four.
+TEST(RenderVideo, WatermarkShowsDuringItsSpan) {
+    TempDir dir("qvrender");
+    std::string folder = QvTaskTest::writeSolidTemplate(dir, "marked", 128, 96, 2, 4, "#0000FF");
+    std::string mark = dir.file("mark.png");
+    ASSERT_TRUE(QvTest::ffmpeg({"-f", "lavfi", "-i", "color=white:s=16x16", "-frames:v", "1", mark}));
+    unsigned long handle = 0;
+    ASSERT_EQ(0, zr_create_render_process(&handle, folder.c_str(), dir.file("marked.mp4").c_str(), 35));
+    ASSERT_EQ(0, zr_render_process_add_watermark(&handle, {mark}, 8, 8, 1.0f, 1.0f, 1, 1));
+    zr_render_process_set_snapshot_dir(&handle, dir.file("m"));
+    zr_render_process_set_snapshot_frames(&handle, {0, 1, 2, 3});
+    EXPECT_EQ(0, zr_render_process_start(&handle, nullptr));
+    EXPECT_STREQ("end", zr_render_process_status(&handle));
+    zr_render_process_release(&handle);
+    for (int frame = 0; frame < 4; ++frame) {
+        int w = 0, h = 0, channels = 0;
+        std::string file = dir.file("m" + std::to_string(frame) + ".png");
+        unsigned char* shot = stbi_load(file.c_str(), &w, &h, &channels, 4);
+        ASSERT_NE(nullptr, shot) << file;
+        const unsigned char* inside = shot + (14 * w + 14) * 4;
+        const unsigned char* outside = shot + (60 * w + 60) * 4;
+        bool marked = frame >= 2;
+        EXPECT_EQ(marked ? 255 : 0, inside[0]) << frame;
+        EXPECT_EQ(255, inside[2]) << frame;
+        EXPECT_EQ(0, outside[0]) << frame;
+        EXPECT_EQ(255, outside[2]) << frame;
+        stbi_image_free(shot);
+    }
+}
+
 // A host whose callback is slow still gets every word before start returns:
 // the receiver reads up to the child's final word after the child has ended.
 std::atomic<int> gSlowCalls{0};
