@@ -197,6 +197,28 @@ TEST(RenderVideo, WatermarkShowsDuringItsSpan) {
     }
 }
 
+// The host's music, shorter than the video and looped, runs to the video's end.
+TEST(RenderVideo, LoopedHostMusicFillsTheVideo) {
+    TempDir dir("qvrender");
+    std::string folder = QvTaskTest::writeSolidTemplate(dir, "music", 64, 48, 25, 75, "#406080");
+    std::string music = dir.file("tone.aac");
+    ASSERT_TRUE(QvTest::ffmpeg(
+        {"-f", "lavfi", "-i", "sine=frequency=330:sample_rate=44100:duration=1", "-c:a", "aac", music}));
+    std::string output = dir.file("music.mp4");
+    unsigned long handle = 0;
+    ASSERT_EQ(0, zr_create_render_process(&handle, folder.c_str(), output.c_str(), 36));
+    ASSERT_EQ(0, zr_render_process_set_music_path(&handle, music, true));
+    ASSERT_EQ(0, zr_render_process_set_music_volume(&handle, 0.5f));
+    ASSERT_EQ(0, zr_render_process_set_music_fadeout_duration(&handle, 1));
+    EXPECT_EQ(0, zr_render_process_start(&handle, nullptr));
+    EXPECT_STREQ("end", zr_render_process_status(&handle));
+    zr_render_process_release(&handle);
+    EXPECT_EQ("aac", QvTest::probe(output, "a:0", "codec_name"));
+    EXPECT_NEAR(3.0, atof(QvTest::probe(output, "a:0", "duration").c_str()), 0.1);
+    EXPECT_EQ("75", QvTest::probe(output, "v:0", "nb_read_frames"));
+    EXPECT_TRUE(QvTest::fileExists(music));  // the host's file is left alone
+}
+
 // A host whose callback is slow still gets every word before start returns:
 // the receiver reads up to the child's final word after the child has ended.
 std::atomic<int> gSlowCalls{0};
