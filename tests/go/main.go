@@ -170,8 +170,14 @@ func renderedInfo(h host) map[string]string {
 	return info
 }
 
+// The folder exists, since the render's message queue key is made from it,
+// but holds no config.json.
 func missingTemplateIsCancelled(dir string) {
-	h := create(filepath.Join(dir, "absent")+"/", filepath.Join(dir, "absent.mp4"), 8)
+	folder := filepath.Join(dir, "empty") + "/"
+	if err := os.MkdirAll(folder, 0o755); err != nil {
+		panic(err)
+	}
+	h := create(folder, filepath.Join(dir, "empty.mp4"), 8)
 	defer h.release()
 	check(h.start() == 0, "start of a missing template did not give 0")
 	check(h.status() == "cancel", "missing template: status %q, want cancel", h.status())

@@ -2,6 +2,7 @@
 // text results freed with free(), and what a start hands the native render.
 #include <gtest/gtest.h>
 #include <malloc.h>
+#include <sys/stat.h>
 
 #include <cstdlib>
 #include <memory>
@@ -235,7 +236,10 @@ TEST(HostEntry, StartForwardsOnlyWhatWasSet) {
 
 TEST(HostEntry, MissingTemplateIsCancelledWithZeroInformation) {
     TempDir dir("qvhost");
-    Handle h(dir.file("absent") + "/", dir.file("out.mp4"), 4);
+    // The folder exists (its queue key comes from it) but holds no config.json.
+    std::string folder = dir.file("empty") + "/";
+    ASSERT_EQ(0, mkdir(folder.c_str(), 0755));
+    Handle h(folder, dir.file("out.mp4"), 4);
     QvTaskTest::StderrCapture capture(dir.file("log"));
     EXPECT_EQ(0, nRenderProcessStart(h.c_str()));
     EXPECT_EQ(take(nRenderProcessStatus(h.c_str())), "cancel");
