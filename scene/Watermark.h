@@ -1,10 +1,14 @@
 // Watermarks: an image (or image sequence) laid over the finished frame for a
-// time span, as an AV layer on top of the render context's layers. The context
-// operations (RenderContext::addWatermark, removeWatermark) are defined in
-// Watermark.cpp; this header holds the timing rule they share with hosts.
+// time span, as an AV layer on top of the render context's layers. The record
+// is what hosts hand to a render (task/quorvane.h) and what the render task
+// passes to RenderContext::addWatermark; the context operations are defined in
+// Watermark.cpp, and this header also holds the timing rule they share with
+// hosts.
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "core/Vector.h"
 
@@ -12,6 +16,12 @@ namespace Quorvane {
 namespace Core {
 
 struct Watermark {
+    // One path shows a still image, several an image sequence.
+    std::vector<std::string> imagePaths;
+    Vec2 position;  // composition pixels
+    Vec2 time;      // x: start, y: duration, both in seconds
+    Vec2 scale;     // 1 is 100 percent
+
     // Frames at the context's rate during which a watermark shows:
     // inPoint <= t < inPoint + duration.
     struct Span {

@@ -88,7 +88,7 @@ QV_HOST_EXPORT void nRenderProcessRelease(const char* handle);
 #include <string>
 #include <vector>
 
-#include "task/Watermark.h"
+#include "scene/Watermark.h"
 
 namespace Quorvane {
 namespace Core {

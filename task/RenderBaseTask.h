@@ -9,7 +9,7 @@
 #include "render/GLBase.h"
 #include "task/RenderDelegate.h"
 #include "task/RenderScene.h"
-#include "task/Watermark.h"
+#include "scene/Watermark.h"
 
 namespace Quorvane {
 namespace Core {

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "task/Watermark.h"
+#include "scene/Watermark.h"
 #include "task/quorvane.h"
 
 namespace Quorvane {

@@ -21,7 +21,7 @@
 #include <string>
 #include <vector>
 
-#include "task/Watermark.h"
+#include "scene/Watermark.h"
 
 typedef void (*zr_render_process_callback)(unsigned long* handle, const char* status);
 

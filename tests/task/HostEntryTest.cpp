@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "TaskTestSupport.h"
+#include "scene/Watermark.h"
 #include "support/TestSupport.h"
 #include "task/HostEntry.h"
 #include "task/RenderProcess.h"
@@ -139,6 +140,11 @@ TEST(HostEntry, ListsAppendAndRejectedTextsStoreNothing) {
     EXPECT_EQ(w.time.y, 2);
     EXPECT_EQ(w.scale.x, 0.5f);
     EXPECT_EQ(w.scale.y, 0.25f);
+    // The host's record is the one the render context reads: its time span
+    // goes through the scene's rule (1.5 s at 25 fps rounds up to frame 38).
+    const Quorvane::Core::Watermark::Span span = Quorvane::Core::Watermark::span(w.time, 25.0f, 100);
+    EXPECT_EQ(span.inPoint, 38);
+    EXPECT_EQ(span.duration, 50);
 
     // The empty watermark list is refused silently, the rest with the parser's code
     // (0 for JSON that is no array, 3 for an invalid value, 7 for an unclosed array).
