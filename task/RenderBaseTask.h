@@ -7,9 +7,9 @@
 #include <vector>
 
 #include "render/GLBase.h"
-#include "task/RenderDelegate.h"
-#include "task/RenderScene.h"
+#include "scene/RenderContext.h"
 #include "scene/Watermark.h"
+#include "task/RenderDelegate.h"
 
 namespace Quorvane {
 namespace Core {
@@ -29,7 +29,7 @@ public:
     virtual bool cancel() = 0;
 
     void setRenderDelegate(RenderDelegate* delegate) { delegate_ = delegate; }
-    RenderScene* context() { return context_; }
+    RenderContext* context() { return context_; }
 
     std::string addFilter(const std::string& path);
     void removeFilter(const std::string& identifier);
@@ -41,7 +41,7 @@ public:
 
 protected:
     GLContext* glContext_ = nullptr;
-    RenderScene* context_ = nullptr;
+    RenderContext* context_ = nullptr;
     RenderDelegate* delegate_ = nullptr;
     std::vector<std::pair<std::string, std::string>> filters_;  // (template path, identifier)
     std::vector<std::pair<Watermark, std::string>> watermarks_;

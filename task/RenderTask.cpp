@@ -32,7 +32,9 @@ extern "C" {
 #include "media/FFAudioWriter.h"
 #include "media/NVMediaWriter.h"
 #include "render/Config.h"
+#include "render/FullScreenRenderPass.h"
 #include "render/GLContext.h"
+#include "render/GLRenderDestination.h"
 
 namespace Quorvane {
 namespace Core {
@@ -77,7 +79,7 @@ void RenderTask::setAudioFile(const std::string& path) {
 
 void RenderTask::commit() {
     if (context_ || !config_) return;
-    context_ = new RenderScene(config_, nullptr, true, 0, -1);
+    context_ = new RenderContext(config_, nullptr, true, 0, -1);
 }
 
 bool RenderTask::cancel() {
