@@ -209,9 +209,15 @@ int NVMediaWriter::writeVideoFrameData(unsigned int texture, int, int) {
 int NVMediaWriter::close() {
     QVPrint("NVMediaWriter close()");
     if (mMux) {
+        // The stream keeps its failure from the open on: a raw stream that could
+        // not be created or written in full is a lost video, not a success.
         if (mRawStream.is_open()) {
             mRawStream.flush();
             mRawStream.close();
+        }
+        if (mRawStream.fail()) {
+            QVPrint("NVMediaWriter could not write %s.h264", mPath.c_str());
+            return 1;
         }
         return 0;
     }

@@ -260,7 +260,8 @@ bool RenderTask::start() {
     if (audioMixer_) audioDone_.wait();
 
     rendering_ = false;
-    bool closed = videoWriter_->close() == 0;
+    const bool videoClosed = videoWriter_->close() == 0;
+    bool closed = videoClosed;
     if (!closed) QVPrint("Child RenderTask %d: the video writer failed to close", pid);
     if (audioWriter_ && audioWriter_->close() != 0) {
         QVPrint("Child RenderTask %d: the audio writer failed to close", pid);
@@ -268,8 +269,15 @@ bool RenderTask::start() {
     }
     QVPrint("Child RenderTask finish %d", pid);
     // A video whose raw stream or mixed audio could not be completed is a
-    // failed render, whatever the mux makes of the rest.
-    bool ok = videoWriter_->muxFile(config_) == 0 && closed;
+    // failed render, whatever the mux makes of the rest. A raw stream that was
+    // not written in full is not muxed at all: there is no video to keep, and
+    // ffmpeg would read a target that never ends (a device) for ever.
+    bool ok = false;
+    if (videoClosed) {
+        ok = videoWriter_->muxFile(config_) == 0 && closed;
+    } else {
+        for (const char* suffix : {".h264", ".aac"}) remove((outputPath_ + suffix).c_str());
+    }
     QVPrint("Child RenderTask mux finish %d", pid);
     pixels_ = std::vector<uint8_t>();
 

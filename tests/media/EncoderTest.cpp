@@ -1,6 +1,8 @@
 // The software H.264 encoder behind the GPU encoder's interface, and the video
 // writer that feeds it frame textures.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstring>
@@ -214,6 +216,30 @@ TEST_F(EncoderTest, WriterWithoutEncoderFailsTheMux) {
     Config config(321, 240, 30.0f, 30, "main");
     config.setFinalDuration(30);
     EXPECT_NE(writer.muxFile(&config), 0);
+}
+
+// A raw stream that cannot be created (its folder is gone) or written in full
+// (it leads to a full device) is a failed close, never a success.
+TEST_F(EncoderTest, UnwritableRawStreamFailsTheClose) {
+    const int w = 64, h = 48, fps = 25;
+    QvTest::TempDir dir;
+    std::string gone = dir.file("gone");
+    ASSERT_EQ(mkdir(gone.c_str(), 0755), 0);
+    std::string full = dir.file("full.mp4");
+    ASSERT_EQ(symlink("/dev/full", (full + ".h264").c_str()), 0);
+    NVMediaWriter lost((gone + "/out.mp4").c_str());
+    NVMediaWriter filled(full.c_str());
+    ASSERT_EQ(rmdir(gone.c_str()), 0);
+
+    GLuint tex = uploadTexture(w, h, framePixels(w, h, 0));
+    for (NVMediaWriter* writer : {&lost, &filled}) {
+        writer->setMux(true);
+        ASSERT_TRUE(writer->addVideoInput(w, h, fps));
+        EXPECT_EQ(writer->start(), 1);
+        for (int i = 0; i < 5; ++i) writer->writeVideoFrameData(tex, i, fps);
+        EXPECT_EQ(writer->close(), 1);
+    }
+    deleteTexture(tex);
 }
 
 TEST(WriterBitrate, FollowsTheFactor) {

@@ -207,4 +207,22 @@ TEST(RenderTask, UnwritableAudioFailsTheRender) {
     EXPECT_FALSE(QvTest::fileExists(output + ".h264"));
 }
 
+// The raw video stream leads to a full device: every frame is lost, so the
+// render fails (without a mux that would read the device for ever) and leaves
+// no side file behind.
+TEST(RenderTask, UnwritableVideoStreamFailsTheRender) {
+    TempDir dir("qvtask");
+    std::string folder = QvTaskTest::writeSolidTemplate(dir, "full", 32, 32, 25, 5, "#3366CC");
+    std::string output = dir.file("full.mp4");
+    ASSERT_EQ(0, symlink("/dev/full", (output + ".h264").c_str()));
+
+    RecordingDelegate delegate;
+    RenderTask task(folder.c_str(), output.c_str(), &delegate);
+    EXPECT_FALSE(task.start());
+    ASSERT_FALSE(delegate.words.empty());
+    EXPECT_EQ("fail", delegate.words.back());
+    struct stat info;
+    EXPECT_NE(0, lstat((output + ".h264").c_str(), &info));
+}
+
 }  // namespace
