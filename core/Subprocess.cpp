@@ -1,14 +1,35 @@
 #include "core/Subprocess.h"
 
 #include <fcntl.h>
-#include <spawn.h>
+#include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
-#include <cerrno>
+#include <unistd.h>
 
-extern char** environ;
+#include <cerrno>
 
 namespace Quorvane {
 namespace Core {
+
+namespace {
+
+// Between fork and exec only async-signal-safe calls: the caller may have
+// other threads, whose locks the child's copy would never see released.
+[[noreturn]] void execChild(char* const* args, int devNull, int errorPipe, pid_t parent) {
+    // A render child that is killed must not leave its ffmpeg running. The
+    // signal follows the death of the forking thread, which waits right here.
+    if (prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || getppid() != parent) _exit(127);
+    if (dup2(devNull, STDIN_FILENO) < 0) _exit(127);
+    execvp(args[0], args);
+    int err = errno;
+    ssize_t written;
+    do {
+        written = write(errorPipe, &err, sizeof err);
+    } while (written < 0 && errno == EINTR);
+    _exit(127);
+}
+
+}  // namespace
 
 int Subprocess::run(const std::vector<std::string>& argv) {
     if (argv.empty() || argv[0].empty()) return -1;
@@ -17,19 +38,37 @@ int Subprocess::run(const std::vector<std::string>& argv) {
     for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
     args.push_back(nullptr);
 
-    posix_spawn_file_actions_t actions;
-    if (posix_spawn_file_actions_init(&actions) != 0) return -1;
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    int devNull = open("/dev/null", O_RDONLY | O_CLOEXEC);
+    if (devNull < 0) return -1;
+    // Closed by a successful exec: a message on it means the program never started.
+    int errorPipe[2];
+    if (pipe2(errorPipe, O_CLOEXEC) != 0) {
+        close(devNull);
+        return -1;
+    }
+    const pid_t parent = getpid();
+    pid_t pid = fork();
+    if (pid == 0) execChild(args.data(), devNull, errorPipe[1], parent);
+    close(devNull);
+    close(errorPipe[1]);
+    if (pid < 0) {
+        close(errorPipe[0]);
+        return -1;
+    }
 
-    pid_t pid = -1;
-    int rc = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (rc != 0) return -1;
+    int execError = 0;
+    ssize_t got;
+    do {
+        got = read(errorPipe[0], &execError, sizeof execError);
+    } while (got < 0 && errno == EINTR);
+    close(errorPipe[0]);
 
     int status = 0;
-    while (waitpid(pid, &status, 0) < 0) {
-        if (errno != EINTR) return -1;
-    }
+    pid_t reaped;
+    do {
+        reaped = waitpid(pid, &status, 0);
+    } while (reaped < 0 && errno == EINTR);
+    if (reaped != pid || got > 0) return -1;
     return status;
 }
 

@@ -14,6 +14,8 @@ public:
     // reach the program verbatim. Standard input is /dev/null (a forked render
     // child must never block on, or be steered by, the terminal); standard output
     // and error are inherited.
+    // The program is killed (SIGKILL) when the calling thread dies, so a
+    // killed render child never leaves its ffmpeg behind.
     // Returns the raw wait status as system() would (0 when the program exited
     // with 0), or -1 when it could not be started.
     static int run(const std::vector<std::string>& argv);

@@ -2,7 +2,9 @@
 // (checked with a recording stand-in for ffmpeg), and real muxes.
 #include <gtest/gtest.h>
 
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #include <cstdlib>
 
@@ -118,6 +120,40 @@ TEST(MuxSubprocess, ArgumentsReachTheProgramVerbatim) {
     EXPECT_EQ(Subprocess::run({}), -1);
     // Standard input is empty: a program reading it ends at once.
     EXPECT_EQ(Subprocess::exitCode(Subprocess::run({"sh", "-c", "read x && exit 5 || exit 0"})), 0);
+}
+
+// A caller killed while its program runs takes the program with it.
+TEST(MuxSubprocess, ProgramDiesWithItsCaller) {
+    QvTest::TempDir dir;
+    std::string pidFile = dir.file("pid");
+    pid_t caller = fork();
+    ASSERT_GE(caller, 0);
+    if (caller == 0) {
+        Subprocess::run(
+            {"sh", "-c", "echo $$ > \"$0.tmp\" && mv \"$0.tmp\" \"$0\" && exec sleep 60", pidFile});
+        _exit(0);
+    }
+    int program = 0;
+    for (int i = 0; i < 1000 && program == 0; ++i) {
+        program = atoi(QvTest::readFile(pidFile).c_str());
+        if (program == 0) usleep(10000);
+    }
+    kill(caller, SIGKILL);
+    waitpid(caller, nullptr, 0);
+    ASSERT_GT(program, 0);
+    // Gone, or a zombie waiting for whoever adopted it.
+    auto ended = [&] {
+        std::string stat = QvTest::readFile("/proc/" + std::to_string(program) + "/stat");
+        size_t close = stat.rfind(')');
+        return close == std::string::npos || stat.compare(close, 3, ") Z") == 0;
+    };
+    bool gone = false;
+    for (int i = 0; i < 500 && !gone; ++i) {
+        gone = ended();
+        if (!gone) usleep(10000);
+    }
+    if (!gone) kill(program, SIGKILL);
+    EXPECT_TRUE(gone);
 }
 
 TEST(MuxCommand, TextsAndArgumentsForEachMusicSetting) {
