@@ -113,8 +113,11 @@ RenderProcessData* recordOf(unsigned long* handle) {
     return reinterpret_cast<RenderProcessData*>(*handle);
 }
 
-// What a worker thread's task works on. The task holds only a pointer to it
-// and deletes it inside the gate, so that nothing of it is freed outside.
+// What a worker thread's task works on. The task holds only a pointer to it,
+// so that nothing of it is freed outside the gate. The receiver's job is
+// deleted by its task (a start always waits until it has run); the watchdog's
+// belongs to the start, since a child that ends at once can let the watchdog
+// be joined before it took its task, which is then dropped unrun.
 struct ReceiverJob {
     RenderProcessData* data;
     std::shared_ptr<StartSession> session;
@@ -211,7 +214,7 @@ void runReceiver(ReceiverJob* job) {
     delete job;
 }
 
-void runWatchdog(WatchdogJob* job) {
+void runWatchdog(const WatchdogJob* job) {
     StartSession* session = job->session.get();
     int pid = job->pid;
     const std::string& outputPath = job->outputPath;
@@ -220,11 +223,7 @@ void runWatchdog(WatchdogJob* job) {
             GateShared gate(gForkGate);
             std::unique_lock<std::mutex> guard(session->lock);
             int ticks = session->ticksLeft--;
-            if (ticks < 1) {
-                guard.unlock();
-                delete job;
-                return;
-            }
+            if (ticks < 1) return;
             if (ticks == 1 && !session->started && !session->childGone) {
                 int err = errno;
                 QVPrint("Child process start failed, kill child pid : %d, %s, errno: %d %s", pid,
@@ -366,6 +365,8 @@ void childAfterFork(const RenderProcessData& parentCopy, pid_t parentPid) {
 
     auto* data = new RenderProcessData(parentCopy.templatePath, parentCopy.outputPath, parentCopy.key);
     data->pid = getpid();
+    data->messageKey = parentCopy.messageKey;
+    data->queueId = parentCopy.queueId;
     QVPrint("Child process start head --- 1 %d, %s", data->pid, data->outputPath.c_str());
     installChildSignalHandling(*data, parentPid);
     data->copyOptions(parentCopy);
@@ -421,8 +422,12 @@ void RenderProcessData::copyOptions(const RenderProcessData& other) {
 
 void render_process_main(RenderProcessData* data) {
     QVPrint("Child process %d start", data->pid);
-    data->messageKey = RenderMessageKey(data->templatePath, data->key);
-    data->queueId = msgget(data->messageKey, IPC_CREAT | kQueuePermissions);
+    // A render whose folder gives no key talks through the private queue its
+    // parent created before the fork.
+    if (data->messageKey != -1 || data->queueId == -1) {
+        data->messageKey = RenderMessageKey(data->templatePath, data->key);
+        data->queueId = msgget(data->messageKey, IPC_CREAT | kQueuePermissions);
+    }
     gCrashReporter.queueId = data->queueId;
     QVPrint("msgkey %d - %d", data->messageKey, data->queueId);
 
@@ -576,18 +581,37 @@ int zr_render_process_start(unsigned long* handle, zr_render_process_callback ca
     // The child works from this copy; the record itself stays the parent's.
     std::unique_ptr<RenderProcessData> copy;
     pid_t parentPid = getpid();
+    const int messageKey = RenderMessageKey(data->templatePath, data->key);
+    int privateQueue = -1;
     {
         GateShared gate(gForkGate);
         QVPrint("Start render process for output:%s", data->outputPath.c_str());
+        if (messageKey == -1) {
+            // ftok fails for a folder that does not exist, so every such render
+            // would share the key -1 and could read another's words (or remove
+            // its queue as stale). This one gets a queue without a key, created
+            // before the fork so that the child inherits its id.
+            privateQueue = msgget(IPC_PRIVATE, IPC_CREAT | kQueuePermissions);
+            if (privateQueue == -1) {
+                int err = errno;
+                QVPrint("Failed create msgqueue, errno: %d %s, %s", err, strerror(err),
+                        data->outputPath.c_str());
+                return 1;
+            }
+        } else {
+            // A queue under this key now is one that an earlier render left when
+            // its host died; its messages (a stale "end" among them) belong to no
+            // child of this start, so the queue goes before the child can write
+            // into it.
+            int stale = msgget(messageKey, 0);
+            if (stale != -1 && msgctl(stale, IPC_RMID, nullptr) == 0) {
+                QVPrint("Removed a message queue left by an earlier render: %d", stale);
+            }
+        }
         copy = std::make_unique<RenderProcessData>(data->templatePath, data->outputPath, data->key);
         copy->copyOptions(*data);
-        // A queue under this key now is one that an earlier render left when its
-        // host died; its messages (a stale "end" among them) belong to no child
-        // of this start, so the queue goes before the child can write into it.
-        int stale = msgget(RenderMessageKey(data->templatePath, data->key), 0);
-        if (stale != -1 && msgctl(stale, IPC_RMID, nullptr) == 0) {
-            QVPrint("Removed a message queue left by an earlier render: %d", stale);
-        }
+        copy->messageKey = messageKey;
+        copy->queueId = privateQueue;
     }
     pid_t pid;
     int forkError;
@@ -602,6 +626,7 @@ int zr_render_process_start(unsigned long* handle, zr_render_process_callback ca
     GateShared gate(gForkGate);
     copy.reset();
     if (pid < 0) {
+        if (privateQueue != -1) msgctl(privateQueue, IPC_RMID, nullptr);
         data->status = kStatusFail;
         QVPrint("Fork process failed with pid : %d, fork ret: %d, errno: %d %s ", static_cast<int>(parentPid),
                 -1, forkError, strerror(forkError));
@@ -612,8 +637,8 @@ int zr_render_process_start(unsigned long* handle, zr_render_process_callback ca
 
     QVPrint("Child process created with pid : %d, %s", static_cast<int>(pid), data->outputPath.c_str());
     data->pid = pid;
-    data->messageKey = RenderMessageKey(data->templatePath, data->key);
-    data->queueId = msgget(data->messageKey, IPC_CREAT | kQueuePermissions);
+    data->messageKey = messageKey;
+    data->queueId = privateQueue != -1 ? privateQueue : msgget(messageKey, IPC_CREAT | kQueuePermissions);
     QVPrint("msgkey %d - %d", data->messageKey, data->queueId);
     if (data->queueId == -1) {
         QVPrint("Failed create msgqueue, child pid : %d, %s", static_cast<int>(pid),
@@ -626,12 +651,14 @@ int zr_render_process_start(unsigned long* handle, zr_render_process_callback ca
     }
 
     auto session = std::make_shared<StartSession>();
+    // Declared before the thread, so that it outlives the thread's join.
+    auto watchdogJob = std::make_unique<WatchdogJob>(WatchdogJob{session, pid, data->outputPath});
     auto watchdog = std::make_unique<RenderThread>();
     // A new thread sets itself up (allocating) after its constructor has
     // returned; waiting for its start keeps that inside the gate too.
     watchdog->getThreadID();
-    auto* watchdogJob = new WatchdogJob{session, pid, data->outputPath};
-    watchdog->async([watchdogJob] { runWatchdog(watchdogJob); }, true);
+    const WatchdogJob* job = watchdogJob.get();
+    watchdog->async([job] { runWatchdog(job); }, true);
     // A record started again keeps no thread of its earlier start.
     delete data->receiverThread;
     data->receiverThread = new RenderThread();
@@ -689,6 +716,7 @@ int zr_render_process_start(unsigned long* handle, zr_render_process_callback ca
     }
     // Joined under the gate: the worker's own exit is part of this stretch.
     watchdog.reset();
+    watchdogJob.reset();
     return result;
 }
 

@@ -42,6 +42,8 @@ struct RenderProcessData {
     std::string templatePath;
     std::string outputPath;
     std::atomic<float> progress{0.0f};
+    // ftok's key, or -1 when the template folder gives none; the queue is then
+    // a private one that the parent created before the fork.
     int messageKey = 0;
     int queueId = 0;
     RenderMessage message;  // receive buffer of the receiver thread

@@ -9,6 +9,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstring>
+#include <memory>
 #include <thread>
 
 #include "TaskTestSupport.h"
@@ -383,6 +384,71 @@ TEST(RenderProcess, StaleQueueOfADeadHostIsNotRead) {
     EXPECT_FALSE(QvTaskTest::queueExists(folder, 17));
     CallbackRecorder::instance().clear(&handle);
     zr_render_process_release(&handle);
+}
+
+}  // namespace
+
+namespace {
+
+// Folders that do not exist give no queue key: renders of them, side by side
+// and beside a normal render, still each hear only their own child, and none
+// removes another's queue as a stale one.
+TEST(RenderProcess, MissingFolderRendersKeepTheirQueuesApart) {
+    TempDir dir("qvproc");
+    std::string solid = QvTaskTest::writeSolidTemplate(dir, "solid", 32, 32, 10, 3, "#FF0000");
+    const std::string folders[3] = {dir.file("gone1") + "/", dir.file("gone2") + "/", solid};
+    for (int round = 0; round < 3; ++round) {
+        unsigned long handles[3] = {0, 0, 0};
+        std::atomic<int> results[3] = {{-1}, {-1}, {-1}};
+        for (int i = 0; i < 3; ++i) {
+            std::string output = dir.file("out" + std::to_string(i) + ".mp4");
+            ASSERT_EQ(0, zr_create_render_process(&handles[i], folders[i].c_str(), output.c_str(), 21));
+        }
+        {
+            QvTaskTest::Rendezvous together(3);
+            std::vector<std::unique_ptr<HostThread>> hosts;
+            for (int i = 0; i < 3; ++i) {
+                hosts.push_back(std::make_unique<HostThread>([&, i] {
+                    together.arriveAndWait();
+                    results[i] = zr_render_process_start(&handles[i], CallbackRecorder::callback);
+                }));
+            }
+            for (auto& host : hosts) host->join();
+        }
+        for (int i = 0; i < 2; ++i) {
+            EXPECT_EQ(0, results[i].load()) << round << " " << i;
+            EXPECT_STREQ("cancel", zr_render_process_status(&handles[i])) << round << " " << i;
+            EXPECT_EQ(std::vector<std::string>{"cancel"}, CallbackRecorder::instance().words(&handles[i]));
+            EXPECT_EQ("0.000000", zr_render_process_rendered_info(&handles[i])["duration"]);
+        }
+        EXPECT_EQ(0, results[2].load()) << round;
+        EXPECT_STREQ("end", zr_render_process_status(&handles[2])) << round;
+        std::vector<std::string> words = CallbackRecorder::instance().words(&handles[2]);
+        ASSERT_FALSE(words.empty());
+        EXPECT_EQ("start", words.front());
+        EXPECT_EQ("end", words.back());
+        EXPECT_EQ("0.300000", zr_render_process_rendered_info(&handles[2])["duration"]);
+        for (unsigned long& handle : handles) {
+            CallbackRecorder::instance().clear(&handle);
+            zr_render_process_release(&handle);
+        }
+    }
+    EXPECT_TRUE(QvTaskTest::childProcesses().empty());
+}
+
+// Renders whose child is gone at once: whatever the watchdog managed to take
+// before it was joined is freed (the sanitizer build checks for leaks at exit).
+TEST(RenderProcess, ManyInstantRendersLeaveNothing) {
+    TempDir dir("qvproc");
+    for (int i = 0; i < 40; ++i) {
+        unsigned long handle = 0;
+        ASSERT_EQ(0,
+                  zr_create_render_process(&handle, dir.file("none").c_str(), dir.file("o.mp4").c_str(), 22));
+        EXPECT_EQ(0, zr_render_process_start(&handle, nullptr));
+        EXPECT_STREQ("cancel", zr_render_process_status(&handle));
+        zr_render_process_release(&handle);
+    }
+    EXPECT_TRUE(QvTaskTest::childProcesses().empty());
 }
 
 }  // namespace
