@@ -1,0 +1,27 @@
+// Starting external programs (ffmpeg, the text renderer) without a shell.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace Quorvane {
+namespace Core {
+
+class Subprocess {
+public:
+    // Starts argv[0], looked up on PATH, with the given argument vector and waits
+    // for it. No shell parses anything, so paths with blanks, quotes, ';' or "$()"
+    // reach the program verbatim. Standard input is /dev/null (a forked render
+    // child must never block on, or be steered by, the terminal); standard output
+    // and error are inherited.
+    // Returns the raw wait status as system() would (0 when the program exited
+    // with 0), or -1 when it could not be started.
+    static int run(const std::vector<std::string>& argv);
+
+    // Exit code within a raw status; -1 when the program did not exit normally
+    // (killed by a signal, or never started).
+    static int exitCode(int status);
+};
+
+}  // namespace Core
+}  // namespace Quorvane

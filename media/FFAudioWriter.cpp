@@ -1,0 +1,208 @@
+#include "media/FFAudioWriter.h"
+
+#include <cstring>
+
+#include "core/Log.h"
+
+extern "C" {
+#include <libavutil/channel_layout.h>
+#include <libavutil/mathematics.h>
+}
+
+namespace Quorvane {
+namespace Core {
+
+FFAudioWriter::FFAudioWriter(const char* path) : mPath(path ? path : "") {
+    QVPrint("FFAudioWriter(): %s", mPath.c_str());
+    int ret = avformat_alloc_output_context2(&mOutput, nullptr, nullptr, mPath.c_str());
+    if (ret < 0 || !mOutput) {
+        QVPrint("Could not create output context:%d", ret);
+        mOutput = nullptr;
+    }
+}
+
+FFAudioWriter::~FFAudioWriter() {
+    avcodec_free_context(&mAudioCodecContext);
+    if (mOutput) {
+        if (!(mOutput->oformat->flags & AVFMT_NOFILE) && mOutput->pb) avio_closep(&mOutput->pb);
+        avformat_free_context(mOutput);
+        mOutput = nullptr;
+    }
+    QVPrint("audio writer release finish");
+}
+
+AVCodecContext* FFAudioWriter::openAacStream(AVFormatContext* output, AVStream** stream, long bitRate,
+                                             int sampleRate, int channels, AVRational timeBase,
+                                             AVSampleFormat format) {
+    const AVCodec* codec = avcodec_find_encoder(AV_CODEC_ID_AAC);
+    if (!codec) {
+        QVPrint("Could not find encoder: AAC");
+        return nullptr;
+    }
+    AVStream* st = output ? avformat_new_stream(output, nullptr) : nullptr;
+    if (!st) {
+        QVPrint("Fail to allocating output audio stream");
+        return nullptr;
+    }
+    AVCodecContext* ctx = avcodec_alloc_context3(codec);
+    if (!ctx) {
+        QVPrint("Fail to avcodec_open2 audio_codec");
+        return nullptr;
+    }
+    ctx->sample_fmt = format;
+    ctx->bit_rate = bitRate;
+    ctx->sample_rate = sampleRate;
+    av_channel_layout_default(&ctx->ch_layout, channels);
+    ctx->time_base = timeBase;
+    st->time_base = timeBase;
+    if (output->oformat->flags & AVFMT_GLOBALHEADER) ctx->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+    if (avcodec_open2(ctx, codec, nullptr) < 0) {
+        QVPrint("Fail to avcodec_open2 audio_codec");
+        avcodec_free_context(&ctx);
+        return nullptr;
+    }
+    if (avcodec_parameters_from_context(st->codecpar, ctx) < 0) {
+        QVPrint("Could not initialize stream parameters");
+        avcodec_free_context(&ctx);
+        return nullptr;
+    }
+    *stream = st;
+    return ctx;
+}
+
+int FFAudioWriter::encodeAndWrite(AVCodecContext* encoder, AVStream* stream, AVFormatContext* output,
+                                  AVFrame* frame, int* gotPacket, bool* drained, int* packetCount,
+                                  const char* encodeError, const char* writeError) {
+    int got = 0;
+    int result = 0;
+    if (frame == nullptr && *drained) {
+        // The mixer's final call already drained the encoder; draining again at
+        // close is nothing to report.
+        if (gotPacket) *gotPacket = 0;
+        return 0;
+    }
+    int ret = avcodec_send_frame(encoder, frame);
+    if (ret == AVERROR_EOF && frame == nullptr) ret = 0;
+    if (ret < 0) {
+        QVPrint("%s", encodeError);
+        return ret;
+    }
+    if (frame == nullptr) *drained = true;
+    AVPacket* packet = av_packet_alloc();
+    for (;;) {
+        ret = avcodec_receive_packet(encoder, packet);
+        if (ret == AVERROR(EAGAIN) || ret == AVERROR_EOF) break;
+        if (ret < 0) {
+            QVPrint("%s", encodeError);
+            av_packet_free(&packet);
+            return ret;
+        }
+        got = 1;
+        if (packetCount) ++*packetCount;
+        rescalePacketTs(encoder, stream, packet);
+        result = av_interleaved_write_frame(output, packet);
+        if (result < 0) QVPrint("%s", writeError);
+        av_packet_unref(packet);
+    }
+    av_packet_free(&packet);
+    if (gotPacket) *gotPacket = got;
+    return got ? result : got;
+}
+
+bool FFAudioWriter::addAudioInput(long bitRate, int sampleRate, int channels, AVRational timeBase,
+                                  AVSampleFormat format) {
+    mHasAudio = true;
+    mAudioCodecContext =
+        openAacStream(mOutput, &mAudioStream, bitRate, sampleRate, channels, timeBase, format);
+    return mAudioCodecContext != nullptr;
+}
+
+bool FFAudioWriter::addAudioInput(AVCodecParameters* params) {
+    AVStream* st = mOutput ? avformat_new_stream(mOutput, nullptr) : nullptr;
+    if (!st) {
+        QVPrint("Failed allocating output stream\n");
+        return false;
+    }
+    if (avcodec_parameters_copy(st->codecpar, params) < 0) {
+        QVPrint("Failed to copy codec parameters\n");
+        return false;
+    }
+    st->codecpar->codec_tag = 0;
+    mAudioStream = st;
+    return true;
+}
+
+bool FFAudioWriter::start() {
+    if (!mOutput) return false;
+    if (!(mOutput->oformat->flags & AVFMT_NOFILE) &&
+        avio_open(&mOutput->pb, mPath.c_str(), AVIO_FLAG_WRITE) < 0) {
+        QVPrint("Could not open output file");
+        return false;
+    }
+    const AVOutputFormat* fmt = av_guess_format(nullptr, mPath.c_str(), nullptr);
+    if (fmt) mOutput->oformat = fmt;
+    av_freep(&mOutput->url);
+    mOutput->url = av_strndup(mPath.c_str(), 1023);
+    if (avformat_write_header(mOutput, nullptr) < 0) {
+        QVPrint("Error occurred when write media header to output file");
+        return false;
+    }
+    mHeaderWritten = true;
+    return true;
+}
+
+int FFAudioWriter::writeAudioFrame(AVFrame* frame, long /*pts*/, int* gotPacket) {
+    if (!mHasAudio || !mAudioCodecContext) return -1;
+    // Packets cannot go to a file whose header was never written.
+    if (!mHeaderWritten) return -1;
+    return encodeAndWrite(mAudioCodecContext, mAudioStream, mOutput, frame, gotPacket, &mDrained,
+                          &mNumPacket, "avcodec_encode_audio2() error", "av_interleaved_write_frame() error");
+}
+
+int FFAudioWriter::writeAudioPacket(AVPacket* packet, AVStream* from) {
+    if (mHasAudio || !mAudioStream || !mHeaderWritten) return -1;
+    rescalePacketTs(from, mAudioStream, packet);
+    packet->pos = -1;
+    int ret = av_interleaved_write_frame(mOutput, packet);
+    if (ret < 0) QVPrint("av_interleaved_write_frame(): error");
+    return ret;
+}
+
+int FFAudioWriter::flush() {
+    int ret = 0;
+    while (mAudioCodecContext && mHeaderWritten) {
+        int got = 0;
+        ret = writeAudioFrame(nullptr, 1, &got);
+        if (ret < 0 || !got) break;
+    }
+    return ret;
+}
+
+int FFAudioWriter::close() {
+    QVPrint("FFAudioWriter close()");
+    if (flush() < 0) QVPrint("FFAudioWriter Flushing encoder failed");
+    int ret = mHeaderWritten ? av_write_trailer(mOutput) : AVERROR(EINVAL);
+    mHeaderWritten = false;
+    if (ret < 0) QVPrint("FFAudioWriter Error occurred");
+    QVPrint("FFAudioWriter finish to close and video mNumPacket: %d", mNumPacket);
+    return ret < 0 ? 1 : 0;
+}
+
+void FFAudioWriter::rescalePacketTs(AVStream* from, AVStream* to, AVPacket* packet) {
+    packet->stream_index = to->index;
+    AVRounding rnd = static_cast<AVRounding>(AV_ROUND_NEAR_INF | AV_ROUND_PASS_MINMAX);
+    packet->pts = av_rescale_q_rnd(packet->pts, from->time_base, to->time_base, rnd);
+    packet->dts = av_rescale_q_rnd(packet->dts, from->time_base, to->time_base, rnd);
+    packet->duration = av_rescale_q(packet->duration, from->time_base, to->time_base);
+}
+
+void FFAudioWriter::rescalePacketTs(AVCodecContext* from, AVStream* to, AVPacket* packet) {
+    packet->stream_index = to->index;
+    AVRounding rnd = static_cast<AVRounding>(AV_ROUND_NEAR_INF | AV_ROUND_PASS_MINMAX);
+    packet->pts = av_rescale_q_rnd(packet->pts, from->time_base, to->time_base, rnd);
+    packet->dts = av_rescale_q_rnd(packet->dts, from->time_base, to->time_base, rnd);
+    packet->duration = av_rescale_q(packet->duration, from->time_base, to->time_base);
+}
+
+}  // namespace Core
+}  // namespace Quorvane

@@ -1,0 +1,66 @@
+// Encoding mixed audio frames to AAC in a file whose container the path names
+// (".aac" gives an ADTS stream).
+#pragma once
+
+#include <string>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+}
+
+namespace Quorvane {
+namespace Core {
+
+class FFAudioWriter {
+public:
+    explicit FFAudioWriter(const char* path);
+    ~FFAudioWriter();
+    FFAudioWriter(const FFAudioWriter&) = delete;
+    FFAudioWriter& operator=(const FFAudioWriter&) = delete;
+
+    bool addAudioInput(long bitRate, int sampleRate, int channels, AVRational timeBase, AVSampleFormat format);
+    // For copying packets that are already encoded.
+    bool addAudioInput(AVCodecParameters* params);
+    bool start();
+
+    // Encodes one frame (null drains). Returns the write result, or whether a
+    // packet came out when none was written; -1 without an encoder.
+    int writeAudioFrame(AVFrame* frame, long pts, int* gotPacket);
+    int writeAudioPacket(AVPacket* packet, AVStream* from);
+    int flush();
+    int close();
+
+    static void rescalePacketTs(AVStream* from, AVStream* to, AVPacket* packet);
+    static void rescalePacketTs(AVCodecContext* from, AVStream* to, AVPacket* packet);
+
+    AVCodecContext* audioCodecContext() const { return mAudioCodecContext; }
+
+    // Shared by the writers that own an AAC stream.
+    // Adds an AAC stream to the output and opens its encoder; logs and returns
+    // null on failure (the stream, if added, stays in the output).
+    static AVCodecContext* openAacStream(AVFormatContext* output, AVStream** stream, long bitRate,
+                                         int sampleRate, int channels, AVRational timeBase,
+                                         AVSampleFormat format);
+    // Sends one frame (null drains) and writes every packet that comes out.
+    // A drain of an encoder that is already drained gives no packet and no
+    // error. Returns the last write result, or whether a packet came out.
+    static int encodeAndWrite(AVCodecContext* encoder, AVStream* stream, AVFormatContext* output,
+                              AVFrame* frame, int* gotPacket, bool* drained, int* packetCount,
+                              const char* encodeError, const char* writeError);
+
+private:
+    int mWriterKind = 0;
+    std::string mPath;
+    int mNumPacket = 0;
+    bool mHasVideo = false;
+    bool mHasAudio = false;
+    AVStream* mAudioStream = nullptr;
+    AVCodecContext* mAudioCodecContext = nullptr;
+    AVFormatContext* mOutput = nullptr;
+    bool mDrained = false;
+    bool mHeaderWritten = false;
+};
+
+}  // namespace Core
+}  // namespace Quorvane

@@ -1,0 +1,368 @@
+#include "media/NVMediaWriter.h"
+
+#include <cstdio>
+#include <cstring>
+#include <unistd.h>
+
+#include "core/Log.h"
+#include "core/Subprocess.h"
+#include "media/FFAudioWriter.h"
+#include "render/Config.h"
+
+extern "C" {
+#include <libavutil/mathematics.h>
+#include <libavutil/time.h>
+}
+
+namespace Quorvane {
+namespace Core {
+
+namespace {
+
+constexpr uint32_t kTexture2D = 0x0DE1;  // GL_TEXTURE_2D
+
+// ffmpeg reads an argument that starts with "-" as an option and one with a
+// ":" as a protocol; the file protocol prefix makes either a plain file name.
+std::string ffmpegPath(const std::string& path) {
+    if (!path.empty() && (path[0] == '-' || path.find(':') != std::string::npos)) return "file:" + path;
+    return path;
+}
+
+// Length of the audio file in whole seconds, or a negative value when the file
+// cannot be opened or read.
+float probeMusicSeconds(const std::string& path) {
+    AVFormatContext* ctx = avformat_alloc_context();
+    if (avformat_open_input(&ctx, path.c_str(), nullptr, nullptr) < 0) {
+        // avformat_open_input frees the context on failure.
+        QVPrint("music probe failed: %s", path.c_str());
+        return -1.0f;
+    }
+    float seconds = -1.0f;
+    if (avformat_find_stream_info(ctx, nullptr) >= 0 && ctx->duration != AV_NOPTS_VALUE) {
+        seconds = static_cast<float>(ctx->duration / 1000000);
+    } else {
+        QVPrint("music probe failed: %s", path.c_str());
+    }
+    const AVInputFormat* format = ctx->iformat;
+    QVPrint("audio type : %s", format && format->extensions ? format->extensions : "");
+    QVPrint("audio name : %s : %s ", format && format->name ? format->name : "",
+            format && format->long_name ? format->long_name : "");
+    avformat_close_input(&ctx);
+    return seconds;
+}
+
+}  // namespace
+
+NVMediaWriter::NVMediaWriter(const char* path) : mPath(path ? path : "") {
+    QVPrint("NVMediaWriter(): %s", mPath.c_str());
+    int ret = avformat_alloc_output_context2(&mOutput, nullptr, nullptr, mPath.c_str());
+    if (ret < 0 || !mOutput) {
+        QVPrint("Could not create output context:%d", ret);
+        mOutput = nullptr;
+    }
+}
+
+NVMediaWriter::~NVMediaWriter() {
+    NvPipe_Destroy(mEncoder);
+    mEncoder = nullptr;
+    avcodec_free_context(&mVideoCodecContext);
+    avcodec_free_context(&mAudioCodecContext);
+    if (mOutput) {
+        if (!(mOutput->oformat->flags & AVFMT_NOFILE) && mOutput->pb) avio_closep(&mOutput->pb);
+        avformat_free_context(mOutput);
+        mOutput = nullptr;
+    }
+    QVPrint("nv media writer release finish");
+    if (mRawStream.is_open()) mRawStream.close();
+}
+
+uint64_t NVMediaWriter::bitrateFor(int width, int height, int fps) const {
+    // 32-bit product, then float, as the stored templates' bitrates were made.
+    int32_t pixels = static_cast<int32_t>(static_cast<uint32_t>(width) * static_cast<uint32_t>(height) *
+                                          static_cast<uint32_t>(fps));
+    return static_cast<uint64_t>(static_cast<float>(pixels) * mBitrateFactor);
+}
+
+bool NVMediaWriter::addVideoInput(int width, int height, int fps) {
+    mWidth = width;
+    mHeight = height;
+    mFps = fps;
+    mHasVideo = true;
+    if (mEncoder) return true;
+    if (width <= 0 || height <= 0 || fps <= 0) {
+        QVPrint("Failed to create nv encoder: %s", "invalid size or frame rate");
+        return false;
+    }
+
+    uint64_t bitrate = bitrateFor(width, height, fps);
+    mEncoder = NvPipe_CreateEncoder(NVPIPE_FORMAT_RGBA32, NVPIPE_CODEC_H264, NVPIPE_COMPRESSION_LOSSY, bitrate,
+                                    static_cast<uint32_t>(fps), static_cast<uint32_t>(width),
+                                    static_cast<uint32_t>(height));
+    if (!mEncoder) {
+        QVPrint("Failed to create nv encoder: %s", NvPipe_GetError(nullptr));
+        return false;
+    }
+    mEncodeBuffer.assign(static_cast<size_t>(width) * height * 4, 0);
+
+    mVideoStream = mOutput ? avformat_new_stream(mOutput, nullptr) : nullptr;
+    if (!mVideoStream) {
+        mVideoCodecContext = nullptr;
+        QVPrint("Fail to allocating output video stream");
+        return false;
+    }
+    mVideoCodecContext = avcodec_alloc_context3(nullptr);
+    mVideoCodecContext->codec_type = AVMEDIA_TYPE_VIDEO;
+    mVideoCodecContext->codec_id = AV_CODEC_ID_H264;
+    mVideoCodecContext->width = width;
+    mVideoCodecContext->height = height;
+    mVideoCodecContext->sample_aspect_ratio = AVRational{1, 1};
+    mVideoCodecContext->time_base = AVRational{1, fps};
+    mVideoCodecContext->bit_rate = static_cast<int64_t>(bitrate);
+    mVideoCodecContext->profile = FF_PROFILE_H264_BASELINE;
+    mVideoCodecContext->gop_size = fps;
+    mVideoCodecContext->pix_fmt = AV_PIX_FMT_YUV420P;
+
+    std::vector<uint8_t> params;
+    NvPipe_GetSequenceParams(mEncoder, params);
+    mVideoCodecContext->extradata_size = static_cast<int>(params.size());
+    mVideoCodecContext->extradata =
+        static_cast<uint8_t*>(av_mallocz(params.size() + AV_INPUT_BUFFER_PADDING_SIZE));
+    if (!params.empty()) memcpy(mVideoCodecContext->extradata, params.data(), params.size());
+
+    if (mMux) {
+        mRawStream.open(mPath + ".h264", std::ios::binary | std::ios::out | std::ios::trunc);
+    }
+    if (mOutput->oformat->flags & AVFMT_GLOBALHEADER) mVideoCodecContext->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+    mVideoStream->time_base = mVideoCodecContext->time_base;
+    mVideoStream->avg_frame_rate = AVRational{fps, 1};
+    avcodec_parameters_from_context(mVideoStream->codecpar, mVideoCodecContext);
+    return true;
+}
+
+bool NVMediaWriter::openPacketOutput() {
+    if (mHeaderWritten) return true;
+    if (!mOutput) return false;
+    if (!(mOutput->oformat->flags & AVFMT_NOFILE) && !mOutput->pb &&
+        avio_open(&mOutput->pb, mPath.c_str(), AVIO_FLAG_WRITE) < 0) {
+        QVPrint("Could not open output file");
+        return false;
+    }
+    if (avformat_write_header(mOutput, nullptr) < 0) {
+        QVPrint("Error occurred when write media header to output file");
+        return false;
+    }
+    mHeaderWritten = true;
+    return true;
+}
+
+int NVMediaWriter::start() {
+    if (!mVideoStream) return 1;
+    mVideoStream->start_time = av_gettime();
+    mVideoStream->duration = av_gettime();
+    // Packet mode writes into the container itself, which needs its header
+    // before the first packet.
+    if (!mMux) openPacketOutput();
+    return 1;
+}
+
+int NVMediaWriter::writeVideoFrameData(unsigned int texture, int, int) {
+    uint64_t size = 0;
+    if (mEncoder) {
+        size = NvPipe_EncodeTexture(mEncoder, texture, kTexture2D, mEncodeBuffer.data(), mEncodeBuffer.size(),
+                                    static_cast<uint32_t>(mWidth), static_cast<uint32_t>(mHeight), false);
+    }
+    if (size == 0) {
+        QVPrint("NVEncoder encode error: %s", NvPipe_GetError(mEncoder));
+        return 0;
+    }
+    if (mMux) {
+        mRawStream.write(reinterpret_cast<const char*>(mEncodeBuffer.data()), static_cast<std::streamsize>(size));
+        return static_cast<int>(size);
+    }
+
+    if (!mHeaderWritten) return static_cast<int>(size);
+    AVPacket* packet = av_packet_alloc();
+    if (av_new_packet(packet, static_cast<int>(size)) < 0) {
+        av_packet_free(&packet);
+        return 0;
+    }
+    memcpy(packet->data, mEncodeBuffer.data(), size);
+    if (getVopType(packet->data, packet->size) < 1) {
+        packet->flags |= AV_PKT_FLAG_KEY;
+        QVPrint("key frames %d", mPacketCount);
+    }
+    packet->pts = packet->dts = mPacketCount++;
+    packet->duration = 1;
+    rescalePacketTs(mVideoCodecContext, mVideoStream, packet);
+    if (av_interleaved_write_frame(mOutput, packet) < 0) QVPrint("av_interleaved_write_frame(): error");
+    av_packet_free(&packet);
+    return static_cast<int>(size);
+}
+
+int NVMediaWriter::close() {
+    QVPrint("NVMediaWriter close()");
+    if (mMux) {
+        if (mRawStream.is_open()) {
+            mRawStream.flush();
+            mRawStream.close();
+        }
+        return 0;
+    }
+    if (mHasAudio && mAudioCodecContext && mHeaderWritten) {
+        int got = 0;
+        writeAudioFrame(nullptr, 0, &got);
+    }
+    int ret = mHeaderWritten ? av_write_trailer(mOutput) : AVERROR(EINVAL);
+    mHeaderWritten = false;
+    if (ret < 0) {
+        QVPrint("NVMediaWriter Flushing encoder failed");
+        QVPrint("NVMediaWriter Error occurred");
+        return 1;
+    }
+    return 0;
+}
+
+NVMediaWriter::MuxCommand NVMediaWriter::buildMuxCommand(Config* config) const {
+    MuxCommand cmd;
+    std::string& text = cmd.text;
+    std::vector<std::string>& argv = cmd.argv;
+    const std::string music = config ? config->musicFile() : std::string();
+    bool shortest = false;
+
+    text = "ffmpeg -y ";
+    argv = {"ffmpeg", "-y"};
+    if (config && config->musicLoop()) {
+        shortest = true;
+        if (!music.empty()) {
+            text += " -stream_loop -1 ";
+            argv.insert(argv.end(), {"-stream_loop", "-1"});
+        }
+    }
+    QVPrint("music %s", music.c_str());
+    if (!music.empty()) {
+        float audioSeconds = probeMusicSeconds(music);
+        float videoSeconds = static_cast<float>(config->finalDuration()) / config->frameRate();
+        QVPrint("audio duration : %f", static_cast<double>(audioSeconds));
+        QVPrint("video duration : %f", static_cast<double>(videoSeconds));
+        // A music file that cannot be probed counts as shorter than the video;
+        // ffmpeg then reports what is wrong with it.
+        if (audioSeconds > videoSeconds) shortest = true;
+        text += " -i " + music;
+        argv.insert(argv.end(), {"-i", ffmpegPath(music)});
+
+        int fadeout = config->musicFadeoutDuration();
+        int fadeStart = static_cast<int>(videoSeconds - static_cast<float>(fadeout)) + 1;
+        // A fade longer than the video would start before the music does, which
+        // ffmpeg refuses.
+        if (fadeStart < 0) fadeStart = 0;
+        char volume[64];
+        snprintf(volume, sizeof volume, "%f", static_cast<double>(config->musicVolume()));
+        std::string filter = std::string("[0:a]volume=") + volume + "[a1];[a1]afade=t=out:st=" +
+                             std::to_string(fadeStart) + ":d=" + std::to_string(fadeout);
+        text += " -filter_complex \"" + filter + "\"";
+        argv.insert(argv.end(), {"-filter_complex", filter});
+    }
+    text += " -i " + mPath + ".h264";
+    argv.insert(argv.end(), {"-i", ffmpegPath(mPath + ".h264")});
+    text += " -vcodec copy ";
+    argv.insert(argv.end(), {"-vcodec", "copy"});
+    if (!music.empty()) {
+        text += std::string(" -acodec ") + "aac";
+        argv.insert(argv.end(), {"-acodec", "aac"});
+    }
+    if (shortest) {
+        text += " -shortest ";
+        argv.push_back("-shortest");
+    }
+    text += " -map_metadata -1 -metadata artist=\"RU davode\" " + mPath;
+    argv.insert(argv.end(), {"-map_metadata", "-1", "-metadata", "artist=RU davode", ffmpegPath(mPath)});
+    return cmd;
+}
+
+int NVMediaWriter::muxFile(Config* config) {
+    MuxCommand cmd = buildMuxCommand(config);
+    QVPrint("ffmpeg command : %s", cmd.text.c_str());
+    // Run with an argument vector: paths reach ffmpeg verbatim and nothing in
+    // them is ever read by a shell.
+    int status = Subprocess::run(cmd.argv);
+    QVPrint("ffmpeg command exit ret : %d", status);
+    remove((mPath + ".h264").c_str());
+    remove((mPath + ".aac").c_str());
+    return status;
+}
+
+bool NVMediaWriter::addAudioInput(long bitRate, int sampleRate, int channels, AVRational timeBase,
+                                  AVSampleFormat format) {
+    mHasAudio = true;
+    mAudioCodecContext =
+        FFAudioWriter::openAacStream(mOutput, &mAudioStream, bitRate, sampleRate, channels, timeBase, format);
+    return mAudioCodecContext != nullptr;
+}
+
+int NVMediaWriter::writeAudioFrame(AVFrame* frame, long, int* gotPacket) {
+    if (!mHasAudio) return -1;
+    // Packets can only go to a container whose header is written (packet mode).
+    if (!mAudioCodecContext || !mHeaderWritten) return -1;
+    return FFAudioWriter::encodeAndWrite(mAudioCodecContext, mAudioStream, mOutput, frame, gotPacket,
+                                         &mAudioDrained, nullptr, "avcodec_encode_audio2() error",
+                                         "av_interleaved_write_frame() error");
+}
+
+void NVMediaWriter::rescalePacketTs(AVStream* from, AVStream* to, AVPacket* packet) {
+    FFAudioWriter::rescalePacketTs(from, to, packet);
+}
+
+void NVMediaWriter::rescalePacketTs(AVRational* from, AVStream* to, AVPacket* packet) {
+    packet->stream_index = to->index;
+    AVRounding rnd = static_cast<AVRounding>(AV_ROUND_NEAR_INF | AV_ROUND_PASS_MINMAX);
+    packet->pts = av_rescale_q_rnd(packet->pts, *from, to->time_base, rnd);
+    packet->dts = av_rescale_q_rnd(packet->dts, *from, to->time_base, rnd);
+    packet->duration = av_rescale_q(packet->duration, *from, to->time_base);
+}
+
+void NVMediaWriter::rescalePacketTs(AVCodecContext* from, AVStream* to, AVPacket* packet) {
+    FFAudioWriter::rescalePacketTs(from, to, packet);
+}
+
+namespace {
+
+// Length of the start code at data (3 or 4), 0 when there is none.
+int startCodeLength(const uint8_t* p, int size) {
+    if (size >= 3 && p[0] == 0 && p[1] == 0 && p[2] == 1) return 3;
+    if (size >= 4 && p[0] == 0 && p[1] == 0 && p[2] == 0 && p[3] == 1) return 4;
+    return 0;
+}
+
+}  // namespace
+
+int NVMediaWriter::getVopType(const void* data, int size) {
+    if (!data || size < 7) return -1;
+    const uint8_t* p = static_cast<const uint8_t*>(data);
+    int sc = startCodeLength(p, size);
+    if (sc == 0) return -1;
+    switch (p[sc]) {
+        case 0xB6:
+            return (p[sc + 1] >> 6) & 3;
+        case 0x65:
+            return 0;
+        case 0x61:
+            return 1;
+        case 0x01:
+            return 2;
+        default:
+            return -1;
+    }
+}
+
+int get_nal_type(void* data, int size) {
+    if (!data || size < 6) return -1;
+    const uint8_t* p = static_cast<const uint8_t*>(data);
+    int sc = startCodeLength(p, size);
+    if (sc == 0) return -1;
+    return p[sc] & 0x1F;
+}
+
+void close_file(int fd) { ::close(fd); }
+
+}  // namespace Core
+}  // namespace Quorvane

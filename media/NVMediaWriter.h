@@ -1,0 +1,92 @@
+// Writes the rendered frames of a video render: each frame texture is encoded
+// to H.264 and appended to a raw stream beside the output (the output path
+// followed by ".h264"); muxFile then joins it with the music into the output
+// file by running the ffmpeg program.
+#pragma once
+
+#include <cstdint>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "media/SoftwareH264Encoder.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+}
+
+namespace Quorvane {
+namespace Core {
+
+class Config;
+
+class NVMediaWriter {
+public:
+    explicit NVMediaWriter(const char* path);
+    ~NVMediaWriter();
+    NVMediaWriter(const NVMediaWriter&) = delete;
+    NVMediaWriter& operator=(const NVMediaWriter&) = delete;
+
+    int writerKind() const { return mWriterKind; }
+    void setMux(bool mux) { mMux = mux; }
+    bool isMux() const { return mMux; }
+    void setBitrateControl(float factor) { mBitrateFactor = factor; }
+    float bitrateControl() const { return mBitrateFactor; }
+    // Bits per second for a size and rate at the current factor.
+    uint64_t bitrateFor(int width, int height, int fps) const;
+
+    bool addVideoInput(int width, int height, int fps);
+    int start();
+    // Encodes one frame texture; the number of encoded bytes, 0 on error.
+    int writeVideoFrameData(unsigned int texture, int frame, int fps);
+    int close();
+    // Runs ffmpeg; returns its raw wait status (0 on success).
+    int muxFile(Config* config);
+
+    bool addAudioInput(long bitRate, int sampleRate, int channels, AVRational timeBase, AVSampleFormat format);
+    int writeAudioFrame(AVFrame* frame, long pts, int* gotPacket);
+
+    static void rescalePacketTs(AVStream* from, AVStream* to, AVPacket* packet);
+    static void rescalePacketTs(AVRational* from, AVStream* to, AVPacket* packet);
+    static void rescalePacketTs(AVCodecContext* from, AVStream* to, AVPacket* packet);
+    static int getVopType(const void* data, int size);
+
+    // The mux command as logged, and the argument vector actually run. Exposed
+    // for the render task's log and for tests.
+    struct MuxCommand {
+        std::string text;
+        std::vector<std::string> argv;
+    };
+    MuxCommand buildMuxCommand(Config* config) const;
+
+private:
+    bool openPacketOutput();
+
+    int mWriterKind = 1;
+    NvPipe* mEncoder = nullptr;
+    int mWidth = 0;
+    int mHeight = 0;
+    int mFps = 0;
+    std::string mPath;
+    std::vector<uint8_t> mEncodeBuffer;
+    bool mHasVideo = false;
+    bool mHasAudio = false;
+    AVStream* mVideoStream = nullptr;
+    AVStream* mAudioStream = nullptr;
+    AVCodecContext* mVideoCodecContext = nullptr;
+    AVCodecContext* mAudioCodecContext = nullptr;
+    AVFormatContext* mOutput = nullptr;
+    int mPacketCount = 0;
+    std::ofstream mRawStream;
+    bool mMux = false;
+    float mBitrateFactor = 0.25f;
+    bool mHeaderWritten = false;
+    bool mAudioDrained = false;
+};
+
+int get_nal_type(void* data, int size);
+void close_file(int fd);
+
+}  // namespace Core
+}  // namespace Quorvane

@@ -1,0 +1,272 @@
+#include "media/SoftwareH264Encoder.h"
+
+#include <cstring>
+#include <string>
+
+#define GL_GLEXT_PROTOTYPES 1
+#include <GL/gl.h>
+#include <GL/glext.h>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavutil/imgutils.h>
+#include <libavutil/opt.h>
+#include <libswscale/swscale.h>
+}
+
+namespace Quorvane {
+namespace Core {
+
+struct NvPipe {
+    uint32_t width = 0;
+    uint32_t height = 0;
+    uint32_t fps = 0;
+    uint64_t bitrate = 0;
+    AVCodecContext* codec = nullptr;
+    SwsContext* scaler = nullptr;
+    AVFrame* frame = nullptr;
+    AVPacket* packet = nullptr;
+    std::vector<uint8_t> rgba;
+    std::vector<uint8_t> sequenceParams;
+    int64_t nextPts = 0;
+    std::string error;
+};
+
+namespace {
+
+// The creation error, for NvPipe_GetError(nullptr). Per thread, as each render
+// thread creates its own encoder.
+thread_local std::string gCreateError;
+
+// Settings that make libx264 give out each frame's access unit at once: no
+// lookahead, no B-frames (zerolatency), so the writer never has to flush. The
+// veryfast preset keeps the encoder's pace close to that of a hardware encoder.
+const char* kPreset = "veryfast";
+const char* kTune = "zerolatency";
+
+std::string errorText(const char* what, int code) {
+    char buf[AV_ERROR_MAX_STRING_SIZE] = {0};
+    av_strerror(code, buf, sizeof buf);
+    return std::string(what) + ": " + buf;
+}
+
+AVCodecContext* openCodec(const NvPipe& p, bool globalHeader, std::string* error) {
+    const AVCodec* codec = avcodec_find_encoder_by_name("libx264");
+    if (!codec) {
+        *error = "libx264 encoder not available";
+        return nullptr;
+    }
+    AVCodecContext* ctx = avcodec_alloc_context3(codec);
+    if (!ctx) {
+        *error = "out of memory";
+        return nullptr;
+    }
+    ctx->width = static_cast<int>(p.width);
+    ctx->height = static_cast<int>(p.height);
+    ctx->pix_fmt = AV_PIX_FMT_YUV420P;
+    // The raw stream carries the frame rate in its timing information.
+    ctx->time_base = AVRational{1, static_cast<int>(p.fps)};
+    ctx->framerate = AVRational{static_cast<int>(p.fps), 1};
+    ctx->bit_rate = static_cast<int64_t>(p.bitrate);
+    ctx->gop_size = static_cast<int>(p.fps);
+    ctx->max_b_frames = 0;
+    ctx->thread_count = 0;  // as many as the machine has
+    ctx->sample_aspect_ratio = AVRational{1, 1};
+    // swscale converts with the BT.601 matrix into limited range; say so in the
+    // stream so that players convert back the same way.
+    ctx->colorspace = AVCOL_SPC_SMPTE170M;
+    ctx->color_range = AVCOL_RANGE_MPEG;
+    if (globalHeader) ctx->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+    AVDictionary* options = nullptr;
+    av_dict_set(&options, "preset", kPreset, 0);
+    av_dict_set(&options, "tune", kTune, 0);
+    int ret = avcodec_open2(ctx, codec, &options);
+    av_dict_free(&options);
+    if (ret < 0) {
+        *error = errorText("cannot open libx264", ret);
+        avcodec_free_context(&ctx);
+        return nullptr;
+    }
+    return ctx;
+}
+
+// Restores the GL state that the read-back changes, whatever path it leaves by.
+class ReadBackState {
+public:
+    ReadBackState() {
+        glGetIntegerv(GL_READ_FRAMEBUFFER_BINDING, &mReadFramebuffer);
+        glGetIntegerv(GL_PACK_ALIGNMENT, &mPackAlignment);
+        glGetIntegerv(GL_PIXEL_PACK_BUFFER_BINDING, &mPackBuffer);
+    }
+    ~ReadBackState() {
+        glBindFramebuffer(GL_READ_FRAMEBUFFER, static_cast<GLuint>(mReadFramebuffer));
+        glPixelStorei(GL_PACK_ALIGNMENT, mPackAlignment);
+        glBindBuffer(GL_PIXEL_PACK_BUFFER, static_cast<GLuint>(mPackBuffer));
+    }
+
+private:
+    GLint mReadFramebuffer = 0;
+    GLint mPackAlignment = 4;
+    GLint mPackBuffer = 0;
+};
+
+bool readTexture(NvPipe* p, uint32_t texture, uint32_t target) {
+    while (glGetError() != GL_NO_ERROR) {
+    }
+    ReadBackState state;
+    GLuint fbo = 0;
+    glGenFramebuffers(1, &fbo);
+    glBindFramebuffer(GL_READ_FRAMEBUFFER, fbo);
+    glFramebufferTexture2D(GL_READ_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, target, texture, 0);
+    bool ok = glCheckFramebufferStatus(GL_READ_FRAMEBUFFER) == GL_FRAMEBUFFER_COMPLETE;
+    if (ok) {
+        glBindBuffer(GL_PIXEL_PACK_BUFFER, 0);
+        glPixelStorei(GL_PACK_ALIGNMENT, 1);
+        glReadBuffer(GL_COLOR_ATTACHMENT0);
+        glReadPixels(0, 0, static_cast<GLsizei>(p->width), static_cast<GLsizei>(p->height), GL_RGBA,
+                     GL_UNSIGNED_BYTE, p->rgba.data());
+        ok = glGetError() == GL_NO_ERROR;
+        p->error = ok ? "" : "cannot read the texture back";
+    } else {
+        p->error = "texture cannot be attached to a framebuffer";
+    }
+    glBindFramebuffer(GL_READ_FRAMEBUFFER, 0);
+    glDeleteFramebuffers(1, &fbo);
+    return ok;
+}
+
+}  // namespace
+
+NvPipe* NvPipe_CreateEncoder(NvPipe_Format format, NvPipe_Codec codec, NvPipe_Compression compression,
+                             uint64_t bitrate, uint32_t targetFps, uint32_t width, uint32_t height) {
+    if (format != NVPIPE_FORMAT_RGBA32 || codec != NVPIPE_CODEC_H264 ||
+        compression != NVPIPE_COMPRESSION_LOSSY) {
+        gCreateError = "unsupported format, codec or compression";
+        return nullptr;
+    }
+    // 4:2:0 pictures need even sizes; the frame rate is the time base.
+    if (width == 0 || height == 0 || width % 2 || height % 2 || width > 16384 || height > 16384) {
+        gCreateError = "width and height must be even and between 2 and 16384";
+        return nullptr;
+    }
+    if (targetFps == 0 || targetFps > 1000) {
+        gCreateError = "frame rate must be between 1 and 1000";
+        return nullptr;
+    }
+    NvPipe* p = new NvPipe;
+    p->width = width;
+    p->height = height;
+    p->fps = targetFps;
+    p->bitrate = bitrate;
+    p->codec = openCodec(*p, false, &gCreateError);
+    if (p->codec) {
+        p->scaler = sws_getContext(static_cast<int>(width), static_cast<int>(height), AV_PIX_FMT_RGBA,
+                                   static_cast<int>(width), static_cast<int>(height), AV_PIX_FMT_YUV420P,
+                                   SWS_BICUBIC, nullptr, nullptr, nullptr);
+        p->frame = av_frame_alloc();
+        p->packet = av_packet_alloc();
+    }
+    if (!p->codec || !p->scaler || !p->frame || !p->packet) {
+        if (p->codec && gCreateError.empty()) gCreateError = "out of memory";
+        NvPipe_Destroy(p);
+        return nullptr;
+    }
+    p->frame->format = AV_PIX_FMT_YUV420P;
+    p->frame->width = static_cast<int>(width);
+    p->frame->height = static_cast<int>(height);
+    p->frame->colorspace = AVCOL_SPC_SMPTE170M;
+    p->frame->color_range = AVCOL_RANGE_MPEG;
+    if (av_frame_get_buffer(p->frame, 0) < 0) {
+        gCreateError = "out of memory";
+        NvPipe_Destroy(p);
+        return nullptr;
+    }
+    p->rgba.resize(static_cast<size_t>(width) * height * 4);
+    gCreateError.clear();
+    return p;
+}
+
+bool NvPipe_GetSequenceParams(NvPipe* p, std::vector<uint8_t>& params) {
+    params.clear();
+    if (!p) return false;
+    if (p->sequenceParams.empty()) {
+        // The stream carries its parameter sets in band; a twin encoder with the
+        // same settings, asked for global headers, yields the same sets apart.
+        AVCodecContext* twin = openCodec(*p, true, &p->error);
+        if (!twin) return false;
+        if (twin->extradata && twin->extradata_size > 0)
+            p->sequenceParams.assign(twin->extradata, twin->extradata + twin->extradata_size);
+        avcodec_free_context(&twin);
+        if (p->sequenceParams.empty()) {
+            p->error = "encoder gave no parameter sets";
+            return false;
+        }
+    }
+    params = p->sequenceParams;
+    return true;
+}
+
+uint64_t NvPipe_EncodeTexture(NvPipe* p, uint32_t texture, uint32_t target, void* dst, uint64_t dstSize,
+                              uint32_t width, uint32_t height, bool forceKeyFrame) {
+    if (!p) {
+        gCreateError = "no encoder";
+        return 0;
+    }
+    if (width != p->width || height != p->height) {
+        p->error = "frame size differs from the encoder's";
+        return 0;
+    }
+    if (!dst) {
+        p->error = "no destination buffer";
+        return 0;
+    }
+    if (!readTexture(p, texture, target)) return 0;
+
+    if (av_frame_make_writable(p->frame) < 0) {
+        p->error = "out of memory";
+        return 0;
+    }
+    const uint8_t* src[4] = {p->rgba.data(), nullptr, nullptr, nullptr};
+    int srcStride[4] = {static_cast<int>(p->width) * 4, 0, 0, 0};
+    sws_scale(p->scaler, src, srcStride, 0, static_cast<int>(p->height), p->frame->data, p->frame->linesize);
+    p->frame->pts = p->nextPts++;
+    p->frame->pict_type = forceKeyFrame ? AV_PICTURE_TYPE_I : AV_PICTURE_TYPE_NONE;
+
+    int ret = avcodec_send_frame(p->codec, p->frame);
+    if (ret < 0) {
+        p->error = errorText("cannot encode the frame", ret);
+        return 0;
+    }
+    ret = avcodec_receive_packet(p->codec, p->packet);
+    if (ret < 0) {
+        p->error = ret == AVERROR(EAGAIN) ? "the encoder held the frame back" : errorText("cannot encode the frame", ret);
+        return 0;
+    }
+    uint64_t size = static_cast<uint64_t>(p->packet->size);
+    uint64_t written = 0;
+    if (size > dstSize) {
+        p->error = "encoded frame larger than the destination buffer";
+    } else {
+        memcpy(dst, p->packet->data, size);
+        written = size;
+        p->error.clear();
+    }
+    av_packet_unref(p->packet);
+    return written;
+}
+
+const char* NvPipe_GetError(NvPipe* p) {
+    return p ? p->error.c_str() : gCreateError.c_str();
+}
+
+void NvPipe_Destroy(NvPipe* p) {
+    if (!p) return;
+    avcodec_free_context(&p->codec);
+    sws_freeContext(p->scaler);
+    av_frame_free(&p->frame);
+    av_packet_free(&p->packet);
+    delete p;
+}
+
+}  // namespace Core
+}  // namespace Quorvane

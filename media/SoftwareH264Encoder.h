@@ -1,0 +1,48 @@
+// A software H.264 encoder behind the interface of the GPU encoder the video
+// writer was built for: it takes a GL texture per frame and returns one Annex B
+// access unit per frame, encoded with libavcodec's libx264.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+namespace Quorvane {
+namespace Core {
+
+// Opaque encoder handle.
+struct NvPipe;
+
+enum NvPipe_Format : int {
+    NVPIPE_FORMAT_RGBA32 = 0,  // 8 bits per channel, bytes R, G, B, A
+};
+
+enum NvPipe_Codec : int {
+    NVPIPE_CODEC_H264 = 0,
+};
+
+enum NvPipe_Compression : int {
+    NVPIPE_COMPRESSION_LOSSY = 0,
+};
+
+// Null on failure; NvPipe_GetError(nullptr) then tells why.
+NvPipe* NvPipe_CreateEncoder(NvPipe_Format format, NvPipe_Codec codec, NvPipe_Compression compression,
+                             uint64_t bitrate, uint32_t targetFps, uint32_t width, uint32_t height);
+
+// Replaces the vector's content with the sequence and picture parameter sets
+// (Annex B, with start codes). False when the encoder is null.
+bool NvPipe_GetSequenceParams(NvPipe* encoder, std::vector<uint8_t>& params);
+
+// Reads the texture (bound to target, GL_TEXTURE_2D) back through the GL context
+// current on the calling thread, encodes it and writes the access unit into dst.
+// Texture row 0 is the top line of the picture. Returns the number of bytes
+// written, 0 on error (including an access unit larger than dstSize).
+uint64_t NvPipe_EncodeTexture(NvPipe* encoder, uint32_t texture, uint32_t target, void* dst, uint64_t dstSize,
+                              uint32_t width, uint32_t height, bool forceKeyFrame);
+
+// The last error of the encoder, or of the last failed creation when null.
+const char* NvPipe_GetError(NvPipe* encoder);
+
+void NvPipe_Destroy(NvPipe* encoder);
+
+}  // namespace Core
+}  // namespace Quorvane
