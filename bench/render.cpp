@@ -28,7 +28,9 @@ constexpr int kFrames = 125;
 constexpr int kFps = 25;
 constexpr float kBitrateFactor = 0.25f;
 
-std::string repoRoot() { return fs::path(__FILE__).parent_path().parent_path().string(); }
+std::string repoRoot() {
+    return fs::path(__FILE__).parent_path().parent_path().string();
+}
 
 std::string readText(const fs::path& path) {
     std::ifstream in(path);
@@ -45,7 +47,8 @@ std::string templateFor(int width, const fs::path& scratch) {
     fs::remove_all(copy);
     fs::copy(showcase, copy, fs::copy_options::recursive);
     std::string config = readText(copy / "config.json");
-    for (size_t at; (at = config.find("[1280, 720]")) != std::string::npos;) config.replace(at, 11, "[1920, 1080]");
+    for (size_t at; (at = config.find("[1280, 720]")) != std::string::npos;)
+        config.replace(at, 11, "[1920, 1080]");
     std::ofstream(copy / "config.json") << config;
     return copy.string() + "/";
 }
@@ -89,8 +92,8 @@ void BM_RenderShowcase(benchmark::State& state) {
         if (std::string(zr_render_process_status(&handle)) != "end") state.SkipWithError("render failed");
         zr_render_process_release(&handle);
     }
-    state.counters["fps"] = benchmark::Counter(static_cast<double>(kFrames) * state.iterations(),
-                                               benchmark::Counter::kIsRate);
+    state.counters["fps"] =
+        benchmark::Counter(static_cast<double>(kFrames) * state.iterations(), benchmark::Counter::kIsRate);
     state.counters["peak_rss_MB"] = static_cast<double>(peakChildMemoryKb()) / 1024.0;
     fs::remove_all(scratch);
 }
@@ -118,18 +121,24 @@ void BM_FfmpegFloor(benchmark::State& state) {
     if (system(decode.c_str()) != 0) state.SkipWithError("could not decode the rendered frames");
     std::string encode = "ffmpeg -y -v error -f rawvideo -pix_fmt rgba -s " + size + " -r 25 -i " + raw +
                          " -c:v libx264 -preset veryfast -tune zerolatency -bf 0 -g 25 -b:v " +
-                         std::to_string(bitrate) + " -pix_fmt yuv420p -f h264 " + (scratch / "out.h264").string();
+                         std::to_string(bitrate) + " -pix_fmt yuv420p -f h264 " +
+                         (scratch / "out.h264").string();
     for (auto _ : state) {
         if (system(encode.c_str()) != 0) state.SkipWithError("ffmpeg failed");
     }
-    state.counters["fps"] = benchmark::Counter(static_cast<double>(kFrames) * state.iterations(),
-                                               benchmark::Counter::kIsRate);
+    state.counters["fps"] =
+        benchmark::Counter(static_cast<double>(kFrames) * state.iterations(), benchmark::Counter::kIsRate);
     fs::remove_all(scratch);
 }
 
 }  // namespace
 
-BENCHMARK(BM_RenderShowcase)->Arg(1280)->Arg(1920)->Iterations(3)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_RenderShowcase)
+    ->Arg(1280)
+    ->Arg(1920)
+    ->Iterations(3)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 BENCHMARK(BM_FfmpegFloor)->Arg(1280)->Arg(1920)->Iterations(3)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 BENCHMARK_MAIN();

@@ -21,7 +21,9 @@ std::string RenderBaseTask::addFilter(const std::string& path) {
     return identifier;
 }
 
-void RenderBaseTask::removeFilter(const std::string& identifier) { eraseFirstWithId(filters_, identifier); }
+void RenderBaseTask::removeFilter(const std::string& identifier) {
+    eraseFirstWithId(filters_, identifier);
+}
 
 std::string RenderBaseTask::addWatermark(const Watermark& watermark) {
     std::string identifier = Unique::GenerateID();
@@ -29,7 +31,9 @@ std::string RenderBaseTask::addWatermark(const Watermark& watermark) {
     return identifier;
 }
 
-void RenderBaseTask::removeWatermark(const std::string& identifier) { eraseFirstWithId(watermarks_, identifier); }
+void RenderBaseTask::removeWatermark(const std::string& identifier) {
+    eraseFirstWithId(watermarks_, identifier);
+}
 
 }  // namespace Core
 }  // namespace Quorvane

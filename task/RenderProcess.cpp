@@ -103,7 +103,8 @@ void runReceiver(RenderProcessData* data, std::shared_ptr<StartSession> session,
             QVPrint("Child process %d receive status : %s on recv failed", data->pid, data->status.load());
             if (++failures > kMaxReceiveFailures) {
                 data->status = kStatusCrash;
-                QVPrint("Child process %d receive failcount : %d, %s", data->pid, failures, data->status.load());
+                QVPrint("Child process %d receive failcount : %d, %s", data->pid, failures,
+                        data->status.load());
                 break;
             }
             continue;
@@ -114,7 +115,8 @@ void runReceiver(RenderProcessData* data, std::shared_ptr<StartSession> session,
         if (strcmp(text, kReapedMarker) == 0) {
             // The child is gone and everything it sent has been read.
             data->status = kStatusCrash;
-            QVPrint("Child process %d ended without a final word, status : %s", data->pid, data->status.load());
+            QVPrint("Child process %d ended without a final word, status : %s", data->pid,
+                    data->status.load());
             if (callback) callback(handle, kStatusCrash);
             break;
         }
@@ -174,8 +176,8 @@ void runWatchdog(std::shared_ptr<StartSession> session, int pid, std::string out
             if (ticks < 1) return;
             if (ticks == 1 && !session->started && !session->childGone) {
                 int err = errno;
-                QVPrint("Child process start failed, kill child pid : %d, %s, errno: %d %s", pid, outputPath.c_str(),
-                        err, strerror(err));
+                QVPrint("Child process start failed, kill child pid : %d, %s, errno: %d %s", pid,
+                        outputPath.c_str(), err, strerror(err));
                 // Under the lock and before the parent reaps: the pid is still ours.
                 kill(pid, SIGKILL);
             }
@@ -268,8 +270,8 @@ void installChildSignalHandling(const RenderProcessData& data, pid_t parentPid) 
     SignalSafeLogPrepare();
     snprintf(gCrashReporter.signalLinePrefix, sizeof gCrashReporter.signalLinePrefix,
              "Child receive signo  pid  %d, signo = ", data.pid);
-    snprintf(gCrashReporter.sendLine, sizeof gCrashReporter.sendLine, "pid %d --> send message :  %s", data.pid,
-             "crash");
+    snprintf(gCrashReporter.sendLine, sizeof gCrashReporter.sendLine, "pid %d --> send message :  %s",
+             data.pid, "crash");
     snprintf(gCrashReporter.failLinePrefix, sizeof gCrashReporter.failLinePrefix,
              "pid %d --> fail send message :  %s ", data.pid, "crash");
     gCrashReporter.crash.type = kRenderMessageType;
@@ -343,7 +345,9 @@ int RenderMessageKey(const std::string& templatePath, int key) {
 RenderProcessData::RenderProcessData(const std::string& templatePath, const std::string& outputPath, int key)
     : key(key), templatePath(templatePath), outputPath(outputPath), status(kStatusInit) {}
 
-RenderProcessData::~RenderProcessData() { delete receiverThread; }
+RenderProcessData::~RenderProcessData() {
+    delete receiverThread;
+}
 
 void RenderProcessData::copyOptions(const RenderProcessData& other) {
     replaceableFiles = other.replaceableFiles;
@@ -394,7 +398,8 @@ void render_process_main(RenderProcessData* data) {
 
 using namespace Quorvane::Core;
 
-int zr_create_render_process(unsigned long* handle, const char* templatePath, const char* outputPath, int key) {
+int zr_create_render_process(unsigned long* handle, const char* templatePath, const char* outputPath,
+                             int key) {
     if (!handle || !templatePath || !outputPath) return -1;
     GateShared gate(gForkGate);
     auto* data = new RenderProcessData(templatePath, outputPath, key);
@@ -494,8 +499,8 @@ int zr_render_process_set_watermarks(unsigned long* handle, std::vector<Watermar
     return storeOption(handle, &RenderProcessData::watermarks, std::move(watermarks));
 }
 
-int zr_render_process_add_watermark(unsigned long* handle, std::vector<std::string> imagePaths, float x, float y,
-                                    float start, float duration, float scaleX, float scaleY) {
+int zr_render_process_add_watermark(unsigned long* handle, std::vector<std::string> imagePaths, float x,
+                                    float y, float start, float duration, float scaleX, float scaleY) {
     GateShared gate(gForkGate);
     RenderProcessData* data = recordOf(handle);
     if (!data) return -1;
@@ -535,8 +540,8 @@ int zr_render_process_start(unsigned long* handle, zr_render_process_callback ca
     copy.reset();
     if (pid < 0) {
         data->status = kStatusFail;
-        QVPrint("Fork process failed with pid : %d, fork ret: %d, errno: %d %s ", static_cast<int>(parentPid), -1,
-                forkError, strerror(forkError));
+        QVPrint("Fork process failed with pid : %d, fork ret: %d, errno: %d %s ", static_cast<int>(parentPid),
+                -1, forkError, strerror(forkError));
         errno = forkError;
         perror(strerror(forkError));
         return 1;
@@ -548,7 +553,8 @@ int zr_render_process_start(unsigned long* handle, zr_render_process_callback ca
     data->queueId = msgget(data->messageKey, IPC_CREAT | kQueuePermissions);
     QVPrint("msgkey %d - %d", data->messageKey, data->queueId);
     if (data->queueId == -1) {
-        QVPrint("Failed create msgqueue, child pid : %d, %s", static_cast<int>(pid), data->outputPath.c_str());
+        QVPrint("Failed create msgqueue, child pid : %d, %s", static_cast<int>(pid),
+                data->outputPath.c_str());
         // Nobody could hear the child: stop it rather than leave it behind.
         kill(pid, SIGKILL);
         while (waitpid(pid, nullptr, 0) == -1 && errno == EINTR) {
@@ -563,8 +569,8 @@ int zr_render_process_start(unsigned long* handle, zr_render_process_callback ca
     // A record started again keeps no thread of its earlier start.
     delete data->receiverThread;
     data->receiverThread = new RenderThread();
-    data->receiverThread->async([data, session, callback, handle] { runReceiver(data, session, callback, handle); },
-                                true);
+    data->receiverThread->async(
+        [data, session, callback, handle] { runReceiver(data, session, callback, handle); }, true);
     gate.unlock();
 
     int status = waitForChild(pid, *session);
@@ -572,8 +578,8 @@ int zr_render_process_start(unsigned long* handle, zr_render_process_callback ca
     gate.lock();
     bool exited = status != -1 && WIFEXITED(status);
     int exitCode = exited ? WEXITSTATUS(status) : 0;
-    QVPrint("Child process exited, pid : %d, exitcode : %d, exitstatus : %d", static_cast<int>(pid), exited ? 1 : 0,
-            exitCode);
+    QVPrint("Child process exited, pid : %d, exitcode : %d, exitstatus : %d", static_cast<int>(pid),
+            exited ? 1 : 0, exitCode);
     if (status != -1 && WIFSIGNALED(status)) {
         QVPrint("Child pid %d killed by %d", static_cast<int>(pid), WTERMSIG(status));
     }
@@ -589,7 +595,9 @@ int zr_render_process_start(unsigned long* handle, zr_render_process_callback ca
     if (!receiverDone) {
         if (died) QVPrint("pid %d --> send message :  %s", static_cast<int>(pid), "crash");
         if (!SendRenderMessage(data->queueId, died ? "crash" : kReapedMarker)) {
-            if (died) QVPrint("pid %d --> fail send message :  %s %d", static_cast<int>(pid), "crash", data->queueId);
+            if (died)
+                QVPrint("pid %d --> fail send message :  %s %d", static_cast<int>(pid), "crash",
+                        data->queueId);
             // The queue is unusable: removing it makes the receiver's next waits
             // fail, so it cannot block for ever.
             msgctl(data->queueId, IPC_RMID, nullptr);
@@ -643,4 +651,6 @@ void zr_render_process_release(unsigned long* handle) {
     *handle = 0;
 }
 
-bool zr_msg_key_compare(const char* a, const char* b) { return a && b && strcmp(a, b) == 0; }
+bool zr_msg_key_compare(const char* a, const char* b) {
+    return a && b && strcmp(a, b) == 0;
+}

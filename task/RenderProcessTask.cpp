@@ -17,7 +17,9 @@ void RenderProcessTask::send(const char* text, bool logSuccess) {
     }
 }
 
-void RenderProcessTask::renderStarted() { send("start", true); }
+void RenderProcessTask::renderStarted() {
+    send("start", true);
+}
 
 void RenderProcessTask::renderUpdate(float progress) {
     char text[kRenderMessageTextSize];

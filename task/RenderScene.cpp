@@ -61,9 +61,13 @@ void SceneStandIn::beginReadContent() {
     glBindFramebuffer(GL_FRAMEBUFFER, framebuffer_);
 }
 
-void SceneStandIn::endReadContent() { glBindFramebuffer(GL_FRAMEBUFFER, static_cast<GLuint>(previousFramebuffer_)); }
+void SceneStandIn::endReadContent() {
+    glBindFramebuffer(GL_FRAMEBUFFER, static_cast<GLuint>(previousFramebuffer_));
+}
 
-std::string SceneStandIn::addWatermark(const std::vector<std::string>&, Vec2, Vec2, Vec2) { return std::string(); }
+std::string SceneStandIn::addWatermark(const std::vector<std::string>&, Vec2, Vec2, Vec2) {
+    return std::string();
+}
 
 }  // namespace Core
 }  // namespace Quorvane

@@ -46,7 +46,8 @@ public:
         void setOutputBGRA(bool) {}  // the copy is channel-for-channel either way
     };
 
-    SceneStandIn(Config* config, GLContext* glContext, bool flip, unsigned int outputTexture, int outputFramebuffer);
+    SceneStandIn(Config* config, GLContext* glContext, bool flip, unsigned int outputTexture,
+                 int outputFramebuffer);
     ~SceneStandIn();
     SceneStandIn(const SceneStandIn&) = delete;
     SceneStandIn& operator=(const SceneStandIn&) = delete;

@@ -41,7 +41,9 @@ namespace {
 
 constexpr long kAudioBitrate = 128000;
 
-double clockSeconds(clock_t ticks) { return static_cast<double>(ticks) / 1000000.0; }
+double clockSeconds(clock_t ticks) {
+    return static_cast<double>(ticks) / 1000000.0;
+}
 
 }  // namespace
 
@@ -124,8 +126,8 @@ void RenderTask::prepareAudio() {
         track->setVolume(info.volume);
     }
     int sampleRate = static_cast<int>(audioMixer_->getSampleRate());
-    audioWriter_->addAudioInput(kAudioBitrate, sampleRate, audioMixer_->getChannelCount(), AVRational{1, sampleRate},
-                                audioMixer_->getSampleFormat());
+    audioWriter_->addAudioInput(kAudioBitrate, sampleRate, audioMixer_->getChannelCount(),
+                                AVRational{1, sampleRate}, audioMixer_->getSampleFormat());
     audioThread_ = new RenderThread();
     audioThread_->async(
         [this] {
@@ -230,7 +232,8 @@ bool RenderTask::start() {
 
         clock_t t1 = clock();
         int64_t frame = context_->currentLocalTime();
-        if (!snapshotFrames_.empty() && !snapshotDir_.empty() && shouldSnapThisFrame(static_cast<int>(frame), true)) {
+        if (!snapshotFrames_.empty() && !snapshotDir_.empty() &&
+            shouldSnapThisFrame(static_cast<int>(frame), true)) {
             writeSnapshot(frame);
         }
         unsigned int texture = context_->readDestination()->grabTextureForRead(true);
@@ -303,8 +306,8 @@ void get_ips(std::vector<std::string>& out) {
         if (!entry->ifa_addr || entry->ifa_addr->sa_family != AF_INET) continue;
         if (strcmp(entry->ifa_name, "lo") == 0) continue;
         char host[NI_MAXHOST];
-        if (getnameinfo(entry->ifa_addr, sizeof(struct sockaddr_in), host, sizeof host, nullptr, 0, NI_NUMERICHOST) ==
-            0) {
+        if (getnameinfo(entry->ifa_addr, sizeof(struct sockaddr_in), host, sizeof host, nullptr, 0,
+                        NI_NUMERICHOST) == 0) {
             out.emplace_back(host);
         }
     }
@@ -326,8 +329,8 @@ void get_mac_addresses(std::vector<std::string>& out) {
             if (ioctl(fd, SIOCGIFHWADDR, &request) != 0) continue;
             const unsigned char* mac = reinterpret_cast<const unsigned char*>(request.ifr_hwaddr.sa_data);
             char text[32];
-            snprintf(text, sizeof text, "%02X:%02X:%02X:%02X:%02X:%02X", mac[0], mac[1], mac[2], mac[3], mac[4],
-                     mac[5]);
+            snprintf(text, sizeof text, "%02X:%02X:%02X:%02X:%02X:%02X", mac[0], mac[1], mac[2], mac[3],
+                     mac[4], mac[5]);
             out.emplace_back(text);
         }
     }

@@ -26,7 +26,8 @@ typedef void (*zr_render_process_callback)(unsigned long* handle, const char* st
 
 // Creates the render record for a template folder and an output video; `key`
 // tells concurrent renders of one template apart. Returns 0.
-int zr_create_render_process(unsigned long* handle, const char* templatePath, const char* outputPath, int key);
+int zr_create_render_process(unsigned long* handle, const char* templatePath, const char* outputPath,
+                             int key);
 
 // Options; each returns 0, or -1 (1 for the two dynamic setters) for a null handle.
 int zr_render_process_set_replaceable_files(unsigned long* handle, std::vector<std::string>* files);
@@ -45,9 +46,10 @@ int zr_render_process_set_lua_data(unsigned long* handle, std::string data);
 int zr_render_process_set_snapshot_dir(unsigned long* handle, std::string path);
 int zr_render_process_set_snapshot_frames(unsigned long* handle, std::vector<int> frames);
 int zr_render_process_set_bitrate_control(unsigned long* handle, float factor);
-int zr_render_process_set_watermarks(unsigned long* handle, std::vector<Quorvane::Core::Watermark> watermarks);
-int zr_render_process_add_watermark(unsigned long* handle, std::vector<std::string> imagePaths, float x, float y,
-                                    float start, float duration, float scaleX, float scaleY);
+int zr_render_process_set_watermarks(unsigned long* handle,
+                                     std::vector<Quorvane::Core::Watermark> watermarks);
+int zr_render_process_add_watermark(unsigned long* handle, std::vector<std::string> imagePaths, float x,
+                                    float y, float start, float duration, float scaleX, float scaleY);
 
 // Renders; blocks until the render child has ended and its last status word has
 // been received. Returns 0 when the child exited normally, 1 when it could not

@@ -121,7 +121,8 @@ bool parseArguments(int argc, char** argv, Options* options) {
             if (!number(&n) || n != static_cast<int>(n)) return fail("--key needs an integer");
             options->key = static_cast<int>(n);
         } else if (arg == "--replace") {
-            while (i + 1 < argc && strncmp(argv[i + 1], "--", 2) != 0) options->replaceFiles.push_back(argv[++i]);
+            while (i + 1 < argc && strncmp(argv[i + 1], "--", 2) != 0)
+                options->replaceFiles.push_back(argv[++i]);
         } else if (arg == "--music") {
             if (!value(&options->music)) return fail("--music needs a file");
         } else if (arg == "--music-loop") {
@@ -131,7 +132,8 @@ bool parseArguments(int argc, char** argv, Options* options) {
             options->musicVolume = static_cast<float>(n);
             options->haveMusicVolume = true;
         } else if (arg == "--music-fadeout") {
-            if (!number(&n) || n < 0 || n != static_cast<int>(n)) return fail("--music-fadeout needs whole seconds");
+            if (!number(&n) || n < 0 || n != static_cast<int>(n))
+                return fail("--music-fadeout needs whole seconds");
             options->musicFadeout = static_cast<int>(n);
             options->haveMusicFadeout = true;
         } else if (arg == "--snapshot-dir") {
@@ -181,8 +183,8 @@ void drawProgress(float progress) {
     if (gTerminal) {
         constexpr int kWidth = 40;
         int filled = percent * kWidth / 100;
-        fprintf(stderr, "\r[%.*s%*s] %3d%%", filled, "########################################", kWidth - filled, "",
-                percent);
+        fprintf(stderr, "\r[%.*s%*s] %3d%%", filled, "########################################",
+                kWidth - filled, "", percent);
         gLastPercent = percent;
     } else if (gLastPercent < 0 || percent / 10 != gLastPercent / 10) {
         // One line per tenth keeps logs readable for long renders.
@@ -229,17 +231,20 @@ int main(int argc, char** argv) {
     gTerminal = isatty(STDERR_FILENO);
 
     unsigned long handle = 0;
-    if (zr_create_render_process(&handle, options.templateDir.c_str(), options.output.c_str(), options.key) != 0) {
+    if (zr_create_render_process(&handle, options.templateDir.c_str(), options.output.c_str(), options.key) !=
+        0) {
         fprintf(stderr, "quorvane-render: could not create the render\n");
         return kExitFailed;
     }
-    if (!options.replaceFiles.empty()) zr_render_process_set_replaceable_files(&handle, &options.replaceFiles);
+    if (!options.replaceFiles.empty())
+        zr_render_process_set_replaceable_files(&handle, &options.replaceFiles);
     if (!options.music.empty()) zr_render_process_set_music_path(&handle, options.music, options.musicLoop);
     zr_render_process_set_music_loop(&handle, options.musicLoop);
     if (options.haveMusicVolume) zr_render_process_set_music_volume(&handle, options.musicVolume);
     if (options.haveMusicFadeout) zr_render_process_set_music_fadeout_duration(&handle, options.musicFadeout);
     if (!options.snapshotDir.empty()) zr_render_process_set_snapshot_dir(&handle, options.snapshotDir);
-    if (!options.snapshotFrames.empty()) zr_render_process_set_snapshot_frames(&handle, options.snapshotFrames);
+    if (!options.snapshotFrames.empty())
+        zr_render_process_set_snapshot_frames(&handle, options.snapshotFrames);
     for (const Options::Mark& mark : options.watermarks) {
         const float* v = mark.values;
         zr_render_process_add_watermark(&handle, {mark.image}, v[0], v[1], v[2], v[3], v[4], v[5]);

@@ -20,8 +20,9 @@ TEST(RenderCli, RendersAndPrintsOneJsonLine) {
     TempDir dir("qvcli");
     std::string folder = QvTaskTest::writeSolidTemplate(dir, "green", 64, 32, 25, 5, "#00FF00");
     std::string output = dir.file("green.mp4");
-    QvTest::ProgramResult run = QvTest::runProgram({kCommand, folder, output, "--key", "61", "--snapshot-dir",
-                                                    dir.file("s"), "--snapshot-frames", "4", "--bitrate", "0.5"});
+    QvTest::ProgramResult run =
+        QvTest::runProgram({kCommand, folder, output, "--key", "61", "--snapshot-dir", dir.file("s"),
+                            "--snapshot-frames", "4", "--bitrate", "0.5"});
     EXPECT_EQ(0, run.exitCode) << run.err;
     ASSERT_EQ(1, countLines(run.out)) << run.out;
     EXPECT_EQ(0u, run.out.find("{\"status\":\"end\",\"info\":{\"duration\":\"0.200000\",\"encodeTime\":\""));
@@ -41,11 +42,12 @@ TEST(RenderCli, FailuresExitNonZero) {
     EXPECT_EQ(1, missing.exitCode);
     EXPECT_EQ(0u, missing.out.find("{\"status\":\"cancel\",\"info\":{\"duration\":\"0.000000\""));
 
-    for (std::vector<std::string> args : {std::vector<std::string>{kCommand},
-                                          {kCommand, "t", "o.mp4", "--bogus"},
-                                          {kCommand, "t", "o.mp4", "--snapshot-frames", "1,x", "--snapshot-dir", "d"},
-                                          {kCommand, "t", "o.mp4", "--watermark", "w.png,1,2,3"},
-                                          {kCommand, "t", "o.mp4", "--snapshot-frames", "1"}}) {
+    for (std::vector<std::string> args :
+         {std::vector<std::string>{kCommand},
+          {kCommand, "t", "o.mp4", "--bogus"},
+          {kCommand, "t", "o.mp4", "--snapshot-frames", "1,x", "--snapshot-dir", "d"},
+          {kCommand, "t", "o.mp4", "--watermark", "w.png,1,2,3"},
+          {kCommand, "t", "o.mp4", "--snapshot-frames", "1"}}) {
         QvTest::ProgramResult usage = QvTest::runProgram(args);
         EXPECT_EQ(2, usage.exitCode) << args.back();
         EXPECT_TRUE(usage.out.empty());

@@ -129,7 +129,8 @@ TEST(RenderProcess, MissingTemplateIsCancelledWithZeroInfo) {
     auto info = zr_render_process_rendered_info(&handle);
     EXPECT_EQ(kInfoKeys, infoKeys(&handle));
     for (const auto& entry : info) EXPECT_EQ("0.000000", entry.second) << entry.first;
-    EXPECT_NE(std::string::npos, log.find("Invalid template, please check template path or template config.json"));
+    EXPECT_NE(std::string::npos,
+              log.find("Invalid template, please check template path or template config.json"));
     EXPECT_EQ(std::string::npos, log.find("kill child"));
     EXPECT_FALSE(QvTaskTest::queueExists(folder, 5));
     EXPECT_TRUE(QvTaskTest::childProcesses().empty());

@@ -95,8 +95,9 @@ TEST(RenderTask, BrokenTemplatesAreRefusedBeforeAnything) {
 
 // Mean absolute sample value of the first audio stream, decoded to s16 mono.
 double audioLevel(const std::string& file) {
-    QvTest::ProgramResult decoded = QvTest::runProgram(
-        {"ffmpeg", "-v", "error", "-i", file, "-map", "0:a:0", "-ac", "1", "-f", "s16le", "-acodec", "pcm_s16le", "-"});
+    QvTest::ProgramResult decoded =
+        QvTest::runProgram({"ffmpeg", "-v", "error", "-i", file, "-map", "0:a:0", "-ac", "1", "-f", "s16le",
+                            "-acodec", "pcm_s16le", "-"});
     if (decoded.exitCode != 0 || decoded.out.size() < 2) return -1.0;
     size_t count = decoded.out.size() / 2;
     double sum = 0;
@@ -112,7 +113,8 @@ TEST(RenderTask, AudioTracksAreMixedIntoTheVideo) {
     TempDir dir("qvtask");
     std::string folder = QvTaskTest::writeSolidTemplate(dir, "tone", 64, 64, 25, 25, "#3366CC");
     std::string tone = dir.file("tone.wav");
-    ASSERT_TRUE(QvTest::ffmpeg({"-f", "lavfi", "-i", "sine=frequency=440:sample_rate=44100:duration=2", tone}));
+    ASSERT_TRUE(
+        QvTest::ffmpeg({"-f", "lavfi", "-i", "sine=frequency=440:sample_rate=44100:duration=2", tone}));
     std::string output = dir.file("tone.mp4");
 
     RecordingDelegate delegate;

@@ -94,7 +94,8 @@ TEST(RenderVideo, TenFramesWithSnapshots) {
     expectPngFilledWith(dir.file("shot-0.png"), 64, 48, {255, 128, 0, 255});
     expectPngFilledWith(dir.file("shot-5.png"), 64, 48, {255, 128, 0, 255});
     int pngs = 0;
-    for (const char* name : {"shot-1.png", "shot-2.png", "shot-3.png", "shot-4.png", "shot-6.png", "shot-9.png"}) {
+    for (const char* name :
+         {"shot-1.png", "shot-2.png", "shot-3.png", "shot-4.png", "shot-6.png", "shot-9.png"}) {
         pngs += QvTest::fileExists(dir.file(name));
     }
     EXPECT_EQ(0, pngs);

@@ -31,8 +31,8 @@ inline std::string solidTemplateJson(int width, int height, int fps, int frames,
     return text;
 }
 
-inline std::string writeSolidTemplate(const QvTest::TempDir& dir, const std::string& name, int width, int height,
-                                      int fps, int frames, const std::string& bg) {
+inline std::string writeSolidTemplate(const QvTest::TempDir& dir, const std::string& name, int width,
+                                      int height, int fps, int frames, const std::string& bg) {
     std::string folder = dir.file(name) + "/";
     mkdir(folder.c_str(), 0755);
     QvTest::writeFile(folder + "config.json", solidTemplateJson(width, height, fps, frames, bg));
