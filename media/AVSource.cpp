@@ -1,0 +1,584 @@
+#include "media/AVSource.h"
+
+#include <algorithm>
+#include <cctype>
+#include <climits>
+#include <cmath>
+#include <cstdio>
+
+#include "stb_image.h"
+
+#include "core/Log.h"
+#include "core/Unique.h"
+#include "media/VideoSourceProvider.h"
+#include "render/GLFrameBufferManager.h"
+#include "render/GLRenderDestination.h"
+#include "render/RotateRenderPass.h"
+#include "scene/RenderComp.h"
+
+namespace Quorvane {
+namespace Core {
+
+namespace {
+
+struct ExtensionKind {
+    const char* extension;
+    AVSource::FileType type;
+};
+
+const ExtensionKind kExtensions[] = {
+    {"mp4", AVSource::kFileTypeVideo}, {"mov", AVSource::kFileTypeVideo}, {"m4a", AVSource::kFileTypeVideo},
+    {"avi", AVSource::kFileTypeVideo}, {"png", AVSource::kFileTypeImage}, {"jpg", AVSource::kFileTypeImage},
+    {"jpeg", AVSource::kFileTypeImage}, {"psd", AVSource::kFileTypeImage}, {"bmp", AVSource::kFileTypeImage},
+    {"tga", AVSource::kFileTypeImage},
+};
+
+AVSource::FileType fileTypeOfPath(const std::string& path) {
+    size_t dot = path.find_last_of('.');
+    if (dot == std::string::npos) return AVSource::kFileTypeNone;
+    std::string ext = path.substr(dot + 1);
+    std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return std::tolower(c); });
+    for (const auto& row : kExtensions) {
+        if (ext == row.extension) return row.type;
+    }
+    return AVSource::kFileTypeNone;
+}
+
+// Frames in the stream: its duration at its own frame rate.
+long streamFrameCount(const VideoSourceMetadata& metadata) {
+    double n = std::round(static_cast<double>(metadata.duration) / 1000.0 * metadata.frameRate);
+    if (!std::isfinite(n) || n <= 0) return 0;
+    return n > static_cast<double>(INT_MAX) ? INT_MAX : static_cast<long>(n);
+}
+
+int desiredComponents(AVSource::ColorFormat format) {
+    if (format == AVSource::kColorFormatRGBA) return 4;
+    if (format == AVSource::kColorFormatRGB24) return 3;
+    return 0;
+}
+
+long wrapIndex(long frame, long count) { return ((frame % count) + count) % count; }
+
+void setTextureParameters() {
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
+}
+
+// ---- Composition sources ----------------------------------------------------
+// What a composition source asks of the composition it shows.
+void compSize(RenderComp* comp, int* width, int* height) {
+    if (!comp || comp->width() <= 0 || comp->height() <= 0) return;
+    *width = comp->width();
+    *height = comp->height();
+}
+unsigned int compOutputTexture(RenderComp* comp) { return comp ? comp->getOutputTexture() : 0; }
+TimeUnit compDuration(RenderComp* comp, float fps) {
+    return TimeUnit(comp ? static_cast<long long>(comp->duration()) : 1, fps);
+}
+bool compHasAnimation(RenderComp* comp) { return comp && comp->hasAnimation(); }
+void compShowFrame(RenderComp* comp, int frame, bool draw) {
+    if (!comp) return;
+    comp->setCurrentCompTime(frame);
+    if (draw) comp->draw(0);
+}
+void compUnprepare(RenderComp* comp) {
+    if (comp) comp->unprepare();
+}
+// The copy is made and registered by the render context the composition
+// belongs to.
+RenderComp* compDuplicate(AVSourceContext* /*context*/, RenderComp* comp) {
+    return comp->comp(comp->duplicateComp(*comp));
+}
+
+}  // namespace
+
+AVSource::AVSource(std::string key, AVSourceContext* context, SourceType type, float fps)
+    : fps_(fps), key_(std::move(key)), sourceType_(type), context_(context) {}
+
+AVSource::AVSource(std::string key, AVSourceContext* context, const char* bytes, int64_t length)
+    : AVSource(std::move(key), context, kSourceTypeFile, 0.0f) {
+    fileType_ = kFileTypeImage;
+    memoryBytes_ = bytes;
+    memoryLength_ = length;
+    int w = 0, h = 0, n = 0;
+    // stb_image takes an int length: larger buffers are refused, not truncated.
+    if (bytes && length > 0 && length <= INT_MAX &&
+        stbi_info_from_memory(reinterpret_cast<const stbi_uc*>(bytes), static_cast<int>(length), &w, &h, &n)) {
+        width_ = w;
+        height_ = h;
+    } else {
+        QVPrint("AVSource %s: image bytes cannot be read", key_.c_str());
+    }
+    if (context_) context_->addSource(this);
+}
+
+AVSource::AVSource(std::string key, AVSourceContext* context, unsigned int texture, ColorFormat format, int width,
+                   int height)
+    : AVSource(std::move(key), context, kSourceTypeTexture, 0.0f) {
+    texture_ = texture;
+    colorFormat_ = format;
+    width_ = width;
+    height_ = height;
+    if (context_) context_->addSource(this);
+}
+
+AVSource::AVSource(std::string key, AVSourceContext* context, const Color& color, int width, int height)
+    : AVSource(std::move(key), context, kSourceTypeSolid, 0.0f) {
+    color_ = color;
+    width_ = width;
+    height_ = height;
+    if (context_) context_->addSource(this);
+}
+
+AVSource::AVSource(std::string key, AVSourceContext* context, const std::string& path, float fps)
+    : AVSource(std::move(key), context, kSourceTypeFile, fps) {
+    mainFile_ = path;
+    if (context_) context_->addSource(this);
+    loadSourceInfo();
+}
+
+AVSource::AVSource(std::string key, AVSourceContext* context, BaseVideoSourceProvider* provider, float fps)
+    : AVSource(std::move(key), context, kSourceTypeProvider, fps) {
+    provider_ = provider;
+    if (context_) context_->addSource(this);
+    loadSourceInfo();
+}
+
+AVSource::AVSource(std::string key, AVSourceContext* context, const std::vector<std::string>& files, float fps)
+    : AVSource(std::move(key), context, kSourceTypeFile, fps) {
+    fileType_ = kFileTypeImageSequence;
+    sequenceFiles_ = files;
+    if (!files.empty()) mainFile_ = files.front();
+    if (context_) context_->addSource(this);
+    loadSourceInfo();
+}
+
+AVSource::AVSource(std::string key, AVSourceContext* context, RenderComp* comp)
+    : AVSource(std::move(key), context, kSourceTypeComp, 0.0f) {
+    compSize(comp, &width_, &height_);
+    if (context_) context_->addSource(this);
+    setSourceComp(comp);
+}
+
+AVSource::AVSource(const AVSource& other)
+    : GLBase(),
+      width_(other.width_),
+      height_(other.height_),
+      fps_(other.fps_),
+      key_(Unique::GenerateID()),
+      mainFile_(other.mainFile_),
+      memoryBytes_(other.memoryBytes_),
+      memoryLength_(other.memoryLength_),
+      configJson_(other.configJson_),
+      sequenceFiles_(other.sequenceFiles_),
+      colorFormat_(other.colorFormat_),
+      fileType_(other.fileType_),
+      sourceType_(other.sourceType_),
+      color_(other.color_),
+      pixelAspectRatio_(other.pixelAspectRatio_),
+      context_(other.context_),
+      streamFrames_(other.streamFrames_) {
+    // The host's texture and the host's provider are shared, not copied.
+    if (sourceType_ == kSourceTypeTexture) texture_ = other.texture_;
+    if (sourceType_ == kSourceTypeProvider) provider_ = other.provider_;
+    if (sourceType_ == kSourceTypeComp) comp_ = other.comp_ ? compDuplicate(context_, other.comp_) : nullptr;
+    if (context_) context_->addSource(this);
+}
+
+AVSource::~AVSource() { forceUnload(false); }
+
+void AVSource::createVideoProvider() {
+    provider_ = new VideoSourceProvider(mainFile_, context_ ? context_->glContext() : nullptr);
+    if (!provider_->isValid()) QVPrint("AVSource %s: cannot decode video %s", key_.c_str(), mainFile_.c_str());
+}
+
+void AVSource::adoptProviderMetadata() {
+    delete rotatePass_;
+    rotatePass_ = nullptr;
+    prepareRotatePass();
+    pixelAspectRatio_ = provider_->getMetadata().pixelAspectRatio;
+    streamFrames_ = streamFrameCount(provider_->getMetadata());
+}
+
+void AVSource::loadSourceInfo() {
+    switch (sourceType_) {
+        case kSourceTypeFile: {
+            FileType type = fileTypeOfPath(mainFile_);
+            if (type == kFileTypeVideo) {
+                fileType_ = kFileTypeVideo;
+                if (!provider_) createVideoProvider();
+                adoptProviderMetadata();
+            } else if (type == kFileTypeImage) {
+                fileType_ = sequenceFiles_.empty() ? kFileTypeImage : kFileTypeImageSequence;
+                int w = 0, h = 0, n = 0;
+                FILE* file = fopen(mainFile_.c_str(), "rb");
+                if (file && stbi_info_from_file(file, &w, &h, &n)) {
+                    width_ = w;
+                    height_ = h;
+                } else {
+                    QVPrint("AVSource %s: cannot read image %s", key_.c_str(), mainFile_.c_str());
+                }
+                if (file) fclose(file);
+            } else {
+                fileType_ = kFileTypeNone;
+                if (!mainFile_.empty()) {
+                    QVPrint("AVSource %s: unknown media type %s", key_.c_str(), mainFile_.c_str());
+                }
+            }
+            colorFormat_ = kColorFormatRGBA;
+            break;
+        }
+        case kSourceTypeComp:
+            compSize(comp_, &width_, &height_);
+            colorFormat_ = kColorFormatRGBA;
+            break;
+        case kSourceTypeProvider:
+            if (provider_) adoptProviderMetadata();
+            colorFormat_ = kColorFormatRGBA;
+            break;
+        default:
+            break;
+    }
+}
+
+void AVSource::prepareRotatePass() {
+    if (rotatePass_ || !provider_) return;
+    const VideoSourceMetadata& metadata = provider_->getMetadata();
+    double rotation = std::isfinite(metadata.rotation) ? metadata.rotation : 0.0;
+    int64_t angle = static_cast<int64_t>(std::fmod(rotation, 360.0));
+    angle = ((angle % 360) + 360) % 360;
+    if (angle >= 46 && angle <= 315) {
+        RotationType type = angle < 136 ? Rotation90 : (angle < 226 ? Rotation180 : Rotation270);
+        rotatePass_ = new RotateRenderPass(metadata.width, metadata.height, type);
+        width_ = rotatePass_->width();
+        height_ = rotatePass_->height();
+    } else {
+        width_ = metadata.width;
+        height_ = metadata.height;
+    }
+}
+
+int AVSource::mapFrame(int frame) const {
+    const float contextFps = context_ ? context_->frameRate() : 0.0f;
+    if (fps_ == 0.0f || !(contextFps > 0.0f)) return frame;
+    float mapped = roundf(static_cast<float>(frame) / contextFps * fps_);
+    if (!std::isfinite(mapped)) return frame;
+    return static_cast<int>(std::clamp(mapped, static_cast<float>(INT_MIN), static_cast<float>(INT_MAX) - 128.0f));
+}
+
+void AVSource::storeFrames(int layerFrame, int sourceFrame) {
+    lastLayerFrame_ = layerFrame;
+    lastSourceFrame_ = sourceFrame;
+}
+
+void AVSource::uploadProviderFrame() {
+    if (!provider_->updateTextureWithCurrentFrameData(&texture_)) return;
+    if (rotatePass_) {
+        rotatePass_->prepareForFrame(0);
+        rotatePass_->draw(texture_);
+    }
+}
+
+void AVSource::updateFromProvider(int frame) {
+    const long count = streamFrameCount(provider_->getMetadata());
+    const int sourceFrame = mapFrame(frame);
+    if (count == 0) {
+        // No usable length (no container duration, or a start at or past the
+        // end): show the first frame that decodes, once, and keep it.
+        if (lastSourceFrame_ < 0 && provider_->seekToFrame(0)) uploadProviderFrame();
+        storeFrames(frame, 0);
+        return;
+    }
+    if (sourceFrame == lastSourceFrame_) {
+        lastLayerFrame_ = frame;
+        return;
+    }
+    const long index = wrapIndex(sourceFrame, count);
+    const long lastIndex = lastSourceFrame_ < 0 ? -2 : wrapIndex(lastSourceFrame_, count);
+    if (index == lastIndex + 1) {
+        if (!provider_->readNextFrame(index)) return;
+    } else {
+        provider_->seekToFrame(index);
+    }
+    storeFrames(frame, sourceFrame);
+    uploadProviderFrame();
+}
+
+void AVSource::updateFromLiveProvider(int frame) {
+    if (frame != lastLayerFrame_ + 1) {
+        provider_->seekToFrame(frame);
+        storeFrames(frame, frame);
+        uploadProviderFrame();
+        return;
+    }
+    if (!provider_->readNextFrame(frame)) {
+        if (!provider_->seekToFrame(0)) return;
+        storeFrames(0, 0);
+    }
+    storeFrames(lastLayerFrame_ + 1, lastSourceFrame_ + 1);
+    uploadProviderFrame();
+}
+
+void AVSource::updateImageSequence(int frame) {
+    if (sequenceFiles_.empty()) return;
+    const int sourceFrame = mapFrame(frame);
+    if (sourceFrame == lastSourceFrame_) {
+        lastLayerFrame_ = frame;
+        return;
+    }
+    const uint64_t index = static_cast<uint64_t>(static_cast<int64_t>(sourceFrame)) % sequenceFiles_.size();
+    updateImageTexture(sequenceFiles_[index]);
+    storeFrames(frame, sourceFrame);
+}
+
+void AVSource::updateStillImage(int frame) {
+    if (texture_ == 0) {
+        if (mainFile_.empty() && memoryBytes_) {
+            updateImageTexture(reinterpret_cast<const unsigned char*>(memoryBytes_), memoryLength_);
+        } else {
+            updateImageTexture(mainFile_);
+        }
+    }
+    storeFrames(frame, mapFrame(frame));
+}
+
+void AVSource::updateSolid(int frame) {
+    if (texture_ == 0 && width_ > 0 && height_ > 0) {
+        texture_ = createEmptyTexture(width_, height_, true);
+        auto* destination = new GLRenderDestination(width_, height_, static_cast<int>(texture_), false, -1);
+        GLFrameBufferManager* manager = context_ ? context_->frameBufferManager() : nullptr;
+        GLint previous = 0;
+        if (manager) {
+            manager->pushDestination(destination);
+        } else {
+            glGetIntegerv(GL_FRAMEBUFFER_BINDING, &previous);
+            destination->bindDestination();
+        }
+        glClearColor(color_.r, color_.g, color_.b, color_.a);
+        glClear(GL_COLOR_BUFFER_BIT);
+        if (manager) {
+            manager->popDestination(false);
+        } else {
+            glBindFramebuffer(GL_FRAMEBUFFER, static_cast<GLuint>(previous));
+        }
+        delete destination;
+    }
+    storeFrames(frame, frame);
+}
+
+void AVSource::update(int frame, bool force) {
+    if (users_.empty()) return;
+    unloadRequests_.clear();
+    if (frame == lastLayerFrame_) return;
+    switch (sourceType_) {
+        case kSourceTypeFile:
+            if (fileType_ == kFileTypeVideo) {
+                if (!provider_) createVideoProvider();
+                prepareRotatePass();
+                updateFromProvider(frame);
+            } else if (fileType_ == kFileTypeImageSequence) {
+                updateImageSequence(frame);
+            } else if (fileType_ == kFileTypeImage) {
+                updateStillImage(frame);
+            }
+            break;
+        case kSourceTypeComp:
+            compShowFrame(comp_, frame, force);
+            storeFrames(frame, frame);
+            break;
+        case kSourceTypeSolid:
+            updateSolid(frame);
+            break;
+        case kSourceTypeProvider:
+            if (!provider_) break;
+            prepareRotatePass();
+            if (streamFrameCount(provider_->getMetadata()) != 0) {
+                updateFromProvider(frame);
+            } else {
+                updateFromLiveProvider(frame);
+            }
+            break;
+        case kSourceTypeTexture:
+            break;
+    }
+}
+
+unsigned int AVSource::glTexture() {
+    if (sourceType_ == kSourceTypeComp) return compOutputTexture(comp_);
+    if (rotatePass_) return rotatePass_->getRotatedTexture();
+    return texture_;
+}
+
+void AVSource::useThisSource(RenderPass* pass) {
+    if (std::find(users_.begin(), users_.end(), pass) == users_.end()) users_.push_back(pass);
+}
+
+void AVSource::unuseThisSource(RenderPass* pass) {
+    users_.erase(std::remove(users_.begin(), users_.end(), pass), users_.end());
+}
+
+void AVSource::unload(RenderPass* pass) {
+    if (users_.empty()) {
+        forceUnload(true);
+        return;
+    }
+    if (std::find(users_.begin(), users_.end(), pass) == users_.end()) return;
+    if (std::find(unloadRequests_.begin(), unloadRequests_.end(), pass) != unloadRequests_.end()) return;
+    unloadRequests_.push_back(pass);
+    if (unloadRequests_.size() >= users_.size()) forceUnload(true);
+}
+
+void AVSource::forceUnload(bool withComp) {
+    if (sourceType_ != kSourceTypeTexture && texture_ != 0) {
+        glDeleteTextures(1, &texture_);
+        texture_ = 0;
+        textureWidth_ = textureHeight_ = 0;
+    }
+    if (sourceType_ == kSourceTypeComp && withComp) compUnprepare(comp_);
+    if (sourceType_ == kSourceTypeFile) {
+        delete provider_;
+        provider_ = nullptr;
+    }
+    delete rotatePass_;
+    rotatePass_ = nullptr;
+    // Both frames are forgotten: with only the layer frame reset, an update
+    // that maps to the same source frame would keep the deleted texture away.
+    lastLayerFrame_ = -1;
+    lastSourceFrame_ = -1;
+}
+
+TimeUnit AVSource::sourceDuration() {
+    const float contextFps = context_ ? context_->frameRate() : 0.0f;
+    if (sourceType_ == kSourceTypeComp) return compDuration(comp_, contextFps);
+    if (sourceType_ == kSourceTypeFile && fileType_ == kFileTypeImageSequence) {
+        return TimeUnit(static_cast<long long>(sequenceFiles_.size()), contextFps);
+    }
+    const bool video = sourceType_ == kSourceTypeFile && fileType_ == kFileTypeVideo;
+    if (sourceType_ == kSourceTypeProvider && provider_) {
+        return TimeUnit(streamFrameCount(provider_->getMetadata()), contextFps);
+    }
+    if (video) return TimeUnit(streamFrames_, contextFps);
+    return TimeUnit(1, contextFps);
+}
+
+bool AVSource::hasAnimatedSource() {
+    switch (sourceType_) {
+        case kSourceTypeComp:
+            return compHasAnimation(comp_);
+        case kSourceTypeProvider:
+            return true;
+        case kSourceTypeFile:
+            return fileType_ == kFileTypeVideo || (fileType_ == kFileTypeImageSequence && sequenceFiles_.size() >= 2);
+        default:
+            return false;
+    }
+}
+
+void AVSource::setMainMediaFile(const std::string& path) {
+    if (sourceType_ != kSourceTypeFile) return;
+    mainFile_ = path;
+    forceUnload(true);
+    loadSourceInfo();
+}
+
+void AVSource::setImageSequenceFiles(const std::vector<std::string>& files) {
+    if (sourceType_ != kSourceTypeFile || fileType_ != kFileTypeImageSequence || files.empty()) return;
+    sequenceFiles_ = files;
+    setMainMediaFile(files.front());
+}
+
+void AVSource::setSourceComp(RenderComp* comp) {
+    if (sourceType_ != kSourceTypeComp || !comp) return;
+    comp_ = comp;
+    loadSourceInfo();
+}
+
+void AVSource::setMainTexture(unsigned int texture) {
+    if (sourceType_ == kSourceTypeTexture) texture_ = texture;
+}
+
+std::string AVSource::getFullFilePath(int index) const {
+    if (fileType_ != kFileTypeImageSequence || sequenceFiles_.empty()) return mainFile_;
+    if (index < 0) return sequenceFiles_.front();
+    if (static_cast<size_t>(index) >= sequenceFiles_.size()) return sequenceFiles_.back();
+    return sequenceFiles_[static_cast<size_t>(index)];
+}
+
+unsigned int AVSource::createEmptyTexture(int width, int height, bool /*alpha*/) {
+    GLuint texture = 0;
+    glGenTextures(1, &texture);
+    glBindTexture(GL_TEXTURE_2D, texture);
+    setTextureParameters();
+    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, width, height, 0, GL_RGBA, GL_UNSIGNED_BYTE, nullptr);
+    glBindTexture(GL_TEXTURE_2D, 0);
+    return texture;
+}
+
+void AVSource::ensureFallbackTexture() {
+    // An image that cannot be decoded shows as one transparent pixel, so that
+    // glTexture() always names a complete texture.
+    if (texture_ != 0) return;
+    const unsigned char clear[4] = {0, 0, 0, 0};
+    texture_ = createEmptyTexture(1, 1, true);
+    glBindTexture(GL_TEXTURE_2D, texture_);
+    glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, 1, 1, GL_RGBA, GL_UNSIGNED_BYTE, clear);
+    glBindTexture(GL_TEXTURE_2D, 0);
+    textureWidth_ = textureHeight_ = 1;
+}
+
+bool AVSource::uploadDecodedImage(unsigned char* pixels, int width, int height, int components) {
+    // The file's own layout is uploaded as it is, so every component count
+    // reads exactly width x height x components bytes.
+    static const GLenum kFormats[] = {GL_LUMINANCE, GL_LUMINANCE_ALPHA, GL_RGB, GL_RGBA};
+    const GLenum format = kFormats[std::clamp(components, 1, 4) - 1];
+    glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
+    if (texture_ != 0 && width == textureWidth_ && height == textureHeight_) {
+        glBindTexture(GL_TEXTURE_2D, texture_);
+        glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, width, height, format, GL_UNSIGNED_BYTE, pixels);
+    } else {
+        if (texture_ == 0) glGenTextures(1, &texture_);
+        glBindTexture(GL_TEXTURE_2D, texture_);
+        setTextureParameters();
+        glTexImage2D(GL_TEXTURE_2D, 0, format == GL_RGB ? GL_RGB : GL_RGBA, width, height, 0, format,
+                     GL_UNSIGNED_BYTE, pixels);
+        textureWidth_ = width;
+        textureHeight_ = height;
+    }
+    glBindTexture(GL_TEXTURE_2D, 0);
+    glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
+    stbi_image_free(pixels);
+    return true;
+}
+
+
+bool AVSource::updateImageTexture(const std::string& path) {
+    int w = 0, h = 0, n = 0;
+    const int desired = desiredComponents(colorFormat_);
+    unsigned char* pixels = stbi_load(path.c_str(), &w, &h, &n, desired);
+    if (!pixels) {
+        QVPrint("AVSource %s: cannot decode image %s", key_.c_str(), path.c_str());
+        ensureFallbackTexture();
+        return false;
+    }
+    return uploadDecodedImage(pixels, w, h, desired ? desired : n);
+}
+
+bool AVSource::updateImageTexture(const unsigned char* bytes, int64_t length) {
+    int w = 0, h = 0, n = 0;
+    const int desired = desiredComponents(colorFormat_);
+    unsigned char* pixels = nullptr;
+    if (bytes && length > 0 && length <= INT_MAX) {
+        pixels = stbi_load_from_memory(bytes, static_cast<int>(length), &w, &h, &n, desired);
+    }
+    if (!pixels) {
+        QVPrint("AVSource %s: cannot decode image bytes", key_.c_str());
+        ensureFallbackTexture();
+        return false;
+    }
+    return uploadDecodedImage(pixels, w, h, desired ? desired : n);
+}
+
+}  // namespace Core
+}  // namespace Quorvane
