@@ -4,13 +4,17 @@
 // (scene/RenderContext.h). Until that class is in the tree, builds use
 // SceneStandIn below: a scene of the template's main composition size that
 // shows nothing but the template's background colour, with exactly the calls
-// the render task makes. Once scene/RenderContext.h exists it is picked up
-// automatically and the stand-in is no longer compiled; then this file can
+// the render task makes. Once the scene's implementation is in the tree
+// (scene/RenderContext.cpp; task/CMakeLists.txt then defines
+// QV_HAVE_RENDER_CONTEXT for the library and everything linking it), the real
+// context is used and the stand-in is no longer compiled; then this file can
 // shrink to the include and the alias.
 #pragma once
 
-#if __has_include("scene/RenderContext.h")
+#if defined(QV_HAVE_RENDER_CONTEXT)
 
+#include "render/FullScreenRenderPass.h"
+#include "render/GLRenderDestination.h"
 #include "scene/RenderContext.h"
 
 namespace Quorvane {

@@ -240,7 +240,9 @@ bool RenderTask::start() {
         videoWriter_->writeVideoFrameData(texture, static_cast<int>(frame), static_cast<int>(frameRate));
         encodeTicks += clock() - t1;
 
-        if (delegate_) delegate_->renderUpdate(static_cast<float>(frame) / static_cast<float>(duration));
+        // A template of no frames still draws its one frame; its progress is 0, not 0/0.
+        float progress = duration > 0 ? static_cast<float>(frame) / static_cast<float>(duration) : 0.0f;
+        if (delegate_) delegate_->renderUpdate(progress);
     } while (context_->stepForward());
 
     taskInfo_->totalTime = clockSeconds(clock() - loopStart);

@@ -3,11 +3,14 @@
 // audio thread and the frame loop hand over through the two semaphores.
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+
 #include <cmath>
 #include <cstring>
 
 #include "TaskTestSupport.h"
 #include "render/Config.h"
+#include "support/GLFixture.h"
 #include "support/TestSupport.h"
 #include "task/RenderTask.h"
 
@@ -18,7 +21,12 @@ namespace {
 
 class RecordingDelegate : public RenderDelegate {
 public:
-    void renderStarted() override { words.push_back("start"); }
+    void renderStarted() override {
+        // The task releases its GL context after the last frame, which would
+        // unload the driver and leave its lifetime allocations unattributable.
+        QvTest::GLFixture::keepLoadedLibraries();
+        words.push_back("start");
+    }
     void renderUpdate(float progress) override {
         words.push_back("update");
         lastProgress = progress;
@@ -65,6 +73,34 @@ TEST(RenderTask, OptionListsAndSnapshotSelection) {
     EXPECT_TRUE(file_exists(dir.path()));
     EXPECT_FALSE(file_exists(dir.file("none")));
     EXPECT_GT(getCurrentTime(), 1600000000000LL);
+
+    std::vector<std::string> ips, macs;
+    get_ips(ips);
+    get_mac_addresses(macs);
+    for (const std::string& ip : ips) {
+        in_addr address;
+        EXPECT_EQ(1, inet_pton(AF_INET, ip.c_str(), &address)) << ip;
+        EXPECT_NE("127.0.0.1", ip);
+    }
+    for (const std::string& mac : macs) {
+        unsigned parts[6];
+        EXPECT_EQ(6, sscanf(mac.c_str(), "%2X:%2X:%2X:%2X:%2X:%2X", &parts[0], &parts[1], &parts[2],
+                            &parts[3], &parts[4], &parts[5]))
+            << mac;
+        EXPECT_EQ(17u, mac.size());
+    }
+}
+
+// A valid template of no frames draws its one frame and reports progress 0.
+TEST(RenderTask, TemplateWithoutFramesReportsNoNaN) {
+    TempDir dir("qvtask");
+    std::string folder = QvTaskTest::writeSolidTemplate(dir, "empty", 32, 32, 25, 0, "#000000");
+    RecordingDelegate delegate;
+    RenderTask task(folder.c_str(), dir.file("empty.mp4").c_str(), &delegate);
+    task.start();
+    ASSERT_GE(delegate.words.size(), 2u);
+    EXPECT_EQ(0.0f, delegate.lastProgress);
+    EXPECT_FALSE(QvTest::fileExists(dir.file("empty.mp4.h264")));
 }
 
 TEST(RenderTask, BrokenTemplatesAreRefusedBeforeAnything) {
