@@ -62,6 +62,24 @@ std::shared_mutex& RenderForkGate() {
     return gate;
 }
 
+namespace {
+thread_local int tGateDepth = 0;
+}  // namespace
+
+void RenderForkGateShared::lock() {
+    if (tGateDepth++ == 0) gate_.lock_shared();
+    held_ = true;
+}
+
+void RenderForkGateShared::unlock() {
+    held_ = false;
+    if (--tGateDepth == 0) gate_.unlock_shared();
+}
+
+bool InsideRenderForkGate() {
+    return tGateDepth > 0;
+}
+
 void DetachChildOutput() {
     __fpurge(stdout);
     __fpurge(stderr);

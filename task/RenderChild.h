@@ -12,11 +12,33 @@ namespace Core {
 
 // fork copies only the calling thread: a lock that another thread holds at
 // that moment (the allocator's, the time zone's, the thread registry's) stays
-// locked for ever in the child. Every stretch of parent-side work of the
-// library's threads (logging, allocating, callbacks, starting and joining
-// threads) holds this gate shared, and every render fork holds it alone.
+// locked for ever in the child, which then hangs. So every stretch of
+// parent-side work of the library's threads (logging, allocating, callbacks,
+// starting and joining threads) holds this gate shared, and every render fork
+// holds it alone.
 std::shared_mutex& RenderForkGate();
-using RenderForkGateShared = std::shared_lock<std::shared_mutex>;
+
+// Holds the gate shared. A thread already inside the gate (a host callback
+// calling back into the library) passes through without locking again.
+class RenderForkGateShared {
+public:
+    explicit RenderForkGateShared(std::shared_mutex& gate) : gate_(gate) { lock(); }
+    ~RenderForkGateShared() {
+        if (held_) unlock();
+    }
+    RenderForkGateShared(const RenderForkGateShared&) = delete;
+    RenderForkGateShared& operator=(const RenderForkGateShared&) = delete;
+    void lock();
+    void unlock();
+
+private:
+    std::shared_mutex& gate_;
+    bool held_ = false;
+};
+
+// True on a thread that holds the gate: a fork there would wait for itself,
+// so a render start must be refused.
+bool InsideRenderForkGate();
 
 // First thing in a freshly forked child: output the host buffered before the
 // fork belongs to the parent, and the child's own chatter goes to standard

@@ -120,6 +120,13 @@ int zr_render_image_process_add_watermark(unsigned long* handle, std::vector<std
 int zr_render_image_process_start(unsigned long* handle) {
     RenderImageProcessData* data = recordOf(handle);
     if (!data) return 0;
+    if (InsideRenderForkGate()) {
+        // Forking here (from a video render's status callback) would wait for
+        // this very thread to leave the gate.
+        QVPrint("Start render image process refused: called from a status callback, %s",
+                data->outputFolder.c_str());
+        return 1;
+    }
 
     // The child works from this copy; the record itself stays the parent's.
     std::unique_ptr<RenderImageProcessData> copy;

@@ -7,7 +7,9 @@
 namespace Quorvane {
 namespace Core {
 
-RenderImageProcessTask::~RenderImageProcessTask() { delete task_; }
+RenderImageProcessTask::~RenderImageProcessTask() {
+    delete task_;
+}
 
 bool RenderImageProcessTask::simple() {
     if (!task_ || data_->inputs.empty() || data_->outputFolder.empty() || data_->filters.empty()) {

@@ -44,7 +44,7 @@ struct ImageFormat {
 };
 
 const ImageFormat kFormats[] = {
-    {"png", ".png", ImageKind::Png}, {"psd", ".png", ImageKind::Png}, {"jpg", ".jpg", ImageKind::Jpg},
+    {"png", ".png", ImageKind::Png},  {"psd", ".png", ImageKind::Png}, {"jpg", ".jpg", ImageKind::Jpg},
     {"jpeg", ".jpg", ImageKind::Jpg}, {"bmp", ".bmp", ImageKind::Bmp}, {"tga", ".tga", ImageKind::Tga},
 };
 
@@ -271,12 +271,12 @@ void RenderImageTask::fitFilters(int width, int height) {
         if (!layer) continue;
         float filterWidth = static_cast<float>(filter.second->mainCompWidth());
         float filterHeight = static_cast<float>(filter.second->mainCompHeight());
-        layer->setTransformAtTime(Vec3(filterWidth / 2.0f, filterHeight / 2.0f, 0.0f),
-                                  Vec3(static_cast<float>(width) / 2.0f, static_cast<float>(height) / 2.0f, 0.0f),
-                                  Vec3(0.0f, 0.0f, 0.0f),
-                                  Vec3(static_cast<float>(width) / filterWidth,
-                                       static_cast<float>(height) / filterHeight, 1.0f),
-                                  0);
+        layer->setTransformAtTime(
+            Vec3(filterWidth / 2.0f, filterHeight / 2.0f, 0.0f),
+            Vec3(static_cast<float>(width) / 2.0f, static_cast<float>(height) / 2.0f, 0.0f),
+            Vec3(0.0f, 0.0f, 0.0f),
+            Vec3(static_cast<float>(width) / filterWidth, static_cast<float>(height) / filterHeight, 1.0f),
+            0);
     }
 }
 

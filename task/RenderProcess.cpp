@@ -47,10 +47,11 @@ constexpr int kQueuePermissions = 0666;
 // knows that no final word will come.
 constexpr const char* kReapedMarker = "\x01reaped";
 
-// See RenderForkGate. A host callback therefore must not start another render
-// from inside the callback.
+// See RenderForkGate. A thread already inside the gate (a host callback
+// calling back into the library) passes through without locking again; a
+// callback that tries to start a render is refused.
 std::shared_mutex& gForkGate = RenderForkGate();
-using GateShared = std::shared_lock<std::shared_mutex>;
+using GateShared = RenderForkGateShared;
 
 // The state one start shares between the calling thread, the watchdog and
 // the receiver. The receiver outlives the start call, hence the shared owner.
@@ -430,6 +431,11 @@ int zr_render_process_add_watermark(unsigned long* handle, std::vector<std::stri
 int zr_render_process_start(unsigned long* handle, zr_render_process_callback callback) {
     RenderProcessData* data = recordOf(handle);
     if (!data) return 0;
+    if (InsideRenderForkGate()) {
+        // Forking here would wait for this very thread to leave the gate.
+        QVPrint("Start render process refused: called from a status callback, %s", data->outputPath.c_str());
+        return 1;
+    }
 
     // The child works from this copy; the record itself stays the parent's.
     std::unique_ptr<RenderProcessData> copy;

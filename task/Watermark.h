@@ -1,5 +1,7 @@
 // One watermark of a video render: an image or image sequence laid over the
-// main composition for a span of time.
+// main composition for a span of time. The record belongs with the scene's
+// watermark code (scene/Watermark.h); once that header carries these four
+// fields, this one should only include it, so that the name has one definition.
 #pragma once
 
 #include <string>

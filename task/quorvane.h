@@ -11,7 +11,8 @@
 // The status callback runs on a worker thread of the library for every status
 // word ("start", "update", "end", "fail", "cancel", "crash"); a "crash" is
 // reported once more on the thread that called zr_render_process_start. A
-// callback should return quickly and must not start a render itself.
+// callback should return quickly; it may read the handle's status, progress
+// and information, but a start from inside a callback is refused (returns 1).
 // The status words are "init", "start", "update", "end", "fail", "cancel",
 // "crash"; only "end" means a finished video.
 #pragma once

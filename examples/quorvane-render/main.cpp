@@ -200,6 +200,8 @@ void onStatus(unsigned long* handle, const char* status) {
         drawProgress(zr_render_process_progress(handle));
         return;
     }
+    // The last update reports (frames - 1) / frames; a finished render fills the bar.
+    if (strcmp(status, "end") == 0) drawProgress(1.0f);
     if (gTerminal && gLastPercent >= 0) fputc('\n', stderr);
     gLastPercent = gTerminal ? -1 : gLastPercent;
     fprintf(stderr, "status %s\n", status);

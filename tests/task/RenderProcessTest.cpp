@@ -324,3 +324,33 @@ TEST(RenderProcess, LostQueueIsNoSuccess) {
 }
 
 }  // namespace
+
+namespace {
+
+unsigned long gOtherHandle = 0;
+std::atomic<int> gNestedStart{-2};
+std::atomic<size_t> gInfoSeen{0};
+
+void reenteringCallback(unsigned long* handle, const char* status) {
+    gInfoSeen = zr_render_process_rendered_info(handle).size();
+    if (strcmp(status, "cancel") == 0) gNestedStart = zr_render_process_start(&gOtherHandle, nullptr);
+}
+
+// A callback may read its handle; a start from inside it is refused, not a
+// deadlock, and the render that called it ends normally.
+TEST(RenderProcess, CallbackMayReadButNotStart) {
+    TempDir dir("qvproc");
+    unsigned long handle = 0;
+    ASSERT_EQ(0, zr_create_render_process(&handle, dir.file("none").c_str(), dir.file("a.mp4").c_str(), 15));
+    ASSERT_EQ(
+        0, zr_create_render_process(&gOtherHandle, dir.file("none").c_str(), dir.file("b.mp4").c_str(), 16));
+    EXPECT_EQ(0, zr_render_process_start(&handle, reenteringCallback));
+    EXPECT_EQ(1, gNestedStart.load());
+    EXPECT_EQ(4u, gInfoSeen.load());
+    EXPECT_STREQ("cancel", zr_render_process_status(&handle));
+    EXPECT_STREQ("init", zr_render_process_status(&gOtherHandle));
+    zr_render_process_release(&gOtherHandle);
+    zr_render_process_release(&handle);
+}
+
+}  // namespace
