@@ -1,9 +1,9 @@
 #include "core/Subprocess.h"
 
-#include <cerrno>
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
+#include <cerrno>
 
 extern char** environ;
 

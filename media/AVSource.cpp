@@ -27,8 +27,8 @@ struct ExtensionKind {
 };
 
 const ExtensionKind kExtensions[] = {
-    {"mp4", AVSource::kFileTypeVideo}, {"mov", AVSource::kFileTypeVideo}, {"m4a", AVSource::kFileTypeVideo},
-    {"avi", AVSource::kFileTypeVideo}, {"png", AVSource::kFileTypeImage}, {"jpg", AVSource::kFileTypeImage},
+    {"mp4", AVSource::kFileTypeVideo},  {"mov", AVSource::kFileTypeVideo}, {"m4a", AVSource::kFileTypeVideo},
+    {"avi", AVSource::kFileTypeVideo},  {"png", AVSource::kFileTypeImage}, {"jpg", AVSource::kFileTypeImage},
     {"jpeg", AVSource::kFileTypeImage}, {"psd", AVSource::kFileTypeImage}, {"bmp", AVSource::kFileTypeImage},
     {"tga", AVSource::kFileTypeImage},
 };
@@ -57,7 +57,9 @@ int desiredComponents(AVSource::ColorFormat format) {
     return 0;
 }
 
-long wrapIndex(long frame, long count) { return ((frame % count) + count) % count; }
+long wrapIndex(long frame, long count) {
+    return ((frame % count) + count) % count;
+}
 
 void setTextureParameters() {
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
@@ -73,11 +75,15 @@ void compSize(RenderComp* comp, int* width, int* height) {
     *width = comp->width();
     *height = comp->height();
 }
-unsigned int compOutputTexture(RenderComp* comp) { return comp ? comp->getOutputTexture() : 0; }
+unsigned int compOutputTexture(RenderComp* comp) {
+    return comp ? comp->getOutputTexture() : 0;
+}
 TimeUnit compDuration(RenderComp* comp, float fps) {
     return TimeUnit(comp ? static_cast<long long>(comp->duration()) : 1, fps);
 }
-bool compHasAnimation(RenderComp* comp) { return comp && comp->hasAnimation(); }
+bool compHasAnimation(RenderComp* comp) {
+    return comp && comp->hasAnimation();
+}
 void compShowFrame(RenderComp* comp, int frame, bool draw) {
     if (!comp) return;
     comp->setCurrentCompTime(frame);
@@ -105,7 +111,8 @@ AVSource::AVSource(std::string key, AVSourceContext* context, const char* bytes,
     int w = 0, h = 0, n = 0;
     // stb_image takes an int length: larger buffers are refused, not truncated.
     if (bytes && length > 0 && length <= INT_MAX &&
-        stbi_info_from_memory(reinterpret_cast<const stbi_uc*>(bytes), static_cast<int>(length), &w, &h, &n)) {
+        stbi_info_from_memory(reinterpret_cast<const stbi_uc*>(bytes), static_cast<int>(length), &w, &h,
+                              &n)) {
         width_ = w;
         height_ = h;
     } else {
@@ -114,8 +121,8 @@ AVSource::AVSource(std::string key, AVSourceContext* context, const char* bytes,
     if (context_) context_->addSource(this);
 }
 
-AVSource::AVSource(std::string key, AVSourceContext* context, unsigned int texture, ColorFormat format, int width,
-                   int height)
+AVSource::AVSource(std::string key, AVSourceContext* context, unsigned int texture, ColorFormat format,
+                   int width, int height)
     : AVSource(std::move(key), context, kSourceTypeTexture, 0.0f) {
     texture_ = texture;
     colorFormat_ = format;
@@ -146,7 +153,8 @@ AVSource::AVSource(std::string key, AVSourceContext* context, BaseVideoSourcePro
     loadSourceInfo();
 }
 
-AVSource::AVSource(std::string key, AVSourceContext* context, const std::vector<std::string>& files, float fps)
+AVSource::AVSource(std::string key, AVSourceContext* context, const std::vector<std::string>& files,
+                   float fps)
     : AVSource(std::move(key), context, kSourceTypeFile, fps) {
     fileType_ = kFileTypeImageSequence;
     sequenceFiles_ = files;
@@ -187,11 +195,14 @@ AVSource::AVSource(const AVSource& other)
     if (context_) context_->addSource(this);
 }
 
-AVSource::~AVSource() { forceUnload(false); }
+AVSource::~AVSource() {
+    forceUnload(false);
+}
 
 void AVSource::createVideoProvider() {
     provider_ = new VideoSourceProvider(mainFile_, context_ ? context_->glContext() : nullptr);
-    if (!provider_->isValid()) QVPrint("AVSource %s: cannot decode video %s", key_.c_str(), mainFile_.c_str());
+    if (!provider_->isValid())
+        QVPrint("AVSource %s: cannot decode video %s", key_.c_str(), mainFile_.c_str());
 }
 
 void AVSource::adoptProviderMetadata() {
@@ -265,7 +276,8 @@ int AVSource::mapFrame(int frame) const {
     if (fps_ == 0.0f || !(contextFps > 0.0f)) return frame;
     float mapped = roundf(static_cast<float>(frame) / contextFps * fps_);
     if (!std::isfinite(mapped)) return frame;
-    return static_cast<int>(std::clamp(mapped, static_cast<float>(INT_MIN), static_cast<float>(INT_MAX) - 128.0f));
+    return static_cast<int>(
+        std::clamp(mapped, static_cast<float>(INT_MIN), static_cast<float>(INT_MAX) - 128.0f));
 }
 
 void AVSource::storeFrames(int layerFrame, int sourceFrame) {
@@ -287,7 +299,11 @@ void AVSource::updateFromProvider(int frame) {
     if (count == 0) {
         // No usable length (no container duration, or a start at or past the
         // end): show the first frame that decodes, once, and keep it.
-        if (lastSourceFrame_ < 0 && provider_->seekToFrame(0)) uploadProviderFrame();
+        if (lastSourceFrame_ < 0) {
+            // The provider is fresh here (an unload deletes it), so its next
+            // frame is its first; such inputs often cannot seek at all.
+            if (provider_->readNextFrame(0) || provider_->seekToFrame(0)) uploadProviderFrame();
+        }
         storeFrames(frame, 0);
         return;
     }
@@ -470,7 +486,8 @@ bool AVSource::hasAnimatedSource() {
         case kSourceTypeProvider:
             return true;
         case kSourceTypeFile:
-            return fileType_ == kFileTypeVideo || (fileType_ == kFileTypeImageSequence && sequenceFiles_.size() >= 2);
+            return fileType_ == kFileTypeVideo ||
+                   (fileType_ == kFileTypeImageSequence && sequenceFiles_.size() >= 2);
         default:
             return false;
     }
@@ -551,7 +568,6 @@ bool AVSource::uploadDecodedImage(unsigned char* pixels, int width, int height, 
     stbi_image_free(pixels);
     return true;
 }
-
 
 bool AVSource::updateImageTexture(const std::string& path) {
     int w = 0, h = 0, n = 0;

@@ -39,7 +39,12 @@ protected:
 
 class AVSource : public GLBase {
 public:
-    enum ColorFormat { kColorFormatNone = 0, kColorFormatRGB24 = 1, kColorFormatRGBA = 2, kColorFormatYUV420P = 3 };
+    enum ColorFormat {
+        kColorFormatNone = 0,
+        kColorFormatRGB24 = 1,
+        kColorFormatRGBA = 2,
+        kColorFormatYUV420P = 3
+    };
     enum FileType { kFileTypeNone = 0, kFileTypeVideo = 1, kFileTypeImage = 2, kFileTypeImageSequence = 3 };
     enum SourceType {
         kSourceTypeFile = 1,

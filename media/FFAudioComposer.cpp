@@ -51,7 +51,9 @@ bool FFAudioComposer::AudioTrack::setDuration(float seconds) {
     return false;
 }
 
-bool FFAudioComposer::AudioTrack::setOutPoint(float seconds) { return setDuration(seconds); }
+bool FFAudioComposer::AudioTrack::setOutPoint(float seconds) {
+    return setDuration(seconds);
+}
 
 bool FFAudioComposer::AudioTrack::setStartTime(float seconds, bool keepDuration) {
     float s = std::min(seconds, mSourceDuration);
@@ -205,8 +207,8 @@ std::string FFAudioComposer::composeFilterDescription() {
         }
     }
     for (AudioTrack* track : mTracks) desc << "[" << track->mLabel << "]";
-    desc << "amix=inputs=" << n << ":duration=longest:dropout_transition=0[pout];[pout]asetnsamples="
-         << mSamplesPerFrame << "[out]";
+    desc << "amix=inputs=" << n
+         << ":duration=longest:dropout_transition=0[pout];[pout]asetnsamples=" << mSamplesPerFrame << "[out]";
     return desc.str();
 }
 
@@ -332,7 +334,8 @@ void FFAudioComposer::feedTrack(AudioTrack* track, AVFrame* frame, double t) {
     // asked.
     int64_t skipTotal = std::llround(static_cast<double>(track->mStartTime) * rate);
     int64_t keepTotal = std::llround(static_cast<double>(track->mDuration) * rate);
-    int64_t skip = std::min<int64_t>(frame->nb_samples, std::max<int64_t>(0, skipTotal - track->mSkippedSamples));
+    int64_t skip =
+        std::min<int64_t>(frame->nb_samples, std::max<int64_t>(0, skipTotal - track->mSkippedSamples));
     track->mSkippedSamples += skip;
     int64_t keep = std::min<int64_t>(frame->nb_samples - skip, keepTotal - track->mFedSamples);
     if (keep <= 0) {
@@ -349,10 +352,6 @@ void FFAudioComposer::feedTrack(AudioTrack* track, AVFrame* frame, double t) {
         cut->sample_rate = frame->sample_rate;
         av_channel_layout_copy(&cut->ch_layout, &frame->ch_layout);
         cut->nb_samples = static_cast<int>(keep);
-        cut->pts = frame->pts == AV_NOPTS_VALUE
-                       ? AV_NOPTS_VALUE
-                       : frame->pts + av_rescale_q(skip, AVRational{1, static_cast<int>(rate)},
-                                                   reader->getTimeBase());
         if (av_frame_get_buffer(cut, 0) < 0) {
             av_frame_free(&cut);
             av_frame_unref(frame);
@@ -365,6 +364,10 @@ void FFAudioComposer::feedTrack(AudioTrack* track, AVFrame* frame, double t) {
     } else {
         frame->nb_samples = static_cast<int>(keep);
     }
+    // The track's own timeline in the mix starts where its head trim ends and
+    // runs on without gaps, whatever the source's timestamps were.
+    feed->pts =
+        av_rescale_q(track->mFedSamples, AVRational{1, static_cast<int>(rate)}, reader->getTimeBase());
     track->mFedSamples += keep;
     if (track->mFedSamples >= keepTotal) track->mFinished = true;
 
@@ -378,6 +381,18 @@ void FFAudioComposer::feedTrack(AudioTrack* track, AVFrame* frame, double t) {
 }
 
 bool FFAudioComposer::fillAudioFifoBuffer(double t) {
+    // Tracks are fed when the graph asks for them. amix takes one queued frame
+    // per input each time it runs and forgets what its first input still holds
+    // when that input ends; with frames of different lengths (1024 for AAC, 1152
+    // for MP3, thousands for PCM and FLAC) eager feeding lets the first input run
+    // ahead and lose its tail. When the graph asks for none (at the start), every
+    // track gets a frame.
+    bool anyAsked = false;
+    for (AudioTrack* track : mTracks) {
+        if (!track->mFinished && track->mSourceContext &&
+            av_buffersrc_get_nb_failed_requests(track->mSourceContext) > 0)
+            anyAsked = true;
+    }
     bool active = false;
     for (AudioTrack* track : mTracks) {
         if (track->mFinished) {
@@ -388,22 +403,21 @@ bool FFAudioComposer::fillAudioFifoBuffer(double t) {
             }
             continue;
         }
-        FFAudioReader* reader = track->mReader;
         active = true;
+        if (anyAsked && av_buffersrc_get_nb_failed_requests(track->mSourceContext) == 0) continue;
+        FFAudioReader* reader = track->mReader;
         if (!reader->readNextAudioFrame()) {
             QVPrint("track:%lu read finished", static_cast<unsigned long>(track->mIndex));
             track->mFinished = true;
             continue;
         }
         AVFrame* frame = reader->getDecodeResult().frame;
-        // A frame keeps its own sample count (PCM and FLAC frames vary); the
-        // graph's source expects the reader's layout, which a decoder may leave
-        // unset for PCM.
+        // A frame keeps its own sample count; the graph's source expects the
+        // reader's layout, which a decoder may leave unset for PCM.
         av_channel_layout_uninit(&frame->ch_layout);
         av_channel_layout_copy(&frame->ch_layout, &reader->getChannelLayoutInfo());
         frame->format = reader->getSampleFormat();
         frame->sample_rate = reader->getSampleRate();
-        frame->pts = frame->best_effort_timestamp;
         feedTrack(track, frame, t);
     }
     return active;
@@ -422,8 +436,8 @@ int FFAudioComposer::flushFifoBufferSink(bool last) {
             av_frame_unref(mFrame);
             continue;
         }
-        int written = av_audio_fifo_write(mFifo, reinterpret_cast<void**>(mFrame->extended_data),
-                                          mFrame->nb_samples);
+        int written =
+            av_audio_fifo_write(mFifo, reinterpret_cast<void**>(mFrame->extended_data), mFrame->nb_samples);
         int sinkSamples = mFrame->nb_samples;
         av_frame_unref(mFrame);
         if (written < sinkSamples) break;
@@ -431,7 +445,8 @@ int FFAudioComposer::flushFifoBufferSink(bool last) {
         while (av_audio_fifo_size(mFifo) > 0 && mMaxDuration > mCurrentPts) {
             if (!mOutputFrame->data[0]) {
                 // Room for a whole frame whatever the sink frame held.
-                mOutputFrame->nb_samples = static_cast<int>(std::max<uint64_t>(mSamplesPerFrame, sinkSamples));
+                mOutputFrame->nb_samples =
+                    static_cast<int>(std::max<uint64_t>(mSamplesPerFrame, sinkSamples));
                 av_channel_layout_default(&mOutputFrame->ch_layout, mChannels);
                 mOutputFrame->format = mSampleFormat;
                 mOutputFrame->sample_rate = static_cast<int>(mSampleRate);

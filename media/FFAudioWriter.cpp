@@ -155,8 +155,8 @@ int FFAudioWriter::writeAudioFrame(AVFrame* frame, long /*pts*/, int* gotPacket)
     if (!mHasAudio || !mAudioCodecContext) return -1;
     // Packets cannot go to a file whose header was never written.
     if (!mHeaderWritten) return -1;
-    return encodeAndWrite(mAudioCodecContext, mAudioStream, mOutput, frame, gotPacket, &mDrained,
-                          &mNumPacket, "avcodec_encode_audio2() error", "av_interleaved_write_frame() error");
+    return encodeAndWrite(mAudioCodecContext, mAudioStream, mOutput, frame, gotPacket, &mDrained, &mNumPacket,
+                          "avcodec_encode_audio2() error", "av_interleaved_write_frame() error");
 }
 
 int FFAudioWriter::writeAudioPacket(AVPacket* packet, AVStream* from) {

@@ -19,7 +19,8 @@ public:
     FFAudioWriter(const FFAudioWriter&) = delete;
     FFAudioWriter& operator=(const FFAudioWriter&) = delete;
 
-    bool addAudioInput(long bitRate, int sampleRate, int channels, AVRational timeBase, AVSampleFormat format);
+    bool addAudioInput(long bitRate, int sampleRate, int channels, AVRational timeBase,
+                       AVSampleFormat format);
     // For copying packets that are already encoded.
     bool addAudioInput(AVCodecParameters* params);
     bool start();

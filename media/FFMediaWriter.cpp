@@ -94,7 +94,8 @@ bool FFMediaWriter::addVideoInput(int width, int height, int fps) {
     }
     bool globalHeader = (mOutput->oformat->flags & AVFMT_GLOBALHEADER) != 0;
     int err = 0;
-    mVideoCodecContext = openVideoEncoder(codec, width, height, fps, mBitrateFactor, globalHeader, mHardwareEncoder, &err);
+    mVideoCodecContext =
+        openVideoEncoder(codec, width, height, fps, mBitrateFactor, globalHeader, mHardwareEncoder, &err);
     if (!mVideoCodecContext && mHardwareEncoder) {
         // The hardware encoder is built into FFmpeg but there is no device to
         // run it on: the software encoder takes over.
@@ -105,7 +106,8 @@ bool FFMediaWriter::addVideoInput(int width, int height, int fps) {
         codec = avcodec_find_encoder_by_name("libx264");
         if (!codec) codec = avcodec_find_encoder(AV_CODEC_ID_H264);
         if (codec && strcmp(codec->name, "h264_nvenc") != 0)
-            mVideoCodecContext = openVideoEncoder(codec, width, height, fps, mBitrateFactor, globalHeader, false, &err);
+            mVideoCodecContext =
+                openVideoEncoder(codec, width, height, fps, mBitrateFactor, globalHeader, false, &err);
     }
     if (!mVideoCodecContext) {
         char text[64];
@@ -168,7 +170,6 @@ bool FFMediaWriter::start() {
         return false;
     }
     mHeaderWritten = true;
-    mWorkBuffer.assign(static_cast<size_t>(mWidth) * mHeight * 4, 0);
     if (mHasVideo && mVideoCodecContext) {
         mRgbaToYuv = sws_getContext(mWidth, mHeight, AV_PIX_FMT_RGBA, mWidth, mHeight, AV_PIX_FMT_YUV420P,
                                     SWS_BICUBIC, nullptr, nullptr, nullptr);

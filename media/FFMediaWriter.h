@@ -25,7 +25,8 @@ public:
 
     void setBitrateControl(float factor) { mBitrateFactor = factor; }
     bool addVideoInput(int width, int height, int fps);
-    bool addAudioInput(long bitRate, int sampleRate, int channels, AVRational timeBase, AVSampleFormat format);
+    bool addAudioInput(long bitRate, int sampleRate, int channels, AVRational timeBase,
+                       AVSampleFormat format);
     bool addAudioInput(AVCodecParameters* params);
     bool start();
 
@@ -65,7 +66,6 @@ private:
     AVCodecContext* mVideoCodecContext = nullptr;
     AVCodecContext* mAudioCodecContext = nullptr;
     AVFormatContext* mOutput = nullptr;
-    std::vector<uint8_t> mWorkBuffer;
     float mBitrateFactor = 0.25f;
     bool mHeaderWritten = false;
     bool mVideoDrained = false;

@@ -70,7 +70,7 @@ FFVideoReader::FFVideoReader(const std::string& path, AVSource::ColorFormat aske
         AVStream* stream = formatContext_->streams[index];
         sourcePixelFormat_ = ctx->pix_fmt;
         outputPixelFormat_ = asked != AVSource::kColorFormatNone ? AVPixelFormatFromAVSourceColorFormat(asked)
-                                                                   : sourcePixelFormat_;
+                                                                 : sourcePixelFormat_;
         frameContext_.packet = av_packet_alloc();
         frameContext_.frame = av_frame_alloc();
         decoder_.streamIndex = index;
@@ -86,7 +86,8 @@ FFVideoReader::FFVideoReader(const std::string& path, AVSource::ColorFormat aske
         metadata_.colorFormat = AVSourceColorFormatFromAVPixelFormat(outputPixelFormat_);
         metadata_.bitRate = ctx->bit_rate;
         // Decoders of FFmpeg 5 leave their own time base unset; the stream's is the one frames carry.
-        AVRational tb = (ctx->time_base.num > 0 && ctx->time_base.den > 0) ? ctx->time_base : stream->time_base;
+        AVRational tb =
+            (ctx->time_base.num > 0 && ctx->time_base.den > 0) ? ctx->time_base : stream->time_base;
         metadata_.videoTimeBase = TimeUnit(tb.num, static_cast<float>(tb.den));
         if (stream->sample_aspect_ratio.num > 0 && stream->sample_aspect_ratio.den > 0) {
             metadata_.pixelAspectRatio = static_cast<float>(av_q2d(stream->sample_aspect_ratio));
@@ -114,8 +115,8 @@ FFVideoReader::~FFVideoReader() {
     destroyColorConversion();
 }
 
-int FFVideoReader::openCodecContext(int* streamIndex, AVCodecContext** codecContext, AVFormatContext* formatContext,
-                                    AVMediaType type) {
+int FFVideoReader::openCodecContext(int* streamIndex, AVCodecContext** codecContext,
+                                    AVFormatContext* formatContext, AVMediaType type) {
     const char* typeName = av_get_media_type_string(type);
     if (!typeName) typeName = "unknown";
     int ret = av_find_best_stream(formatContext, type, -1, -1, nullptr, 0);
@@ -173,7 +174,8 @@ double FFVideoReader::getRotation(AVStream* stream) {
 }
 
 int64_t FFVideoReader::startMicroseconds() const {
-    if (!formatContext_ || formatContext_->start_time == AV_NOPTS_VALUE || formatContext_->start_time <= 0) return 0;
+    if (!formatContext_ || formatContext_->start_time == AV_NOPTS_VALUE || formatContext_->start_time <= 0)
+        return 0;
     return formatContext_->start_time;
 }
 
@@ -193,8 +195,9 @@ void FFVideoReader::setupColorConversion() {
     if (sourcePixelFormat_ == AV_PIX_FMT_NONE || outputPixelFormat_ == AV_PIX_FMT_NONE) return;
     if (metadata_.width <= 0 || metadata_.height <= 0) return;
     destroyColorConversion();
-    scaler_ = sws_getCachedContext(nullptr, metadata_.width, metadata_.height, sourcePixelFormat_, metadata_.width,
-                                   metadata_.height, outputPixelFormat_, SWS_POINT, nullptr, nullptr, nullptr);
+    scaler_ =
+        sws_getCachedContext(nullptr, metadata_.width, metadata_.height, sourcePixelFormat_, metadata_.width,
+                             metadata_.height, outputPixelFormat_, SWS_POINT, nullptr, nullptr, nullptr);
     if (!scaler_) return;
     int size = av_image_get_buffer_size(outputPixelFormat_, metadata_.width, metadata_.height, 1);
     convertedFrame_ = av_frame_alloc();
@@ -203,8 +206,8 @@ void FFVideoReader::setupColorConversion() {
         destroyColorConversion();
         return;
     }
-    av_image_fill_arrays(convertedFrame_->data, convertedFrame_->linesize, convertedBuffer_, outputPixelFormat_,
-                         metadata_.width, metadata_.height, 1);
+    av_image_fill_arrays(convertedFrame_->data, convertedFrame_->linesize, convertedBuffer_,
+                         outputPixelFormat_, metadata_.width, metadata_.height, 1);
     convertedFrame_->width = metadata_.width;
     convertedFrame_->height = metadata_.height;
     convertedFrame_->format = outputPixelFormat_;
@@ -304,7 +307,8 @@ bool FFVideoReader::roughSeekToMilliseconds(long t) {
 int64_t FFVideoReader::currentFrameMicroseconds() const {
     const AVFrame* frame = frameContext_.frame;
     if (frame && frame->pts != AV_NOPTS_VALUE) {
-        return av_rescale_q(frame->pts, decoder_.stream->time_base, AVRational{1, static_cast<int>(kMicroseconds)});
+        return av_rescale_q(frame->pts, decoder_.stream->time_base,
+                            AVRational{1, static_cast<int>(kMicroseconds)});
     }
     return static_cast<int64_t>(frameContext_.frameTime * kMicroseconds);
 }
@@ -333,8 +337,9 @@ bool FFVideoReader::seekToMicroseconds(long targetUs) {
     int64_t backOff = 2;
 
     for (;;) {
-        bool got = roughSeekToMilliseconds(static_cast<long>(seekPosition)) && readNextFrame();
-        if (!got) {
+        // An input that cannot seek at all will not seek on a later try either.
+        if (!roughSeekToMilliseconds(static_cast<long>(seekPosition))) return false;
+        if (!readNextFrame()) {
             if (target <= limit) return false;
             seekPosition -= kEndBackOffMicroseconds;
             if (++repeats > kMaxSeekRepeats) return true;

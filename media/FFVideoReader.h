@@ -7,9 +7,9 @@
 #include <string>
 
 extern "C" {
+#include <libavutil/avutil.h>
 #include <libavutil/pixfmt.h>
 #include <libavutil/rational.h>
-#include <libavutil/avutil.h>
 }
 
 #include "media/AVSource.h"
@@ -34,7 +34,7 @@ public:
     };
     struct DecodeFrameContext {
         bool gotFrame = false;
-        bool fresh = false;  // decoded but not yet colour converted
+        bool fresh = false;      // decoded but not yet colour converted
         double frameTime = 0.0;  // seconds on the stream's clock
         AVPacket* packet = nullptr;
         AVFrame* frame = nullptr;
@@ -72,8 +72,8 @@ public:
 
     static double getRotation(AVStream* stream);
     int64_t getFixedDuration() const;
-    static int openCodecContext(int* streamIndex, AVCodecContext** codecContext, AVFormatContext* formatContext,
-                                AVMediaType type);
+    static int openCodecContext(int* streamIndex, AVCodecContext** codecContext,
+                                AVFormatContext* formatContext, AVMediaType type);
     void setupColorConversion();
     void destroyColorConversion();
     bool shouldDoColorConversion() const;

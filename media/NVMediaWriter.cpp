@@ -1,8 +1,10 @@
 #include "media/NVMediaWriter.h"
 
+#include <unistd.h>
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <unistd.h>
 
 #include "core/Log.h"
 #include "core/Subprocess.h"
@@ -32,9 +34,12 @@ std::string ffmpegPath(const std::string& path) {
 // cannot be opened or read.
 float probeMusicSeconds(const std::string& path) {
     AVFormatContext* ctx = avformat_alloc_context();
-    if (avformat_open_input(&ctx, path.c_str(), nullptr, nullptr) < 0) {
+    int ret = avformat_open_input(&ctx, path.c_str(), nullptr, nullptr);
+    if (ret < 0) {
         // avformat_open_input frees the context on failure.
-        QVPrint("music probe failed: %s", path.c_str());
+        char text[AV_ERROR_MAX_STRING_SIZE] = {0};
+        av_strerror(ret, text, sizeof text);
+        QVPrint("music probe failed: %s: %s", path.c_str(), text);
         return -1.0f;
     }
     float seconds = -1.0f;
@@ -95,8 +100,8 @@ bool NVMediaWriter::addVideoInput(int width, int height, int fps) {
     }
 
     uint64_t bitrate = bitrateFor(width, height, fps);
-    mEncoder = NvPipe_CreateEncoder(NVPIPE_FORMAT_RGBA32, NVPIPE_CODEC_H264, NVPIPE_COMPRESSION_LOSSY, bitrate,
-                                    static_cast<uint32_t>(fps), static_cast<uint32_t>(width),
+    mEncoder = NvPipe_CreateEncoder(NVPIPE_FORMAT_RGBA32, NVPIPE_CODEC_H264, NVPIPE_COMPRESSION_LOSSY,
+                                    bitrate, static_cast<uint32_t>(fps), static_cast<uint32_t>(width),
                                     static_cast<uint32_t>(height));
     if (!mEncoder) {
         QVPrint("Failed to create nv encoder: %s", NvPipe_GetError(nullptr));
@@ -132,7 +137,8 @@ bool NVMediaWriter::addVideoInput(int width, int height, int fps) {
     if (mMux) {
         mRawStream.open(mPath + ".h264", std::ios::binary | std::ios::out | std::ios::trunc);
     }
-    if (mOutput->oformat->flags & AVFMT_GLOBALHEADER) mVideoCodecContext->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+    if (mOutput->oformat->flags & AVFMT_GLOBALHEADER)
+        mVideoCodecContext->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
     mVideoStream->time_base = mVideoCodecContext->time_base;
     mVideoStream->avg_frame_rate = AVRational{fps, 1};
     avcodec_parameters_from_context(mVideoStream->codecpar, mVideoCodecContext);
@@ -176,7 +182,8 @@ int NVMediaWriter::writeVideoFrameData(unsigned int texture, int, int) {
         return 0;
     }
     if (mMux) {
-        mRawStream.write(reinterpret_cast<const char*>(mEncodeBuffer.data()), static_cast<std::streamsize>(size));
+        mRawStream.write(reinterpret_cast<const char*>(mEncodeBuffer.data()),
+                         static_cast<std::streamsize>(size));
         return static_cast<int>(size);
     }
 
@@ -251,14 +258,17 @@ NVMediaWriter::MuxCommand NVMediaWriter::buildMuxCommand(Config* config) const {
         argv.insert(argv.end(), {"-i", ffmpegPath(music)});
 
         int fadeout = config->musicFadeoutDuration();
-        int fadeStart = static_cast<int>(videoSeconds - static_cast<float>(fadeout)) + 1;
         // A fade longer than the video would start before the music does, which
-        // ffmpeg refuses.
-        if (fadeStart < 0) fadeStart = 0;
+        // ffmpeg refuses; a configuration without a frame rate gives no start.
+        double fadeFrom = static_cast<double>(videoSeconds - static_cast<float>(fadeout));
+        if (!std::isfinite(fadeFrom)) fadeFrom = 0.0;
+        fadeFrom = std::min(1e9, std::max(-1e9, fadeFrom));
+        int fadeStart = std::max(0, static_cast<int>(fadeFrom) + 1);
         char volume[64];
         snprintf(volume, sizeof volume, "%f", static_cast<double>(config->musicVolume()));
-        std::string filter = std::string("[0:a]volume=") + volume + "[a1];[a1]afade=t=out:st=" +
-                             std::to_string(fadeStart) + ":d=" + std::to_string(fadeout);
+        std::string filter = std::string("[0:a]volume=") + volume +
+                             "[a1];[a1]afade=t=out:st=" + std::to_string(fadeStart) +
+                             ":d=" + std::to_string(fadeout);
         text += " -filter_complex \"" + filter + "\"";
         argv.insert(argv.end(), {"-filter_complex", filter});
     }
@@ -362,7 +372,9 @@ int get_nal_type(void* data, int size) {
     return p[sc] & 0x1F;
 }
 
-void close_file(int fd) { ::close(fd); }
+void close_file(int fd) {
+    ::close(fd);
+}
 
 }  // namespace Core
 }  // namespace Quorvane

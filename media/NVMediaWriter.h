@@ -44,7 +44,8 @@ public:
     // Runs ffmpeg; returns its raw wait status (0 on success).
     int muxFile(Config* config);
 
-    bool addAudioInput(long bitRate, int sampleRate, int channels, AVRational timeBase, AVSampleFormat format);
+    bool addAudioInput(long bitRate, int sampleRate, int channels, AVRational timeBase,
+                       AVSampleFormat format);
     int writeAudioFrame(AVFrame* frame, long pts, int* gotPacket);
 
     static void rescalePacketTs(AVStream* from, AVStream* to, AVPacket* packet);

@@ -29,6 +29,7 @@ struct NvPipe {
     std::vector<uint8_t> rgba;
     std::vector<uint8_t> sequenceParams;
     int64_t nextPts = 0;
+    bool keyFrameDue = false;  // a frame was dropped: the next one must not refer to it
     std::string error;
 };
 
@@ -230,7 +231,7 @@ uint64_t NvPipe_EncodeTexture(NvPipe* p, uint32_t texture, uint32_t target, void
     int srcStride[4] = {static_cast<int>(p->width) * 4, 0, 0, 0};
     sws_scale(p->scaler, src, srcStride, 0, static_cast<int>(p->height), p->frame->data, p->frame->linesize);
     p->frame->pts = p->nextPts++;
-    p->frame->pict_type = forceKeyFrame ? AV_PICTURE_TYPE_I : AV_PICTURE_TYPE_NONE;
+    p->frame->pict_type = forceKeyFrame || p->keyFrameDue ? AV_PICTURE_TYPE_I : AV_PICTURE_TYPE_NONE;
 
     int ret = avcodec_send_frame(p->codec, p->frame);
     if (ret < 0) {
@@ -239,16 +240,19 @@ uint64_t NvPipe_EncodeTexture(NvPipe* p, uint32_t texture, uint32_t target, void
     }
     ret = avcodec_receive_packet(p->codec, p->packet);
     if (ret < 0) {
-        p->error = ret == AVERROR(EAGAIN) ? "the encoder held the frame back" : errorText("cannot encode the frame", ret);
+        p->error = ret == AVERROR(EAGAIN) ? "the encoder held the frame back"
+                                          : errorText("cannot encode the frame", ret);
         return 0;
     }
     uint64_t size = static_cast<uint64_t>(p->packet->size);
     uint64_t written = 0;
     if (size > dstSize) {
         p->error = "encoded frame larger than the destination buffer";
+        p->keyFrameDue = true;
     } else {
         memcpy(dst, p->packet->data, size);
         written = size;
+        p->keyFrameDue = false;
         p->error.clear();
     }
     av_packet_unref(p->packet);

@@ -16,21 +16,33 @@ VideoSourceProvider::VideoSourceProvider(const std::string& path, GLContext* /*c
     metadata_ = *reader_->getMetadata();
 }
 
-VideoSourceProvider::~VideoSourceProvider() { delete reader_; }
+VideoSourceProvider::~VideoSourceProvider() {
+    delete reader_;
+}
 
-bool VideoSourceProvider::isValid() { return reader_->validForDecode(); }
+bool VideoSourceProvider::isValid() {
+    return reader_->validForDecode();
+}
 
-std::string VideoSourceProvider::getFilePath() { return reader_->getFilePath(); }
+std::string VideoSourceProvider::getFilePath() {
+    return reader_->getFilePath();
+}
 
 AVSource::ColorFormat VideoSourceProvider::outputColorFormat() {
     return isValid() ? AVSource::kColorFormatRGBA : AVSource::kColorFormatNone;
 }
 
-bool VideoSourceProvider::readNextFrame(long /*frame*/) { return isValid() && reader_->readNextFrame(); }
+bool VideoSourceProvider::readNextFrame(long /*frame*/) {
+    return isValid() && reader_->readNextFrame();
+}
 
-bool VideoSourceProvider::seekToFrame(long frame) { return isValid() && reader_->seekToFrame(frame); }
+bool VideoSourceProvider::seekToFrame(long frame) {
+    return isValid() && reader_->seekToFrame(frame);
+}
 
-bool VideoSourceProvider::seekToMicroseconds(long us) { return isValid() && reader_->seekToMicroseconds(us); }
+bool VideoSourceProvider::seekToMicroseconds(long us) {
+    return isValid() && reader_->seekToMicroseconds(us);
+}
 
 bool VideoSourceProvider::updateTextureWithCurrentFrameData(unsigned int* texture) {
     if (!texture || !isValid() || !reader_->getDecodeFrameContext().gotFrame) return false;

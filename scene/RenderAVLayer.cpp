@@ -95,6 +95,7 @@ RenderAVLayer::~RenderAVLayer() {
     delete mMask;
     delete mCollapseCompositePass;
     delete mCopyPass;
+    delete mKeepPass;
 }
 
 void RenderAVLayer::copyMaskFrom(const RenderAVLayer& other) {
@@ -116,8 +117,9 @@ bool RenderAVLayer::wouldShowItself(AVSource* source) const {
     RenderComp* home = parentComp();
     if (!home || !source || source->sourceType() != AVSource::kSourceTypeComp || !source->sourceComp())
         return false;
-    // Every composition reachable through composition sources, each visited
-    // once; sources not yet attached are found by their keys.
+    // Every composition reachable through attached composition sources, each
+    // visited once. The link that would close a ring is the one refused: the
+    // others were attached before it.
     std::vector<RenderComp*> pending{source->sourceComp()};
     std::set<RenderComp*> seen;
     while (!pending.empty()) {
@@ -129,7 +131,6 @@ bool RenderAVLayer::wouldShowItself(AVSource* source) const {
             auto* av = dynamic_cast<RenderAVLayer*>(layer);
             if (!av) continue;
             AVSource* shown = av->layerSource();
-            if (!shown && !av->sourceID().empty()) shown = comp->source(av->sourceID());
             if (shown && shown->sourceType() == AVSource::kSourceTypeComp && shown->sourceComp())
                 pending.push_back(shown->sourceComp());
         }
@@ -399,7 +400,12 @@ void RenderAVLayer::drawSelf(unsigned int texture) {
     const bool noSource = !mSource || mSource->width() == 0 || mSource->height() == 0;
     if (adjustment) {
         drawAdjustment(texture, comp);
-    } else if (!noSource) {
+    } else if (noSource) {
+        if (texture != 0) {
+            if (!mKeepPass) mKeepPass = new FullScreenRenderPass(this, false);
+            mKeepPass->draw(texture);
+        }
+    } else {
         if (collapse) {
             drawCollapsed(texture, comp);
         } else {

@@ -102,6 +102,9 @@ private:
     TrackMatteType mMatteType = kNoTrackMatte;
     CompositeRenderPass* mCollapseCompositePass = nullptr;
     FullScreenRenderPass* mCopyPass = nullptr;
+    // Copies the image below unchanged when the layer has nothing to show: the
+    // composition cleared the target it draws into.
+    FullScreenRenderPass* mKeepPass = nullptr;
     CompositeRenderPass* mCompositePass = nullptr;
     MaskRender* mMask = nullptr;
 

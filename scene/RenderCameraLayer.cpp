@@ -116,7 +116,7 @@ void RenderCameraLayer::loadFromJson(const rapidjson::Value& value) {
     Json::Document doc;
     const size_t size = static_cast<size_t>(std::min<uint64_t>(codec.size, codec.content.size()));
     if (!Json::parse(doc, codec.content.data(), size, Json::ByteOrderMark::Skip) || !doc.IsArray()) {
-        QVPrint("camera %s: focal data file %s is not an array", layerID().c_str(), focal->GetString());
+        QVPrint("camera %s: focal data file %s is not a JSON array", layerID().c_str(), focal->GetString());
         return;
     }
     // Elements that are not numbers are passed over.

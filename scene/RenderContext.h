@@ -41,8 +41,8 @@ public:
                   int outputFramebuffer);
     // An empty context of that size (the still-image render); it owns the
     // in-memory configuration it creates.
-    RenderContext(int width, int height, float fps, unsigned long duration, std::string mainCompName, bool flipY,
-                  unsigned int outputTexture, int outputFramebuffer);
+    RenderContext(int width, int height, float fps, unsigned long duration, std::string mainCompName,
+                  bool flipY, unsigned int outputTexture, int outputFramebuffer);
     ~RenderContext() override;
     RenderContext(const RenderContext&) = delete;
     RenderContext& operator=(const RenderContext&) = delete;
@@ -77,38 +77,41 @@ public:
     void addSource(AVSource* source) override;
     void removeSource(const std::string& key, bool deleteIt);
     // Takes ownership; a name already registered keeps its first composition.
-    void addComp(RenderComp* comp);
+    void addComp(RenderComp* comp) override;
     void removeComp(const std::string& name, bool deleteIt);
 
     // ---- Factories: the new source's key, or "" when refused -------------
     // A source made under a key that is already registered is deleted at once
     // and the key of the registered one is returned.
     std::string createTextureSource(unsigned int texture, AVSource::ColorFormat format, int width, int height,
-                                    std::string key);
-    std::string createSolidSource(const Color& color, int width, int height, std::string key, std::string json);
+                                    std::string key) override;
+    std::string createSolidSource(const Color& color, int width, int height, std::string key,
+                                  std::string json);
     std::string createAVFileSource(const std::string& path, std::string key, float fps, std::string json);
-    std::string createCustomVideoProviderSource(BaseVideoSourceProvider* provider, std::string key, float fps);
+    std::string createCustomVideoProviderSource(BaseVideoSourceProvider* provider, std::string key,
+                                                float fps);
     std::string createImageSourceFromMemory(const char* bytes, unsigned long length, std::string key,
                                             std::string json);
     std::string createImageSequenceSource(const std::vector<std::string>& paths, std::string key, float fps,
                                           std::string json);
-    std::string createCompSource(RenderComp* comp, std::string key, std::string json);
+    std::string createCompSource(RenderComp* comp, std::string key, std::string json) override;
     // A registered empty composition; "" when not loaded.
     std::string createPreComp(int width, int height, int duration, std::string name);
 
     // ---- Copies ----------------------------------------------------------
-    std::string duplicateSource(const std::string& key);
-    std::string duplicateComp(const RenderComp& comp);
+    std::string duplicateSource(const std::string& key) override;
+    std::string duplicateComp(const RenderComp& comp) override;
     std::string duplicateComp(const std::string& name);
     // Layers that share a source in the copied composition share one source in
     // the copy; the map (old key -> copy's key) spans one whole duplication.
-    std::string duplicateCompWithReusedSource(RenderComp* comp, std::map<std::string, std::string>& sourceKeys);
+    std::string duplicateCompWithReusedSource(RenderComp* comp,
+                                              std::map<std::string, std::string>& sourceKeys) override;
     std::string duplicateCompWithReusedSource(const std::string& name,
                                               std::map<std::string, std::string>& sourceKeys);
 
     // ---- Look-ups (answer on any context) --------------------------------
-    AVSource* source(const std::string& key) const;
-    RenderComp* comp(const std::string& name) const;
+    AVSource* source(const std::string& key) override;
+    RenderComp* comp(const std::string& name) override;
     // Appends, in name order, every registered composition with that UI key.
     void getCompForUIKey(const std::string& uiKey, std::vector<RenderComp*>& out) const;
     const std::map<std::string, AVSource*>& sources() const { return mSources; }
@@ -165,12 +168,17 @@ private:
     // The dynamic kinds (source, segment, any other element), defined with the
     // dynamic compositions.
     RenderComp* copyDynamicComp(const RenderComp& comp);
-    RenderComp* copyDynamicCompWithReusedSource(RenderComp* comp, std::map<std::string, std::string>& sourceKeys);
+    RenderComp* copyDynamicCompWithReusedSource(RenderComp* comp,
+                                                std::map<std::string, std::string>& sourceKeys);
     // Keeps a new source when it got registered; deletes it otherwise.
     std::string adoptNewSource(AVSource* created, const std::string& json, bool storeJson);
     // Releases everything the layers borrow (sources, stencil buffers, scratch
     // targets) before anything they borrow from is deleted.
     void releaseLayers();
+    // The layer stops using its source (AV layers only).
+    static void detachFromSources(RenderLayer* layer);
+    // The composition's layers and the composition itself, as the layer showing its output.
+    static void detachFromSources(RenderComp* comp);
 
     Semaphore* mDrawLock = nullptr;
     bool mLoaded = false;
@@ -183,6 +191,8 @@ private:
     std::map<std::string, RenderComp*> mComps;
     std::map<std::string, AVSource*> mSources;
     bool mEnableAdvanceResample = true;
+    // beginReadContent pushed a destination that endReadContent pops.
+    bool mReadPushed = false;
 };
 
 }  // namespace Core

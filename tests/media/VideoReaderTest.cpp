@@ -122,6 +122,19 @@ TEST_F(VideoFiles, DescribesStreams) {
     EXPECT_EQ(audio.getFrame()->format, AV_PIX_FMT_YUV420P);
 }
 
+TEST_F(VideoFiles, GeneratedFramesCarryTheirIndex) {
+    // Checked with the ffmpeg program's own decoder, independent of the reader.
+    std::vector<QvTest::Rgb> colors = QvTest::frameColors(clip30Offset());
+    ASSERT_EQ(colors.size(), 45u);
+    for (size_t i = 0; i < colors.size(); ++i) {
+        EXPECT_EQ(QvTest::indexFromColor(colors[i].r, colors[i].g, colors[i].b), static_cast<int>(i));
+    }
+    EXPECT_EQ(QvTest::indexFromColor(0, 0, 0), 0);
+    EXPECT_EQ(QvTest::indexFromColor(255, 255, 255), QvTest::kIndexColorCount - 1);
+    EXPECT_EQ(QvTest::indexFromColor(21, 0, 0), -1);  // halfway between two levels
+    EXPECT_TRUE(QvTest::frameColors(dir_->file("none.mp4")).empty());
+}
+
 TEST_F(VideoFiles, RotationFromTheDisplayMatrix) {
     QvTest::VideoSpec s;
     s.width = 32;
@@ -156,8 +169,8 @@ TEST(VideoReaderRotation, TagAndMatrixRules) {
     AVStream* st = avformat_new_stream(ctx, nullptr);
     ASSERT_NE(st, nullptr);
     EXPECT_DOUBLE_EQ(FFVideoReader::getRotation(st), 0.0);
-    const std::pair<const char*, double> tags[] = {{"90", 90.0}, {"-90", 270.0}, {"450", 90.0},
-                                                   {"359.5", -0.5}, {"abc", 0.0}, {"12x", 0.0}};
+    const std::pair<const char*, double> tags[] = {{"90", 90.0},    {"-90", 270.0}, {"450", 90.0},
+                                                   {"359.5", -0.5}, {"abc", 0.0},   {"12x", 0.0}};
     for (const auto& [tag, expected] : tags) {
         av_dict_set(&st->metadata, "rotate", tag, 0);
         EXPECT_NEAR(FFVideoReader::getRotation(st), expected, 1e-9) << tag;
@@ -320,14 +333,18 @@ TEST_F(VideoFiles, BrokenFilesGiveInvalidReaders) {
 }
 
 TEST(VideoReaderFormats, ColorFormatMapping) {
-    EXPECT_EQ(FFVideoReader::AVPixelFormatFromAVSourceColorFormat(AVSource::kColorFormatRGB24), AV_PIX_FMT_RGB24);
-    EXPECT_EQ(FFVideoReader::AVPixelFormatFromAVSourceColorFormat(AVSource::kColorFormatRGBA), AV_PIX_FMT_RGBA);
+    EXPECT_EQ(FFVideoReader::AVPixelFormatFromAVSourceColorFormat(AVSource::kColorFormatRGB24),
+              AV_PIX_FMT_RGB24);
+    EXPECT_EQ(FFVideoReader::AVPixelFormatFromAVSourceColorFormat(AVSource::kColorFormatRGBA),
+              AV_PIX_FMT_RGBA);
     EXPECT_EQ(FFVideoReader::AVPixelFormatFromAVSourceColorFormat(AVSource::kColorFormatYUV420P),
               AV_PIX_FMT_YUV420P);
-    EXPECT_EQ(FFVideoReader::AVPixelFormatFromAVSourceColorFormat(AVSource::kColorFormatNone), AV_PIX_FMT_NONE);
+    EXPECT_EQ(FFVideoReader::AVPixelFormatFromAVSourceColorFormat(AVSource::kColorFormatNone),
+              AV_PIX_FMT_NONE);
     EXPECT_EQ(FFVideoReader::AVPixelFormatFromAVSourceColorFormat(static_cast<AVSource::ColorFormat>(7)),
               AV_PIX_FMT_NONE);
     EXPECT_EQ(FFVideoReader::AVSourceColorFormatFromAVPixelFormat(AV_PIX_FMT_YUV420P),
               AVSource::kColorFormatYUV420P);
-    EXPECT_EQ(FFVideoReader::AVSourceColorFormatFromAVPixelFormat(AV_PIX_FMT_NV12), AVSource::kColorFormatNone);
+    EXPECT_EQ(FFVideoReader::AVSourceColorFormatFromAVPixelFormat(AV_PIX_FMT_NV12),
+              AVSource::kColorFormatNone);
 }

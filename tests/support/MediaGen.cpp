@@ -11,7 +11,9 @@ namespace QvTest {
 
 namespace {
 
-uint8_t level(int digit) { return static_cast<uint8_t>((255 * digit + 3) / 6); }
+uint8_t level(int digit) {
+    return static_cast<uint8_t>((255 * digit + 3) / 6);
+}
 
 std::string lowerExtension(const std::string& path) {
     size_t dot = path.find_last_of('.');
@@ -20,7 +22,9 @@ std::string lowerExtension(const std::string& path) {
     return ext;
 }
 
-std::string rate(int num, int den) { return std::to_string(num) + "/" + std::to_string(den); }
+std::string rate(int num, int den) {
+    return std::to_string(num) + "/" + std::to_string(den);
+}
 
 void putBE16(std::string& out, unsigned v) {
     out.push_back(static_cast<char>((v >> 8) & 0xff));
@@ -48,7 +52,8 @@ bool writePsd(const std::string& path, int width, int height, const std::vector<
     putBE32(out, 0);
     putBE16(out, 0);  // raw image data
     for (int c = 0; c < 4; ++c) {
-        for (size_t i = 0; i < static_cast<size_t>(width) * height; ++i) out.push_back(static_cast<char>(rgba[i * 4 + c]));
+        for (size_t i = 0; i < static_cast<size_t>(width) * height; ++i)
+            out.push_back(static_cast<char>(rgba[i * 4 + c]));
     }
     return writeFile(path, out);
 }
@@ -73,7 +78,8 @@ int indexFromColor(int r, int g, int b, int maxError) {
 }
 
 bool makeVideo(const std::string& path, const VideoSpec& spec) {
-    if (spec.width <= 0 || spec.height <= 0 || spec.frames <= 0 || spec.fpsNum <= 0 || spec.fpsDen <= 0) return false;
+    if (spec.width <= 0 || spec.height <= 0 || spec.frames <= 0 || spec.fpsNum <= 0 || spec.fpsDen <= 0)
+        return false;
     // Raw frames written here and encoded in one go: far faster than any
     // per-pixel expression filter of ffmpeg.
     const std::string raw = path + ".rgb";
@@ -92,22 +98,27 @@ bool makeVideo(const std::string& path, const VideoSpec& spec) {
         if (!writeFile(raw, bytes)) return false;
     }
     const std::string fps = rate(spec.fpsNum, spec.fpsDen);
-    std::vector<std::string> args = {"-f", "rawvideo", "-pix_fmt", "rgb24",
-                                     "-s", std::to_string(spec.width) + "x" + std::to_string(spec.height),
-                                     "-r", fps, "-i", raw};
+    std::vector<std::string> args = {
+        "-f",    "rawvideo", "-pix_fmt",
+        "rgb24", "-s",       std::to_string(spec.width) + "x" + std::to_string(spec.height),
+        "-r",    fps,        "-i",
+        raw};
     const double seconds = static_cast<double>(spec.frames) * spec.fpsDen / spec.fpsNum;
     if (spec.audioChannels > 0) {
         char lavfi[128];
-        std::snprintf(lavfi, sizeof lavfi, "sine=frequency=440:sample_rate=%d:duration=%.6f", spec.audioRate, seconds);
+        std::snprintf(lavfi, sizeof lavfi, "sine=frequency=440:sample_rate=%d:duration=%.6f", spec.audioRate,
+                      seconds);
         args.insert(args.end(), {"-f", "lavfi", "-i", lavfi});
     }
     args.insert(args.end(), {"-map", "0:v"});
     if (spec.audioChannels > 0) {
         args.insert(args.end(), {"-map", "1:a", "-c:a", "aac", "-ac", std::to_string(spec.audioChannels)});
     }
-    args.insert(args.end(), {"-c:v", "libx264", "-preset", "ultrafast", "-threads", "1", "-pix_fmt", "yuv420p",
-                             "-bf", std::to_string(spec.bFrames), "-g", std::to_string(spec.keyInterval)});
-    if (spec.startOffset != 0) args.insert(args.end(), {"-output_ts_offset", std::to_string(spec.startOffset)});
+    args.insert(args.end(),
+                {"-c:v", "libx264", "-preset", "ultrafast", "-threads", "1", "-pix_fmt", "yuv420p", "-bf",
+                 std::to_string(spec.bFrames), "-g", std::to_string(spec.keyInterval)});
+    if (spec.startOffset != 0)
+        args.insert(args.end(), {"-output_ts_offset", std::to_string(spec.startOffset)});
     const std::string encoded = spec.rotation != 0 ? path + ".norot." + lowerExtension(path) : path;
     args.push_back(encoded);
     bool ok = ffmpeg(args);
@@ -128,9 +139,10 @@ bool makeImagePixels(const std::string& path, int width, int height, const std::
     if (ext == "psd") return writePsd(path, width, height, rgba);
     const std::string raw = path + ".rgba";
     if (!writeFile(raw, std::string(rgba.begin(), rgba.end()))) return false;
-    std::vector<std::string> args = {"-f", "rawvideo", "-pix_fmt", "rgba",
-                                     "-s", std::to_string(width) + "x" + std::to_string(height),
-                                     "-i", raw, "-frames:v", "1", "-update", "1"};
+    std::vector<std::string> args = {"-f",   "rawvideo", "-pix_fmt",
+                                     "rgba", "-s",       std::to_string(width) + "x" + std::to_string(height),
+                                     "-i",   raw,        "-frames:v",
+                                     "1",    "-update",  "1"};
     if (ext == "jpg" || ext == "jpeg") {
         args.insert(args.end(), {"-c:v", "mjpeg", "-pix_fmt", "yuvj444p", "-q:v", "1", "-f", "image2"});
     } else if (ext == "png") {
@@ -168,8 +180,9 @@ std::vector<std::string> makeImageSequence(const std::string& dir, const std::st
 }
 
 std::vector<Rgb> frameColors(const std::string& path) {
-    ProgramResult r = runProgram({"ffmpeg", "-v", "error", "-i", path, "-map", "0:v:0", "-fps_mode", "passthrough",
-                                  "-vf", "scale=1:1:flags=area", "-f", "rawvideo", "-pix_fmt", "rgb24", "-"});
+    ProgramResult r =
+        runProgram({"ffmpeg", "-v", "error", "-i", path, "-map", "0:v:0", "-fps_mode", "passthrough", "-vf",
+                    "scale=1:1:flags=area", "-f", "rawvideo", "-pix_fmt", "rgb24", "-"});
     std::vector<Rgb> colors;
     if (r.exitCode != 0) return colors;
     for (size_t i = 0; i + 2 < r.out.size(); i += 3) {

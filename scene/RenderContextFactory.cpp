@@ -1,0 +1,184 @@
+// Registration, factories, copies and look-ups of the render context's
+// sources and compositions.
+#include <utility>
+
+#include "core/Log.h"
+#include "core/Unique.h"
+#include "scene/RenderContext.h"
+
+namespace Quorvane {
+namespace Core {
+
+void RenderContext::addSource(AVSource* source) {
+    if (!mLoaded || !source) return;
+    mSources.emplace(source->key(), source);
+}
+
+void RenderContext::removeSource(const std::string& key, bool deleteIt) {
+    if (!mLoaded || key.empty()) return;
+    auto it = mSources.find(key);
+    if (it == mSources.end()) return;
+    AVSource* source = it->second;
+    mSources.erase(it);
+    if (deleteIt) delete source;
+}
+
+void RenderContext::addComp(RenderComp* comp) {
+    if (!mLoaded || !comp) return;
+    mComps.emplace(comp->name(), comp);
+}
+
+void RenderContext::removeComp(const std::string& name, bool deleteIt) {
+    if (!mLoaded || name.empty()) return;
+    auto it = mComps.find(name);
+    if (it == mComps.end()) return;
+    RenderComp* comp = it->second;
+    mComps.erase(it);
+    if (deleteIt) {
+        // Stencil buffers and scratch targets go back before the composition does.
+        comp->unprepare();
+        delete comp;
+    }
+}
+
+std::string RenderContext::adoptNewSource(AVSource* created, const std::string& json, bool storeJson) {
+    if (storeJson) created->setConfigJson(json);
+    const std::string key = created->key();
+    if (source(key) != created) {
+        // The registry keeps the first source of a key; the new one could never
+        // be reached, so it goes at once.
+        QVPrint("RenderContext: source key %s is already registered, the new source is dropped", key.c_str());
+        delete created;
+    }
+    return key;
+}
+
+std::string RenderContext::createTextureSource(unsigned int texture, AVSource::ColorFormat format, int width,
+                                               int height, std::string key) {
+    if (!mLoaded) return std::string();
+    return adoptNewSource(new AVSource(std::move(key), this, texture, format, width, height), std::string(),
+                          false);
+}
+
+std::string RenderContext::createSolidSource(const Color& color, int width, int height, std::string key,
+                                             std::string json) {
+    if (!mLoaded) return std::string();
+    return adoptNewSource(new AVSource(std::move(key), this, color, width, height), json, true);
+}
+
+std::string RenderContext::createAVFileSource(const std::string& path, std::string key, float fps,
+                                              std::string json) {
+    if (!mLoaded) return std::string();
+    return adoptNewSource(new AVSource(std::move(key), this, path, fps), json, true);
+}
+
+std::string RenderContext::createCustomVideoProviderSource(BaseVideoSourceProvider* provider, std::string key,
+                                                           float fps) {
+    if (!mLoaded) return std::string();
+    return adoptNewSource(new AVSource(std::move(key), this, provider, fps), std::string(), false);
+}
+
+std::string RenderContext::createImageSourceFromMemory(const char* bytes, unsigned long length,
+                                                       std::string key, std::string json) {
+    if (!mLoaded) return std::string();
+    return adoptNewSource(new AVSource(std::move(key), this, bytes, static_cast<int64_t>(length)), json,
+                          true);
+}
+
+std::string RenderContext::createImageSequenceSource(const std::vector<std::string>& paths, std::string key,
+                                                     float fps, std::string json) {
+    if (!mLoaded) return std::string();
+    return adoptNewSource(new AVSource(std::move(key), this, paths, fps), json, true);
+}
+
+std::string RenderContext::createCompSource(RenderComp* comp, std::string key, std::string json) {
+    if (!mLoaded) return std::string();
+    return adoptNewSource(new AVSource(std::move(key), this, comp), json, true);
+}
+
+std::string RenderContext::createPreComp(int width, int height, int duration, std::string name) {
+    if (!mLoaded) return std::string();
+    auto* comp = new RenderComp(this, width, height, duration, name);
+    if (this->comp(name) != comp) {
+        QVPrint("RenderContext: composition %s is already registered, the new one is dropped", name.c_str());
+        delete comp;
+    }
+    return name;
+}
+
+std::string RenderContext::duplicateSource(const std::string& key) {
+    if (!mLoaded) return std::string();
+    AVSource* original = source(key);
+    if (!original) return std::string();
+    // The copy takes a fresh unique key and registers itself.
+    auto* copy = new AVSource(*original);
+    return adoptNewSource(copy, copy->getConfigJson(), false);
+}
+
+std::string RenderContext::duplicateComp(const RenderComp& original) {
+    if (!mLoaded) return std::string();
+    RenderComp* copy = copyComp(original);
+    return copy ? copy->name() : std::string();
+}
+
+std::string RenderContext::duplicateComp(const std::string& name) {
+    if (!mLoaded) return std::string();
+    RenderComp* original = comp(name);
+    return original ? duplicateComp(*original) : std::string();
+}
+
+std::string RenderContext::duplicateCompWithReusedSource(RenderComp* original,
+                                                         std::map<std::string, std::string>& sourceKeys) {
+    if (!mLoaded || !original) return std::string();
+    RenderComp* copy = copyCompWithReusedSource(original, sourceKeys);
+    return copy ? copy->name() : std::string();
+}
+
+std::string RenderContext::duplicateCompWithReusedSource(const std::string& name,
+                                                         std::map<std::string, std::string>& sourceKeys) {
+    if (!mLoaded) return std::string();
+    RenderComp* original = comp(name);
+    return original ? duplicateCompWithReusedSource(original, sourceKeys) : std::string();
+}
+
+AVSource* RenderContext::source(const std::string& key) {
+    auto it = mSources.find(key);
+    return it == mSources.end() ? nullptr : it->second;
+}
+
+RenderComp* RenderContext::comp(const std::string& name) {
+    auto it = mComps.find(name);
+    return it == mComps.end() ? nullptr : it->second;
+}
+
+void RenderContext::getCompForUIKey(const std::string& uiKey, std::vector<RenderComp*>& out) const {
+    if (uiKey.empty()) return;
+    for (const auto& entry : mComps) {
+        if (entry.second->uiKey() == uiKey) out.push_back(entry.second);
+    }
+}
+
+RenderComp* RenderContext::copyComp(const RenderComp& original) {
+    return original.isDynamic() ? copyDynamicComp(original) : new RenderComp(original);
+}
+
+RenderComp* RenderContext::copyCompWithReusedSource(RenderComp* original,
+                                                    std::map<std::string, std::string>& sourceKeys) {
+    return original->isDynamic() ? copyDynamicCompWithReusedSource(original, sourceKeys)
+                                 : new RenderComp(original, sourceKeys);
+}
+
+// A dynamic composition is copied by its element kind with the classes of the
+// dynamic compositions, which define these two members; until they are linked
+// in, a dynamic composition is copied as a plain one.
+__attribute__((weak)) RenderComp* RenderContext::copyDynamicComp(const RenderComp& original) {
+    return new RenderComp(original);
+}
+
+__attribute__((weak)) RenderComp* RenderContext::copyDynamicCompWithReusedSource(
+    RenderComp* original, std::map<std::string, std::string>& sourceKeys) {
+    return new RenderComp(original, sourceKeys);
+}
+
+}  // namespace Core
+}  // namespace Quorvane

@@ -1,0 +1,342 @@
+// The final mux: the command text and argument vector for each music setting
+// (checked with a recording stand-in for ffmpeg), and real muxes.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+#include <cstdlib>
+
+#include "core/Subprocess.h"
+#include "media/NVMediaWriter.h"
+#include "render/Config.h"
+#include "support/AudioGen.h"
+#include "support/TestSupport.h"
+
+using namespace Quorvane::Core;
+
+namespace {
+
+// Reads back the NUL-separated argument list the stand-in recorded.
+std::vector<std::string> readArgs(const std::string& path) {
+    std::vector<std::string> args;
+    std::string data = QvTest::readFile(path), cur;
+    for (char c : data) {
+        if (c == '\0') {
+            args.push_back(cur);
+            cur.clear();
+        } else {
+            cur += c;
+        }
+    }
+    return args;
+}
+
+// Puts a stand-in "ffmpeg" first on PATH for the life of the object: it records
+// its arguments and exits with QV_STANDIN_EXIT.
+class StandIn {
+public:
+    StandIn() : mOldPath(getenv("PATH") ? getenv("PATH") : "") {
+        std::string script = mDir.file("ffmpeg");
+        QvTest::writeFile(script,
+                          "#!/bin/sh\n"
+                          ": > \"$QV_STANDIN_RECORD\"\n"
+                          "for a in \"$@\"; do printf '%s\\0' \"$a\" >> \"$QV_STANDIN_RECORD\"; done\n"
+                          "exit ${QV_STANDIN_EXIT:-0}\n");
+        chmod(script.c_str(), 0755);
+        setenv("PATH", (mDir.path() + ":" + mOldPath).c_str(), 1);
+        setenv("QV_STANDIN_RECORD", record().c_str(), 1);
+        setenv("QV_STANDIN_EXIT", "0", 1);
+    }
+    ~StandIn() {
+        setenv("PATH", mOldPath.c_str(), 1);
+        unsetenv("QV_STANDIN_RECORD");
+        unsetenv("QV_STANDIN_EXIT");
+    }
+    std::string record() const { return mDir.file("args"); }
+    std::vector<std::string> args() const { return readArgs(record()); }
+    void exitWith(int code) { setenv("QV_STANDIN_EXIT", std::to_string(code).c_str(), 1); }
+
+private:
+    QvTest::TempDir mDir{"qvstandin"};
+    std::string mOldPath;
+};
+
+struct MuxRun {
+    int status = 0;
+    std::string log;
+};
+
+MuxRun mux(NVMediaWriter& writer, Config& config) {
+    testing::internal::CaptureStderr();
+    MuxRun r;
+    r.status = writer.muxFile(&config);
+    r.log = testing::internal::GetCapturedStderr();
+    return r;
+}
+
+// The logged command text.
+std::string loggedCommand(const std::string& log) {
+    const std::string tag = "ffmpeg command : ";
+    size_t at = log.find(tag);
+    if (at == std::string::npos) return "<none>";
+    size_t end = log.find('\n', at);
+    return log.substr(at + tag.size(), end - at - tag.size());
+}
+
+const std::string kMeta = " -map_metadata -1 -metadata artist=\"RU davode\" ";
+
+std::vector<std::string> joinArgs(std::initializer_list<std::vector<std::string>> parts) {
+    std::vector<std::string> all;
+    for (const auto& p : parts) all.insert(all.end(), p.begin(), p.end());
+    return all;
+}
+
+}  // namespace
+
+TEST(MuxSubprocess, ArgumentsReachTheProgramVerbatim) {
+    StandIn standIn;
+    QvTest::TempDir dir;
+    std::string marker = dir.file("pwned");
+    std::vector<std::string> argv = {"ffmpeg",
+                                     "a b",
+                                     "it's \"quoted\"",
+                                     "x; touch " + marker,
+                                     "$(touch " + marker + ")",
+                                     "-leading",
+                                     "`touch " + marker + "`",
+                                     ""};
+    EXPECT_EQ(Subprocess::run(argv), 0);
+    EXPECT_EQ(standIn.args(), std::vector<std::string>(argv.begin() + 1, argv.end()));
+    EXPECT_FALSE(QvTest::fileExists(marker));
+
+    standIn.exitWith(3);
+    int status = Subprocess::run({"ffmpeg"});
+    EXPECT_NE(status, 0);
+    EXPECT_EQ(Subprocess::exitCode(status), 3);
+    EXPECT_EQ(Subprocess::run({"qv-no-such-program-anywhere"}), -1);
+    EXPECT_EQ(Subprocess::exitCode(-1), -1);
+    EXPECT_EQ(Subprocess::run({}), -1);
+    // Standard input is empty: a program reading it ends at once.
+    EXPECT_EQ(Subprocess::exitCode(Subprocess::run({"sh", "-c", "read x && exit 5 || exit 0"})), 0);
+}
+
+TEST(MuxCommand, TextsAndArgumentsForEachMusicSetting) {
+    QvTest::TempDir dir;
+    std::string out = dir.file("out.mp4");
+    std::string music = dir.file("music.mp3"), longMusic = dir.file("long.mp3"),
+                nearMusic = dir.file("near.mp3");
+    ASSERT_TRUE(QvTest::writeTones(music, {{440, 4.0}}));
+    ASSERT_TRUE(QvTest::writeTones(longMusic, {{440, 20.0}}));
+    ASSERT_TRUE(QvTest::writeTones(nearMusic, {{440, 12.7}}));
+    StandIn standIn;  // after the real ffmpeg has made the music
+    const std::vector<std::string> video = {"-i", out + ".h264", "-vcodec", "copy"};
+    const std::vector<std::string> meta = {"-map_metadata", "-1", "-metadata", "artist=RU davode", out};
+
+    struct Case {
+        const char* name;
+        std::string musicFile;
+        bool loop;
+        float volume;
+        int fadeout;
+        unsigned long frames;  // at 25 fps
+        std::string text;
+        std::vector<std::string> argv;
+    } cases[] = {
+        {"no music", "", false, 1.0f, 0, 250, "ffmpeg -y  -i " + out + ".h264 -vcodec copy " + kMeta + out,
+         joinArgs({{"-y"}, video, meta})},
+        {"looped music, volume 0.5, fade 3, 10 s", music, true, 0.5f, 3, 250,
+         "ffmpeg -y  -stream_loop -1  -i " + music +
+             " -filter_complex \"[0:a]volume=0.500000[a1];[a1]afade=t=out:st=8:d=3\" -i " + out +
+             ".h264 -vcodec copy  -acodec aac -shortest " + kMeta + out,
+         joinArgs({{"-y", "-stream_loop", "-1", "-i", music, "-filter_complex",
+                    "[0:a]volume=0.500000[a1];[a1]afade=t=out:st=8:d=3"},
+                   video,
+                   {"-acodec", "aac", "-shortest"},
+                   meta})},
+        {"loop without music", "", true, 1.0f, 0, 250,
+         "ffmpeg -y  -i " + out + ".h264 -vcodec copy  -shortest " + kMeta + out,
+         joinArgs({{"-y"}, video, {"-shortest"}, meta})},
+        {"music longer than the video", longMusic, false, 1.0f, 2, 250,
+         "ffmpeg -y  -i " + longMusic +
+             " -filter_complex \"[0:a]volume=1.000000[a1];[a1]afade=t=out:st=9:d=2\" -i " + out +
+             ".h264 -vcodec copy  -acodec aac -shortest " + kMeta + out,
+         joinArgs(
+             {{"-y", "-i", longMusic, "-filter_complex", "[0:a]volume=1.000000[a1];[a1]afade=t=out:st=9:d=2"},
+              video,
+              {"-acodec", "aac", "-shortest"},
+              meta})},
+        {"music shorter than the video", music, false, 1.0f, 2, 250,
+         "ffmpeg -y  -i " + music +
+             " -filter_complex \"[0:a]volume=1.000000[a1];[a1]afade=t=out:st=9:d=2\" -i " + out +
+             ".h264 -vcodec copy  -acodec aac" + kMeta + out,
+         joinArgs(
+             {{"-y", "-i", music, "-filter_complex", "[0:a]volume=1.000000[a1];[a1]afade=t=out:st=9:d=2"},
+              video,
+              {"-acodec", "aac"},
+              meta})},
+        // 12.7 s truncates to 12, which is not above 12.0: no -shortest.
+        {"music 12.7 s against 12 s", nearMusic, false, 1.0f, 2, 300,
+         "ffmpeg -y  -i " + nearMusic +
+             " -filter_complex \"[0:a]volume=1.000000[a1];[a1]afade=t=out:st=11:d=2\" -i " + out +
+             ".h264 -vcodec copy  -acodec aac" + kMeta + out,
+         joinArgs({{"-y", "-i", nearMusic, "-filter_complex",
+                    "[0:a]volume=1.000000[a1];[a1]afade=t=out:st=11:d=2"},
+                   video,
+                   {"-acodec", "aac"},
+                   meta})},
+        {"fade-out 0", music, false, 1.0f, 0, 250,
+         "ffmpeg -y  -i " + music +
+             " -filter_complex \"[0:a]volume=1.000000[a1];[a1]afade=t=out:st=11:d=0\" -i " + out +
+             ".h264 -vcodec copy  -acodec aac" + kMeta + out,
+         joinArgs(
+             {{"-y", "-i", music, "-filter_complex", "[0:a]volume=1.000000[a1];[a1]afade=t=out:st=11:d=0"},
+              video,
+              {"-acodec", "aac"},
+              meta})},
+        // A 5 s fade over 2.5 s would start at -1: it starts at 0.
+        {"fade longer than the video", music, false, 1.0f, 5, 62,
+         "ffmpeg -y  -i " + music +
+             " -filter_complex \"[0:a]volume=1.000000[a1];[a1]afade=t=out:st=0:d=5\" -i " + out +
+             ".h264 -vcodec copy  -acodec aac -shortest " + kMeta + out,
+         joinArgs(
+             {{"-y", "-i", music, "-filter_complex", "[0:a]volume=1.000000[a1];[a1]afade=t=out:st=0:d=5"},
+              video,
+              {"-acodec", "aac", "-shortest"},
+              meta})},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_TRUE(QvTest::writeFile(out + ".h264", "raw"));
+        ASSERT_TRUE(QvTest::writeFile(out + ".aac", "aac"));
+        Config config(320, 240, 25.0f, c.frames, "main");
+        config.setFinalDuration(c.frames);
+        config.setMusicFile(c.musicFile);
+        config.setMusicLoop(c.loop);
+        config.setMusicVolume(c.volume);
+        config.setMusicFadeoutDuration(c.fadeout);
+        NVMediaWriter writer(out.c_str());
+        MuxRun r = mux(writer, config);
+        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(loggedCommand(r.log), c.text) << r.log;
+        EXPECT_NE(r.log.find("ffmpeg command exit ret : 0"), std::string::npos);
+        EXPECT_EQ(standIn.args(), c.argv);
+        EXPECT_FALSE(QvTest::fileExists(out + ".h264"));
+        EXPECT_FALSE(QvTest::fileExists(out + ".aac"));
+    }
+}
+
+TEST(MuxCommand, MixedAudioFailuresAndAwkwardPaths) {
+    QvTest::TempDir dir;
+    std::string mixed = dir.file("mixed.mp4");
+    ASSERT_TRUE(QvTest::writeTones(mixed + ".aac", {{440, 3.0}}));
+    StandIn standIn;
+    {
+        // The mixed audio tracks are the music: the ".aac" side file goes in,
+        // and is removed afterwards with the raw video.
+        std::string out = mixed;
+        ASSERT_TRUE(QvTest::writeFile(out + ".h264", "raw"));
+        Config config(320, 240, 25.0f, 100, "main");
+        config.setFinalDuration(100);
+        config.setMusicFile(out + ".aac");
+        NVMediaWriter writer(out.c_str());
+        MuxRun r = mux(writer, config);
+        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(loggedCommand(r.log),
+                  "ffmpeg -y  -i " + out +
+                      ".aac -filter_complex \"[0:a]volume=1.000000[a1];[a1]afade=t=out:st=5:d=0\" -i " + out +
+                      ".h264 -vcodec copy  -acodec aac" + kMeta + out);
+        EXPECT_FALSE(QvTest::fileExists(out + ".aac"));
+        EXPECT_FALSE(QvTest::fileExists(out + ".h264"));
+    }
+    {
+        // ffmpeg failing fails the mux; the side files go all the same.
+        std::string out = dir.file("fail.mp4");
+        ASSERT_TRUE(QvTest::writeFile(out + ".h264", "raw"));
+        standIn.exitWith(1);
+        Config config(320, 240, 25.0f, 100, "main");
+        NVMediaWriter writer(out.c_str());
+        MuxRun r = mux(writer, config);
+        EXPECT_NE(r.status, 0);
+        EXPECT_EQ(Subprocess::exitCode(r.status), 1);
+        EXPECT_NE(r.log.find("ffmpeg command exit ret : " + std::to_string(r.status)), std::string::npos);
+        EXPECT_FALSE(QvTest::fileExists(out + ".h264"));
+        standIn.exitWith(0);
+    }
+    {
+        // A music file that cannot be probed is no crash; ffmpeg gets to say
+        // what is wrong with it.
+        std::string out = dir.file("probe.mp4");
+        Config config(320, 240, 25.0f, 100, "main");
+        config.setFinalDuration(100);
+        config.setMusicFile(dir.file("missing.mp3"));
+        NVMediaWriter writer(out.c_str());
+        MuxRun r = mux(writer, config);
+        EXPECT_EQ(r.status, 0);
+        EXPECT_NE(r.log.find("music probe failed"), std::string::npos);
+        EXPECT_EQ(loggedCommand(r.log).find(" -shortest"), std::string::npos);
+    }
+    {
+        // Blanks, quotes, ';' and "$()" in the folder, a leading '-' in the name:
+        // the logged text keeps the path as it is, the arguments carry it whole.
+        std::string odd = dir.path() + "/my clips; 'it\"s' $(touch pwned)";
+        ASSERT_EQ(mkdir(odd.c_str(), 0755), 0);
+        char cwd[4096];
+        ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
+        ASSERT_EQ(chdir(odd.c_str()), 0);
+        Config config(320, 240, 25.0f, 100, "main");
+        NVMediaWriter writer("-clip.mp4");
+        MuxRun r = mux(writer, config);
+        EXPECT_EQ(chdir(cwd), 0);
+        EXPECT_EQ(loggedCommand(r.log), "ffmpeg -y  -i -clip.mp4.h264 -vcodec copy " + kMeta + "-clip.mp4");
+        EXPECT_EQ(standIn.args(),
+                  joinArgs({{"-y", "-i", "file:-clip.mp4.h264", "-vcodec", "copy"},
+                            {"-map_metadata", "-1", "-metadata", "artist=RU davode", "file:-clip.mp4"}}));
+        EXPECT_FALSE(QvTest::fileExists(odd + "/pwned"));
+        EXPECT_FALSE(QvTest::fileExists(std::string(cwd) + "/pwned"));
+    }
+}
+
+TEST(MuxReal, JoinsRawVideoAndMusic) {
+    QvTest::TempDir dir;
+    std::string odd = dir.path() + "/out put; 'q\" $(touch pwned)";
+    ASSERT_EQ(mkdir(odd.c_str(), 0755), 0);
+    std::string out = odd + "/video.mp4";
+    std::string music = dir.file("music.aac");
+    ASSERT_TRUE(QvTest::writeTones(music, {{440, 1.0}}));
+    // 60 frames at 30 fps as a raw Annex B stream.
+    ASSERT_TRUE(QvTest::ffmpeg({"-f", "lavfi", "-i", "testsrc=s=160x120:r=30:d=2", "-c:v", "libx264", "-bf",
+                                "0", "-preset", "ultrafast", "-f", "h264", out + ".h264"}));
+
+    Config config(160, 120, 30.0f, 60, "main");
+    config.setFinalDuration(60);
+    config.setMusicFile(music);
+    config.setMusicLoop(true);
+    config.setMusicVolume(0.5f);
+    config.setMusicFadeoutDuration(1);
+    NVMediaWriter writer(out.c_str());
+    MuxRun r = mux(writer, config);
+    ASSERT_EQ(r.status, 0) << r.log;
+    EXPECT_EQ(QvTest::probe(out, "v:0", "nb_read_frames"), "60");
+    EXPECT_EQ(QvTest::probe(out, "v:0", "r_frame_rate"), "30/1");
+    EXPECT_EQ(QvTest::probe(out, "a:0", "codec_name"), "aac");
+    QvTest::ProgramResult tags = QvTest::runProgram(
+        {"ffprobe", "-v", "error", "-show_entries", "format_tags=artist", "-of", "default=nw=1:nk=1", out});
+    EXPECT_EQ(tags.out, "RU davode\n");
+    // The looped one-second music fills the two seconds of video.
+    EXPECT_NEAR(QvTest::probeDuration(out), 2.0, 0.1);
+    EXPECT_FALSE(QvTest::fileExists(out + ".h264"));
+    EXPECT_FALSE(QvTest::fileExists(dir.path() + "/pwned"));
+
+    // A fade longer than the video still muxes.
+    std::string shortOut = dir.file("short.mp4");
+    ASSERT_TRUE(QvTest::ffmpeg({"-f", "lavfi", "-i", "testsrc=s=160x120:r=10:d=2.5", "-c:v", "libx264", "-bf",
+                                "0", "-preset", "ultrafast", "-f", "h264", shortOut + ".h264"}));
+    Config fade(160, 120, 10.0f, 25, "main");
+    fade.setFinalDuration(25);
+    fade.setMusicFile(music);
+    fade.setMusicFadeoutDuration(5);
+    NVMediaWriter shortWriter(shortOut.c_str());
+    r = mux(shortWriter, fade);
+    EXPECT_EQ(r.status, 0) << r.log;
+    EXPECT_EQ(QvTest::probe(shortOut, "v:0", "nb_read_frames"), "25");
+}
