@@ -17,7 +17,8 @@ std::string dynamicTemplate(bool withSegments = true, bool withExit = true) {
         {"name":"A","duration":100,"layers":[{"type":1,"source":"s1"},{"type":1,"source":"s2"}]},
         {"name":"B","duration":60,"layers":[{"type":1,"source":"s3"}]}],)"
                                         : "";
-    std::string exitComp = withExit ? R"("exit":{"name":"X","duration":40,"layers":[{"type":1,"source":"s4"}]},)" : "";
+    std::string exitComp =
+        withExit ? R"("exit":{"name":"X","duration":40,"layers":[{"type":1,"source":"s4"}]},)" : "";
     return std::string(R"({"type":2,"fps":25,"size":[1920,1080],
       "offsets":{"A":-10,"B":{"style":2}},
       "assets":[{"type":3,"key":"s1","name":"srcA"},{"type":3,"key":"s2","name":"srcB"},

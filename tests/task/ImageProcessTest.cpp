@@ -162,8 +162,10 @@ TEST(ImageProcess, RendersThreeImagesAndSkipsTheRefused) {
         QvImageTest::Image image = QvImageTest::decode(out + "/" + e.name);
         ASSERT_EQ(e.width, image.width);
         ASSERT_EQ(e.height, image.height);
-        for (int y : {0, e.height / 2, e.height - 1}) {
-            for (int x : {0, e.width / 2, e.width - 1}) {
+        // The plate's edges lie on the image's border, where the compositing
+        // pass fades every layer over an anti-aliasing strip: look inside.
+        for (int y : {2, e.height / 2, e.height - 3}) {
+            for (int x : {2, e.width / 2, e.width - 3}) {
                 EXPECT_TRUE(QvImageTest::near(image.at(x, y), expected, e.tolerance))
                     << x << "," << y << ": " << QvImageTest::describe(image.at(x, y));
             }
