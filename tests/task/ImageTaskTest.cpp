@@ -214,6 +214,56 @@ TEST(ImageTask, LargestSideIs4096) {
     }
 }
 
+// A delegate sees the start, one progress report per image and the end; a
+// cancel during the run stops it after the image being written, as a success.
+TEST(ImageTask, DelegateReportsAndCancelStopsAfterTheCurrentImage) {
+    QV_REQUIRE_SCENE();
+    struct Recorder : Quorvane::Core::RenderDelegate {
+        RenderImageTask* task = nullptr;
+        bool cancelOnFirstUpdate = false;
+        std::vector<std::string> calls;
+        void renderStarted() override { calls.push_back("started"); }
+        void renderUpdate(float progress) override {
+            calls.push_back("update " + std::to_string(progress).substr(0, 4));
+            if (cancelOnFirstUpdate) {
+                EXPECT_TRUE(task->cancel());
+            }
+        }
+        void renderEnd(bool ok) override { calls.push_back(ok ? "end ok" : "end failed"); }
+        void renderCancelled() override { calls.push_back("cancelled"); }
+    };
+    TempDir dir("qvimg");
+    std::string filter = QvImageTest::writeTintFilter(dir, "tint", 8, 8, "#FF0000", 0.5f, 0, 0, 8, 8);
+    std::vector<std::string> paths = {dir.file("a.png"), dir.file("b.png"), dir.file("c.png")};
+    for (const std::string& path : paths) ASSERT_TRUE(QvTest::makeImage(path, 4, 4, {9, 9, 9}));
+
+    for (bool cancel : {false, true}) {
+        SCOPED_TRACE(cancel);
+        std::string out = dir.file(cancel ? "cancelled" : "whole");
+        mkdir(out.c_str(), 0755);
+        RenderImageTask task(paths, out);
+        Recorder recorder;
+        recorder.task = &task;
+        recorder.cancelOnFirstUpdate = cancel;
+        task.setRenderDelegate(&recorder);
+        task.addFilter(filter);
+        bool ok = false;
+        commitAndStart(task, dir, &ok);
+        EXPECT_TRUE(ok);
+        EXPECT_FALSE(task.isRendering());
+        if (cancel) {
+            EXPECT_EQ((std::vector<std::string>{"started", "update 0.00", "cancelled"}), recorder.calls);
+            EXPECT_TRUE(QvTest::fileExists(out + "/a.png"));
+            EXPECT_FALSE(QvTest::fileExists(out + "/b.png"));
+        } else {
+            EXPECT_EQ(
+                (std::vector<std::string>{"started", "update 0.00", "update 0.33", "update 0.66", "end ok"}),
+                recorder.calls);
+            EXPECT_TRUE(QvTest::fileExists(out + "/c.png"));
+        }
+    }
+}
+
 // A file that cannot be written stops the run at that image: the images before
 // it are written, the ones after it are not, and the run fails.
 TEST(ImageTask, UnwritableOutputStopsTheRun) {

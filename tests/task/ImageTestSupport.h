@@ -30,10 +30,11 @@ constexpr bool kHaveScene = true;
 #else
 constexpr bool kHaveScene = false;
 #endif
-#define QV_REQUIRE_SCENE()                                                                    \
-    if (!QvImageTest::kHaveScene)                                                             \
-    GTEST_SKIP() << "the render context (scene/RenderContext.cpp) is not in this build yet: " \
-                    "the still-image render cannot draw"
+#define QV_REQUIRE_SCENE()                                                                            \
+    if (QvImageTest::kHaveScene) {                                                                    \
+    } else                                                                                            \
+        GTEST_SKIP() << "the render context (scene/RenderContext.cpp) is not in this build yet: the " \
+                        "still-image render cannot draw"
 
 struct Rgba {
     int r, g, b, a;
