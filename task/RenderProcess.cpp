@@ -84,8 +84,26 @@ RenderProcessData* recordOf(unsigned long* handle) {
     return reinterpret_cast<RenderProcessData*>(*handle);
 }
 
-void runReceiver(RenderProcessData* data, std::shared_ptr<StartSession> session,
-                 zr_render_process_callback callback, unsigned long* handle) {
+// What a worker thread's task works on. The task holds only a pointer to it
+// and deletes it inside the gate, so that nothing of it is freed outside.
+struct ReceiverJob {
+    RenderProcessData* data;
+    std::shared_ptr<StartSession> session;
+    zr_render_process_callback callback;
+    unsigned long* handle;
+};
+
+struct WatchdogJob {
+    std::shared_ptr<StartSession> session;
+    int pid;
+    std::string outputPath;
+};
+
+void runReceiver(ReceiverJob* job) {
+    RenderProcessData* data = job->data;
+    StartSession* session = job->session.get();
+    zr_render_process_callback callback = job->callback;
+    unsigned long* handle = job->handle;
     int failures = 0;
     bool gotFinalWord = false;
     while (true) {
@@ -155,19 +173,29 @@ void runReceiver(RenderProcessData* data, std::shared_ptr<StartSession> session,
     GateShared gate(gForkGate);
     msgctl(data->queueId, IPC_RMID, nullptr);
     data->receiving = false;
-    std::lock_guard<std::mutex> guard(session->lock);
-    session->finalWord = gotFinalWord;
-    session->receiverDone = true;
-    session->changed.notify_all();
+    {
+        std::lock_guard<std::mutex> guard(session->lock);
+        session->finalWord = gotFinalWord;
+        session->receiverDone = true;
+        session->changed.notify_all();
+    }
+    delete job;
 }
 
-void runWatchdog(std::shared_ptr<StartSession> session, int pid, std::string outputPath) {
+void runWatchdog(WatchdogJob* job) {
+    StartSession* session = job->session.get();
+    int pid = job->pid;
+    const std::string& outputPath = job->outputPath;
     while (true) {
         {
             GateShared gate(gForkGate);
-            std::lock_guard<std::mutex> guard(session->lock);
+            std::unique_lock<std::mutex> guard(session->lock);
             int ticks = session->ticksLeft--;
-            if (ticks < 1) return;
+            if (ticks < 1) {
+                guard.unlock();
+                delete job;
+                return;
+            }
             if (ticks == 1 && !session->started && !session->childGone) {
                 int err = errno;
                 QVPrint("Child process start failed, kill child pid : %d, %s, errno: %d %s", pid,
@@ -445,6 +473,13 @@ int zr_render_process_start(unsigned long* handle, zr_render_process_callback ca
         QVPrint("Start render process for output:%s", data->outputPath.c_str());
         copy = std::make_unique<RenderProcessData>(data->templatePath, data->outputPath, data->key);
         copy->copyOptions(*data);
+        // A queue under this key now is one that an earlier render left when its
+        // host died; its messages (a stale "end" among them) belong to no child
+        // of this start, so the queue goes before the child can write into it.
+        int stale = msgget(RenderMessageKey(data->templatePath, data->key), 0);
+        if (stale != -1 && msgctl(stale, IPC_RMID, nullptr) == 0) {
+            QVPrint("Removed a message queue left by an earlier render: %d", stale);
+        }
     }
     pid_t pid;
     int forkError;
@@ -484,13 +519,17 @@ int zr_render_process_start(unsigned long* handle, zr_render_process_callback ca
 
     auto session = std::make_shared<StartSession>();
     auto watchdog = std::make_unique<RenderThread>();
-    std::string outputPath = data->outputPath;
-    watchdog->async([session, pid, outputPath] { runWatchdog(session, pid, outputPath); }, true);
+    // A new thread sets itself up (allocating) after its constructor has
+    // returned; waiting for its start keeps that inside the gate too.
+    watchdog->getThreadID();
+    auto* watchdogJob = new WatchdogJob{session, pid, data->outputPath};
+    watchdog->async([watchdogJob] { runWatchdog(watchdogJob); }, true);
     // A record started again keeps no thread of its earlier start.
     delete data->receiverThread;
     data->receiverThread = new RenderThread();
-    data->receiverThread->async(
-        [data, session, callback, handle] { runReceiver(data, session, callback, handle); }, true);
+    data->receiverThread->getThreadID();
+    auto* receiverJob = new ReceiverJob{data, session, callback, handle};
+    data->receiverThread->async([receiverJob] { runReceiver(receiverJob); }, true);
     gate.unlock();
 
     int status = waitForChild(pid, *session);

@@ -260,10 +260,13 @@ bool RenderTask::start() {
     rendering_ = false;
     bool closed = videoWriter_->close() == 0;
     if (!closed) QVPrint("Child RenderTask %d: the video writer failed to close", pid);
-    if (audioWriter_) audioWriter_->close();
+    if (audioWriter_ && audioWriter_->close() != 0) {
+        QVPrint("Child RenderTask %d: the audio writer failed to close", pid);
+        closed = false;
+    }
     QVPrint("Child RenderTask finish %d", pid);
-    // A video whose raw stream could not be completed is a failed render,
-    // whatever the mux makes of the rest.
+    // A video whose raw stream or mixed audio could not be completed is a
+    // failed render, whatever the mux makes of the rest.
     bool ok = videoWriter_->muxFile(config_) == 0 && closed;
     QVPrint("Child RenderTask mux finish %d", pid);
     pixels_ = std::vector<uint8_t>();

@@ -354,3 +354,35 @@ TEST(RenderProcess, CallbackMayReadButNotStart) {
 }
 
 }  // namespace
+
+namespace {
+
+// A host that died mid-render leaves its queue, with messages in it, behind;
+// the next render of the same template and key must not read them.
+TEST(RenderProcess, StaleQueueOfADeadHostIsNotRead) {
+    TempDir dir("qvproc");
+    std::string folder = dir.file("absent") + "/";
+    mkdir(folder.c_str(), 0755);  // ftok needs the folder; config.json stays missing
+    int stale = msgget(ftok(folder.c_str(), 17), IPC_CREAT | 0666);
+    ASSERT_NE(-1, stale);
+    for (const char* text : {"update:0.500000", "duration:7.000000", "end"}) {
+        struct {
+            long type;
+            char text[256];
+        } message = {2, {}};
+        strncpy(message.text, text, sizeof message.text - 1);
+        ASSERT_EQ(0, msgsnd(stale, &message, sizeof message.text, 0));
+    }
+    unsigned long handle = 0;
+    ASSERT_EQ(0, zr_create_render_process(&handle, folder.c_str(), dir.file("out.mp4").c_str(), 17));
+    EXPECT_EQ(0, zr_render_process_start(&handle, CallbackRecorder::callback));
+    EXPECT_STREQ("cancel", zr_render_process_status(&handle));
+    EXPECT_EQ(0.0f, zr_render_process_progress(&handle));
+    EXPECT_EQ("0.000000", zr_render_process_rendered_info(&handle)["duration"]);
+    EXPECT_EQ(std::vector<std::string>{"cancel"}, CallbackRecorder::instance().words(&handle));
+    EXPECT_FALSE(QvTaskTest::queueExists(folder, 17));
+    CallbackRecorder::instance().clear(&handle);
+    zr_render_process_release(&handle);
+}
+
+}  // namespace

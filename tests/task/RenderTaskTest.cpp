@@ -183,4 +183,28 @@ TEST(RenderTask, AudioTracksAreMixedIntoTheVideo) {
     EXPECT_FALSE(QvTest::fileExists(output + ".aac"));
 }
 
+// The mixed audio cannot be written (its file's place is taken by a folder):
+// the render fails, it does not end as a success.
+TEST(RenderTask, UnwritableAudioFailsTheRender) {
+    TempDir dir("qvtask");
+    std::string folder = QvTaskTest::writeSolidTemplate(dir, "tone", 32, 32, 25, 5, "#3366CC");
+    std::string tone = dir.file("tone.wav");
+    ASSERT_TRUE(
+        QvTest::ffmpeg({"-f", "lavfi", "-i", "sine=frequency=440:sample_rate=44100:duration=1", tone}));
+    std::string output = dir.file("tone.mp4");
+    ASSERT_EQ(0, mkdir((output + ".aac").c_str(), 0755));
+
+    RecordingDelegate delegate;
+    RenderTask task(folder.c_str(), output.c_str(), &delegate);
+    AudioTrackInfo track;
+    track.filePath = tone;
+    track.duration = 1.0f;
+    track.outPoint = 1.0f;
+    task.renderConfig()->audioTracks().push_back(track);
+    EXPECT_FALSE(task.start());
+    ASSERT_FALSE(delegate.words.empty());
+    EXPECT_EQ("fail", delegate.words.back());
+    EXPECT_FALSE(QvTest::fileExists(output + ".h264"));
+}
+
 }  // namespace
