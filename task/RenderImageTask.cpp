@@ -107,6 +107,34 @@ bool writeImage(const std::string& path, ImageKind kind, int width, int height, 
     return ok;
 }
 
+// The header size of an input the task can render; logs the reason and
+// returns false for one it refuses.
+bool readAcceptedSize(const std::string& input, int* width, int* height) {
+    const char* path = input.c_str();
+    if (!FileManager::isFile(input) || !FileManager::exist(input)) {
+        QVPrint("图片：%s 不存在", path);
+        return false;
+    }
+    if (!formatFor(RenderImageTask::getSuffix(input))) {
+        QVPrint("图片：%s 不支持的格式或无后缀名", path);
+        return false;
+    }
+    int components = 0;
+    // A header that cannot be read is no image of a supported kind; taken as
+    // 0 x 0 it would pass the size check and fail its write later, ending the
+    // run before the images after it.
+    if (!stbi_info(path, width, height, &components) || *width <= 0 || *height <= 0) {
+        QVPrint("图片：%s 不支持的格式或无后缀名", path);
+        return false;
+    }
+    if (*width > RenderImageTask::kMaxImageSide || *height > RenderImageTask::kMaxImageSide) {
+        QVPrint("图片：%s 大小：[%d,%d] 超过了最大值:%d", path, *width, *height,
+                RenderImageTask::kMaxImageSide);
+        return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 RenderImageTask::RenderImageTask(const std::vector<std::string>& inputs, const std::string& outputFolder)
@@ -166,30 +194,9 @@ void RenderImageTask::commit() {
     int largestWidth = 0;
     int largestHeight = 0;
     for (auto it = inputs_.begin(); it != inputs_.end();) {
-        const char* path = it->c_str();
-        if (!FileManager::isFile(*it) || !FileManager::exist(*it)) {
-            QVPrint("图片：%s 不存在", path);
-            it = inputs_.erase(it);
-            continue;
-        }
-        if (!formatFor(getSuffix(*it))) {
-            QVPrint("图片：%s 不支持的格式或无后缀名", path);
-            it = inputs_.erase(it);
-            continue;
-        }
         int width = 0;
         int height = 0;
-        int components = 0;
-        // A header that cannot be read is no image of a supported kind; taken
-        // as 0 x 0 it would pass the size check and fail the write later,
-        // ending the run before the images after it.
-        if (!stbi_info(path, &width, &height, &components) || width <= 0 || height <= 0) {
-            QVPrint("图片：%s 不支持的格式或无后缀名", path);
-            it = inputs_.erase(it);
-            continue;
-        }
-        if (width > kMaxImageSide || height > kMaxImageSide) {
-            QVPrint("图片：%s 大小：[%d,%d] 超过了最大值:%d", path, width, height, kMaxImageSide);
+        if (!readAcceptedSize(*it, &width, &height)) {
             it = inputs_.erase(it);
             continue;
         }

@@ -133,8 +133,7 @@ TEST(ImageTask, RendersEachImageThroughTheFilterAtItsOwnSize) {
     const std::vector<Input> inputs = {
         {"a.png", "a.png", 40, 32, 2}, {"B.JPG", "B.jpg", 128, 96, 12},
         {"c.bmp", "c.bmp", 24, 36, 2}, {"c2.bmp", "c2.bmp", 24, 36, 2},  // same size: the fit is reused
-        {"d.tga", "d.tga", 48, 16, 2},
-        {"e.psd", "e.png", 20, 20, 2},
+        {"d.tga", "d.tga", 48, 16, 2}, {"e.psd", "e.png", 20, 20, 2},
     };
     std::vector<std::string> paths;
     for (const Input& input : inputs) {
