@@ -5,6 +5,7 @@
 #include <stb_image.h>
 
 #include <signal.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <atomic>
@@ -107,7 +108,115 @@ TEST(RenderVideo, TenFramesWithSnapshots) {
     expectPngFilledWith(dir.file("shot-5.png"), 64, 48, {255, 128, 0, 255});
     expectNothingLeftBehind(folder, 31, output);
     CallbackRecorder::instance().clear(&handle);
+    // The status is a constant word, not text of the record: it outlives it.
+    const char* status = zr_render_process_status(&handle);
     zr_render_process_release(&handle);
+    EXPECT_STREQ("end", status);
+}
+
+// The first decoded frame as RGB rows, top row first.
+std::string firstFrameRgb(const std::string& file) {
+    return QvTest::runProgram({"ffmpeg", "-v", "error", "-i", file, "-frames:v", "1", "-f", "rawvideo",
+                               "-pix_fmt", "rgb24", "-"})
+        .out;
+}
+
+// A red solid in the top-left corner of a blue frame: the video and the
+// snapshot both show it there, the right way up and in the right colours.
+TEST(RenderVideo, SnapshotAndVideoShowTheSceneUpright) {
+    TempDir dir("qvrender");
+    std::string folder = dir.file("corner") + "/";
+    mkdir(folder.c_str(), 0755);
+    QvTest::writeFile(folder + "config.json",
+                      R"({"type":1,"fps":25,"main":"main",
+                          "assets":[{"key":"red","type":4,"name":"#FF0000","size":[32,24]}],
+                          "comps":[{"name":"main","size":[128,96],"bg":"#0000FF","duration":2,"layers":[
+                            {"type":1,"uuid":"s","source":"red","range":[0,2],
+                             "transform":{"a":[0,0],"p":[0,0],"s":[1,1],"r":0,"t":1}}]}]})");
+    std::string output = dir.file("corner.mp4");
+    unsigned long handle = 0;
+    ASSERT_EQ(0, zr_create_render_process(&handle, folder.c_str(), output.c_str(), 34));
+    zr_render_process_set_snapshot_dir(&handle, dir.file("c"));
+    zr_render_process_set_snapshot_frames(&handle, {1});
+    EXPECT_EQ(0, zr_render_process_start(&handle, nullptr));
+    EXPECT_STREQ("end", zr_render_process_status(&handle));
+    zr_render_process_release(&handle);
+
+    int w = 0, h = 0, channels = 0;
+    unsigned char* shot = stbi_load(dir.file("c1.png").c_str(), &w, &h, &channels, 4);
+    ASSERT_NE(nullptr, shot);
+    ASSERT_EQ(128, w);
+    ASSERT_EQ(96, h);
+    auto shotAt = [&](int x, int y) {
+        const unsigned char* p = shot + (y * w + x) * 4;
+        return std::vector<int>{p[0], p[1], p[2], p[3]};
+    };
+    EXPECT_EQ((std::vector<int>{255, 0, 0, 255}), shotAt(4, 4));
+    EXPECT_EQ((std::vector<int>{255, 0, 0, 255}), shotAt(30, 22));
+    EXPECT_EQ((std::vector<int>{0, 0, 255, 255}), shotAt(34, 4));
+    EXPECT_EQ((std::vector<int>{0, 0, 255, 255}), shotAt(4, 26));
+    EXPECT_EQ((std::vector<int>{0, 0, 255, 255}), shotAt(120, 90));
+    stbi_image_free(shot);
+
+    std::string frame = firstFrameRgb(output);
+    ASSERT_EQ(128u * 96u * 3u, frame.size());
+    auto videoRedAt = [&](int x, int y) { return static_cast<unsigned char>(frame[(y * 128 + x) * 3]); };
+    EXPECT_GT(videoRedAt(4, 4), 240);
+    EXPECT_LT(videoRedAt(4, 90), 16);
+    EXPECT_LT(videoRedAt(120, 4), 16);
+}
+
+// A host's watermark lies over the frames of its time span only: at 2 fps a
+// start of 1 s and a duration of 1 s cover frames 2 and 3 of four.
+TEST(RenderVideo, WatermarkShowsDuringItsSpan) {
+    TempDir dir("qvrender");
+    std::string folder = QvTaskTest::writeSolidTemplate(dir, "marked", 128, 96, 2, 4, "#0000FF");
+    std::string mark = dir.file("mark.png");
+    ASSERT_TRUE(QvTest::ffmpeg({"-f", "lavfi", "-i", "color=white:s=16x16", "-frames:v", "1", mark}));
+    unsigned long handle = 0;
+    ASSERT_EQ(0, zr_create_render_process(&handle, folder.c_str(), dir.file("marked.mp4").c_str(), 35));
+    ASSERT_EQ(0, zr_render_process_add_watermark(&handle, {mark}, 8, 8, 1.0f, 1.0f, 1, 1));
+    zr_render_process_set_snapshot_dir(&handle, dir.file("m"));
+    zr_render_process_set_snapshot_frames(&handle, {0, 1, 2, 3});
+    EXPECT_EQ(0, zr_render_process_start(&handle, nullptr));
+    EXPECT_STREQ("end", zr_render_process_status(&handle));
+    zr_render_process_release(&handle);
+    for (int frame = 0; frame < 4; ++frame) {
+        int w = 0, h = 0, channels = 0;
+        std::string file = dir.file("m" + std::to_string(frame) + ".png");
+        unsigned char* shot = stbi_load(file.c_str(), &w, &h, &channels, 4);
+        ASSERT_NE(nullptr, shot) << file;
+        const unsigned char* inside = shot + (14 * w + 14) * 4;
+        const unsigned char* outside = shot + (60 * w + 60) * 4;
+        bool marked = frame >= 2;
+        EXPECT_EQ(marked ? 255 : 0, inside[0]) << frame;
+        EXPECT_EQ(255, inside[2]) << frame;
+        EXPECT_EQ(0, outside[0]) << frame;
+        EXPECT_EQ(255, outside[2]) << frame;
+        stbi_image_free(shot);
+    }
+}
+
+// The host's music, shorter than the video and looped, runs to the video's end.
+TEST(RenderVideo, LoopedHostMusicFillsTheVideo) {
+    TempDir dir("qvrender");
+    std::string folder = QvTaskTest::writeSolidTemplate(dir, "music", 64, 48, 25, 75, "#406080");
+    std::string music = dir.file("tone.aac");
+    ASSERT_TRUE(QvTest::ffmpeg(
+        {"-f", "lavfi", "-i", "sine=frequency=330:sample_rate=44100:duration=1", "-c:a", "aac", music}));
+    std::string output = dir.file("music.mp4");
+    unsigned long handle = 0;
+    ASSERT_EQ(0, zr_create_render_process(&handle, folder.c_str(), output.c_str(), 36));
+    ASSERT_EQ(0, zr_render_process_set_music_path(&handle, music, true));
+    ASSERT_EQ(0, zr_render_process_set_music_volume(&handle, 0.5f));
+    ASSERT_EQ(0, zr_render_process_set_music_fadeout_duration(&handle, 1));
+    EXPECT_EQ(0, zr_render_process_start(&handle, nullptr));
+    EXPECT_STREQ("end", zr_render_process_status(&handle));
+    zr_render_process_release(&handle);
+    EXPECT_EQ("aac", QvTest::probe(output, "a:0", "codec_name"));
+    EXPECT_NEAR(3.0, atof(QvTest::probe(output, "a:0", "duration").c_str()), 0.1);
+    EXPECT_EQ("75", QvTest::probe(output, "v:0", "nb_read_frames"));
+    EXPECT_TRUE(QvTest::fileExists(music));  // the host's file is left alone
 }
 
 // A host whose callback is slow still gets every word before start returns:
