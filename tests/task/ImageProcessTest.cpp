@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 
 #include <atomic>
+#include <cstring>
 
 #include "ImageTestSupport.h"
 #include "TaskTestSupport.h"
@@ -173,6 +174,34 @@ TEST(ImageProcess, RendersThreeImagesAndSkipsTheRefused) {
     }
     EXPECT_FALSE(QvTest::fileExists(out + "/missing.png"));
     EXPECT_FALSE(QvTest::fileExists(out + "/c.png"));
+}
+
+unsigned long gImageHandle = 0;
+std::atomic<int> gNestedImageStart{-1};
+
+void startImagesFromCallback(unsigned long*, const char* status) {
+    if (strcmp(status, "cancel") == 0) gNestedImageStart = zr_render_image_process_start(&gImageHandle);
+}
+
+// A video render's status callback runs inside the fork gate: an image start
+// from there is refused with 1 instead of waiting for itself for ever.
+TEST(ImageProcess, StartFromAVideoCallbackIsRefused) {
+    TempDir dir("qvimgproc");
+    unsigned long video = 0;
+    ASSERT_EQ(0, zr_create_render_process(&video, dir.file("none").c_str(), dir.file("a.mp4").c_str(), 21));
+    ASSERT_EQ(0, zr_create_render_image_process(&gImageHandle, {dir.file("a.png")}, dir.path()));
+    zr_render_image_process_add_filter(&gImageHandle, dir.file("f"));
+    std::string log;
+    {
+        QvTaskTest::StderrCapture capture(dir.file("stderr.txt"));
+        EXPECT_EQ(0, zr_render_process_start(&video, startImagesFromCallback));
+        log = capture.stop();
+    }
+    EXPECT_EQ(1, gNestedImageStart.load());
+    EXPECT_TRUE(contains(log, "Start render image process refused: called from a status callback")) << log;
+    EXPECT_EQ(0, reinterpret_cast<Quorvane::Core::RenderImageProcessData*>(gImageHandle)->pid);
+    zr_render_image_process_release(&gImageHandle);
+    zr_render_process_release(&video);
 }
 
 // A filter template whose config.json is a FIFO holds the child inside its
