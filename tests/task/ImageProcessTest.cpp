@@ -187,8 +187,12 @@ void startImagesFromCallback(unsigned long*, const char* status) {
 // from there is refused with 1 instead of waiting for itself for ever.
 TEST(ImageProcess, StartFromAVideoCallbackIsRefused) {
     TempDir dir("qvimgproc");
+    // An existing folder without config.json: the queue key (ftok) needs the
+    // folder, or every such render would share the key of a failed ftok.
+    std::string folder = dir.file("absent") + "/";
+    mkdir(folder.c_str(), 0755);
     unsigned long video = 0;
-    ASSERT_EQ(0, zr_create_render_process(&video, dir.file("none").c_str(), dir.file("a.mp4").c_str(), 21));
+    ASSERT_EQ(0, zr_create_render_process(&video, folder.c_str(), dir.file("a.mp4").c_str(), 21));
     ASSERT_EQ(0, zr_create_render_image_process(&gImageHandle, {dir.file("a.png")}, dir.path()));
     zr_render_image_process_add_filter(&gImageHandle, dir.file("f"));
     std::string log;
