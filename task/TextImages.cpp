@@ -151,6 +151,7 @@ void matchSubLayers(RenderContext& context, const std::string& imagePath, const 
 // ---- The render task's steps ------------------------------------------------------------------
 
 void RenderTask::buildScriptDataSubTexts(std::map<std::string, std::string>& replaceMap) {
+    if (!context_) return;
     Json::Document doc;
     if (!Json::parse(doc, luaData_, Json::ByteOrderMark::Reject)) {
         QVPrint("sub text json of script data parse error with %d, will skip draw and set sub text files ",
@@ -190,6 +191,7 @@ void RenderTask::buildScriptDataSubTexts(std::map<std::string, std::string>& rep
 }
 
 void RenderTask::buildDynamicSubTexts(std::vector<SubAssetInfo>& list) {
+    if (!context_) return;
     Json::Document doc;
     const bool parsed = Json::parse(doc, dynamicSubTextJson_, Json::ByteOrderMark::Reject);
     if (!folderUsable(assetDir_) || !folderUsable(scrivaneDir_)) {
@@ -265,6 +267,7 @@ bool RenderTask::parseSubImgJson() {
 
 void RenderTask::replaceDynamicSubImgs() {
     parseSubImgJson();
+    if (!context_) return;
     for (const SubAssetInfo& info : dynamicSubImgs_) {
         size_t served = 0;
         matchSubLayers(*context_, info.imagePath, info.keyPrefix, info.images.size(), [&](const SubMatch& m) {
@@ -282,6 +285,13 @@ void RenderTask::replaceDynamicSubImgs() {
             }
             const std::string key =
                 context_->createAVFileSource(file, Unique::GenerateID(), 0.0f, std::string());
+            const AVSource* source = context_->source(key);
+            if (!source || source->width() <= 0 || source->height() <= 0) {
+                QVPrint("sub image %s cannot be read, layer %s keeps its content", file.c_str(),
+                        m.layer->uiKey().c_str());
+                context_->removeSource(key, true);
+                return;
+            }
             m.layer->setSourceID(key, true);
         });
     }

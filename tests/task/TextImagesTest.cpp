@@ -312,6 +312,8 @@ TEST_F(TextRender, FailuresLeaveTheTemplateTextsInPlace) {
         {"exit code", ScrivaneMode::ExitFailed, true, goodTexts, goodImages, "Run scrivane : 768", 1},
         {"no images drawn", ScrivaneMode::DrawNone, true, goodTexts, goodImages, "not found, layer t001.1",
          1},
+        {"broken images drawn", ScrivaneMode::DrawBroken, true, goodTexts, goodImages,
+         "cannot be read, layer t001.1 keeps its content", 1},
         {"malformed texts", ScrivaneMode::Draw, true, "[{\"img_path\":", goodImages,
          "sub text json parse error with", 0},
         {"texts not a list", ScrivaneMode::Draw, true, "{\"a\":1}", goodImages,

@@ -82,6 +82,10 @@ int runStandIn(const std::string& mode) {
     if (list.HasParseError() || !list.IsArray()) return 5;
     for (const rapidjson::Value& entry : list.GetArray()) {
         if (!entry.IsObject() || !entry.HasMember("output") || !entry["output"].IsString()) return 6;
+        if (mode == "draw-broken") {
+            QvTest::writeFile(entry["output"].GetString(), "not an image");
+            continue;
+        }
         std::string shown;
         if (entry.HasMember("ui") && entry["ui"].IsObject() && entry["ui"].HasMember("default") &&
             entry["ui"]["default"].IsString()) {
@@ -109,9 +113,10 @@ struct StandInHook {
 }  // namespace
 
 void installScrivane(const std::string& folder, ScrivaneMode mode, const std::string& record) {
-    const char* modeName = mode == ScrivaneMode::Draw       ? "draw"
-                           : mode == ScrivaneMode::DrawNone ? "draw-none"
-                                                            : "fail";
+    const char* modeName = mode == ScrivaneMode::Draw         ? "draw"
+                           : mode == ScrivaneMode::DrawNone   ? "draw-none"
+                           : mode == ScrivaneMode::DrawBroken ? "draw-broken"
+                                                              : "fail";
     std::string script = "#!/bin/sh\nexport " + std::string(kRecordVariable) + "=" + shellQuoted(record) +
                          " " + kProgramVariable + "=\"$0\" " + kModeVariable + "=" + modeName + "\nexec " +
                          shellQuoted(selfPath()) + " \"$@\"\n";

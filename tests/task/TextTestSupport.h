@@ -20,6 +20,7 @@ namespace QvTextTest {
 enum class ScrivaneMode {
     Draw,        // every entry drawn, exit code 0
     DrawNone,    // nothing drawn, yet exit code 0
+    DrawBroken,  // every output holds bytes that are no image, exit code 0
     ExitFailed,  // exit code 3 without drawing
 };
 
