@@ -50,6 +50,11 @@ std::string jsonStringContent(const std::string& text) {
     return written.size() >= 2 ? written.substr(1, written.size() - 2) : std::string();
 }
 
+// A copy of the whole text, zero bytes included.
+Json::Value jsonString(const std::string& text, Json::Document::AllocatorType& allocator) {
+    return Json::Value(text.data(), static_cast<rapidjson::SizeType>(text.size()), allocator);
+}
+
 int parseErrorCode(const Json::Document& doc) {
     return static_cast<int>(doc.GetParseError());
 }
@@ -71,10 +76,10 @@ bool buildTextJson(std::string& textList, const std::string& config, const std::
     for (auto it = doc.FindMember("output"); it != doc.MemberEnd(); it = doc.FindMember("output")) {
         doc.EraseMember(it);
     }
-    doc.AddMember("output", Json::Value(outputPath.c_str(), allocator), allocator);
+    doc.AddMember("output", jsonString(outputPath, allocator), allocator);
     // "ui" is looked up again: adding a member may move the root's members.
     ui = Json::find(doc, "ui");
-    if (Json::Value* fallback = Json::find(*ui, "default")) fallback->SetString(text.c_str(), allocator);
+    if (Json::Value* fallback = Json::find(*ui, "default")) *fallback = jsonString(text, allocator);
     if (!Json::find(*ui, "font")) {
         QVPrint("invalid text config json, skip %s", config.c_str());
         return false;

@@ -145,6 +145,11 @@ TEST(TextJson, EntryKeepsTheLayerConfigurationWithOutputLast) {
     EXPECT_EQ(R"({"key":"k","ui":{"font":"Sans","default":"two \"words\""},"n":1,"output":"/x/\"new\".png"},)"
               R"({"ui":{"font":"Serif"},"output":"b.png"})",
               list);
+    std::string zeroed;
+    EXPECT_TRUE(
+        buildTextJson(zeroed, R"({"ui":{"font":"Sans","default":""}})", "o.png", std::string("a\0b", 3)));
+    EXPECT_EQ(R"({"ui":{"font":"Sans","default":"a\u0000b"},"output":"o.png"})", zeroed);
+
     const std::string before = list;
     for (const char* broken : {"", "{", "[1]", R"({"ui":3})", R"({"ui":{"default":"a"}})", R"({"x":{}})"}) {
         EXPECT_FALSE(buildTextJson(list, broken, "c.png", "t")) << broken;
@@ -353,6 +358,27 @@ TEST_F(TextRender, FailuresLeaveTheTemplateTextsInPlace) {
         EXPECT_EQ(c.images == goodImages ? packed(0, 0, 255) : kGreyPixel, shot.at(120, 8));
         EXPECT_EQ(packed(255, 0, 0), shot.at(16, 16));
     }
+}
+
+// Script data whose texts have no layer: the renderer still runs, on an
+// empty list, and the placeholder learns that no image was made.
+TEST_F(TextRender, UnmatchedTextsStillRunTheRendererOnAnEmptyList) {
+    const std::string assets = QvTextTest::makeFolder(dir.file("assets"));
+    const std::string scrivane = QvTextTest::makeFolder(dir.file("scrivane"));
+    QvTextTest::installScrivane(scrivane, ScrivaneMode::Draw, record);
+    RenderTask* task = nullptr;
+    render(normalTemplate(), task, [&](RenderTask& t) {
+        t.setAssetDir(assets);
+        t.setScrivaneDir(scrivane);
+        t.setLuaData(
+            R"({"zr_sub_texts":[{"replace_key":"k","d_key_prefix":"none","d_texts":["a"]}],"a":"<%k%>"})");
+    });
+    std::unique_ptr<RenderTask> owner(task);
+    EXPECT_TRUE(ok);
+    EXPECT_EQ(1u, QvTextTest::recordedRuns(record).size());
+    EXPECT_EQ("[]", QvTest::readFile(assets + "text_list.json"));
+    EXPECT_EQ(R"({"zr_sub_texts":[{"replace_key":"k","d_key_prefix":"none","d_texts":["a"]}],"a":""})",
+              task->luaData());
 }
 
 // Without a usable asset or renderer folder nothing is drawn or run; the
