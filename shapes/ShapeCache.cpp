@@ -406,6 +406,9 @@ int ShapeStrokeCache::squareCapEndS(int index, const Vec2& p, const Vec2& dir, f
     vertex(index++, p, 0.5f, 1);
     vertex(index++, p + n * w + dir * w, 0, 1);
     vertex(index++, p, 0.5f, 1);
+    // Closes the cap's last quarter (p, p + n·w + dir·w, p + n·w), which the
+    // strip would otherwise leave open.
+    vertex(index++, p + n * w, 0, 1);
     return index;
 }
 
