@@ -58,10 +58,10 @@ const ColourStatement kColourStatements[] = {
      "    color = mix(color, ucolors[i], smoothstep(ucolorStops[i-1], ucolorStops[i], "
      "clamp(index - floor(index), 0.0, 1.0)));\n}\n"},
     {BrushShader::kSolid, "vec4 color = ucolors[0];\n"},
-    // The pattern tiles, and its colour is un-premultiplied.
-    {BrushShader::kImagePattern,
-     "vec2 t = mod(pt, extent) / extent;\nvec4 color = texture2D(tex, t);\n"
-     "color.rgb /= mix(1.0, color.a, sign(color.a));\n"},
+    // The pattern tiles. The engine's textures hold straight (not
+    // premultiplied) alpha, so the colour is used as it is: dividing it by
+    // its alpha would brighten every translucent pixel of a masked layer.
+    {BrushShader::kImagePattern, "vec2 t = mod(pt, extent) / extent;\nvec4 color = texture2D(tex, t);\n"},
 };
 
 }  // namespace
