@@ -774,8 +774,10 @@ void BezierUtil::inflection(const std::vector<Vec2>* points, std::vector<float>*
     add(-(k1 + q) / e);
 }
 
-void BezierUtil::pair_iteration(Bezier* c1, Bezier* c2, std::vector<Vec2>* out, int depth) {
-    if (!c1 || !c2 || !out) return;
+namespace {
+
+void PairIteration(Bezier* c1, Bezier* c2, std::vector<Vec2>* out, int depth, int& visits) {
+    if (++visits > BezierUtil::kMaxPairVisits) return;
     const Rect b1 = c1->getBbox(), b2 = c2->getBbox();
     const float r = 100000.0f;
     if (b1.width + b1.height < 0.5f && b2.width + b2.height < 0.5f) {
@@ -789,16 +791,24 @@ void BezierUtil::pair_iteration(Bezier* c1, Bezier* c2, std::vector<Vec2>* out, 
         out->push_back(result);
         return;
     }
-    if (depth >= kMaxPairDepth) return;
+    if (depth >= BezierUtil::kMaxPairDepth) return;
     std::pair<Line*, Line*> a = c1->split(0.5f), b = c2->split(0.5f);
     Line* left[2] = {a.first, a.second};
     Line* right[2] = {b.first, b.second};
     for (Line* l : left)
         for (Line* rr : right)
             if (l->getBbox().intersects(rr->getBbox()))
-                pair_iteration(static_cast<Bezier*>(l), static_cast<Bezier*>(rr), out, depth + 1);
+                PairIteration(static_cast<Bezier*>(l), static_cast<Bezier*>(rr), out, depth + 1, visits);
     for (Line* l : left) delete l;
     for (Line* rr : right) delete rr;
+}
+
+}  // namespace
+
+void BezierUtil::pair_iteration(Bezier* c1, Bezier* c2, std::vector<Vec2>* out) {
+    if (!c1 || !c2 || !out) return;
+    int visits = 0;
+    PairIteration(c1, c2, out, 0, visits);
 }
 
 void BezierUtil::droots(const std::vector<float>* values, std::vector<float>* out) {

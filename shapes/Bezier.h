@@ -167,9 +167,12 @@ public:
     static void align(const std::vector<Vec2>* points, const Vec2& p1, const Vec2& p2, std::vector<Vec2>* out);
     static void inflection(const std::vector<Vec2>* points, std::vector<float>* out);
     // Recursion stops after kMaxPairDepth halvings (curves with huge or
-    // non-finite coordinates never get small).
-    static void pair_iteration(Bezier* c1, Bezier* c2, std::vector<Vec2>* out, int depth = 0);
+    // non-finite coordinates never get small) and after kMaxPairVisits
+    // pairs in all (overlapping curves meet everywhere, and the pairs to
+    // visit double with every level).
+    static void pair_iteration(Bezier* c1, Bezier* c2, std::vector<Vec2>* out);
     static constexpr int kMaxPairDepth = 24;
+    static constexpr int kMaxPairVisits = 20000;
     static void droots(const std::vector<float>* values, std::vector<float>* out);
     static void roots(const std::vector<Vec2>* points, const Vec2& p1, const Vec2& p2, std::vector<float>* out);
 };

@@ -289,8 +289,12 @@ TEST_F(MaskRenderTest, HostileMaskJsonNeverCrashesAndMalformedFramesShowNothing)
     do {
         ctx->draw(0);
         Pixels p = QvTest::readContext(*ctx);
-        if (frame <= 1) EXPECT_EQ(p.packed(16, 16), QvTest::kBlue) << "frame " << frame;
-        if (frame == 3) EXPECT_EQ(p.packed(16, 16), QvTest::kRed);
+        if (frame <= 1) {
+            EXPECT_EQ(p.packed(16, 16), QvTest::kBlue) << "frame " << frame;
+        }
+        if (frame == 3) {
+            EXPECT_EQ(p.packed(16, 16), QvTest::kRed);
+        }
         EXPECT_EQ(p.packed(48, 48), QvTest::kBlue) << "frame " << frame;
         ++frame;
     } while (ctx->stepForward());
