@@ -219,7 +219,10 @@ void Shape::arcTo(float x1, float y1, float x2, float y2, float radius) {
     }
     float cx, cy, a0, a1;
     int dir;
-    if (Vec2::cross(d0x, d0y, d1x, d1y) > 0) {
+    // The turn is measured from the outgoing to the incoming direction
+    // (d1 x d0): with d0 x d1 the centre lands outside the corner and the
+    // arc sweeps three quarters of a turn the wrong way round.
+    if (Vec2::cross(d1x, d1y, d0x, d0y) > 0) {
         cx = x1 + d0x * d + d0y * radius;
         cy = y1 + d0y * d - d0x * radius;
         a0 = std::atan2(d0x, -d0y);
