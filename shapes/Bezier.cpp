@@ -442,8 +442,8 @@ void Bezier::inflections(std::vector<float>* out) {
     BezierUtil::inflection(&mPoints, out);
 }
 
-void Bezier::getABC(int n, const Vec2& start, const Vec2& through, const Vec2& end, Vec2* a, Vec2* b,
-                    Vec2* c, float t) {
+void Bezier::getABC(int n, const Vec2& start, const Vec2& through, const Vec2& end, Vec2* a, Vec2* b, Vec2* c,
+                    float t) {
     const float u = BezierUtil::projection_ratio(t, n);
     const Vec2 cc = start * (1 - u) + end * u;
     const Vec2 bb = through;
@@ -488,7 +488,8 @@ Bezier* Bezier::raise() const {
     const int k = static_cast<int>(mPoints.size());
     std::vector<Vec2> np{mPoints[0]};
     for (int i = 1; i < k; ++i) {
-        np.push_back(mPoints[i] * (static_cast<float>(k - i) / k) + mPoints[i - 1] * (static_cast<float>(i) / k));
+        np.push_back(mPoints[i] * (static_cast<float>(k - i) / k) +
+                     mPoints[i - 1] * (static_cast<float>(i) / k));
     }
     np.push_back(mPoints[k - 1]);
     return new Bezier(&np);
@@ -638,11 +639,10 @@ const float BezierUtil::mTvalues[24] = {
 };
 
 const float BezierUtil::mCvalues[24] = {
-    0.1279381953467522f, 0.1279381953467522f, 0.1258374563468283f, 0.1258374563468283f,
-    0.1216704729278034f, 0.1216704729278034f, 0.1155056680537256f, 0.1155056680537256f,
-    0.1074442701159656f, 0.1074442701159656f, 0.0976186521041139f, 0.0976186521041139f,
-    0.0861901615319533f, 0.0861901615319533f, 0.0733464814110803f, 0.0733464814110803f,
-    0.0592985849154368f, 0.0592985849154368f, 0.0442774388174198f, 0.0442774388174198f,
+    0.1279381953467522f, 0.1279381953467522f, 0.1258374563468283f, 0.1258374563468283f, 0.1216704729278034f,
+    0.1216704729278034f, 0.1155056680537256f, 0.1155056680537256f, 0.1074442701159656f, 0.1074442701159656f,
+    0.0976186521041139f, 0.0976186521041139f, 0.0861901615319533f, 0.0861901615319533f, 0.0733464814110803f,
+    0.0733464814110803f, 0.0592985849154368f, 0.0592985849154368f, 0.0442774388174198f, 0.0442774388174198f,
     0.0285313886289337f, 0.0285313886289337f, 0.0123412297999872f, 0.0123412297999872f,
 };
 
@@ -741,7 +741,8 @@ Rect BezierUtil::find_bbox(const std::vector<Bezier*>* curves) {
     return Rect(minX, minY, maxX - minX, maxY - minY);
 }
 
-void BezierUtil::align(const std::vector<Vec2>* points, const Vec2& p1, const Vec2& p2, std::vector<Vec2>* out) {
+void BezierUtil::align(const std::vector<Vec2>* points, const Vec2& p1, const Vec2& p2,
+                       std::vector<Vec2>* out) {
     if (!points || !out) return;
     const float a = -std::atan2(p2.y - p1.y, p2.x - p1.x);
     const float c = std::cos(a), s = std::sin(a);
@@ -831,7 +832,8 @@ void BezierUtil::droots(const std::vector<float>* values, std::vector<float>* ou
     }
 }
 
-void BezierUtil::roots(const std::vector<Vec2>* points, const Vec2& p1, const Vec2& p2, std::vector<float>* out) {
+void BezierUtil::roots(const std::vector<Vec2>* points, const Vec2& p1, const Vec2& p2,
+                       std::vector<float>* out) {
     if (!points || !out) return;
     std::vector<Vec2> aligned;
     align(points, p1, p2, &aligned);

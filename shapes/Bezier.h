@@ -160,11 +160,13 @@ public:
     static float abcratio(int n) { return abcratio(0.5f, n); }
     static float projection_ratio(float t, int n);
     static float projection_ratio(int n) { return projection_ratio(0.5f, n); }
-    static bool lli8(float x1, float y1, float x2, float y2, float x3, float y3, float x4, float y4, Vec2* out);
+    static bool lli8(float x1, float y1, float x2, float y2, float x3, float y3, float x4, float y4,
+                     Vec2* out);
     static bool lli4(const Vec2& p1, const Vec2& p2, const Vec2& p3, const Vec2& p4, Vec2* out);
     static Bezier* makeline(const Vec2& p1, const Vec2& p2);
     static Rect find_bbox(const std::vector<Bezier*>* curves);
-    static void align(const std::vector<Vec2>* points, const Vec2& p1, const Vec2& p2, std::vector<Vec2>* out);
+    static void align(const std::vector<Vec2>* points, const Vec2& p1, const Vec2& p2,
+                      std::vector<Vec2>* out);
     static void inflection(const std::vector<Vec2>* points, std::vector<float>* out);
     // Recursion stops after kMaxPairDepth halvings (curves with huge or
     // non-finite coordinates never get small) and after kMaxPairVisits
@@ -174,7 +176,8 @@ public:
     static constexpr int kMaxPairDepth = 24;
     static constexpr int kMaxPairVisits = 20000;
     static void droots(const std::vector<float>* values, std::vector<float>* out);
-    static void roots(const std::vector<Vec2>* points, const Vec2& p1, const Vec2& p2, std::vector<float>* out);
+    static void roots(const std::vector<Vec2>* points, const Vec2& p1, const Vec2& p2,
+                      std::vector<float>* out);
 };
 
 }  // namespace Core

@@ -37,7 +37,8 @@ public:
     // Factories; each returns a new brush owned by the caller. The two-colour
     // ones give a solid brush of the start colour when both colours are equal.
     static Brush* solidColor(const Color& c);
-    static Brush* linearGradient(float x0, float y0, float x1, float y1, const Color& start, const Color& end);
+    static Brush* linearGradient(float x0, float y0, float x1, float y1, const Color& start,
+                                 const Color& end);
     static Brush* radialGradient(float cx, float cy, float r, const Color& inner, const Color& outer);
     static Brush* sweepGradient(float cx, float cy, const Color& start, const Color& end);
     static Brush* complexLinearGradient(float x0, float y0, float x1, float y1);

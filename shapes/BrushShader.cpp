@@ -9,7 +9,7 @@ namespace {
 
 // Feature bits each brush style adds, indexed by BrushStyle.
 const int kStyleFeatures[] = {
-    BrushShader::kSolid | BrushShader::kColors,                                   // solid
+    BrushShader::kSolid | BrushShader::kColors,                                  // solid
     BrushShader::kLinear | BrushShader::kColors | BrushShader::kSimpleGradient,  // linear
     BrushShader::kRadial | BrushShader::kColors | BrushShader::kSimpleGradient,  // radial
     BrushShader::kSweep | BrushShader::kColors | BrushShader::kSimpleGradient,   // sweep
@@ -31,7 +31,8 @@ const ColourStatement kColourStatements[] = {
      "float dist = abs(dot(complexPoint - pt, r) / rl);\n"
      "vec4 color = mix(ucolors[0], ucolors[1], smoothstep(0.0, 1.0, dist/rl));\n"},
     {BrushShader::kRadial,
-     "vec4 color = mix(ucolors[0], ucolors[1], smoothstep(0.0, 1.0, distance(vpos, complexPoint)/radius));\n"},
+     "vec4 color = mix(ucolors[0], ucolors[1], smoothstep(0.0, 1.0, distance(vpos, "
+     "complexPoint)/radius));\n"},
     {BrushShader::kSweep,
      "vec2 sweep = (pt - complexPoint);\nhighp float index = atan(sweep.y, sweep.x) * 0.15915494309;\n"
      "vec4 color = mix(ucolors[0], ucolors[1], clamp(index - floor(index), 0.0, 1.0));\n"},
@@ -99,7 +100,8 @@ std::string BrushShader::formVertexString(int features) {
     else
         text += "vec2 vertex = vec2(avertex.x - viewPort.x * 0.5, viewPort.y * 0.5 - avertex.y);\n";
     text +=
-        "vpos = avertex.xy;\nvtcoord = atcoord.xy;\ngl_Position = umvp * vec4(vertex.x, vertex.y, 0.0, 1.0);\n}\n";
+        "vpos = avertex.xy;\nvtcoord = atcoord.xy;\ngl_Position = umvp * vec4(vertex.x, vertex.y, 0.0, "
+        "1.0);\n}\n";
     return text;
 }
 
@@ -119,7 +121,8 @@ std::string BrushShader::formFragmentString(int features) {
             "#define alpha ufrag[2].z\n";
     }
     if (features & kAntiAlias)
-        text += "#define stroke_mask (min(1.0, (1.0-abs(vtcoord.x*2.0-1.0))*strokeMult) * min(1.0, vtcoord.y))\n";
+        text +=
+            "#define stroke_mask (min(1.0, (1.0-abs(vtcoord.x*2.0-1.0))*strokeMult) * min(1.0, vtcoord.y))\n";
     if (features & kColors) text += "uniform vec4 ucolors[21];\n";
     if (features & kImagePattern) text += "uniform sampler2D tex;\n";
     if (features & kPaintTransform) text += "uniform mat4 paintMat;\n";

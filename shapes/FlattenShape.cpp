@@ -112,8 +112,8 @@ void FlattenShape::flatten(Shape* shape, float scale) {
                                      PathFlattenPoint::kCorner);
                     break;
                 case 3:
-                    tesselateBezierS(segment->point(0), segment->point(1), segment->point(2), segment->point(3), 0,
-                                     PathFlattenPoint::kCorner);
+                    tesselateBezierS(segment->point(0), segment->point(1), segment->point(2),
+                                     segment->point(3), 0, PathFlattenPoint::kCorner);
                     break;
                 default:
                     break;

@@ -62,7 +62,8 @@ public:
     void addPoint(const Vec2& p, int flags);
     void closePath();
     void pathWinding(int winding);
-    void tesselateBezierS(const Vec2& p1, const Vec2& p2, const Vec2& p3, const Vec2& p4, int level, int type);
+    void tesselateBezierS(const Vec2& p1, const Vec2& p2, const Vec2& p3, const Vec2& p4, int level,
+                          int type);
     void tesselateBezierS(const Vec2& p0, const Vec2& p1, const Vec2& p2, int level, int type);
     float polyAreaS(int first, int count) const;
     void polyReverseS(int first, int count);

@@ -85,7 +85,8 @@ void MaskRender::prepareForFrame(long long time) {
 
 void MaskRender::drawSelf(unsigned int texture) {
     if (!mDrawableShape->contentShape() || !mStencilBuffer || !mDestination) return;
-    mDestination->setAttachment(GLRenderDestination::kStencilAttachment, mStencilBuffer->renderbuffer(), false);
+    mDestination->setAttachment(GLRenderDestination::kStencilAttachment, mStencilBuffer->renderbuffer(),
+                                false);
     mBrush->setImagePattern(static_cast<int>(texture),
                             Vec2(static_cast<float>(width()), static_cast<float>(height())), Rect(), 0, 1);
     mDrawableShape->draw(texture);

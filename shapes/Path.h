@@ -83,9 +83,10 @@ public:
     Path* split(float from, float to);
 
     // Curve fitting steps (a strip of points into cubic pieces).
-    static void fitCubic(std::vector<Vec2>& points, std::vector<Vec2>& controls, float error, int first, int last,
-                         Vec2 tHat1, Vec2 tHat2);
-    static void chordLengthParameterize(std::vector<Vec2>& points, std::vector<float>& u, int first, int last);
+    static void fitCubic(std::vector<Vec2>& points, std::vector<Vec2>& controls, float error, int first,
+                         int last, Vec2 tHat1, Vec2 tHat2);
+    static void chordLengthParameterize(std::vector<Vec2>& points, std::vector<float>& u, int first,
+                                        int last);
     static void generateBezier(std::vector<Vec2>& points, std::vector<Vec2>& curve, int first, int last,
                                const std::vector<float>& u, Vec2 tHat1, Vec2 tHat2);
     static Vec2 evaluate(int degree, const std::vector<Vec2>& controlPoints, float t);

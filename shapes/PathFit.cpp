@@ -40,12 +40,14 @@ Path* Path::smoothLineStrip(const std::vector<Vec2>& input, bool closed, float e
 
     std::vector<Vec2> controls{points.front()};
     const int n = static_cast<int>(points.size());
-    if (n >= 2) fitCubic(points, controls, error, 0, n - 1, points[1] - points[0], points[n - 2] - points[n - 1]);
+    if (n >= 2)
+        fitCubic(points, controls, error, 0, n - 1, points[1] - points[0], points[n - 2] - points[n - 1]);
 
     if (controls.size() >= 4) {
         path->mFirstPoint = controls[0];
         path->mLastPoint = controls[0];
-        for (size_t i = 1; i + 2 < controls.size(); i += 3) path->bezierTo(controls[i], controls[i + 1], controls[i + 2]);
+        for (size_t i = 1; i + 2 < controls.size(); i += 3)
+            path->bezierTo(controls[i], controls[i + 1], controls[i + 2]);
     }
     if (closed && path->mSegments.size() > 2) {
         delete path->mSegments.back();
@@ -95,7 +97,8 @@ void Path::fitCubic(std::vector<Vec2>& points, std::vector<Vec2>& controls, floa
 
 void Path::chordLengthParameterize(std::vector<Vec2>& points, std::vector<float>& u, int first, int last) {
     u.assign(static_cast<size_t>(last - first + 1), 0.0f);
-    for (int i = 1; i <= last - first; ++i) u[i] = u[i - 1] + points[first + i].distance(points[first + i - 1]);
+    for (int i = 1; i <= last - first; ++i)
+        u[i] = u[i - 1] + points[first + i].distance(points[first + i - 1]);
     if (last > first) {
         const float total = u.back();
         for (float& v : u) v /= total;
@@ -192,7 +195,8 @@ bool Path::reparameterize(std::vector<Vec2>& points, int first, int last, const 
     return true;
 }
 
-void Path::addCurve(std::vector<Vec2>& controls, const Vec2&, const Vec2& b1, const Vec2& b2, const Vec2& b3) {
+void Path::addCurve(std::vector<Vec2>& controls, const Vec2&, const Vec2& b1, const Vec2& b2,
+                    const Vec2& b3) {
     controls.push_back(b1);
     controls.push_back(b2);
     controls.push_back(b3);

@@ -349,7 +349,8 @@ void Shape::addPathFromJson(const rapidjson::Value& frame) {
             // segment that starts the sub-path).
             Vec2 p[4];
             bool ok = true;
-            for (rapidjson::SizeType i = started ? 1 : 0; i < size && ok; ++i) ok = ReadPoint(segment[i], p[i]);
+            for (rapidjson::SizeType i = started ? 1 : 0; i < size && ok; ++i)
+                ok = ReadPoint(segment[i], p[i]);
             if (!ok) continue;
             if (!started) {
                 moveTo(p[0]);

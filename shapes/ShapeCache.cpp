@@ -97,9 +97,8 @@ void ShapeCache::calculateCachedPathLengths() {
     for (PathCache& path : getCachedPaths()) {
         if (path.count <= 0) continue;
         PathFlattenPoint* pts = &points.at(static_cast<size_t>(path.first));
-        if (path.count > 1 &&
-            Vec2::equalWithTolerance(pts[path.count - 1].x, pts[path.count - 1].y, pts[0].x, pts[0].y,
-                                     Float::epsilon)) {
+        if (path.count > 1 && Vec2::equalWithTolerance(pts[path.count - 1].x, pts[path.count - 1].y, pts[0].x,
+                                                       pts[0].y, Float::epsilon)) {
             path.closed = true;
             path.count--;
         }
@@ -168,8 +167,8 @@ void ShapeCache::chooseBevel(bool innerBevel, const PathFlattenPoint& p0, const 
     }
 }
 
-int ShapeCache::bevelJoins(int index, const PathFlattenPoint& p0, const PathFlattenPoint& p1, float lw, float rw,
-                           float lu, float ru, float) {
+int ShapeCache::bevelJoins(int index, const PathFlattenPoint& p0, const PathFlattenPoint& p1, float lw,
+                           float rw, float lu, float ru, float) {
     const Vec2 p = Pos(p1), n0 = Norm(p0), n1 = Norm(p1), dm = Dm(p1);
     const bool inner = (p1.flags & PathFlattenPoint::kInnerBevel) != 0;
     const bool bevel = (p1.flags & PathFlattenPoint::kBevel) != 0;

@@ -52,8 +52,8 @@ public:
     static void chooseBevel(bool innerBevel, const PathFlattenPoint& p0, const PathFlattenPoint& p1, float w,
                             Vec2* first, Vec2* second);
     // Writes the join's vertices from index on; returns the next free index.
-    int bevelJoins(int index, const PathFlattenPoint& p0, const PathFlattenPoint& p1, float lw, float rw, float lu,
-                   float ru, float fringe);
+    int bevelJoins(int index, const PathFlattenPoint& p0, const PathFlattenPoint& p1, float lw, float rw,
+                   float lu, float ru, float fringe);
 
     std::vector<PathFlattenPoint>& getCachedPoints() { return mFlattener->getPoints(); }
     std::vector<PathCache>& getCachedPaths() { return mFlattener->getPaths(); }
@@ -109,8 +109,8 @@ public:
     static int hvCurveDivsS(float w, float arc, float tolerance);
 
 private:
-    int roundJoinS(int index, const PathFlattenPoint& p0, const PathFlattenPoint& p1, float lw, float rw, float lu,
-                   float ru, int ncap);
+    int roundJoinS(int index, const PathFlattenPoint& p0, const PathFlattenPoint& p1, float lw, float rw,
+                   float lu, float ru, int ncap);
     int buttCapStartS(int index, const Vec2& p, const Vec2& dir, float w, float d, float aa);
     int buttCapEndS(int index, const Vec2& p, const Vec2& dir, float w, float d, float aa);
     int squareCapStartS(int index, const Vec2& p, const Vec2& dir, float w);

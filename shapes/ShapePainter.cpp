@@ -21,17 +21,16 @@ ShapePainter::ShapePainter(Brush* brush, DrawableShape* drawable, bool isFill)
     mFragData.assign(9, 0.0f);
     mBrushShader = BrushShader::create(BrushShader::getBrushShaderFeatures(brush, mAntiAlias));
     ShapeCache* cache = isFill ? static_cast<ShapeCache*>(drawable->fillCache()) : drawable->strokeCache();
-    mStrokeMult = isFill ? 1.0f
-                         : (0.5f * cache->strokeWidth() + cache->fringeWidth()) / drawable->inverseScale();
+    mStrokeMult =
+        isFill ? 1.0f : (0.5f * cache->strokeWidth() + cache->fringeWidth()) / drawable->inverseScale();
     mRangeStart = &cache->vertexRange();
     mPaths = &cache->getCachedPaths();
     if (mPaths->empty()) {
         mSkip = true;
         return;
     }
-    mStencilShader =
-        BrushShader::create(brush && brush->shouldFlip() ? BrushShader::kStencil | BrushShader::kFlip
-                                                         : BrushShader::kStencil);
+    mStencilShader = BrushShader::create(
+        brush && brush->shouldFlip() ? BrushShader::kStencil | BrushShader::kFlip : BrushShader::kStencil);
     int total = 0;
     for (const PathCache& path : *mPaths) total += path.fillCount + path.strokeCount;
     if (!isFill) {
@@ -87,7 +86,8 @@ void ShapePainter::submitShaderData(BrushShader* shader) {
         if (!mColorData.empty()) {
             shader->setUniform4fv("ucolors", mColorData.data(), static_cast<int>(colors.size()));
             const std::vector<float>& stops = mBrush->stopPositions();
-            if (!stops.empty()) shader->setUniform1fv("ucolorStops", stops.data(), static_cast<int>(stops.size()));
+            if (!stops.empty())
+                shader->setUniform1fv("ucolorStops", stops.data(), static_cast<int>(stops.size()));
         }
         Mat4 inverse;
         mBrush->getXform().getInverse(inverse);
@@ -95,8 +95,9 @@ void ShapePainter::submitShaderData(BrushShader* shader) {
         // The brush's own alpha is not sent: the program's alpha is 1.
         const Vec2& extent = mBrush->extent();
         const Vec2& point = mBrush->complexPoint();
-        const float frag[9] = {extent.x, extent.y, mStrokeMult, 0.0f, point.x, point.y,
-                               mBrush->radius(), static_cast<float>(mBrush->stopCount()), 1.0f};
+        const float frag[9] = {extent.x, extent.y, mStrokeMult,      0.0f,
+                               point.x,  point.y,  mBrush->radius(), static_cast<float>(mBrush->stopCount()),
+                               1.0f};
         mFragData.assign(frag, frag + 9);
         shader->setUniform3fv("ufrag", mFragData.data(), 3);
         shader->setUniformTexture("tex", GL_TEXTURE_2D, mBrush->image(), 0);
@@ -120,7 +121,8 @@ void ShapePainter::drawFans() {
 void ShapePainter::drawStrips() {
     const int start = mRangeStart->start;
     for (const PathCache& path : *mPaths)
-        if (path.strokeCount > 0) glDrawArrays(GL_TRIANGLE_STRIP, start + path.strokeOffset, path.strokeCount);
+        if (path.strokeCount > 0)
+            glDrawArrays(GL_TRIANGLE_STRIP, start + path.strokeOffset, path.strokeCount);
 }
 
 void ShapePainter::drawFill() {

@@ -54,12 +54,14 @@ void ShapeVertexBuffer::removeShaderVertices(Range* range) {
 }
 
 void ShapeVertexBuffer::fillShaderVertices(int index, const ShapeBufferVertex* source, int floatCount) {
-    const size_t available = index < 0 ? 0 : (mVertices.size() - std::min(mVertices.size(), size_t(index))) * 6;
+    const size_t available =
+        index < 0 ? 0 : (mVertices.size() - std::min(mVertices.size(), size_t(index))) * 6;
     if (index < 0 || static_cast<size_t>(index) >= mVertices.size() || floatCount < 0 ||
         static_cast<size_t>(floatCount) > available)
         throw std::out_of_range("shape vertex index out of range");
     if (source && floatCount > 0)
-        std::memcpy(&mVertices[static_cast<size_t>(index)], source, sizeof(float) * static_cast<size_t>(floatCount));
+        std::memcpy(&mVertices[static_cast<size_t>(index)], source,
+                    sizeof(float) * static_cast<size_t>(floatCount));
     markDirty();
 }
 

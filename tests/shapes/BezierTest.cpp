@@ -37,8 +37,8 @@ struct Cubic {
         return sum;
     }
     Bezier* make() const {
-        return new Bezier(float(x[0]), float(y[0]), float(x[1]), float(y[1]), float(x[2]), float(y[2]), float(x[3]),
-                          float(y[3]));
+        return new Bezier(float(x[0]), float(y[0]), float(x[1]), float(y[1]), float(x[2]), float(y[2]),
+                          float(x[3]), float(y[3]));
     }
 };
 
@@ -59,7 +59,8 @@ TEST(BezierTest, QuadratureTableIntegratesPolynomialsExactly) {
     EXPECT_NEAR(weights, 2.0, 1e-6);
     for (int k = 0; k <= 20; ++k) {
         double sum = 0;
-        for (int i = 0; i < 24; ++i) sum += BezierUtil::mCvalues[i] * std::pow(double(BezierUtil::mTvalues[i]), k);
+        for (int i = 0; i < 24; ++i)
+            sum += BezierUtil::mCvalues[i] * std::pow(double(BezierUtil::mTvalues[i]), k);
         const double exact = k % 2 ? 0.0 : 2.0 / (k + 1);
         EXPECT_NEAR(sum, exact, 2e-6) << "degree " << k;
     }

@@ -120,10 +120,10 @@ TEST_F(DrawableShapeTest, StencilFillFollowsTheEvenOddRuleWithAndWithoutAntiAlia
         // covered by the opaque cover pass.
         EXPECT_GT(expectCoverage(p, kStarAndRing, aa ? 1.5 : 1.0), 3000) << "anti-aliasing " << aa;
         // The stencil keeps the coverage: non-zero inside, zero far outside.
-        EXPECT_NE(stencil[50 * kSize + 41], 0);   // ring body
-        EXPECT_EQ(stencil[50 * kSize + 50], 0);   // ring hole
-        EXPECT_EQ(stencil[20 * kSize + 20], 0);   // star centre, covered twice
-        EXPECT_NE(stencil[12 * kSize + 20], 0);   // star point
+        EXPECT_NE(stencil[50 * kSize + 41], 0);  // ring body
+        EXPECT_EQ(stencil[50 * kSize + 50], 0);  // ring hole
+        EXPECT_EQ(stencil[20 * kSize + 20], 0);  // star centre, covered twice
+        EXPECT_NE(stencil[12 * kSize + 20], 0);  // star point
     }
 }
 

@@ -91,8 +91,8 @@ int ExpectMasked(const Pixels& p, const std::vector<Poly>& outline, Inside insid
 }
 
 int ExpectMasked(const Pixels& p, const std::vector<Poly>& outline, const std::string& what) {
-    return ExpectMasked(p, outline, [&](double x, double y) { return QvTest::InsideEvenOdd(outline, x, y); },
-                        what);
+    return ExpectMasked(
+        p, outline, [&](double x, double y) { return QvTest::InsideEvenOdd(outline, x, y); }, what);
 }
 
 std::string CircleJson(double cx, double cy, double r) {
@@ -100,10 +100,10 @@ std::string CircleJson(double cx, double cy, double r) {
     const double k = 0.5522847498 * r;
     auto pt = [](double x, double y) { return "[" + std::to_string(x) + "," + std::to_string(y) + "]"; };
     return "{\"lines\":[[" + pt(cx + r, cy) + "," + pt(cx + r, cy + k) + "," + pt(cx + k, cy + r) + "," +
-           pt(cx, cy + r) + "],[" + pt(cx, cy + r) + "," + pt(cx - k, cy + r) + "," + pt(cx - r, cy + k) + "," +
-           pt(cx - r, cy) + "],[" + pt(cx - r, cy) + "," + pt(cx - r, cy - k) + "," + pt(cx - k, cy - r) + "," +
-           pt(cx, cy - r) + "],[" + pt(cx, cy - r) + "," + pt(cx + k, cy - r) + "," + pt(cx + r, cy - k) + "," +
-           pt(cx + r, cy) + "]]}";
+           pt(cx, cy + r) + "],[" + pt(cx, cy + r) + "," + pt(cx - k, cy + r) + "," + pt(cx - r, cy + k) +
+           "," + pt(cx - r, cy) + "],[" + pt(cx - r, cy) + "," + pt(cx - r, cy - k) + "," +
+           pt(cx - k, cy - r) + "," + pt(cx, cy - r) + "],[" + pt(cx, cy - r) + "," + pt(cx + k, cy - r) +
+           "," + pt(cx + r, cy - k) + "," + pt(cx + r, cy) + "]]}";
 }
 
 // A solid that paints its whole target green: the adjustment layer's effect.
@@ -124,11 +124,13 @@ TEST_F(MaskRenderTest, PerFrameMasksCutTheLayerAndFramesPastTheEndTakeTheLast) {
     const Poly outer = {{4, 4}, {44, 4}, {44, 36}, {4, 36}, {4, 4}};
     const Poly inner = {{14, 12}, {14, 26}, {30, 26}, {30, 12}, {14, 12}};
     const Poly triangle = {{6, 6}, {40, 10}, {20, 34}};  // open: the closing edge stays implied
-    const std::string mask = ",\"mask\":[[" + QvTest::MaskPathJson(lShape) + "],[" + QvTest::MaskPathJson(outer) +
-                             "," + QvTest::MaskPathJson(inner, true) + "],[" +
-                             QvTest::MaskPathJson(triangle, false, true) + "],[" + CircleJson(24, 20, 14) + "]]";
-    RenderContext* ctx = build(QvTest::normalTemplate(64, 64, 6, QvTest::avLayer("red", 0, 6, kLayerX, kLayerY, mask),
-                                                      QvTest::solidAsset("red", "#FF0000", kLayerW, kLayerH)));
+    const std::string mask = ",\"mask\":[[" + QvTest::MaskPathJson(lShape) + "],[" +
+                             QvTest::MaskPathJson(outer) + "," + QvTest::MaskPathJson(inner, true) + "],[" +
+                             QvTest::MaskPathJson(triangle, false, true) + "],[" + CircleJson(24, 20, 14) +
+                             "]]";
+    RenderContext* ctx =
+        build(QvTest::normalTemplate(64, 64, 6, QvTest::avLayer("red", 0, 6, kLayerX, kLayerY, mask),
+                                     QvTest::solidAsset("red", "#FF0000", kLayerW, kLayerH)));
     ASSERT_TRUE(ctx->isLoaded());
     RenderAVLayer* layer = maskedLayer();
     ASSERT_NE(layer, nullptr);
@@ -167,8 +169,8 @@ TEST_F(MaskRenderTest, PerFrameMasksCutTheLayerAndFramesPastTheEndTakeTheLast) {
                     for (int x = 0; x < 64; ++x)
                         if (std::fabs(std::hypot(x + 0.5 - kLayerX - 24, y + 0.5 - kLayerY - 20) - 14) < 2) {
                             uint8_t* v = &masked.rgba[4 * (static_cast<size_t>(y) * 64 + x)];
-                            const uint32_t expect = circle(x + 0.5 - kLayerX, y + 0.5 - kLayerY) ? QvTest::kRed
-                                                                                                 : QvTest::kBlue;
+                            const uint32_t expect =
+                                circle(x + 0.5 - kLayerX, y + 0.5 - kLayerY) ? QvTest::kRed : QvTest::kBlue;
                             v[0] = uint8_t(expect >> 24);
                             v[1] = uint8_t(expect >> 16);
                             v[2] = uint8_t(expect >> 8);
@@ -270,13 +272,15 @@ TEST_F(MaskRenderTest, HostileMaskJsonNeverCrashesAndMalformedFramesShowNothing)
     // covering the layer; frame 4: coordinates near the float limit.
     const std::string mask =
         ",\"mask\":["
-        "[5, \"x\", null, {}, {\"lines\": 7}, {\"lines\": []}, {\"lines\": {}}, {\"hole\": 3, \"lines\": [1]}],"
+        "[5, \"x\", null, {}, {\"lines\": 7}, {\"lines\": []}, {\"lines\": {}}, {\"hole\": 3, \"lines\": "
+        "[1]}],"
         "{\"not\": \"a frame\"},"
         "[{\"hole\": \"yes\", \"open\": 1, \"lines\": [[[0,0],[1]], [[0,0],[\"a\",1]], [[1,2],[3,4],[5,6]],"
         " [[0,0]], [[0,0],[1e300,5]], 3, [[0,0],[-1e39,1e39]], [[0,0],[10,0],[10,10],[0,10],[5,5]]]}],"
         "[{\"lines\": [[[-1000000,-1000000],[1000000,-1000000]], [[0,0],[1000000,1000000]],"
         " [[0,0],[-1000000,1000000]]]}],"
-        "[{\"lines\": [[[0,0],[3.4e38,1]], [[0,0],[1,3.4e38],[-3.4e38,-3.4e38],[5,5]], [[0,0],[-3.4e38,0]]]}]]";
+        "[{\"lines\": [[[0,0],[3.4e38,1]], [[0,0],[1,3.4e38],[-3.4e38,-3.4e38],[5,5]], "
+        "[[0,0],[-3.4e38,0]]]}]]";
     RenderContext* ctx = build(QvTest::normalTemplate(64, 64, 5, QvTest::avLayer("red", 0, 5, 0, 0, mask),
                                                       QvTest::solidAsset("red", "#FF0000", 32, 32)));
     ASSERT_TRUE(ctx->isLoaded());
