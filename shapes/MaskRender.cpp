@@ -87,6 +87,12 @@ void MaskRender::drawSelf(unsigned int texture) {
     if (!mDrawableShape->contentShape() || !mStencilBuffer || !mDestination) return;
     mDestination->setAttachment(GLRenderDestination::kStencilAttachment, mStencilBuffer->renderbuffer(),
                                 false);
+    // A frame whose shape has no geometry draws nothing, and the pooled
+    // buffer may hold another mask's coverage: start from an empty mask so
+    // that an adjustment layer never acts through a stale stencil.
+    glStencilMask(0xFF);
+    glClearStencil(0);
+    glClear(GL_STENCIL_BUFFER_BIT);
     mBrush->setImagePattern(static_cast<int>(texture),
                             Vec2(static_cast<float>(width()), static_cast<float>(height())), Rect(), 0, 1);
     mDrawableShape->draw(texture);

@@ -212,7 +212,8 @@ TEST_F(MaskRenderTest, AdjustmentLayerActsOnlyInsideItsMask) {
     adjustment->addEffect(new PaintGreenEffect(adjustment));
     rapidjson::Document doc;
     const Poly box = {{8, 4}, {24, 4}, {24, 12}, {8, 12}, {8, 4}};
-    const std::string json = "{\"mask\":[[" + QvTest::MaskPathJson(box) + "]]}";
+    // Frame 1 has an empty mask: the adjustment acts nowhere.
+    const std::string json = "{\"mask\":[[" + QvTest::MaskPathJson(box) + "],[]]}";
     doc.Parse(json.c_str());
     adjustment->loadFromJson(doc);
     root.addLayer(adjustment, false);
@@ -231,6 +232,9 @@ TEST_F(MaskRenderTest, AdjustmentLayerActsOnlyInsideItsMask) {
         }
     }
     EXPECT_EQ(wrong, 0);
+    p = root.drawFrame(1);
+    for (int y = 0; y < 32; y += 3)
+        for (int x = 0; x < 32; x += 3) EXPECT_TRUE(QvTest::PixelIs(p, x, y, 255, 0, 0));
 }
 
 TEST_F(MaskRenderTest, StencilBuffersReturnToThePoolAndCopiesStartWithout) {
