@@ -136,6 +136,10 @@ TEST_F(MaskRenderTest, PerFrameMasksCutTheLayerAndFramesPastTheEndTakeTheLast) {
     ASSERT_NE(layer, nullptr);
     EXPECT_EQ(layer->mask()->maskCount(), 4u);
     EXPECT_TRUE(layer->mask()->flip());
+    // Times past the end and negative times take the last shape.
+    EXPECT_EQ(layer->mask()->shapeForFrame(7), layer->mask()->shapes().back());
+    EXPECT_EQ(layer->mask()->shapeForFrame(-1), layer->mask()->shapes().back());
+    EXPECT_EQ(layer->mask()->shapeForFrame(2), layer->mask()->shapes()[2]);
 
     auto circle = [](double x, double y) { return std::hypot(x - 24, y - 20) < 14; };
     int frame = 0;
