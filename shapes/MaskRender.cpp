@@ -1,5 +1,6 @@
 #include "shapes/MaskRender.h"
 
+#include "core/Matrix.h"
 #include "render/GLFrameBufferManager.h"
 #include "render/GLRenderDestination.h"
 #include "shapes/Brush.h"
@@ -74,6 +75,16 @@ void MaskRender::prepareForFrame(long long time) {
         // buffers leaves the framebuffer incomplete.
         if (mStencilBuffer && !mStencilBuffer->suitable(w, h)) releaseStencil();
         if (mDestination && (mDestination->width() != w || mDestination->height() != h)) dropDestination();
+        // The drawable makes its default projection once; a mask follows its
+        // layer's size. (An adjustment layer sets its own matrix before
+        // every draw.)
+        if (w > 0 && h > 0 && (w != mProjectionWidth || h != mProjectionHeight)) {
+            Mat4 ortho;
+            ortho.setOrtho(-w / 2.0f, w / 2.0f, h / 2.0f, -h / 2.0f, -1.0f, 100.0f);
+            mDrawableShape->setMVPTransform(ortho);
+            mProjectionWidth = w;
+            mProjectionHeight = h;
+        }
         if (!mStencilBuffer && w > 0 && h > 0) {
             if (GLFrameBufferManager* manager = frameBufferManager())
                 mStencilBuffer = manager->getStencilBuffer(w, h);

@@ -67,6 +67,9 @@ private:
     StencilBuffer* mStencilBuffer = nullptr;
     DrawableShape* mDrawableShape = nullptr;
     std::vector<Shape*> mShapes;
+    // Layer size of the drawable's current default projection.
+    int mProjectionWidth = 0;
+    int mProjectionHeight = 0;
 };
 
 }  // namespace Core

@@ -242,6 +242,20 @@ TEST_F(DrawableShapeTest, LinearGradientMatchesItsSmoothstepRamp) {
     }
 }
 
+TEST_F(DrawableShapeTest, TranslucentColourKeepsItsAlphaWithAndWithoutAntiAliasing) {
+    std::unique_ptr<Shape> shape(Shape::createRect(8, 8, 40, 40));
+    std::unique_ptr<Brush> glass(Brush::solidColor(Color(0, 0, 1, 0.5f)));
+    drawable->setContentShape(shape.get());
+    drawable->setFillBrush(glass.get());
+    for (bool aa : {false, true}) {
+        drawable->setAntiAlias(aa);
+        Pixels p = render();
+        EXPECT_NEAR(p.at(20, 20)[3], 128, 1) << "anti-aliasing " << aa;
+        EXPECT_EQ(p.at(20, 20)[2], 255);
+        EXPECT_EQ(p.at(60, 60)[3], 0);
+    }
+}
+
 TEST_F(DrawableShapeTest, EveryBrushProgramBuilds) {
     std::vector<std::unique_ptr<Brush>> brushes;
     brushes.emplace_back(Brush::solidColor(Color(1, 0, 0, 1)));

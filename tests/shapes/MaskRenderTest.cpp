@@ -24,6 +24,7 @@
 #include "shapes/DrawableShape.h"
 #include "shapes/MaskRender.h"
 #include "shapes/Shape.h"
+#include "support/TestComp.h"
 
 using namespace Quorvane::Core;
 using QvTest::Pixels;
@@ -322,4 +323,41 @@ TEST_F(MaskRenderTest, HostileMaskJsonNeverCrashesAndMalformedFramesShowNothing)
     loose.prepareForFrame(0);
     EXPECT_EQ(loose.getStencilBuffer(), nullptr);
     EXPECT_EQ(loose.shapeForFrame(0), nullptr);
+}
+
+TEST_F(MaskRenderTest, LayerThatChangesSizeGetsAStencilAndTargetOfItsNewSize) {
+    QvTest::TestComp comp(64, 64, 25);
+    GLFrameBufferManager manager;
+    comp.manager = &manager;
+    auto* layer = new RenderLayer(&comp, kAVLayer, false);
+    comp.addLayer(layer, false);
+    layer->setWidth(32);
+    layer->setHeight(32);
+    GLRenderDestination source(64, 64);
+    manager.pushDestination(&source);
+    glClearColor(1, 1, 1, 1);
+    glClear(GL_COLOR_BUFFER_BIT);
+    manager.popDestination(false);
+
+    MaskRender mask(layer, true);
+    rapidjson::Document doc;
+    const Poly box = {{2, 2}, {60, 2}, {60, 30}, {2, 30}, {2, 2}};
+    doc.Parse(("[[" + QvTest::MaskPathJson(box) + "]]").c_str());
+    mask.loadFromJson(doc);
+    for (int size : {32, 64}) {
+        layer->setWidth(size);
+        mask.prepareForFrame(0);
+        mask.draw(source.grabTextureForRead(true));
+        ASSERT_NE(mask.getStencilBuffer(), nullptr);
+        EXPECT_EQ(mask.getStencilBuffer()->width(), size);
+        EXPECT_EQ(mask.getDestination()->width(), size);
+        Pixels p = readTexture(mask.getOutputTexture(), size, 32);
+        // The box spans x 2..60 and y 2..30 of the layer at either size.
+        EXPECT_EQ(p.packed(0, 16), 0u) << size;
+        EXPECT_EQ(p.packed(4, 16), 0xFFFFFFFFu) << size;
+        EXPECT_EQ(p.packed(size - 4, 16), size == 64 ? 0u : 0xFFFFFFFFu) << size;
+        EXPECT_EQ(p.packed(size / 2, 31), 0u) << size;
+    }
+    mask.unprepare();
+    EXPECT_EQ(manager.pooledStencilCount(), 2u);
 }
