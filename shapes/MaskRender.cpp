@@ -28,6 +28,10 @@ void MaskRender::build(RenderLayer* layer, bool flip) {
 }
 
 MaskRender::~MaskRender() {
+    // A stencil buffer still held (the layer was deleted without being
+    // unprepared) is freed here rather than leaked; it is not handed back,
+    // since the frame-buffer manager may already be gone.
+    delete mStencilBuffer;
     // The drawable goes first: its painters refer to the brush and shapes.
     delete mDrawableShape;
     delete mBrush;

@@ -30,7 +30,8 @@ public:
     // the caller moves it with setParent.
     MaskRender(MaskRender& other);
     MaskRender& operator=(const MaskRender&) = delete;
-    // Does not give the stencil buffer back: unprepare does.
+    // Does not give the stencil buffer back (unprepare does); one still
+    // held is freed.
     ~MaskRender() override;
 
     // Each element of an array becomes the shape of one frame; any other
