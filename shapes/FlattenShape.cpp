@@ -50,7 +50,11 @@ void FlattenShape::tesselateBezierS(const Vec2& p1, const Vec2& p2, const Vec2& 
     const float dx = p4.x - p1.x, dy = p4.y - p1.y;
     const float d2 = std::fabs((p2.x - p4.x) * dy - (p2.y - p4.y) * dx);
     const float d3 = std::fabs((p3.x - p4.x) * dy - (p3.y - p4.y) * dx);
-    if ((d2 + d3) * (d2 + d3) < mScaledTolerance * (dx * dx + dy * dy)) {
+    const float lhs = (d2 + d3) * (d2 + d3), rhs = mScaledTolerance * (dx * dx + dy * dy);
+    // Coordinates whose squares overflow (or that are not numbers) cannot be
+    // measured: the piece is taken as flat instead of being split into a
+    // thousand points.
+    if (lhs < rhs || !std::isfinite(lhs) || !std::isfinite(rhs)) {
         addPoint(p4, type);
         return;
     }
@@ -65,7 +69,8 @@ void FlattenShape::tesselateBezierS(const Vec2& p0, const Vec2& p1, const Vec2& 
     if (level > kMaxLevel) return;
     const float c = (p1.x - p2.x) * (p2.y - p0.y) - (p1.y - p2.y) * (p2.x - p0.x);
     const float dx = p2.x - p0.x, dy = p2.y - p0.y;
-    if (c * c < mScaledTolerance * (dx * dx + dy * dy)) {
+    const float lhs = c * c, rhs = mScaledTolerance * (dx * dx + dy * dy);
+    if (lhs < rhs || !std::isfinite(lhs) || !std::isfinite(rhs)) {
         addPoint(p2, type);
         return;
     }

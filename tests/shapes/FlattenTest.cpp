@@ -77,6 +77,16 @@ TEST(FlattenTest, CurvesAreFlattenedWithinTheTolerance) {
     FlattenShape f;
     f.flatten(straight.get(), 1);
     EXPECT_EQ(f.getPaths()[0].count, 2);
+
+    // Coordinates whose squares overflow are not subdivided to the deepest
+    // level (a thousand points per curve) but taken as flat.
+    std::unique_ptr<Shape> huge(Shape::create());
+    huge->moveTo(0, 0);
+    huge->bezierTo(1e30f, 0, 0, 1e30f, 3e38f, -3e38f);
+    huge->quadTo(NAN, 1, 5, 5);
+    FlattenShape g;
+    g.flatten(huge.get(), 1);
+    EXPECT_LE(g.getPaths()[0].count, 3);
 }
 
 TEST(FlattenTest, PolygonOrientationFollowsTheWinding) {
