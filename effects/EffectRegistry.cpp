@@ -2,6 +2,19 @@
 
 #include "effects/ColorChannelAdjustment.h"
 #include "effects/GaussianBlurEffect.h"
+// Colour, matte and neighbourhood effects.
+#include "effects/BilateralBlurEffect.h"
+#include "effects/ChromaKeyEffect.h"
+#include "effects/ContrastEffect.h"
+#include "effects/EdgeChokerEffect.h"
+#include "effects/GammaEffect.h"
+#include "effects/HueAndSaturationEffect.h"
+#include "effects/LevelAdjustment.h"
+#include "effects/LookUpImageEffect.h"
+#include "effects/RemoveColorMatteEffect.h"
+#include "effects/TintEffect.h"
+#include "effects/TritoneEffect.h"
+#include "effects/VignetteEffect.h"
 
 namespace Quorvane {
 namespace Core {
@@ -25,6 +38,19 @@ const std::vector<EffectRegistryEntry>& table() {
         entry<AEGaussianBlurEffect>("ADBE Gaussian Blur 2"),
         entry<AEGaussianBlurEffectOld>("ADBE Gaussian Blur"),
         entry<ColorChannelAdjustmentHelper>("ZR_Color_Channel_Adjustment"),
+        // Colour, matte and neighbourhood effects.
+        entry<ContrastEffectHelper>("ZR_Contrast"),
+        entry<GammaEffectHelper>("ZR_Gamma"),
+        entry<HueAndSaturationEffectHelper>("ZR_Hue_And_Saturation"),
+        entry<LookUpImageEffectHelper>("ZR_Look_Up_Image"),
+        entry<LevelAdjustmentHelper>("ZR_Level_Adjustment"),
+        entry<ChromaKeyEffectHelper>("ZR_Chroma_Key"),
+        entry<RemoveColorMatteEffectHelper>("ADBE Remove Color Matting"),
+        entry<VignetteEffectHelper>("ZR_Vignette"),
+        entry<EdgeChokerEffectHelper>("ZR_EdgeChokerEffect"),
+        entry<BilateralBlurEffectHelper>("ZR_Bilateral_Blur"),
+        entry<TintEffectHelper>("ADBE Tint"),
+        entry<TritoneEffectHelper>("ADBE Tritone"),
     };
     return entries;
 }
