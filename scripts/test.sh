@@ -26,11 +26,6 @@ if [ "$sanitize" -eq 1 ]; then
   export ASAN_OPTIONS="halt_on_error=1:detect_leaks=1:abort_on_error=0"
   export UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1"
   export LSAN_OPTIONS="suppressions=$PWD/scripts/lsan.supp:print_suppressions=0"
-  # llvmpipe rasterises on the calling thread instead of keeping worker and
-  # compute-pool threads parked for the process's life: the leak check at exit
-  # then stops no driver threads, which its tracer was seen crashing on under
-  # load. Pixels are the same and the GL tests run no slower.
-  export LP_NUM_THREADS=0
 else
   build=build
   cfg=(-DCMAKE_BUILD_TYPE=RelWithDebInfo)
