@@ -2,6 +2,12 @@
 
 #include "effects/ColorChannelAdjustment.h"
 #include "effects/GaussianBlurEffect.h"
+// Geometry and face effects.
+#include "effects/BezierWarpEffect.h"
+#include "effects/CornerPinEffect.h"
+#include "effects/FaceLandmarkDisplay.h"
+#include "effects/FaceReshapeEffect.h"
+#include "effects/MotionTileEffect.h"
 
 namespace Quorvane {
 namespace Core {
@@ -25,6 +31,15 @@ const std::vector<EffectRegistryEntry>& table() {
         entry<AEGaussianBlurEffect>("ADBE Gaussian Blur 2"),
         entry<AEGaussianBlurEffectOld>("ADBE Gaussian Blur"),
         entry<ColorChannelAdjustmentHelper>("ZR_Color_Channel_Adjustment"),
+        // Geometry and face effects.
+        entry<NormalCornerPinEffect>("ADBE Corner Pin"),
+        entry<PowerPinEffect>("CC Power Pin"),
+        entry<AECornerPinEffect>("ZR_Corner_Pin"),
+        entry<NormalBezierWarpEffect>("ADBE BEZMESH"),
+        entry<BezierWarpEffectHelper>("ZR_Bezier_Warp"),
+        entry<FaceLandmarkDisplayHelper>("ZR_Face_Landmark_Display"),
+        entry<FaceReshapeEffectHelper>("ZR_Face_ReShape"),
+        entry<MotionTileEffectHelper>("ADBE Tile"),
     };
     return entries;
 }

@@ -13,6 +13,12 @@ namespace Core {
 
 class ColorChannelAdjustment;
 class GaussianBlurEffect;
+// Geometry and face effects.
+class CornerPinEffect;
+class BezierWarpEffect;
+class MotionTileEffect;
+class FaceLandmarkDisplay;
+class FaceReshapeEffect;
 
 template <typename Effect>
 class EffectRegistration {
@@ -34,6 +40,15 @@ class FastBoxBlurEffect : public EffectRegistration<GaussianBlurEffect> {};
 class AEGaussianBlurEffect : public EffectRegistration<GaussianBlurEffect> {};
 class AEGaussianBlurEffectOld : public EffectRegistration<GaussianBlurEffect> {};
 class ColorChannelAdjustmentHelper : public EffectRegistration<ColorChannelAdjustment> {};
+// Geometry and face effects.
+class NormalCornerPinEffect : public EffectRegistration<CornerPinEffect> {};
+class PowerPinEffect : public EffectRegistration<CornerPinEffect> {};
+class AECornerPinEffect : public EffectRegistration<CornerPinEffect> {};
+class NormalBezierWarpEffect : public EffectRegistration<BezierWarpEffect> {};
+class BezierWarpEffectHelper : public EffectRegistration<BezierWarpEffect> {};
+class MotionTileEffectHelper : public EffectRegistration<MotionTileEffect> {};
+class FaceLandmarkDisplayHelper : public EffectRegistration<FaceLandmarkDisplay> {};
+class FaceReshapeEffectHelper : public EffectRegistration<FaceReshapeEffect> {};
 
 struct EffectRegistryEntry {
     const char* name;
