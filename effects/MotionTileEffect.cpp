@@ -104,12 +104,10 @@ bool MotionTileEffect::willExtendLayerSize(LayerSizeExtendData* data) {
     const int newH = static_cast<int>(
         CornerPinEffect::clampedSide(std::trunc(static_cast<float>(h) * mCurrent.outputHeight)));
     if (newW == w && newH == h) return false;
-    // Half the growth, truncated toward zero, added to where an earlier
-    // enlarging effect of the chain already put the layer's origin: the
-    // tile's centre and the layer's placement stay in the layer's own pixels.
-    const Vec2 growth(static_cast<float>(-((w - newW) / 2)), static_cast<float>(-((h - newH) / 2)));
-    data->offsetDelta = growth;
-    data->offset = data->offset + growth;
+    // Half the growth, truncated toward zero (51 pixels more give 25).
+    const Vec2 offset(static_cast<float>(-((w - newW) / 2)), static_cast<float>(-((h - newH) / 2)));
+    data->offsetDelta = offset - data->offset;
+    data->offset = offset;
     data->size = Vec2(static_cast<float>(newW), static_cast<float>(newH));
     if (mDestination && (mDestination->width() != newW || mDestination->height() != newH)) dropDestination();
     return true;
