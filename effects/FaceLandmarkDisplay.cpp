@@ -57,6 +57,8 @@ void FaceLandmarkDisplay::updateLandmark(const float* points, unsigned long coun
 }
 
 void FaceLandmarkDisplay::drawSelf(unsigned int texture) {
+    // Like every effect: no input, nothing drawn (not points on transparency).
+    if (texture == 0) return;
     glDepthMask(GL_FALSE);
     glDisable(GL_DEPTH_TEST);
     glDisable(GL_BLEND);

@@ -81,6 +81,24 @@ TEST(CornerPinMath, ProjectiveCoordinatesFromTheDiagonals) {
     }
 }
 
+TEST(CornerPinMath, EdgeBandOfASpikeIsLeftOut) {
+    // A pin collapsed onto a line runs straight back at its ends: no miter,
+    // the band's vertices would be infinite.
+    std::vector<Vec2> line = {Vec2(0, 0), Vec2(64, 0), Vec2(64, 0), Vec2(0, 0)};
+    std::vector<Vec3> coords(4, Vec3(0, 0, 1));
+    PolygonEdgeBuilder builder;
+    CornerPinEffect::buildEdge(builder, &line, &coords);
+    EXPECT_TRUE(builder.result()->empty());
+    EXPECT_TRUE(builder.innerVertices()->empty());
+
+    std::vector<Vec2> quad = {Vec2(0, 0), Vec2(64, 0), Vec2(64, 32), Vec2(0, 32)};
+    CornerPinEffect::buildEdge(builder, &quad, &coords);
+    ASSERT_EQ(builder.innerVertices()->size(), 4u);
+    EXPECT_FLOAT_EQ((*builder.innerVertices())[0].x, 0.5f);
+    EXPECT_FLOAT_EQ((*builder.innerVertices())[0].y, 0.5f);
+    EXPECT_EQ(builder.result()->size(), 4u * 4 * 6);
+}
+
 TEST_F(CornerPinTest, PerspectiveQuadShowsTheTexelsOfTheHomography) {
     pattern = QvTest::uploadPositionPattern(kWidth, kHeight);
     withoutEdgeBand();

@@ -273,6 +273,10 @@ TEST_F(FaceTest, LandmarkDisplayDrawsBlackPointsOnItsInput) {
     EXPECT_EQ(q.at(5, 60)[2], 0);
     EXPECT_EQ(unchanged(q), kSide * kSide - 3 * 9);
 
+    // No input: nothing at all, not the points alone.
+    const Pixels none = drawFrame(display, 0, 0);
+    EXPECT_EQ(none.at(5, 60)[3], 0);
+
     std::unique_ptr<RenderEffect> copy(RenderEffectManager::cloneEffect(display, layer));
     auto* displayCopy = dynamic_cast<FaceLandmarkDisplay*>(copy.get());
     ASSERT_NE(displayCopy, nullptr);
