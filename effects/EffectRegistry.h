@@ -13,6 +13,19 @@ namespace Core {
 
 class ColorChannelAdjustment;
 class GaussianBlurEffect;
+// Colour, matte and neighbourhood effects.
+class ContrastEffect;
+class GammaEffect;
+class HueAndSaturationEffect;
+class LookUpImageEffect;
+class LevelAdjustment;
+class ChromaKeyEffect;
+class RemoveColorMatteEffect;
+class VignetteEffect;
+class EdgeChokerEffect;
+class BilateralBlurEffect;
+class TintEffect;
+class TritoneEffect;
 // Geometry and face effects.
 class CornerPinEffect;
 class BezierWarpEffect;
@@ -40,6 +53,19 @@ class FastBoxBlurEffect : public EffectRegistration<GaussianBlurEffect> {};
 class AEGaussianBlurEffect : public EffectRegistration<GaussianBlurEffect> {};
 class AEGaussianBlurEffectOld : public EffectRegistration<GaussianBlurEffect> {};
 class ColorChannelAdjustmentHelper : public EffectRegistration<ColorChannelAdjustment> {};
+// Colour, matte and neighbourhood effects.
+class ContrastEffectHelper : public EffectRegistration<ContrastEffect> {};
+class GammaEffectHelper : public EffectRegistration<GammaEffect> {};
+class HueAndSaturationEffectHelper : public EffectRegistration<HueAndSaturationEffect> {};
+class LookUpImageEffectHelper : public EffectRegistration<LookUpImageEffect> {};
+class LevelAdjustmentHelper : public EffectRegistration<LevelAdjustment> {};
+class ChromaKeyEffectHelper : public EffectRegistration<ChromaKeyEffect> {};
+class RemoveColorMatteEffectHelper : public EffectRegistration<RemoveColorMatteEffect> {};
+class VignetteEffectHelper : public EffectRegistration<VignetteEffect> {};
+class EdgeChokerEffectHelper : public EffectRegistration<EdgeChokerEffect> {};
+class BilateralBlurEffectHelper : public EffectRegistration<BilateralBlurEffect> {};
+class TintEffectHelper : public EffectRegistration<TintEffect> {};
+class TritoneEffectHelper : public EffectRegistration<TritoneEffect> {};
 // Geometry and face effects.
 class NormalCornerPinEffect : public EffectRegistration<CornerPinEffect> {};
 class PowerPinEffect : public EffectRegistration<CornerPinEffect> {};

@@ -127,7 +127,9 @@ TEST(RenderThreadTest, SyncRunsOnWorkerBeforeQueuedTasks) {
         done.signal(1);
     });
     pthread_t syncThread{};
+    std::atomic<bool> calling{false};
     std::thread caller([&] {
+        calling = true;
         rt.sync([&] {
             syncThread = RenderThreadGetThreadID();
             log.add(2);
@@ -136,7 +138,10 @@ TEST(RenderThreadTest, SyncRunsOnWorkerBeforeQueuedTasks) {
         std::vector<int> seen = log.items();
         EXPECT_TRUE(seen.size() >= 2 && seen[1] == 2);
     });
-    settle();  // the blocking call waits while the first task holds the worker
+    // The blocking call must be pending before the gate opens; on a loaded
+    // machine the caller thread may start late, so wait for it first.
+    while (!calling) std::this_thread::yield();
+    settle();
     EXPECT_EQ(log.items().size(), 0u);
     gate.signal(1);
     caller.join();
