@@ -12,6 +12,7 @@
 #include "render/GLRenderDestination.h"
 #include "scene/RenderCameraLayer.h"
 #include "scene/RenderComp.h"
+#include "shapes/DrawableShape.h"
 #include "shapes/MaskRender.h"
 
 namespace Quorvane {
@@ -451,7 +452,7 @@ void RenderAVLayer::drawAdjustment(unsigned int texture, RenderComp* comp) {
             camera->getCurrentWorldTransform().getInverse(view);
             mvp = camera->getProjectionMatrix() * view * getCurrentWorldTransform();
         }
-        (void)mvp;  // handed to the mask's drawable shape once shapes exist
+        mMask->getDrawableShape()->setMVPTransform(mvp);
         mMask->draw(effected);
         stencil = mMask->getStencilBuffer();
         if (stencil && comp->writeDestination()) {

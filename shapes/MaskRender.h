@@ -1,12 +1,13 @@
-// A layer's mask pass: per-frame mask shapes read from the layer's "mask"
-// JSON, drawn into the pass's own destination through a stencil buffer.
-//
-// Until the vector-shape subsystem lands, the pass keeps the loaded shapes
-// but has no drawable shape: it takes no stencil buffer and draws nothing, so
-// its output is transparent and getStencilBuffer() stays null.
+// A layer's mask pass: one vector shape per frame, read from the layer's
+// "mask" JSON, filled through a drawable shape with an image-pattern brush
+// whose image is the layer texture. After a draw the pass's own destination
+// holds the texture cut to the shape and its stencil buffer holds the
+// shape's coverage (even-odd rule, plus the one-pixel fringe) as non-zero
+// values.
 #pragma once
 
 #include <cstddef>
+#include <vector>
 
 #include <rapidjson/document.h>
 
@@ -15,7 +16,9 @@
 namespace Quorvane {
 namespace Core {
 
+class Brush;
 class DrawableShape;
+class Shape;
 class StencilBuffer;
 
 class MaskRender : public RenderPass {
@@ -27,37 +30,47 @@ public:
     // the caller moves it with setParent.
     MaskRender(MaskRender& other);
     MaskRender& operator=(const MaskRender&) = delete;
+    // Does not give the stencil buffer back (unprepare does); one still
+    // held is freed.
     ~MaskRender() override;
 
-    // An array appends one mask shape per element (one per frame); any other
+    // Each element of an array becomes the shape of one frame; any other
     // value is ignored.
     void loadFromJson(const rapidjson::Value& value) override;
     void setParent(RenderLayer* layer) override;
-    void prepareForFrame(long long frame) override;
+    // Takes a stencil buffer of the pass size on the first frame with
+    // shapes and makes the frame's shape (the last one past the end or for
+    // a negative time) the drawable's content.
+    void prepareForFrame(long long time) override;
+    // Fills the frame's shape with the texture through the stencil.
     void drawSelf(unsigned int texture) override;
-    // Gives the stencil buffer back to the frame-buffer manager.
+    // Gives the stencil buffer back; the own destination is kept.
     void unprepare() override;
     void contentLoaded() override;
 
     // Null before the first prepared frame with a shape.
     StencilBuffer* getStencilBuffer() const { return mStencilBuffer; }
-    // The shape that draws the mask; null while no shape subsystem exists.
-    DrawableShape* getDrawableShape() const { return mShape; }
+    DrawableShape* getDrawableShape() const { return mDrawableShape; }
 
-    bool flip() const { return mFlip; }
+    bool flip() const;
+    Brush* brush() const { return mBrush; }
     // Number of per-frame mask shapes held.
-    size_t maskCount() const { return mMasks.IsArray() ? mMasks.Size() : 0; }
-    // The shape of a frame (the last one for frames past the end); null when
-    // there is none.
-    const rapidjson::Value* maskForFrame(long long frame) const;
+    size_t maskCount() const { return mShapes.size(); }
+    const std::vector<Shape*>& shapes() const { return mShapes; }
+    // The shape of a frame as prepareForFrame chooses it; null without shapes.
+    Shape* shapeForFrame(long long time) const;
 
 private:
-    bool mFlip;
-    // One element per frame, each a list of paths in the shape library's form.
-    rapidjson::Document mMasks;
-    DrawableShape* mShape = nullptr;
+    void build(RenderLayer* layer, bool flip);
+    void releaseStencil();
+
+    Brush* mBrush = nullptr;
     StencilBuffer* mStencilBuffer = nullptr;
-    long long mFrame = 0;
+    DrawableShape* mDrawableShape = nullptr;
+    std::vector<Shape*> mShapes;
+    // Layer size of the drawable's current default projection.
+    int mProjectionWidth = 0;
+    int mProjectionHeight = 0;
 };
 
 }  // namespace Core

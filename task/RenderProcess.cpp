@@ -2,10 +2,8 @@
 
 #include <errno.h>
 #include <signal.h>
-#include <stdio_ext.h>
 #include <sys/ipc.h>
 #include <sys/msg.h>
-#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -19,9 +17,9 @@
 
 #include "core/Log.h"
 #include "core/RenderThread.h"
+#include "task/RenderChild.h"
 #include "task/RenderProcessTask.h"
 #include "task/RenderTask.h"
-#include "task/SignalSafeLog.h"
 
 namespace Quorvane {
 namespace Core {
@@ -49,38 +47,11 @@ constexpr int kQueuePermissions = 0666;
 // knows that no final word will come.
 constexpr const char* kReapedMarker = "\x01reaped";
 
-// fork copies only the calling thread: a lock that another thread holds at
-// that moment (the allocator's, the time zone's, the thread registry's) stays
-// locked for ever in the child, which then hangs until the watchdog kills it.
-// So every stretch of parent-side work of the library's threads (logging,
-// allocating, callbacks, starting and joining threads) holds this gate
-// shared, and fork holds it alone. A thread already inside the gate (a host
-// callback calling back into the library) passes through without locking
-// again; a callback that tries to start a render is refused.
-std::shared_mutex gForkGate;
-thread_local int tGateDepth = 0;
-
-class GateShared {
-public:
-    explicit GateShared(std::shared_mutex& gate) : gate_(gate) { lock(); }
-    ~GateShared() {
-        if (held_) unlock();
-    }
-    GateShared(const GateShared&) = delete;
-    GateShared& operator=(const GateShared&) = delete;
-    void lock() {
-        if (tGateDepth++ == 0) gate_.lock_shared();
-        held_ = true;
-    }
-    void unlock() {
-        held_ = false;
-        if (--tGateDepth == 0) gate_.unlock_shared();
-    }
-
-private:
-    std::shared_mutex& gate_;
-    bool held_ = false;
-};
+// See RenderForkGate. A thread already inside the gate (a host callback
+// calling back into the library) passes through without locking again; a
+// callback that tries to start a render is refused.
+std::shared_mutex& gForkGate = RenderForkGate();
+using GateShared = RenderForkGateShared;
 
 // The state one start shares between the calling thread, the watchdog and
 // the receiver. The receiver outlives the start call, hence the shared owner.
@@ -282,92 +253,13 @@ void removeSideFiles(const std::string& outputPath) {
 
 // ---- the child ----------------------------------------------------------
 
-// Everything the crash reporter needs, prepared before the handlers are
-// installed so that the handler only copies, writes and sends.
-struct CrashReporter {
-    volatile sig_atomic_t queueId = -1;
-    char signalLinePrefix[96] = {};
-    char sendLine[96] = {};
-    char failLinePrefix[96] = {};
-    RenderMessage crash;
-};
-CrashReporter gCrashReporter;
-
-void reportCrash(int signo) {
-    if (signo != SIGHUP && signo != SIGABRT && signo != SIGKILL && signo != SIGTERM) return;
-    char line[160];
-    size_t at = strlen(gCrashReporter.signalLinePrefix);
-    memcpy(line, gCrashReporter.signalLinePrefix, at);
-    at += SignalSafeFormatInt(line + at, sizeof line - at - 1, signo);
-    line[at] = '\0';
-    SignalSafeLog(line);
-    SignalSafeLog(gCrashReporter.sendLine);
-    int queueId = gCrashReporter.queueId;
-    int rc;
-    do {
-        rc = queueId < 0 ? -1 : msgsnd(queueId, &gCrashReporter.crash, kRenderMessageTextSize, 0);
-    } while (rc == -1 && errno == EINTR);
-    if (rc != 0) {
-        at = strlen(gCrashReporter.failLinePrefix);
-        memcpy(line, gCrashReporter.failLinePrefix, at);
-        at += SignalSafeFormatInt(line + at, sizeof line - at - 1, queueId);
-        line[at] = '\0';
-        SignalSafeLog(line);
-    }
-    _exit(1);
-}
-
-void installChildSignalHandling(const RenderProcessData& data, pid_t parentPid) {
-    SignalSafeLogPrepare();
-    snprintf(gCrashReporter.signalLinePrefix, sizeof gCrashReporter.signalLinePrefix,
-             "Child receive signo  pid  %d, signo = ", data.pid);
-    snprintf(gCrashReporter.sendLine, sizeof gCrashReporter.sendLine, "pid %d --> send message :  %s",
-             data.pid, "crash");
-    snprintf(gCrashReporter.failLinePrefix, sizeof gCrashReporter.failLinePrefix,
-             "pid %d --> fail send message :  %s ", data.pid, "crash");
-    gCrashReporter.crash.type = kRenderMessageType;
-    strncpy(gCrashReporter.crash.text, "crash", kRenderMessageTextSize - 1);
-    shutdown_handler = reportCrash;
-
-    struct sigaction action;
-    memset(&action, 0, sizeof action);
-    action.sa_handler = signal_handler;
-    sigemptyset(&action.sa_mask);
-    // One report at a time: a second signal waits until the first has exited.
-    const int kHandled[] = {SIGHUP, SIGTERM, SIGABRT};
-    for (int signo : kHandled) sigaddset(&action.sa_mask, signo);
-    action.sa_flags = SA_RESTART;
-    for (int signo : kHandled) sigaction(signo, &action, nullptr);
-    // The host may have blocked them in the thread that forked.
-    sigset_t unblock;
-    sigemptyset(&unblock);
-    for (int signo : kHandled) sigaddset(&unblock, signo);
-    pthread_sigmask(SIG_UNBLOCK, &unblock, nullptr);
-
-    prctl(PR_SET_PDEATHSIG, SIGHUP);
-    // The parent may have died before the request above took effect.
-    if (getppid() != parentPid) raise(SIGHUP);
-}
-
-[[noreturn]] void childExit(int code) {
-    fflush(stdout);
-    fflush(stderr);
-    // _exit, not exit: the host's atexit handlers and static destructors belong
-    // to the parent and must not run a second time in its copy.
-    _exit(code);
-}
-
 void childAfterFork(const RenderProcessData& parentCopy, pid_t parentPid) {
-    // Output the host buffered before the fork belongs to the parent; the
-    // child's own chatter goes to standard error, never into the host's output.
-    __fpurge(stdout);
-    __fpurge(stderr);
-    dup2(STDERR_FILENO, STDOUT_FILENO);
+    DetachChildOutput();
 
     auto* data = new RenderProcessData(parentCopy.templatePath, parentCopy.outputPath, parentCopy.key);
     data->pid = getpid();
     QVPrint("Child process start head --- 1 %d, %s", data->pid, data->outputPath.c_str());
-    installChildSignalHandling(*data, parentPid);
+    InstallChildSignalHandling(data->pid, parentPid, true);
     data->copyOptions(parentCopy);
     QVPrint("Child process start before --- %d", data->pid);
     render_process_main(data);
@@ -423,7 +315,7 @@ void render_process_main(RenderProcessData* data) {
     QVPrint("Child process %d start", data->pid);
     data->messageKey = RenderMessageKey(data->templatePath, data->key);
     data->queueId = msgget(data->messageKey, IPC_CREAT | kQueuePermissions);
-    gCrashReporter.queueId = data->queueId;
+    SetChildCrashQueue(data->queueId);
     QVPrint("msgkey %d - %d", data->messageKey, data->queueId);
 
     auto* processTask = new RenderProcessTask(data);
@@ -441,7 +333,7 @@ void render_process_main(RenderProcessData* data) {
     if (!SendRenderMessage(data->queueId, word)) {
         QVPrint("pid %d --> fail send message :  %s %d", data->pid, word, data->queueId);
     }
-    childExit(0);
+    ChildExit(0);
 }
 
 }  // namespace Core
@@ -567,7 +459,7 @@ int zr_render_process_add_watermark(unsigned long* handle, std::vector<std::stri
 int zr_render_process_start(unsigned long* handle, zr_render_process_callback callback) {
     RenderProcessData* data = recordOf(handle);
     if (!data) return 0;
-    if (tGateDepth > 0) {
+    if (InsideRenderForkGate()) {
         // Forking here would wait for this very thread to leave the gate.
         QVPrint("Start render process refused: called from a status callback, %s", data->outputPath.c_str());
         return 1;

@@ -192,15 +192,14 @@ bool RenderTask::start() {
     context_->setGLContext(glContext_);
     if (delegate_) delegate_->renderStarted();
 
-    // Text images, the template's main script and the dynamic sub images have
-    // their place here, in this order; they are filled in with the text, script
-    // and dynamic template support and do nothing until then.
+    // Text images, the template's main script and the dynamic sub images, in
+    // this order: the script sees the text images, the dynamic layers take
+    // their new sources after it.
+    drawTextImages();
     if (!luaMainFile_.empty() && file_exists(luaMainFile_)) {
         // SEAM: the script host runs the main file here.
     }
-    if (config_->templateType() == TemplateTypeDynamic) {
-        // SEAM: the dynamic sub images are replaced here.
-    }
+    if (config_->templateType() == TemplateTypeDynamic) replaceDynamicSubImgs();
 
     for (const auto& entry : watermarks_) {
         const Watermark& watermark = entry.first;

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -35,6 +36,10 @@ struct SubAssetInfo {
     std::string imagePath;
     std::string keyPrefix;
     std::vector<std::string> images;
+    // Text images are drawn for one layer each, so they are placed one per
+    // served layer in the order the layers were matched. Host images are one
+    // per pass, shared by every layer that pass serves.
+    bool onePerLayer = false;
 };
 
 class RenderTask : public RenderBaseTask, public FFAudioComposerDelegate {
@@ -73,10 +78,24 @@ public:
     // occurrence is taken out, so a repeated number yields one snapshot.
     bool shouldSnapThisFrame(int frame, bool erase);
 
+    // Text images and dynamic sub images (TextImages.cpp), run by start after
+    // the scene is built. The first two collect text entries for the
+    // renderer; drawTexts writes them out and runs it.
+    void buildScriptDataSubTexts(std::map<std::string, std::string>& replaceMap);
+    void buildDynamicSubTexts(std::vector<SubAssetInfo>& list);
+    bool drawTexts();
+    bool parseSubImgJson();
+    void replaceDynamicSubImgs();
+    // The script data, with the placeholders of the drawn texts replaced.
+    const std::string& luaData() const { return luaData_; }
+
 private:
     void prepareAudio();
     void writeSnapshot(int64_t frame);
     void releaseScene();
+    // The text steps in their order; the drawn texts join the dynamic sub
+    // images and replace their placeholders in the script data.
+    void drawTextImages();
 
     bool loopAudio_ = false;
     std::atomic<bool> cancelled_{false};

@@ -66,3 +66,6 @@ std::map<std::string, std::string> zr_render_process_rendered_info(unsigned long
 void zr_render_process_release(unsigned long* handle);
 
 bool zr_msg_key_compare(const char* a, const char* b);
+
+// The still-image mode: zr_create_render_image_process and its family.
+#include "task/RenderImageProcess.h"

@@ -5,6 +5,8 @@
 //       [--music FILE] [--music-loop] [--music-volume V] [--music-fadeout SECONDS]
 //       [--snapshot-dir DIR --snapshot-frames 0,5,9]
 //       [--watermark IMAGE,x,y,start,duration,sx,sy] [--bitrate FACTOR]
+//   quorvane-render --images OUT_DIR --filter FILTER_DIR [--filter ...] IMAGE ...
+//       (still images; see images.cpp)
 //
 // Progress goes to standard error (a bar on a terminal, plain lines otherwise);
 // the final status and the rendered information go to standard output as one
@@ -34,7 +36,8 @@ const char* kUsage =
     "  --key N            tells concurrent renders of one template apart (default: from the process id)\n"
     "  --replace FILE...  the template's replaceable files, in order\n"
     "  --snapshot-dir DIR snapshots are named DIR + frame number + \".png\" (DIR is a prefix)\n"
-    "  --watermark ...    may be given several times; start and duration in seconds\n";
+    "  --watermark ...    may be given several times; start and duration in seconds\n"
+    "   or: quorvane-render --images OUT_DIR --filter FILTER_DIR [--filter ...] IMAGE ...\n";
 
 struct Options {
     std::string templateDir;
@@ -227,7 +230,12 @@ std::string jsonString(const std::string& text) {
 
 }  // namespace
 
+// images.cpp
+bool isImageMode(int argc, char** argv);
+int runImageMode(int argc, char** argv);
+
 int main(int argc, char** argv) {
+    if (isImageMode(argc, argv)) return runImageMode(argc, argv);
     Options options;
     if (!parseArguments(argc, argv, &options)) return kExitUsage;
     gTerminal = isatty(STDERR_FILENO);

@@ -1,0 +1,179 @@
+#include "task/RenderImageProcess.h"
+
+#include <errno.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <memory>
+#include <mutex>
+
+#include "core/Log.h"
+#include "task/RenderChild.h"
+#include "task/RenderImageProcessTask.h"
+#include "task/RenderImageTask.h"
+
+namespace Quorvane {
+namespace Core {
+
+namespace {
+
+RenderImageProcessData* recordOf(unsigned long* handle) {
+    if (!handle || *handle == 0) return nullptr;
+    return reinterpret_cast<RenderImageProcessData*>(*handle);
+}
+
+// waitpid with WUNTRACED; a stopped child is killed and reaped rather than
+// left behind. Returns the status, or -1 when the child could not be waited for.
+int waitForChild(pid_t pid) {
+    int status = 0;
+    pid_t reaped;
+    do {
+        reaped = waitpid(pid, &status, WUNTRACED);
+    } while (reaped == -1 && errno == EINTR);
+    if (reaped == pid && WIFSTOPPED(status)) {
+        {
+            RenderForkGateShared gate(RenderForkGate());
+            QVPrint("Child pid %d stopped by %d, killing it", static_cast<int>(pid), WSTOPSIG(status));
+        }
+        kill(pid, SIGKILL);
+        do {
+            reaped = waitpid(pid, &status, 0);
+        } while (reaped == -1 && errno == EINTR);
+    }
+    return reaped == pid ? status : -1;
+}
+
+void childAfterFork(const RenderImageProcessData& parentCopy, pid_t parentPid) {
+    DetachChildOutput();
+    auto* data = new RenderImageProcessData(parentCopy.inputs, parentCopy.outputFolder);
+    data->pid = getpid();
+    QVPrint("Child process start head --- 1 %d, %s", data->pid, data->outputFolder.c_str());
+    InstallChildSignalHandling(data->pid, parentPid, false);
+    data->filters = parentCopy.filters;
+    data->watermarks = parentCopy.watermarks;
+    QVPrint("Child process start before --- %d", data->pid);
+    render_image_process_main(data);
+}
+
+}  // namespace
+
+void render_image_process_main(RenderImageProcessData* data) {
+    QVPrint("Child process %d start", data->pid);
+    auto* task = new RenderImageTask(data->inputs, data->outputFolder);
+    QVPrint("Child RenderImageProcessTask simple start %d", data->pid);
+    // Never deleted: the child ends here, and its GL and scene go with it.
+    auto* processTask = new RenderImageProcessTask(data, task);
+    ChildExit(processTask->simple() ? 0 : 1);
+}
+
+}  // namespace Core
+}  // namespace Quorvane
+
+using namespace Quorvane::Core;
+
+int zr_create_render_image_process(unsigned long* handle, std::vector<std::string> inputs,
+                                   std::string outputFolder) {
+    if (!handle) return -1;
+    RenderForkGateShared gate(RenderForkGate());
+    auto* data = new RenderImageProcessData(std::move(inputs), std::move(outputFolder));
+    *handle = reinterpret_cast<unsigned long>(data);
+    return 0;
+}
+
+int zr_render_image_process_set_filters(unsigned long* handle, std::vector<std::string> filters) {
+    RenderForkGateShared gate(RenderForkGate());
+    RenderImageProcessData* data = recordOf(handle);
+    if (!data) return -1;
+    data->filters = std::move(filters);
+    return 0;
+}
+
+int zr_render_image_process_add_filter(unsigned long* handle, std::string filter) {
+    RenderForkGateShared gate(RenderForkGate());
+    if (RenderImageProcessData* data = recordOf(handle)) data->filters.push_back(std::move(filter));
+    return 0;
+}
+
+int zr_render_image_process_set_watermarks(unsigned long* handle, std::vector<Watermark> watermarks) {
+    RenderForkGateShared gate(RenderForkGate());
+    RenderImageProcessData* data = recordOf(handle);
+    if (!data) return -1;
+    data->watermarks = std::move(watermarks);
+    return 0;
+}
+
+int zr_render_image_process_add_watermark(unsigned long* handle, std::vector<std::string> imagePaths, float x,
+                                          float y, float start, float duration, float scaleX, float scaleY) {
+    RenderForkGateShared gate(RenderForkGate());
+    RenderImageProcessData* data = recordOf(handle);
+    if (!data) return -1;
+    Watermark watermark;
+    watermark.imagePaths = std::move(imagePaths);
+    watermark.position = Vec2(x, y);
+    watermark.time = Vec2(start, duration);
+    watermark.scale = Vec2(scaleX, scaleY);
+    data->watermarks.push_back(std::move(watermark));
+    return 0;
+}
+
+int zr_render_image_process_start(unsigned long* handle) {
+    RenderImageProcessData* data = recordOf(handle);
+    if (!data) return 0;
+    if (InsideRenderForkGate()) {
+        // Forking here (from a video render's status callback) would wait for
+        // this very thread to leave the gate.
+        QVPrint("Start render image process refused: called from a status callback, %s",
+                data->outputFolder.c_str());
+        return 1;
+    }
+
+    // The child works from this copy; the record itself stays the parent's.
+    std::unique_ptr<RenderImageProcessData> copy;
+    pid_t parentPid = getpid();
+    {
+        RenderForkGateShared gate(RenderForkGate());
+        QVPrint("Start render image process for output:%s", data->outputFolder.c_str());
+        copy = std::make_unique<RenderImageProcessData>(*data);
+    }
+    pid_t pid;
+    {
+        std::unique_lock<std::shared_mutex> gate(RenderForkGate());
+        pid = fork();
+        // The child never returns, so it never releases its copy of the gate.
+        if (pid == 0) childAfterFork(*copy, parentPid);
+    }
+
+    RenderForkGateShared gate(RenderForkGate());
+    copy.reset();
+    if (pid < 0) {
+        QVPrint("Fork process failed with pid : %d, err: %d ", static_cast<int>(parentPid), -1);
+        return 1;
+    }
+    QVPrint("Child process created with pid : %d, %s", static_cast<int>(pid), data->outputFolder.c_str());
+    data->pid = pid;
+    gate.unlock();
+
+    int status = waitForChild(pid);
+
+    gate.lock();
+    bool exited = status != -1 && WIFEXITED(status);
+    bool signalled = status != -1 && WIFSIGNALED(status);
+    int exitCode = exited ? WEXITSTATUS(status) : 0;
+    QVPrint("Child process exited, pid : %d, exitcode : %d, exitstatus : %d", static_cast<int>(pid),
+            signalled ? 0 : 1, exitCode);
+    if (signalled) QVPrint("Child pid %d killed by %d", static_cast<int>(pid), WTERMSIG(status));
+    if (!exited || exitCode != 0) {
+        QVPrint("Child process 1 pid %d", static_cast<int>(pid));
+        return 1;
+    }
+    return 0;
+}
+
+void zr_render_image_process_release(unsigned long* handle) {
+    RenderImageProcessData* data = recordOf(handle);
+    if (!data) return;
+    RenderForkGateShared gate(RenderForkGate());
+    delete data;
+    *handle = 0;
+}

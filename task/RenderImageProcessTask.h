@@ -1,0 +1,40 @@
+// The still-image child's driver: hands the host's filters and watermarks to
+// one RenderImageTask and runs it. It is a RenderDelegate that ignores every
+// report and is not attached to the task: the parent learns only the child's
+// exit code.
+#pragma once
+
+#include "task/RenderDelegate.h"
+
+namespace Quorvane {
+namespace Core {
+
+struct RenderImageProcessData;
+class RenderImageTask;
+
+class RenderImageProcessTask : public RenderDelegate {
+public:
+    // Borrows the record; takes the task.
+    RenderImageProcessTask(RenderImageProcessData* data, RenderImageTask* task) : data_(data), task_(task) {}
+    virtual ~RenderImageProcessTask();
+    RenderImageProcessTask(const RenderImageProcessTask&) = delete;
+    RenderImageProcessTask& operator=(const RenderImageProcessTask&) = delete;
+
+    void renderStarted() override {}
+    void renderUpdate(float) override {}
+    void renderEnd(bool) override {}
+    void renderCancelled() override {}
+
+    // Needs at least one input, an output folder and one filter; then adds the
+    // filters and watermarks to the task, commits and starts it. Its result.
+    bool simple();
+
+    RenderImageTask* task() const { return task_; }
+
+private:
+    RenderImageProcessData* data_;
+    RenderImageTask* task_;
+};
+
+}  // namespace Core
+}  // namespace Quorvane

@@ -1,0 +1,360 @@
+#include "task/RenderImageTask.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+
+#ifndef GL_GLEXT_PROTOTYPES
+#define GL_GLEXT_PROTOTYPES
+#endif
+#include <GL/gl.h>
+
+#include <stb_image.h>
+#include <stb_image_write.h>
+
+#include "core/FileManager.h"
+#include "core/Log.h"
+#include "core/TimeUnit.h"
+#include "core/Unique.h"
+#include "render/Config.h"
+#include "render/GLContext.h"
+
+#if !QV_RENDER_SCENE_STAND_IN
+#include "scene/FilterManager.h"
+#include "scene/RenderAVLayer.h"
+#endif
+
+namespace Quorvane {
+namespace Core {
+
+namespace {
+
+constexpr float kFrameRate = 30.0f;
+// The render context's output pass draws into a destination of its own.
+constexpr unsigned int kOwnOutputTexture = 0xFFFFFFFFu;
+
+enum class ImageKind { Png, Jpg, Bmp, Tga };
+
+struct ImageFormat {
+    const char* inputSuffix;
+    const char* outputSuffix;
+    ImageKind kind;
+};
+
+const ImageFormat kFormats[] = {
+    {"png", ".png", ImageKind::Png},  {"psd", ".png", ImageKind::Png}, {"jpg", ".jpg", ImageKind::Jpg},
+    {"jpeg", ".jpg", ImageKind::Jpg}, {"bmp", ".bmp", ImageKind::Bmp}, {"tga", ".tga", ImageKind::Tga},
+};
+
+const ImageFormat* formatFor(const std::string& suffix) {
+    for (const ImageFormat& format : kFormats) {
+        if (suffix == format.inputSuffix) return &format;
+    }
+    return nullptr;
+}
+
+struct FileSink {
+    FILE* file;
+    bool failed;
+};
+
+void writeToSink(void* context, void* data, int size) {
+    auto* sink = static_cast<FileSink*>(context);
+    if (size > 0 && fwrite(data, 1, static_cast<size_t>(size), sink->file) != static_cast<size_t>(size)) {
+        sink->failed = true;
+    }
+}
+
+// Writes RGBA pixels (rows in read-back order, stride width * 4). A file that
+// could not be written whole (full disk, unwritable folder) counts as failed
+// and is removed rather than left truncated.
+bool writeImage(const std::string& path, ImageKind kind, int width, int height, const uint8_t* rgba,
+                int quality) {
+    FILE* file = fopen(path.c_str(), "wb");
+    if (!file) return false;
+    FileSink sink{file, false};
+    int encoded = 0;
+    switch (kind) {
+        case ImageKind::Png:
+            encoded = stbi_write_png_to_func(writeToSink, &sink, width, height, 4, rgba, width * 4);
+            break;
+        case ImageKind::Jpg:
+            encoded = stbi_write_jpg_to_func(writeToSink, &sink, width, height, 4, rgba, quality);
+            break;
+        case ImageKind::Bmp: {
+            // Given four components this writer makes a 32-bit file with a V4
+            // header; three give the plain 24-bit bottom-up bitmap.
+            size_t pixels = static_cast<size_t>(width) * static_cast<size_t>(height);
+            std::vector<uint8_t> rgb(pixels * 3);
+            for (size_t i = 0; i < pixels; ++i) {
+                rgb[3 * i] = rgba[4 * i];
+                rgb[3 * i + 1] = rgba[4 * i + 1];
+                rgb[3 * i + 2] = rgba[4 * i + 2];
+            }
+            encoded = stbi_write_bmp_to_func(writeToSink, &sink, width, height, 3, rgb.data());
+            break;
+        }
+        case ImageKind::Tga:
+            // Run-length encoded: the writer's default (stbi_write_tga_with_rle).
+            encoded = stbi_write_tga_to_func(writeToSink, &sink, width, height, 4, rgba);
+            break;
+    }
+    bool closed = fclose(file) == 0;
+    bool ok = encoded != 0 && !sink.failed && closed;
+    if (!ok) unlink(path.c_str());
+    return ok;
+}
+
+// The header size of an input the task can render; logs the reason and
+// returns false for one it refuses.
+bool readAcceptedSize(const std::string& input, int* width, int* height) {
+    const char* path = input.c_str();
+    if (!FileManager::isFile(input) || !FileManager::exist(input)) {
+        QVPrint("图片：%s 不存在", path);
+        return false;
+    }
+    if (!formatFor(RenderImageTask::getSuffix(input))) {
+        QVPrint("图片：%s 不支持的格式或无后缀名", path);
+        return false;
+    }
+    int components = 0;
+    // A header that cannot be read is no image of a supported kind; taken as
+    // 0 x 0 it would pass the size check and fail its write later, ending the
+    // run before the images after it.
+    if (!stbi_info(path, width, height, &components) || *width <= 0 || *height <= 0) {
+        QVPrint("图片：%s 不支持的格式或无后缀名", path);
+        return false;
+    }
+    if (*width > RenderImageTask::kMaxImageSide || *height > RenderImageTask::kMaxImageSide) {
+        QVPrint("图片：%s 大小：[%d,%d] 超过了最大值:%d", path, *width, *height,
+                RenderImageTask::kMaxImageSide);
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+RenderImageTask::RenderImageTask(const std::vector<std::string>& inputs, const std::string& outputFolder)
+    : inputs_(inputs), outputFolder_(outputFolder) {}
+
+RenderImageTask::~RenderImageTask() {
+    // The scene's GL objects belong to this task's GL context: it must be
+    // current while the scene goes, and released only afterwards.
+    if (glContext_) GLContextMakeCurrent(glContext_);
+    releaseScene();
+    if (glContext_) {
+        GLContextDoneUse(glContext_);
+        glContext_ = nullptr;
+    }
+}
+
+void RenderImageTask::releaseScene() {
+    // The filters borrow their configurations: the context goes first.
+    delete context_;
+    context_ = nullptr;
+    filterNames_.clear();
+    for (Config* config : filterConfigs_) delete config;
+    filterConfigs_.clear();
+}
+
+int RenderImageTask::setJpgQuality(int quality) {
+    jpgQuality_ = std::min(100, std::max(1, quality));
+    return jpgQuality_;
+}
+
+bool RenderImageTask::cancel() {
+    if (rendering_) cancelled_ = true;
+    return rendering_;
+}
+
+std::string RenderImageTask::getSuffix(const std::string& path) {
+    size_t dot = path.rfind('.');
+    if (dot == std::string::npos) return std::string();
+    std::string suffix = path.substr(dot + 1);
+    std::transform(suffix.begin(), suffix.end(), suffix.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return suffix;
+}
+
+std::string RenderImageTask::outputFileFor(const std::string& outputFolder, const std::string& input) {
+    const ImageFormat* format = formatFor(getSuffix(input));
+    if (!format) return std::string();
+    return outputFolder + FileManager::getOsSeprator() + FileManager::getFileName(input, false) +
+           format->outputSuffix;
+}
+
+void RenderImageTask::commit() {
+    if (context_ || !filterConfigs_.empty()) releaseScene();
+    sizes_.clear();
+    if (inputs_.empty()) return;
+
+    int largestWidth = 0;
+    int largestHeight = 0;
+    for (auto it = inputs_.begin(); it != inputs_.end();) {
+        int width = 0;
+        int height = 0;
+        if (!readAcceptedSize(*it, &width, &height)) {
+            it = inputs_.erase(it);
+            continue;
+        }
+        largestWidth = std::max(largestWidth, width);
+        largestHeight = std::max(largestHeight, height);
+        sizes_.emplace_back(width, height);
+        ++it;
+    }
+    if (largestWidth == 0 || largestHeight == 0) return;
+    if (!buildScene(largestWidth, largestHeight)) releaseScene();
+}
+
+#if QV_RENDER_SCENE_STAND_IN
+
+bool RenderImageTask::buildScene(int, int) {
+    QVPrint("render image task: this build has no render context");
+    return false;
+}
+
+void RenderImageTask::fitFilters(int, int) {}
+
+#else
+
+bool RenderImageTask::buildScene(int width, int height) {
+    // Sources and compositions may make GL objects while the scene is built,
+    // so the GL context is current from here on.
+    if (!glContext_) {
+        glContext_ = GLContextGet(width, height, nullptr);
+        if (!glContext_) {
+            QVPrint("render image task: no GL context of %d x %d", width, height);
+            return false;
+        }
+    }
+    GLContextMakeCurrent(glContext_);
+
+    unsigned long count = inputs_.size();
+    context_ = new RenderContext(width, height, kFrameRate, count, "images", true, kOwnOutputTexture, -1);
+    context_->setGLContext(glContext_);
+
+    // Frame j shows input j at its natural size in the top-left corner.
+    long long made = 0;
+    for (const std::string& path : inputs_) {
+        std::string key = Unique::GenerateID();
+        context_->createAVFileSource(path, key, 0.0f, std::string());
+        auto* layer = new RenderAVLayer(context_);
+        layer->setSourceID(key, true);
+        layer->setLayerInPoint(TimeUnit(made, kFrameRate));
+        layer->setLayerDuration(TimeUnit(1, kFrameRate));
+        layer->setTransformAtTime(Vec3(0.0f, 0.0f, 0.0f), Vec3(0.0f, 0.0f, 0.0f), Vec3(0.0f, 0.0f, 0.0f),
+                                  Vec3(1.0f, 1.0f, 1.0f), 0);
+        context_->addLayer(layer, false);
+        layer->contentLoaded();
+        ++made;
+    }
+    context_->setCompDuration(static_cast<unsigned long>(made));
+
+    for (const auto& filter : filters_) {
+        auto* config = new Config(filter.first);
+        filterConfigs_.push_back(config);
+        std::string name = context_->filterManager()->addFilter(config, 0.0f, 0.0f);
+        // Images rendered without a filter they were meant to get would be a
+        // failure reported as success.
+        if (name.empty()) {
+            QVPrint("render image task: %s is no filter template", filter.first.c_str());
+            return false;
+        }
+        filterNames_.emplace_back(name, config);
+    }
+    for (const auto& entry : watermarks_) {
+        const Watermark& watermark = entry.first;
+        context_->addWatermark(watermark.imagePaths, watermark.position, watermark.time, watermark.scale);
+    }
+    return true;
+}
+
+void RenderImageTask::fitFilters(int width, int height) {
+    for (const auto& filter : filterNames_) {
+        RenderAVLayer* layer = context_->filterManager()->filterLayer(filter.first);
+        if (!layer) continue;
+        float filterWidth = static_cast<float>(filter.second->mainCompWidth());
+        float filterHeight = static_cast<float>(filter.second->mainCompHeight());
+        layer->setTransformAtTime(
+            Vec3(filterWidth / 2.0f, filterHeight / 2.0f, 0.0f),
+            Vec3(static_cast<float>(width) / 2.0f, static_cast<float>(height) / 2.0f, 0.0f),
+            Vec3(0.0f, 0.0f, 0.0f),
+            Vec3(static_cast<float>(width) / filterWidth, static_cast<float>(height) / filterHeight, 1.0f),
+            0);
+    }
+}
+
+#endif
+
+bool RenderImageTask::start() {
+    QVPrint("render image task start(), images: %d, filters: %d", static_cast<int>(inputs_.size()),
+            static_cast<int>(filters_.size()));
+    cancelled_ = false;
+    if (!context_ || inputs_.empty()) return false;
+
+    if (!glContext_) {
+        glContext_ = GLContextGet(context_->width(), context_->height(), nullptr);
+        if (!glContext_) return false;
+        GLContextMakeCurrent(glContext_);
+        context_->setGLContext(glContext_);
+    }
+    rendering_ = true;
+    if (delegate_) delegate_->renderStarted();
+    lastWidth_ = 0;
+    lastHeight_ = 0;
+
+    bool result = false;
+    bool ended = false;
+    bool cancelled = false;
+    std::vector<uint8_t> pixels;
+    for (size_t i = 0; i < inputs_.size() && !ended; ++i) {
+        const std::string& path = inputs_[i];
+        int width = sizes_[i].first;
+        int height = sizes_[i].second;
+        if (width != lastWidth_ || height != lastHeight_) {
+            fitFilters(width, height);
+            lastWidth_ = width;
+            lastHeight_ = height;
+        }
+        context_->draw(0);
+        glFinish();
+
+        pixels.assign(static_cast<size_t>(width) * static_cast<size_t>(height) * 4, 0);
+        context_->beginReadContent();
+        glPixelStorei(GL_PACK_ALIGNMENT, 1);
+        glReadPixels(0, 0, width, height, GL_RGBA, GL_UNSIGNED_BYTE, pixels.data());
+        context_->endReadContent();
+
+        std::string file = outputFileFor(outputFolder_, path);
+        const ImageFormat* format = formatFor(getSuffix(path));
+        bool written = format && writeImage(file, format->kind, width, height, pixels.data(), jpgQuality_);
+        if (!written) QVPrint("write image fail, %s", file.c_str());
+
+        if (delegate_) {
+            delegate_->renderUpdate(static_cast<float>(context_->currentLocalTime()) /
+                                    static_cast<float>(context_->duration()));
+        }
+        if (!written) {
+            ended = true;
+        } else if (cancelled_) {
+            if (delegate_) delegate_->renderCancelled();
+            result = true;
+            cancelled = true;
+            ended = true;
+        } else if (!context_->stepForward()) {
+            result = true;
+            ended = true;
+        }
+    }
+    // Inputs that ran out while the context still had frames leave result false.
+    if (!cancelled && delegate_) delegate_->renderEnd(result);
+    cancelled_ = false;
+    rendering_ = false;
+    return result;
+}
+
+}  // namespace Core
+}  // namespace Quorvane
