@@ -259,8 +259,6 @@ protected:
         build();
     }
     // A 64 x 64 composition with the 16 x 16 pattern as a layer at (20, 20).
-    // Each effect set gets a new one: loading a composition's content again
-    // resets the layers' enlargement record.
     void build() {
         delete root;
         root = new QvTest::CompTestRoot(64, 64, 25, 10);
@@ -328,6 +326,19 @@ TEST_F(CornerPinCompTest, EnlargedLayerIsDrawnWhereThePinPutsIt) {
     EXPECT_NEAR(sx, 1.6, 2.2);
     EXPECT_NEAR(sy, 3.2, 2.2);
     EXPECT_EQ(first.at(17, 36)[2], 0);  // left of the bottom-left corner: background
+}
+
+TEST_F(CornerPinCompTest, LoadingContentAgainKeepsTheEnlargedLayerInPlace) {
+    addEffect("ZR_Corner_Pin", kQuadData);
+    root->contentLoaded();
+    const Pixels before = root->drawFrame(0);
+    root->drawFrame(1);
+    // Reattaching the source restarts the enlargement record; the shift the
+    // last draw applied must go with it.
+    root->contentLoaded();
+    for (long long frame = 0; frame < 3; ++frame) {
+        EXPECT_EQ(root->drawFrame(frame).rgba, before.rgba) << "frame " << frame << " displaced";
+    }
 }
 
 TEST_F(CornerPinCompTest, MotionTileAfterThePinKeepsThePinnedImageInPlace) {
