@@ -31,18 +31,19 @@ int create(lua_State* L) {
     if (n == 1 && lua_type(L, 1) != LUA_TBOOLEAN && !valueAt<Affine>(L, 1, kClass))
         countError(L, "Affine error: do not match parm%d type");
     if (n != 0 && n != 1 && n != 6) countError(L, "Affine error: do not match %d parms");
-    void** block = static_cast<void**>(lua_newuserdata(L, sizeof(void*)));
-    *block = nullptr;
+    // Every argument is read before anything is allocated: an argument error
+    // jumps out of this function, past any C++ clean-up.
+    Affine value;
     if (n == 0)
-        *block = new Affine(true);
+        value = Affine(true);
     else if (n == 1 && lua_type(L, 1) == LUA_TBOOLEAN)
-        *block = new Affine(lua_toboolean(L, 1) != 0);
+        value = Affine(lua_toboolean(L, 1) != 0);
     else if (n == 1)
-        *block = new Affine(arg(L, 1));
+        value = Affine(arg(L, 1));
     else
-        *block = new Affine(checkFloat(L, 1), checkFloat(L, 2), checkFloat(L, 3), checkFloat(L, 4), checkFloat(L, 5),
+        value = Affine(checkFloat(L, 1), checkFloat(L, 2), checkFloat(L, 3), checkFloat(L, 4), checkFloat(L, 5),
                             checkFloat(L, 6));
-    luaL_setmetatable(L, kClass);
+    pushValue(L, value, kClass);
     return 1;
 }
 

@@ -32,15 +32,16 @@ int pushBool(lua_State* L, bool value) {
 int create(lua_State* L) {
     const int n = lua_gettop(L);
     if (n >= 3) countError(L, "Box3 error: do not match %d parm");
-    void** block = static_cast<void**>(lua_newuserdata(L, sizeof(void*)));
-    *block = nullptr;
+    // Every argument is read before anything is allocated: an argument error
+    // jumps out of this function, past any C++ clean-up.
+    Box3 value;
     if (n == 0)
-        *block = new Box3();
+        value = Box3();
     else if (n == 1)
-        *block = new Box3(arg(L, 1));
+        value = Box3(arg(L, 1));
     else
-        *block = new Box3(vec3(L, 1), vec3(L, 2));
-    luaL_setmetatable(L, kClass);
+        value = Box3(vec3(L, 1), vec3(L, 2));
+    pushValue(L, value, kClass);
     return 1;
 }
 

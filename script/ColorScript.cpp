@@ -29,15 +29,16 @@ int create(lua_State* L) {
         Color parsed(std::string(lua_tostring(L, 1)));
         return pushColor(L, parsed);
     }
-    void** block = static_cast<void**>(lua_newuserdata(L, sizeof(void*)));
-    *block = nullptr;
+    // Every argument is read before anything is allocated: an argument error
+    // jumps out of this function, past any C++ clean-up.
+    Color value;
     if (n == 0)
-        *block = new Color();
+        value = Color();
     else if (n == 1)
-        *block = new Color(arg(L, 1));
+        value = Color(arg(L, 1));
     else
-        *block = new Color(checkFloat(L, 1), checkFloat(L, 2), checkFloat(L, 3), checkFloat(L, 4));
-    luaL_setmetatable(L, kClass);
+        value = Color(checkFloat(L, 1), checkFloat(L, 2), checkFloat(L, 3), checkFloat(L, 4));
+    pushValue(L, value, kClass);
     return 1;
 }
 

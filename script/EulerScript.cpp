@@ -27,15 +27,16 @@ Euler::RotationOrder order(lua_State* L, int index) {
 int create(lua_State* L) {
     const int n = lua_gettop(L);
     if (n != 0 && n != 1 && n != 3) countError(L, "Euler error: do not match %d parm");
-    void** block = static_cast<void**>(lua_newuserdata(L, sizeof(void*)));
-    *block = nullptr;
+    // Every argument is read before anything is allocated: an argument error
+    // jumps out of this function, past any C++ clean-up.
+    Euler value;
     if (n == 0)
-        *block = new Euler();
+        value = Euler();
     else if (n == 1)
-        *block = new Euler(arg(L, 1));
+        value = Euler(arg(L, 1));
     else
-        *block = new Euler(checkFloat(L, 1), checkFloat(L, 2), checkFloat(L, 3), Euler::kRotationOrderXyz);
-    luaL_setmetatable(L, kClass);
+        value = Euler(checkFloat(L, 1), checkFloat(L, 2), checkFloat(L, 3), Euler::kRotationOrderXyz);
+    pushValue(L, value, kClass);
     return 1;
 }
 

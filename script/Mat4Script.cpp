@@ -66,30 +66,31 @@ int create(lua_State* L) {
     const int n = lua_gettop(L);
     if (n != 0 && n != 1 && n != 2 && n != 4 && n != 5 && n != 16 && n != 17)
         countError(L, "Mat4 error: do not match %d parms");
-    void** block = static_cast<void**>(lua_newuserdata(L, sizeof(void*)));
-    *block = nullptr;
+    // Every argument is read before anything is allocated: an argument error
+    // jumps out of this function, past any C++ clean-up.
+    Mat4 value;
     float values[16];
     if (n == 0) {
-        *block = new Mat4(true);
+        value = Mat4(true);
     } else if (n == 1 && lua_type(L, 1) == LUA_TBOOLEAN) {
-        *block = new Mat4(lua_toboolean(L, 1) != 0);
+        value = Mat4(lua_toboolean(L, 1) != 0);
     } else if (n == 1 && lua_type(L, 1) == LUA_TTABLE) {
         readTable(L, 1, values);
-        *block = new Mat4(values, false);
+        value = Mat4(values, false);
     } else if (n == 1) {
-        *block = new Mat4(arg(L, 1));
+        value = Mat4(arg(L, 1));
     } else if (n == 2) {
         luaL_checktype(L, 1, LUA_TTABLE);
         readTable(L, 1, values);
-        *block = new Mat4(values, lua_toboolean(L, 2) != 0);
+        value = Mat4(values, lua_toboolean(L, 2) != 0);
     } else if (n == 4 || n == 5) {
         const bool rows = n == 4 || lua_toboolean(L, 5) != 0;
-        *block = new Mat4(vec4(L, 1), vec4(L, 2), vec4(L, 3), vec4(L, 4), rows);
+        value = Mat4(vec4(L, 1), vec4(L, 2), vec4(L, 3), vec4(L, 4), rows);
     } else {
         readFloats(L, 1, 16, values);
-        *block = new Mat4(values, n == 17 && lua_toboolean(L, 17) != 0);
+        value = Mat4(values, n == 17 && lua_toboolean(L, 17) != 0);
     }
-    luaL_setmetatable(L, kClass);
+    pushValue(L, value, kClass);
     return 1;
 }
 

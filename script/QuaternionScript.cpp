@@ -32,22 +32,23 @@ int pushNumber(lua_State* L, float value) {
 int create(lua_State* L) {
     const int n = lua_gettop(L);
     if (n >= 5) countError(L, "Quaternion error: do not match %d parm");
-    void** block = static_cast<void**>(lua_newuserdata(L, sizeof(void*)));
-    *block = nullptr;
+    // Every argument is read before anything is allocated: an argument error
+    // jumps out of this function, past any C++ clean-up.
+    Quaternion value;
     if (n == 0) {
-        *block = new Quaternion();
+        value = Quaternion();
     } else if (n == 1) {
-        *block = new Quaternion(arg(L, 1));
+        value = Quaternion(arg(L, 1));
     } else if (n == 2 && lua_type(L, 2) == LUA_TUSERDATA) {
-        *block = new Quaternion(vec3(L, 1), vec3(L, 2));
+        value = Quaternion(vec3(L, 1), vec3(L, 2));
     } else if (n == 2) {
-        *block = new Quaternion(vec3(L, 1), checkFloat(L, 2));
+        value = Quaternion(vec3(L, 1), checkFloat(L, 2));
     } else if (n == 3) {
-        *block = new Quaternion(checkFloat(L, 1), checkFloat(L, 2), checkFloat(L, 3));
+        value = Quaternion(checkFloat(L, 1), checkFloat(L, 2), checkFloat(L, 3));
     } else {
-        *block = new Quaternion(checkFloat(L, 1), checkFloat(L, 2), checkFloat(L, 3), checkFloat(L, 4));
+        value = Quaternion(checkFloat(L, 1), checkFloat(L, 2), checkFloat(L, 3), checkFloat(L, 4));
     }
-    luaL_setmetatable(L, kClass);
+    pushValue(L, value, kClass);
     return 1;
 }
 

@@ -29,17 +29,18 @@ int32_t toInt32(lua_State* L, int index) {
 int create(lua_State* L) {
     const int n = lua_gettop(L);
     if (n >= 3) countError(L, "Range error: do not match %d parms");
-    void** block = static_cast<void**>(lua_newuserdata(L, sizeof(void*)));
-    *block = nullptr;
+    // Every argument is read before anything is allocated: an argument error
+    // jumps out of this function, past any C++ clean-up.
+    Range value;
     if (n == 0)
-        *block = new Range();
+        value = Range();
     else if (n == 1 && lua_type(L, 1) == LUA_TUSERDATA)
-        *block = new Range(checkValue<Range>(L, 1, kClass));
+        value = Range(checkValue<Range>(L, 1, kClass));
     else if (n == 1)
-        *block = new Range(toInt32(L, 1));
+        value = Range(toInt32(L, 1));
     else
-        *block = new Range(toInt32(L, 1), toInt32(L, 2));
-    luaL_setmetatable(L, kClass);
+        value = Range(toInt32(L, 1), toInt32(L, 2));
+    pushValue(L, value, kClass);
     return 1;
 }
 

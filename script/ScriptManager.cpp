@@ -461,7 +461,8 @@ void ScriptManager::runGlobalLuaFunctionWithArgumentsGetResult(const char* name,
 namespace {
 
 bool superNames(lua_State* L, const char* className, int depth) {
-    if (depth > kMaxSuperDepth) return false;
+    // Each level holds three more stack slots; a C function is only promised 20.
+    if (depth > kMaxSuperDepth || !lua_checkstack(L, 4)) return false;
     const int top = lua_gettop(L);
     const int metatable = top;
     lua_pushliteral(L, "super");

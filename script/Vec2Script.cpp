@@ -51,15 +51,16 @@ int arithmetic(lua_State* L) {
 
 int create(lua_State* L) {
     const int n = lua_gettop(L);
-    void** block = static_cast<void**>(lua_newuserdata(L, sizeof(void*)));
-    *block = nullptr;
+    // Every argument is read before anything is allocated: an argument error
+    // jumps out of this function, past any C++ clean-up.
+    Vec2 value;
     if (n == 0)
-        *block = new Vec2();
+        value = Vec2();
     else if (n == 1)
-        *block = new Vec2(arg(L, 1));
+        value = Vec2(arg(L, 1));
     else
-        *block = new Vec2(checkFloat(L, 1), checkFloat(L, 2));
-    luaL_setmetatable(L, kClass);
+        value = Vec2(checkFloat(L, 1), checkFloat(L, 2));
+    pushValue(L, value, kClass);
     return 1;
 }
 

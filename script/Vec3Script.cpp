@@ -60,17 +60,18 @@ int create(lua_State* L) {
     // Two or four and more arguments have no form; they are refused before
     // any userdata exists, so no Vec3 without its own copy can come out.
     if (n != 0 && n != 1 && n != 3) return luaL_error(L, "Vec3 error: do not match %d parm", n);
-    void** block = static_cast<void**>(lua_newuserdata(L, sizeof(void*)));
-    *block = nullptr;
+    // Every argument is read before anything is allocated: an argument error
+    // jumps out of this function, past any C++ clean-up.
+    Vec3 value;
     if (n == 0)
-        *block = new Vec3();
+        value = Vec3();
     else if (n == 1 && lua_type(L, 1) == LUA_TNUMBER)
-        *block = new Vec3(checkFloat(L, 1));
+        value = Vec3(checkFloat(L, 1));
     else if (n == 1)
-        *block = new Vec3(arg(L, 1, "other is invalid"));
+        value = Vec3(arg(L, 1, "other is invalid"));
     else
-        *block = new Vec3(checkFloat(L, 1), checkFloat(L, 2), checkFloat(L, 3));
-    luaL_setmetatable(L, kClass);
+        value = Vec3(checkFloat(L, 1), checkFloat(L, 2), checkFloat(L, 3));
+    pushValue(L, value, kClass);
     return 1;
 }
 

@@ -52,17 +52,18 @@ int arithmetic(lua_State* L) {
 int create(lua_State* L) {
     const int n = lua_gettop(L);
     if (n != 0 && n != 1 && n != 2 && n != 4) countError(L, "Vec4 error: do not match %d parm");
-    void** block = static_cast<void**>(lua_newuserdata(L, sizeof(void*)));
-    *block = nullptr;
+    // Every argument is read before anything is allocated: an argument error
+    // jumps out of this function, past any C++ clean-up.
+    Vec4 value;
     if (n == 0)
-        *block = new Vec4();
+        value = Vec4();
     else if (n == 1)
-        *block = new Vec4(arg(L, 1));
+        value = Vec4(arg(L, 1));
     else if (n == 2)
-        *block = new Vec4(checkValue<Vec3>(L, 1, Vec3Script::className), checkFloat(L, 2));
+        value = Vec4(checkValue<Vec3>(L, 1, Vec3Script::className), checkFloat(L, 2));
     else
-        *block = new Vec4(checkFloat(L, 1), checkFloat(L, 2), checkFloat(L, 3), checkFloat(L, 4));
-    luaL_setmetatable(L, kClass);
+        value = Vec4(checkFloat(L, 1), checkFloat(L, 2), checkFloat(L, 3), checkFloat(L, 4));
+    pushValue(L, value, kClass);
     return 1;
 }
 
