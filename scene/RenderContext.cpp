@@ -278,14 +278,5 @@ std::string RenderContext::createSourceForAsset(const Config& config, const Asse
     return createImageSequenceSource(paths, asset.key, asset.fps, asset.json);
 }
 
-// Dynamic template assembly lives with the dynamic compositions, which define
-// these two members; until they are linked in, a dynamic template loads no
-// composition and assembles nothing.
-__attribute__((weak)) void RenderContext::loadDynamicTemplate() {}
-
-__attribute__((weak)) bool RenderContext::constructDynamicCompWithFiles(const std::vector<std::string>&) {
-    return false;
-}
-
 }  // namespace Core
 }  // namespace Quorvane

@@ -168,17 +168,5 @@ RenderComp* RenderContext::copyCompWithReusedSource(RenderComp* original,
                                  : new RenderComp(original, sourceKeys);
 }
 
-// A dynamic composition is copied by its element kind with the classes of the
-// dynamic compositions, which define these two members; until they are linked
-// in, a dynamic composition is copied as a plain one.
-__attribute__((weak)) RenderComp* RenderContext::copyDynamicComp(const RenderComp& original) {
-    return new RenderComp(original);
-}
-
-__attribute__((weak)) RenderComp* RenderContext::copyDynamicCompWithReusedSource(
-    RenderComp* original, std::map<std::string, std::string>& sourceKeys) {
-    return new RenderComp(original, sourceKeys);
-}
-
 }  // namespace Core
 }  // namespace Quorvane
