@@ -7,6 +7,7 @@
 #include "core/FileCodec.h"
 #include "core/Unique.h"
 #include "core/Vector.h"
+#include "scene/DynamicComp.h"
 #include "scene/RenderAVLayer.h"
 #include "scene/RenderContext.h"
 #include "script/AVSourceScript.h"
@@ -58,6 +59,18 @@ bool stringArray(lua_State* L, int index, std::vector<std::string>& out) {
 bool optionalKey(lua_State* L, int index) {
     const int n = lua_gettop(L);
     return n == index - 1 || (n == index && lua_type(L, index) == S);
+}
+
+int pushComp(lua_State* L, RenderComp* comp) {
+    RenderCompScript::createRenderComp(L, comp);
+    return 1;
+}
+
+// A look-up of the dynamic template by a text argument.
+template <class C, C* (RenderContext::*Find)(const std::string&) const>
+int byText(lua_State* L) {
+    RenderContext* context = contextOf(L, {U, S});
+    return context ? pushComp(L, (context->*Find)(toString(L, 2))) : pushNil(L);
 }
 
 int createAVFileSource(lua_State* L) {
@@ -177,6 +190,28 @@ const luaL_Reg kMethods[] = {
          if (!context) return pushNil(L);
          RenderCompScript::createRenderComp(L, context->comp(toString(L, 2)));
          return 1;
+     }},
+    {"entranceComp",
+     [](lua_State* L) {
+         RenderContext* context = contextOf(L, {U});
+         return context ? pushComp(L, context->entranceComp()) : pushNil(L);
+     }},
+    {"exitComp",
+     [](lua_State* L) {
+         RenderContext* context = contextOf(L, {U});
+         return context ? pushComp(L, context->exitComp()) : pushNil(L);
+     }},
+    {"dynamicSourceComp", byText<DynamicSourceComp, &RenderContext::dynamicSourceComp>},
+    {"segmentThatUsesFile", byText<DynamicSegmentComp, &RenderContext::segmentThatUsesFile>},
+    {"sourceCompThatUsesFile", byText<DynamicSourceComp, &RenderContext::sourceCompThatUsesFile>},
+    {"segmentThatUsesFileAt",
+     [](lua_State* L) {
+         RenderContext* context = contextOf(L, {U, N});
+         if (!context) return pushNil(L);
+         const lua_Integer index = lua_tointeger(L, 2);
+         // The engine takes an int; anything beyond is no file's index.
+         if (index < INT32_MIN || index > INT32_MAX) return pushNil(L);
+         return pushComp(L, context->segmentThatUsesFileAt(static_cast<int>(index)));
      }},
     {"getCompForUIKey",
      [](lua_State* L) {

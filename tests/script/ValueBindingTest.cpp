@@ -268,8 +268,7 @@ TEST(ValueBinding, ClassTablesHoldEveryNameAndGlobalsExistBeforeAnyScript) {
     LuaHost lua;
     // Entries of each class metatable (without its "__index") and functions of
     // its global table. Range lacks setEnd, offset and contains (the engine's
-    // Range has no such operations yet); the context lacks the six dynamic
-    // template look-ups (their composition kinds are not built yet).
+    // Range has no such operations yet).
     struct Expect {
         const char* className;
         const char* global;
@@ -295,7 +294,7 @@ TEST(ValueBinding, ClassTablesHoldEveryNameAndGlobalsExistBeforeAnyScript) {
         {"RenderCameraLayerScript", "RenderCameraLayer", 11, 1},
         {"AVSourceScript", "AVSourceScript", 15, 0},
         {"RenderCompScript", "RenderCompScript", 21, 0},
-        {"RenderContextScript", "RenderContextScript", 14, 0},
+        {"RenderContextScript", "RenderContextScript", 20, 0},
         {"AudioManager", "AudioManager", 0, 16},
     };
     auto count = [&](int index, bool skipSpecial) {
