@@ -159,12 +159,12 @@ const luaL_Reg kMethods[] = {
          AVSource* source = sourceOf(L, {U, U});
          RenderComp* comp = sceneAt<RenderComp>(L, 2, RenderCompScript::className);
          if (!source || !comp) return 0;
-        if (wouldCloseRing(source, comp)) {
-            QVPrint("source %s: composition %s would show itself, refused", source->key().c_str(),
-                    comp->name().c_str());
-            return 0;
-        }
-        source->setSourceComp(comp);
+         if (wouldCloseRing(source, comp)) {
+             QVPrint("source %s: composition %s would show itself, refused", source->key().c_str(),
+                     comp->name().c_str());
+             return 0;
+         }
+         source->setSourceComp(comp);
          return 0;
      }},
     {nullptr, nullptr},
@@ -179,8 +179,10 @@ int AVSourceScript::luaopenClass(lua_State* L) {
 }
 
 void AVSourceScript::registerFunctions(lua_State* L) {
-    setEnumGlobal(L, "AVSourceType", {{"kUnknownSource", 0}, {"kAVFile", 1}, {"kRenderComp", 3}, {"kSolidColor", 4}});
-    setEnumGlobal(L, "AVFileType", {{"kUnknownFile", 0}, {"kVideoFile", 1}, {"kImageFile", 2}, {"kImageSequence", 3}});
+    setEnumGlobal(L, "AVSourceType",
+                  {{"kUnknownSource", 0}, {"kAVFile", 1}, {"kRenderComp", 3}, {"kSolidColor", 4}});
+    setEnumGlobal(L, "AVFileType",
+                  {{"kUnknownFile", 0}, {"kVideoFile", 1}, {"kImageFile", 2}, {"kImageSequence", 3}});
     requireClass(L, "AVSourceScript", luaopenClass);
 }
 

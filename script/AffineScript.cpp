@@ -41,8 +41,8 @@ int create(lua_State* L) {
     else if (n == 1)
         value = Affine(arg(L, 1));
     else
-        value = Affine(checkFloat(L, 1), checkFloat(L, 2), checkFloat(L, 3), checkFloat(L, 4), checkFloat(L, 5),
-                            checkFloat(L, 6));
+        value = Affine(checkFloat(L, 1), checkFloat(L, 2), checkFloat(L, 3), checkFloat(L, 4),
+                       checkFloat(L, 5), checkFloat(L, 6));
     pushValue(L, value, kClass);
     return 1;
 }

@@ -84,7 +84,8 @@ const luaL_Reg kStatics[] = {
 
 const luaL_Reg kMethods[] = {
     {"set", [](lua_State* L) { return arg(L, 1).set(vec3(L, 2), vec3(L, 3)), 0; }},
-    {"setCenterAndSize", [](lua_State* L) { return arg(L, 1).setFromCenterAndSize(vec3(L, 2), vec3(L, 3)), 0; }},
+    {"setCenterAndSize",
+     [](lua_State* L) { return arg(L, 1).setFromCenterAndSize(vec3(L, 2), vec3(L, 3)), 0; }},
     {"setFromPoints", setFromPoints},
     {"getMin", [](lua_State* L) { return pushVec3(L, arg(L, 1).min); }},
     {"getMax", [](lua_State* L) { return pushVec3(L, arg(L, 1).max); }},
@@ -97,7 +98,8 @@ const luaL_Reg kMethods[] = {
     {"containsPoint", [](lua_State* L) { return pushBool(L, arg(L, 1).containsPoint(vec3(L, 2))); }},
     {"containsBox", [](lua_State* L) { return pushBool(L, arg(L, 1).containsBox(arg(L, 2))); }},
     {"intersectsBox", [](lua_State* L) { return pushBool(L, arg(L, 1).intersectsBox(arg(L, 2))); }},
-    {"distanceToPoint", [](lua_State* L) { return lua_pushnumber(L, arg(L, 1).distanceToPoint(vec3(L, 2))), 1; }},
+    {"distanceToPoint",
+     [](lua_State* L) { return lua_pushnumber(L, arg(L, 1).distanceToPoint(vec3(L, 2))), 1; }},
     {"intersect",
      [](lua_State* L) {
          const Box3 other = arg(L, 2);

@@ -44,7 +44,8 @@ int create(lua_State* L) {
 
 const luaL_Reg kStatics[] = {
     {"create", create},
-    {"staticLerp", [](lua_State* L) { return pushColor(L, Color::lerp(arg(L, 1), arg(L, 2), checkFloat(L, 3))); }},
+    {"staticLerp",
+     [](lua_State* L) { return pushColor(L, Color::lerp(arg(L, 1), arg(L, 2), checkFloat(L, 3))); }},
     {nullptr, nullptr},
 };
 

@@ -20,7 +20,8 @@ Euler& arg(lua_State* L, int index) {
 Euler::RotationOrder order(lua_State* L, int index) {
     if (lua_gettop(L) < index) return Euler::kRotationOrderNone;
     const lua_Integer value = luaL_checkinteger(L, index);
-    if (value < Euler::kRotationOrderNone || value > Euler::kRotationOrderZyx) return Euler::kRotationOrderNone;
+    if (value < Euler::kRotationOrderNone || value > Euler::kRotationOrderZyx)
+        return Euler::kRotationOrderNone;
     return static_cast<Euler::RotationOrder>(value);
 }
 
@@ -63,7 +64,9 @@ const luaL_Reg kMethods[] = {
     {"getZ", [](lua_State* L) { return lua_pushnumber(L, arg(L, 1).z), 1; }},
     {"set", set},
     {"setWithMat4",
-     [](lua_State* L) { return arg(L, 1).setWithMat4(checkValue<Mat4>(L, 2, "Mat4Script"), order(L, 3)), 0; }},
+     [](lua_State* L) {
+         return arg(L, 1).setWithMat4(checkValue<Mat4>(L, 2, "Mat4Script"), order(L, 3)), 0;
+     }},
     {"setWithQuaternion",
      [](lua_State* L) {
          return arg(L, 1).setWithQuaternion(checkValue<Quaternion>(L, 2, "QuaternionScript"), order(L, 3)), 0;

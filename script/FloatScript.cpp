@@ -42,8 +42,10 @@ const luaL_Reg kStatics[] = {
     {"getPixelEpsilon", [](lua_State* L) { return push(L, Float::pixelEpsilon); }},
     {"getDegreesToRadiansFactor", [](lua_State* L) { return push(L, Float::degreesToRadiansFactor); }},
     {"getRadiansToDegreesFactor", [](lua_State* L) { return push(L, Float::radiansToDegreesFactor); }},
-    {"degreesToRadians", [](lua_State* L) { return push(L, checkFloat(L, 1) * Float::degreesToRadiansFactor); }},
-    {"radiansToDegrees", [](lua_State* L) { return push(L, checkFloat(L, 1) * Float::radiansToDegreesFactor); }},
+    {"degreesToRadians",
+     [](lua_State* L) { return push(L, checkFloat(L, 1) * Float::degreesToRadiansFactor); }},
+    {"radiansToDegrees",
+     [](lua_State* L) { return push(L, checkFloat(L, 1) * Float::radiansToDegreesFactor); }},
     {"getMin", [](lua_State* L) { return push(L, std::min(checkFloat(L, 1), checkFloat(L, 2))); }},
     {"getMax", [](lua_State* L) { return push(L, std::max(checkFloat(L, 1), checkFloat(L, 2))); }},
     {"mix",
@@ -51,7 +53,8 @@ const luaL_Reg kStatics[] = {
          const float a = checkFloat(L, 1), b = checkFloat(L, 2), t = checkFloat(L, 3);
          return push(L, t * b + (1.0f - t) * a);
      }},
-    {"clamp", [](lua_State* L) { return push(L, fClamp(checkFloat(L, 1), checkFloat(L, 2), checkFloat(L, 3))); }},
+    {"clamp",
+     [](lua_State* L) { return push(L, fClamp(checkFloat(L, 1), checkFloat(L, 2), checkFloat(L, 3))); }},
     {"smoothstep",
      [](lua_State* L) {
          const float e0 = checkFloat(L, 1), e1 = checkFloat(L, 2), x = checkFloat(L, 3);

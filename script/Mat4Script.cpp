@@ -109,7 +109,8 @@ int set(lua_State* L) {
     Mat4& m = arg(L, 1);
     float v[16];
     readFloats(L, 2, 16, v);
-    m.set(v[0], v[1], v[2], v[3], v[4], v[5], v[6], v[7], v[8], v[9], v[10], v[11], v[12], v[13], v[14], v[15]);
+    m.set(v[0], v[1], v[2], v[3], v[4], v[5], v[6], v[7], v[8], v[9], v[10], v[11], v[12], v[13], v[14],
+          v[15]);
     return 0;
 }
 
@@ -289,7 +290,8 @@ const luaL_Reg kMethods[] = {
     {"subtract", withMatrix<&Mat4::subtract>},
     {"mult", withMatrix<&Mat4::mult>},
     {"multVec3", [](lua_State* L) { return pushVec3(L, arg(L, 1).mult(vec3(L, 2))); }},
-    {"multWithoutTranslate", [](lua_State* L) { return pushVec3(L, arg(L, 1).multWithoutTranslate(vec3(L, 2))); }},
+    {"multWithoutTranslate",
+     [](lua_State* L) { return pushVec3(L, arg(L, 1).multWithoutTranslate(vec3(L, 2))); }},
     {"multAndProject", [](lua_State* L) { return pushVec3(L, arg(L, 1).multAndProject(vec3(L, 2))); }},
     {"multVec4",
      [](lua_State* L) {

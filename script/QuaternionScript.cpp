@@ -1,8 +1,8 @@
 #include "script/QuaternionScript.h"
 
+#include "core/Log.h"
 #include "core/Matrix.h"
 #include "core/Rotation.h"
-#include "core/Log.h"
 #include "script/ScriptBinding.h"
 #include "script/Vec3Script.h"
 
@@ -83,7 +83,10 @@ int setWithArray(lua_State* L) {
 
 const luaL_Reg kStatics[] = {
     {"create", create},
-    {"lerp", [](lua_State* L) { return pushQuaternion(L, Quaternion::lerp(arg(L, 1), arg(L, 2), checkFloat(L, 3))); }},
+    {"lerp",
+     [](lua_State* L) {
+         return pushQuaternion(L, Quaternion::lerp(arg(L, 1), arg(L, 2), checkFloat(L, 3)));
+     }},
     {"staticQuatMulVec3",
      [](lua_State* L) {
          Vec3Script::newVec3(L, Quaternion::quaternionMulVec3(arg(L, 1), vec3(L, 2)));
@@ -94,8 +97,10 @@ const luaL_Reg kStatics[] = {
 
 const luaL_Reg kMethods[] = {
     {"set", set},
-    {"setWithEuler", [](lua_State* L) { return arg(L, 1).setWithEuler(checkValue<Euler>(L, 2, "EulerScript")), 0; }},
-    {"setWithMat4", [](lua_State* L) { return arg(L, 1).setWithMat4(checkValue<Mat4>(L, 2, "Mat4Script")), 0; }},
+    {"setWithEuler",
+     [](lua_State* L) { return arg(L, 1).setWithEuler(checkValue<Euler>(L, 2, "EulerScript")), 0; }},
+    {"setWithMat4",
+     [](lua_State* L) { return arg(L, 1).setWithMat4(checkValue<Mat4>(L, 2, "Mat4Script")), 0; }},
     {"setWithDirection", [](lua_State* L) { return arg(L, 1).setWithDirection(vec3(L, 2), vec3(L, 3)), 0; }},
     {"setWithArray", setWithArray},
     {"length", [](lua_State* L) { return pushNumber(L, arg(L, 1).length()); }},
@@ -125,7 +130,8 @@ const luaL_Reg kMethods[] = {
          lua_pushboolean(L, arg(L, 1) == arg(L, 2));
          return 1;
      }},
-    {"__gc", [](lua_State* L) { return collectValue<Quaternion>(L, kClass, "QuaternionScript parm is invalid"); }},
+    {"__gc",
+     [](lua_State* L) { return collectValue<Quaternion>(L, kClass, "QuaternionScript parm is invalid"); }},
     {nullptr, nullptr},
 };
 

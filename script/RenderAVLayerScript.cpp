@@ -60,7 +60,8 @@ const luaL_Reg kMethods[] = {
      [](lua_State* L) {
          RenderAVLayer* layer = layerOf(L, {U, N});
          const lua_Integer type = lua_tointeger(L, 2);
-         if (layer && type >= 0 && type < kTrackMatteTypeCount) layer->setMatteType(static_cast<TrackMatteType>(type));
+         if (layer && type >= 0 && type < kTrackMatteTypeCount)
+             layer->setMatteType(static_cast<TrackMatteType>(type));
          return 0;
      }},
     {"layerSource",
@@ -131,12 +132,14 @@ void RenderAVLayerScript::registerFunctions(lua_State* L) {
                    {"kLumaMatte", 3},
                    {"kInverseLumaMatte", 4}});
     static const char* const kBlendNames[] = {
-        "Blend_Normal",      "Blend_Lighten",     "Blend_Darken",      "Blend_Multiply",    "Blend_Average",
-        "Blend_Add",         "Blend_Subtract",    "Blend_Difference",  "Blend_Negation",    "Blend_Exclusion",
-        "Blend_Screen",      "Blend_Overlay",     "Blend_Soft_Light",  "Blend_Hard_Light",  "Blend_Color_Dodge",
-        "Blend_Color_Burn",  "Blend_Linear_Dodge", "Blend_Linear_Burn", "Blend_Linear_Light", "Blend_Vivid_Light",
-        "Blend_Pin_Light",   "Blend_Hard_Mix",    "Blend_Reflect",     "Blend_Glow",        "Blend_Phoenix",
-        "Blend_Opacity",     "Blend_Hue",         "Blend_Saturation",  "Blend_Color",       "Blend_Luminosity",
+        "Blend_Normal",       "Blend_Lighten",     "Blend_Darken",       "Blend_Multiply",
+        "Blend_Average",      "Blend_Add",         "Blend_Subtract",     "Blend_Difference",
+        "Blend_Negation",     "Blend_Exclusion",   "Blend_Screen",       "Blend_Overlay",
+        "Blend_Soft_Light",   "Blend_Hard_Light",  "Blend_Color_Dodge",  "Blend_Color_Burn",
+        "Blend_Linear_Dodge", "Blend_Linear_Burn", "Blend_Linear_Light", "Blend_Vivid_Light",
+        "Blend_Pin_Light",    "Blend_Hard_Mix",    "Blend_Reflect",      "Blend_Glow",
+        "Blend_Phoenix",      "Blend_Opacity",     "Blend_Hue",          "Blend_Saturation",
+        "Blend_Color",        "Blend_Luminosity",
     };
     static_assert(sizeof kBlendNames / sizeof kBlendNames[0] == kBlendModeCount, "one name per blend mode");
     lua_createtable(L, 0, kBlendModeCount);

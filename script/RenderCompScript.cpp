@@ -59,11 +59,9 @@ bool takeForInsertion(RenderComp* comp, RenderLayer* layer) {
 }
 
 // The layer joins the composition (its parent and the redraw), as addLayer
-// does; the other insertions of the list leave that to the caller. The script
-// host keeps track of it, so that a layer taken out again is not lost.
-void joined(lua_State* L, RenderComp* comp, RenderLayer* layer) {
+// does; the other insertions of the list leave that to the caller.
+void joined(RenderComp* comp, RenderLayer* layer) {
     comp->layerAdded(layer);
-    ScriptManager::adoptLayer(L, layer);
 }
 
 template <void (RenderComp::*Collect)(const std::string&, std::vector<RenderLayer*>&) const>
@@ -83,7 +81,7 @@ int addLayer(lua_State* L) {
     if (!takeForInsertion(comp, layer)) return 0;
     const bool atBottom = n == 3 && lua_type(L, 3) == B && lua_toboolean(L, 3);
     comp->addLayer(layer, atBottom);
-    joined(L, comp, layer);
+    joined(comp, layer);
     return 0;
 }
 
@@ -93,8 +91,9 @@ int insertLayerAt(lua_State* L) {
     RenderLayer* layer = layerAt(L, 2);
     if (!takeForInsertion(comp, layer)) return 0;
     const lua_Integer index = lua_tointeger(L, 3);
-    comp->insertLayerAt(layer, index < 0 ? 0u : static_cast<unsigned int>(std::min<lua_Integer>(index, UINT32_MAX)));
-    joined(L, comp, layer);
+    comp->insertLayerAt(layer,
+                        index < 0 ? 0u : static_cast<unsigned int>(std::min<lua_Integer>(index, UINT32_MAX)));
+    joined(comp, layer);
     return 0;
 }
 
@@ -108,18 +107,16 @@ int insetLayer(lua_State* L) {
     if (n == 3 && !reference) return 0;
     if (reference == layer || !takeForInsertion(comp, layer)) return 0;
     (comp->*Insert)(layer, reference);
-    joined(L, comp, layer);
+    joined(comp, layer);
     return 0;
 }
 
 int removeLayer(lua_State* L) {
     RenderComp* comp = compOf(L, {U, U});
     RenderLayer* layer = comp ? layerAt(L, 2) : nullptr;
-    const bool removed = layer && comp->removeLayer(layer);
-    // Nothing owns the layer now; the script host keeps it until the end of
-    // the script and deletes it then unless a composition took it back.
-    if (removed) ScriptManager::adoptLayer(L, layer);
-    lua_pushboolean(L, removed);
+    // The layer is not deleted: engine parts (dynamic templates, filters,
+    // camera lists) may still point at it, and the script may insert it again.
+    lua_pushboolean(L, layer && comp->removeLayer(layer));
     return 1;
 }
 

@@ -82,7 +82,8 @@ int createAVFileSource(lua_State* L) {
 int createSolidSource(lua_State* L) {
     RenderContext* context = contextAt(L);
     const Color* color = valueAt<Color>(L, 2, ColorScript::className);
-    if (!context || !color || lua_type(L, 3) != N || lua_type(L, 4) != N || !optionalKey(L, 5)) return pushNil(L);
+    if (!context || !color || lua_type(L, 3) != N || lua_type(L, 4) != N || !optionalKey(L, 5))
+        return pushNil(L);
     const lua_Integer width = lua_tointeger(L, 3), height = lua_tointeger(L, 4);
     if (!compSizeAllowed(width) || !compSizeAllowed(height)) return pushNil(L);
     return pushText(L, context->createSolidSource(*color, static_cast<int>(width), static_cast<int>(height),
@@ -107,7 +108,8 @@ int createPreComp(lua_State* L) {
     RenderContext* context = contextAt(L);
     if (!context || lua_type(L, 2) != N || lua_type(L, 3) != N || lua_type(L, 4) != N || !optionalKey(L, 5))
         return pushNil(L);
-    const lua_Integer width = lua_tointeger(L, 2), height = lua_tointeger(L, 3), duration = lua_tointeger(L, 4);
+    const lua_Integer width = lua_tointeger(L, 2), height = lua_tointeger(L, 3),
+                      duration = lua_tointeger(L, 4);
     if (!compSizeAllowed(width) || !compSizeAllowed(height) || duration < 0 || duration > INT32_MAX)
         return pushNil(L);
     return pushText(L, context->createPreComp(static_cast<int>(width), static_cast<int>(height),
@@ -135,7 +137,8 @@ int addWatermark(lua_State* L) {
     for (int i = 0; i < 3; ++i) {
         const int x = 3 + 2 * i;
         if (lua_type(L, x) == N && lua_type(L, x + 1) == N)
-            pairs[i] = Vec2(static_cast<float>(lua_tonumber(L, x)), static_cast<float>(lua_tonumber(L, x + 1)));
+            pairs[i] =
+                Vec2(static_cast<float>(lua_tonumber(L, x)), static_cast<float>(lua_tonumber(L, x + 1)));
     }
     return pushText(L, context->addWatermark(paths, pairs[0], pairs[1], pairs[2]));
 }
@@ -175,7 +178,8 @@ const luaL_Reg kMethods[] = {
     {"frameRate",
      [](lua_State* L) {
          RenderContext* context = contextOf(L, {U});
-         return context ? (lua_pushinteger(L, static_cast<lua_Integer>(context->frameRate())), 1) : pushNil(L);
+         return context ? (lua_pushinteger(L, static_cast<lua_Integer>(context->frameRate())), 1)
+                        : pushNil(L);
      }},
     {"source",
      [](lua_State* L) {

@@ -117,7 +117,8 @@ int convertPoint(lua_State* L) {
     const Vec3* point = vec3At(L, 2);
     const lua_Integer mode = lua_tointeger(L, 3);
     if (!layer || !point || (mode != kAfterEffectsSpaceMode && mode != kOpenGLSpaceMode)) return pushNil(L);
-    return pushVec3(L, (layer->*Convert)(*point, static_cast<CoordinateSystemMode>(mode), lua_tointeger(L, 4)));
+    return pushVec3(L,
+                    (layer->*Convert)(*point, static_cast<CoordinateSystemMode>(mode), lua_tointeger(L, 4)));
 }
 
 const luaL_Reg kMethods[] = {
@@ -230,7 +231,8 @@ const luaL_Reg kMethods[] = {
      [](lua_State* L) {
          RenderLayer* layer = layerOf(L, {U, N, N});
          const lua_Integer frame = lua_tointeger(L, 3);
-         if (layer && keyframeAllowed(frame)) layer->setAlphaAtTime(static_cast<float>(lua_tonumber(L, 2)), frame);
+         if (layer && keyframeAllowed(frame))
+             layer->setAlphaAtTime(static_cast<float>(lua_tonumber(L, 2)), frame);
          return 0;
      }},
     {"setTransformAtTime",

@@ -72,6 +72,24 @@ inline float checkFloat(lua_State* L, int index) {
 // at the top of the stack, as the value bindings do for a wrong count.
 [[noreturn]] void countError(lua_State* L, const char* format);
 
+// The arithmetic metamethods ("__add", "__sub", "__mul", "__div") of a value
+// class, by operator.
+enum class Arith { Add, Sub, Mul, Div };
+
+template <Arith Op, class A, class B>
+A arith(const A& a, const B& b) {
+    switch (Op) {
+        case Arith::Add:
+            return a + b;
+        case Arith::Sub:
+            return a - b;
+        case Arith::Mul:
+            return a * b;
+        default:
+            return a / b;
+    }
+}
+
 // ---- scene family: the userdata block holds one borrowed engine pointer.
 
 // Pushes nil for null, else a new userdata lending the object with the
@@ -139,10 +157,10 @@ inline bool keyframeAllowed(lua_Integer frame) {
 // ---- registration.
 
 struct ClassSpec {
-    const char* className;      // metatable name in the registry
-    const char* superName;      // base class's metatable name, or null
-    const luaL_Reg* methods;    // instance methods and metamethods
-    const luaL_Reg* statics;    // functions of the global table
+    const char* className;    // metatable name in the registry
+    const char* superName;    // base class's metatable name, or null
+    const luaL_Reg* methods;  // instance methods and metamethods
+    const luaL_Reg* statics;  // functions of the global table
 };
 
 // The body of every luaopenClass: the class metatable (with "super" and the

@@ -13,7 +13,8 @@ ScriptContext::~ScriptContext() {
     delete mManager;
 }
 
-void ScriptContext::runFile(const std::string& mainFile, const std::string& moduleFolder, const std::string& data) {
+void ScriptContext::runFile(const std::string& mainFile, const std::string& moduleFolder,
+                            const std::string& data) {
     if (!mManager->getLuaState()) return;
     if (!FileManager::exist(mainFile) || !FileManager::isFile(mainFile)) return;
     mManager->addSearchPath(moduleFolder.c_str());

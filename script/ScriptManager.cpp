@@ -424,7 +424,8 @@ void ScriptManager::runGlobalLuaFunctionWithArgumentsGetResult(lua_State* L, con
 }
 
 void ScriptManager::runGlobalLuaFunctionWithArguments(lua_State* L, const char* name,
-                                                      const ArgumentPusher& pusher, int count, bool unprotected) {
+                                                      const ArgumentPusher& pusher, int count,
+                                                      bool unprotected) {
     runGlobalLuaFunctionWithArgumentsGetResult(L, name, pusher, count, nullptr, 0, unprotected);
 }
 
@@ -445,8 +446,8 @@ void ScriptManager::runGlobalLuaFunction(const char* name, bool unprotected) {
     runGlobalLuaFunction(mState, name, unprotected);
 }
 
-void ScriptManager::runGlobalLuaFunctionWithArguments(const char* name, const ArgumentPusher& pusher, int count,
-                                                      bool unprotected) {
+void ScriptManager::runGlobalLuaFunctionWithArguments(const char* name, const ArgumentPusher& pusher,
+                                                      int count, bool unprotected) {
     runGlobalLuaFunctionWithArguments(mState, name, pusher, count, unprotected);
 }
 

@@ -35,7 +35,8 @@ public:
     void runGlobalLuaFunctionWithArguments(const char* name, const ArgumentPusher& pusher, int count,
                                            bool unprotected);
     void runGlobalLuaFunctionWithArgumentsGetResult(const char* name, const ArgumentPusher& pusher, int count,
-                                                    const ResultReader& reader, int resultCount, bool unprotected);
+                                                    const ResultReader& reader, int resultCount,
+                                                    bool unprotected);
 
     static void registerLoader(lua_State* L, lua_CFunction searcher);
     static void registerLibs(lua_State* L);
@@ -45,8 +46,8 @@ public:
 
     static bool testFunctionExists(lua_State* L, const char* name);
     static void runGlobalLuaFunction(lua_State* L, const char* name, bool unprotected);
-    static void runGlobalLuaFunctionWithArguments(lua_State* L, const char* name, const ArgumentPusher& pusher,
-                                                  int count, bool unprotected);
+    static void runGlobalLuaFunctionWithArguments(lua_State* L, const char* name,
+                                                  const ArgumentPusher& pusher, int count, bool unprotected);
     static void runGlobalLuaFunctionWithArgumentsGetResult(lua_State* L, const char* name,
                                                            const ArgumentPusher& pusher, int count,
                                                            const ResultReader& reader, int resultCount,
@@ -56,10 +57,9 @@ public:
     static bool checkSuperClass(lua_State* L, const char* className);
     static int findMethod(lua_State* L);
 
-    // Layers that the script made (RenderAVLayer.create and its sisters) or
-    // took out of a composition: the script host keeps them alive while the
-    // script runs, so a userdata never outlives its layer, and deletes at its
-    // end the ones that no composition holds then.
+    // Layers that the script made (RenderAVLayer.create and its sisters): the
+    // script host deletes at its end the ones that no composition holds then,
+    // which nothing else would ever free.
     static void adoptLayer(lua_State* L, RenderLayer* layer);
     // The engine deleted the layer: nothing may touch it at the end.
     static void forgetLayer(lua_State* L, RenderLayer* layer);

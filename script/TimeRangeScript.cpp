@@ -47,7 +47,8 @@ const luaL_Reg kMethods[] = {
     {"start", part<startOf>},
     {"duration", part<durationOf>},
     {"outPoint", part<outPointOf>},
-    {"__gc", [](lua_State* L) { return collectValue<TimeRange>(L, kClass, "TimeRangeScript parm is invalid"); }},
+    {"__gc",
+     [](lua_State* L) { return collectValue<TimeRange>(L, kClass, "TimeRangeScript parm is invalid"); }},
     {nullptr, nullptr},
 };
 

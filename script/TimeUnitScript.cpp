@@ -86,7 +86,8 @@ const luaL_Reg kMethods[] = {
          arg(L, 1) -= other;
          return 0;
      }},
-    {"__gc", [](lua_State* L) { return collectValue<TimeUnit>(L, kClass, "TimeUnitScript parm is invalid"); }},
+    {"__gc",
+     [](lua_State* L) { return collectValue<TimeUnit>(L, kClass, "TimeUnitScript parm is invalid"); }},
     {nullptr, nullptr},
 };
 

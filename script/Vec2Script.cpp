@@ -42,11 +42,12 @@ int inPlace(lua_State* L) {
     return 0;
 }
 
-template <Vec2 (Vec2::*ByVec)(const Vec2&) const, Vec2 (Vec2::*ByScalar)(float) const>
+template <Arith Op>
 int arithmetic(lua_State* L) {
     const Vec2& v = self(L);
-    if (lua_type(L, 2) == LUA_TNUMBER) return pushVec2(L, (v.*ByScalar)(static_cast<float>(lua_tonumber(L, 2))));
-    return pushVec2(L, (v.*ByVec)(arg(L, 2)));
+    if (lua_type(L, 2) == LUA_TNUMBER)
+        return pushVec2(L, arith<Op>(v, static_cast<float>(lua_tonumber(L, 2))));
+    return pushVec2(L, arith<Op>(v, arg(L, 2)));
 }
 
 int create(lua_State* L) {
@@ -85,7 +86,8 @@ const luaL_Reg kStatics[] = {
     {"equalWithTolerance", equalWithTolerance},
     {"cross",
      [](lua_State* L) {
-         return pushNumber(L, Vec2::cross(checkFloat(L, 1), checkFloat(L, 2), checkFloat(L, 3), checkFloat(L, 4)));
+         return pushNumber(
+             L, Vec2::cross(checkFloat(L, 1), checkFloat(L, 2), checkFloat(L, 3), checkFloat(L, 4)));
      }},
     {"normalize",
      [](lua_State* L) {
@@ -122,13 +124,16 @@ const luaL_Reg kMethods[] = {
     {"min", [](lua_State* L) { return self(L).getMin(arg(L, 2, "other is invalid")), 0; }},
     {"max", [](lua_State* L) { return self(L).getMax(arg(L, 2, "other is invalid")), 0; }},
     {"clamp",
-     [](lua_State* L) { return self(L).clamp(arg(L, 2, "other is invalid"), arg(L, 3, "other is invalid")), 0; }},
+     [](lua_State* L) {
+         return self(L).clamp(arg(L, 2, "other is invalid"), arg(L, 3, "other is invalid")), 0;
+     }},
     {"negate", [](lua_State* L) { return pushVec2(L, self(L).negate()); }},
     {"normal", [](lua_State* L) { return pushVec2(L, self(L).normal()); }},
     {"perpindicularLeft", [](lua_State* L) { return pushVec2(L, self(L).perpindicularLeft()); }},
     {"perpindicularRight", [](lua_State* L) { return pushVec2(L, self(L).perpindicularRight()); }},
     {"rotate", [](lua_State* L) { return self(L).rotate(checkFloat(L, 2)), 0; }},
-    {"rotateRound", [](lua_State* L) { return pushVec2(L, self(L).rotateRound(checkFloat(L, 2), arg(L, 3))); }},
+    {"rotateRound",
+     [](lua_State* L) { return pushVec2(L, self(L).rotateRound(checkFloat(L, 2), arg(L, 3))); }},
     {"rotateAround", [](lua_State* L) { return self(L).rotateAround(checkFloat(L, 2), arg(L, 3)), 0; }},
     {"dot", [](lua_State* L) { return pushNumber(L, self(L).dot(arg(L, 2))); }},
     {"cross", [](lua_State* L) { return pushNumber(L, self(L).cross(arg(L, 2))); }},
@@ -146,10 +151,10 @@ const luaL_Reg kMethods[] = {
          lua_pushinteger(L, self(L).getQuadrant());
          return 1;
      }},
-    {"__add", arithmetic<&Vec2::operator+, &Vec2::operator+>},
-    {"__sub", arithmetic<&Vec2::operator-, &Vec2::operator- >},
-    {"__mul", arithmetic<&Vec2::operator*, &Vec2::operator*>},
-    {"__div", arithmetic<&Vec2::operator/, &Vec2::operator/>},
+    {"__add", arithmetic<Arith::Add>},
+    {"__sub", arithmetic<Arith::Sub>},
+    {"__mul", arithmetic<Arith::Mul>},
+    {"__div", arithmetic<Arith::Div>},
     {"__mod", [](lua_State* L) { return pushVec2(L, self(L) % arg(L, 2)); }},
     {"__eq", [](lua_State* L) { return pushBool(L, self(L) == arg(L, 2)); }},
     {"__gc", [](lua_State* L) { return collectValue<Vec2>(L, kClass, nullptr); }},

@@ -48,11 +48,12 @@ int inPlace(lua_State* L) {
     return 0;
 }
 
-template <Vec3 (Vec3::*ByVec)(const Vec3&) const, Vec3 (Vec3::*ByScalar)(float) const>
+template <Arith Op>
 int arithmetic(lua_State* L) {
     const Vec3& a = arg(L, 1, "a is invilid");
-    if (lua_type(L, 2) == LUA_TNUMBER) return pushVec3(L, (a.*ByScalar)(static_cast<float>(lua_tonumber(L, 2))));
-    return pushVec3(L, (a.*ByVec)(arg(L, 2, "vec2 is invilid")));
+    if (lua_type(L, 2) == LUA_TNUMBER)
+        return pushVec3(L, arith<Op>(a, static_cast<float>(lua_tonumber(L, 2))));
+    return pushVec3(L, arith<Op>(a, arg(L, 2, "vec2 is invilid")));
 }
 
 int create(lua_State* L) {
@@ -101,7 +102,8 @@ const luaL_Reg kStatics[] = {
     {"create", create},
     {"lerp",
      [](lua_State* L) {
-         return pushVec3(L, Vec3::lerp(arg(L, 1, "a is invilid"), arg(L, 2, "b is invilid"), checkFloat(L, 3)));
+         return pushVec3(L,
+                         Vec3::lerp(arg(L, 1, "a is invilid"), arg(L, 2, "b is invilid"), checkFloat(L, 3)));
      }},
     {nullptr, nullptr},
 };
@@ -129,7 +131,8 @@ const luaL_Reg kMethods[] = {
     {"sub", inPlace<&Vec3::sub, &Vec3::sub>},
     {"mult", inPlace<&Vec3::mult, &Vec3::mult>},
     {"divide", inPlace<&Vec3::divide, &Vec3::divide>},
-    {"setFromMatrixPosition", [](lua_State* L) { return self(L).setFromMatrixPosition(mat(L, 2, "param is invalid")), 0; }},
+    {"setFromMatrixPosition",
+     [](lua_State* L) { return self(L).setFromMatrixPosition(mat(L, 2, "param is invalid")), 0; }},
     {"setFromMatrixColumn",
      [](lua_State* L) {
          Vec3& v = self(L);
@@ -142,13 +145,18 @@ const luaL_Reg kMethods[] = {
      }},
     {"min", [](lua_State* L) { return self(L).getMin(arg(L, 2, "vec3 is invilid")), 0; }},
     {"max", [](lua_State* L) { return self(L).getMax(arg(L, 2, "vec3 is invilid")), 0; }},
-    {"clamp", [](lua_State* L) { return self(L).clamp(arg(L, 2, "min is invilid"), arg(L, 3, "max is invilid")), 0; }},
-    {"transformDirection", [](lua_State* L) { return self(L).transformDirection(mat(L, 2, "mat4 is invilid")), 0; }},
+    {"clamp",
+     [](lua_State* L) { return self(L).clamp(arg(L, 2, "min is invilid"), arg(L, 3, "max is invilid")), 0; }},
+    {"transformDirection",
+     [](lua_State* L) { return self(L).transformDirection(mat(L, 2, "mat4 is invilid")), 0; }},
     {"applyMatrix4", [](lua_State* L) { return self(L).applyMatrix4(mat(L, 2, "mat4 is invilid")), 0; }},
-    {"applyProjection", [](lua_State* L) { return self(L).applyProjection(mat(L, 2, "mat4 is invilid")), 0; }},
+    {"applyProjection",
+     [](lua_State* L) { return self(L).applyProjection(mat(L, 2, "mat4 is invilid")), 0; }},
     {"applyQuaternion",
      [](lua_State* L) {
-         return self(L).applyQuaternion(checkValue<Quaternion>(L, 2, "QuaternionScript", "quaternion is invilid")), 0;
+         return self(L).applyQuaternion(
+                    checkValue<Quaternion>(L, 2, "QuaternionScript", "quaternion is invilid")),
+                0;
      }},
     {"dot", [](lua_State* L) { return pushNumber(L, self(L).dot(arg(L, 2, "vec3 is invilid"))); }},
     {"distance", [](lua_State* L) { return pushNumber(L, self(L).distance(arg(L, 2, "vec3 is invilid"))); }},
@@ -163,11 +171,12 @@ const luaL_Reg kMethods[] = {
     {"negate", [](lua_State* L) { return pushVec3(L, self(L).negate()); }},
     {"invert", [](lua_State* L) { return pushVec3(L, self(L).invert()); }},
     {"ortho", [](lua_State* L) { return self(L).ortho(arg(L, 2, "vec3 is invilid")), 0; }},
-    {"__add", arithmetic<&Vec3::operator+, &Vec3::operator+>},
-    {"__sub", arithmetic<&Vec3::operator-, &Vec3::operator- >},
-    {"__mul", arithmetic<&Vec3::operator*, &Vec3::operator*>},
-    {"__div", arithmetic<&Vec3::operator/, &Vec3::operator/>},
-    {"__eq", [](lua_State* L) { return pushBool(L, arg(L, 1, "a is invilid") == arg(L, 2, "b is invilid")); }},
+    {"__add", arithmetic<Arith::Add>},
+    {"__sub", arithmetic<Arith::Sub>},
+    {"__mul", arithmetic<Arith::Mul>},
+    {"__div", arithmetic<Arith::Div>},
+    {"__eq",
+     [](lua_State* L) { return pushBool(L, arg(L, 1, "a is invilid") == arg(L, 2, "b is invilid")); }},
     {"__gc", [](lua_State* L) { return collectValue<Vec3>(L, kClass, "Vec3Script parm is invalid"); }},
     {nullptr, nullptr},
 };

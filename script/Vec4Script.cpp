@@ -44,9 +44,9 @@ int inPlace(lua_State* L) {
     return 0;
 }
 
-template <Vec4 (Vec4::*Op)(const Vec4&) const>
+template <Arith Op>
 int arithmetic(lua_State* L) {
-    return pushVec4(L, (self(L).*Op)(arg(L, 2)));
+    return pushVec4(L, arith<Op>(self(L), arg(L, 2)));
 }
 
 int create(lua_State* L) {
@@ -84,7 +84,8 @@ int equal(lua_State* L) {
 
 const luaL_Reg kStatics[] = {
     {"create", create},
-    {"staticLerp", [](lua_State* L) { return pushVec4(L, Vec4::lerp(arg(L, 1), arg(L, 2), checkFloat(L, 3))); }},
+    {"staticLerp",
+     [](lua_State* L) { return pushVec4(L, Vec4::lerp(arg(L, 1), arg(L, 2), checkFloat(L, 3))); }},
     {nullptr, nullptr},
 };
 
@@ -117,10 +118,10 @@ const luaL_Reg kMethods[] = {
          Vec3Script::newVec3(L, self(L).getVec3());
          return 1;
      }},
-    {"__add", arithmetic<&Vec4::operator+>},
-    {"__sub", arithmetic<&Vec4::operator- >},
-    {"__mul", arithmetic<&Vec4::operator*>},
-    {"__div", arithmetic<&Vec4::operator/>},
+    {"__add", arithmetic<Arith::Add>},
+    {"__sub", arithmetic<Arith::Sub>},
+    {"__mul", arithmetic<Arith::Mul>},
+    {"__div", arithmetic<Arith::Div>},
     {"__eq", [](lua_State* L) { return pushBool(L, self(L) == arg(L, 2)); }},
     {"__gc", [](lua_State* L) { return collectValue<Vec4>(L, kClass, "Vec4Script parm is invalid"); }},
     {nullptr, nullptr},

@@ -27,8 +27,9 @@ std::string sceneTemplate() {
     return normalTemplate(320, 240, 10,
                           avLayer("red", 0, 10, 0, 0, ",\"uuid\":\"L1\",\"ui_key\":\"hero\"") + "," +
                               avLayer("green", 0, 10, 200, 150, ",\"uuid\":\"L2\",\"ui_key\":\"side\""),
-                          solidAsset("red", "#FF0000", 160, 120) + "," + solidAsset("green", "#00FF00", 40, 40) +
-                              "," + solidAsset("white", "#FFFFFF", 40, 40) + "," + compAsset("innerSrc", "inner"),
+                          solidAsset("red", "#FF0000", 160, 120) + "," +
+                              solidAsset("green", "#00FF00", 40, 40) + "," +
+                              solidAsset("white", "#FFFFFF", 40, 40) + "," + compAsset("innerSrc", "inner"),
                           inner);
 }
 
@@ -126,7 +127,7 @@ function main(ctx)
   ctx:addLayer(layer)
   local all = ctx:layers()
   assert(#all == 3 and all[3]:layerSource():key() == 'yellow', 'the new layer is on top')
-  -- one made and never inserted, one taken out: the host deletes both at the end
+  -- one made and never inserted (the host deletes it at the end), one taken out
   RenderAVLayer.create(ctx)
   local side = ctx:getLayerByUIKey('side')
   assert(ctx:removeLayer(side) == true and ctx:removeLayer(side) == false)
@@ -163,8 +164,10 @@ TEST_F(SceneBindingTest, CompositionsSourcesAndWatermarksThroughTheContext) {
     const std::string innerName = config->prefix() + "inner";
     std::string code = R"(
 function main(ctx)
-  local inner = ctx:comp(')" + innerName + R"(')
-  assert(inner and inner:name() == ')" + innerName + R"(' and not inner:isMainComp() and ctx:isMainComp())
+  local inner = ctx:comp(')" +
+                       innerName + R"(')
+  assert(inner and inner:name() == ')" +
+                       innerName + R"(' and not inner:isMainComp() and ctx:isMainComp())
   assert(ctx:comp('missing') == nil and ctx:source('missing') == nil)
   assert(ctx:frameRate() == 25 and ctx:duration() == 10 and inner:duration() == 10)
   -- a composition answers layer and pass methods through its super chain

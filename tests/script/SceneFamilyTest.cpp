@@ -43,7 +43,8 @@ protected:
     std::string runScript(const std::string& code) {
         const std::string path = folder.asset("main.lua");
         EXPECT_TRUE(writeFile(path, code));
-        return captureLog([&] { ScriptContext(context.get()).runFile(path, folder.folder() + "assets", ""); });
+        return captureLog(
+            [&] { ScriptContext(context.get()).runFile(path, folder.folder() + "assets", ""); });
     }
 
     TemplateFolder folder;
@@ -134,7 +135,8 @@ function main(ctx)
   assert(seq.key(ctx) == nil, 'a composition is no source')
   dup = ctx:duplicateSource(key)
 end)";
-    for (size_t at = code.find("@SEQ@"); at != std::string::npos; at = code.find("@SEQ@")) code.replace(at, 5, seq0);
+    for (size_t at = code.find("@SEQ@"); at != std::string::npos; at = code.find("@SEQ@"))
+        code.replace(at, 5, seq0);
     const std::string log = runScript(code);
     EXPECT_EQ(countOf(log, "ZRScriptError"), 0) << log;
     RenderCameraLayer* camera = context->cameraLayer();
@@ -165,7 +167,8 @@ function main(ctx)
   trackKey = key
 end)";
     code.replace(code.find("@STILL@"), 7, folder.asset("still.png"));
-    for (size_t at = code.find("@TONE@"); at != std::string::npos; at = code.find("@TONE@")) code.replace(at, 6, tone);
+    for (size_t at = code.find("@TONE@"); at != std::string::npos; at = code.find("@TONE@"))
+        code.replace(at, 6, tone);
     std::string log = runScript(code);
     EXPECT_EQ(countOf(log, "ZRScriptError"), 0) << log;
     auto& tracks = config->audioTracks();

@@ -110,7 +110,9 @@ TEST_F(ScriptHostTest, NativeCodeCannotBeReached) {
     write("libdemo.so", "");
     LuaHost host;
     EXPECT_EQ(host.run("popen = type(io.popen); loadlib = type(package.loadlib); "
-                       "package.cpath = '" + dir.path() + "/lib?.so;/usr/lib/x86_64-linux-gnu/lua/5.3/?.so'; "
+                       "package.cpath = '" +
+                       dir.path() +
+                       "/lib?.so;/usr/lib/x86_64-linux-gnu/lua/5.3/?.so'; "
                        "ok, err = pcall(require, 'demo'); ok2 = pcall(require, 'lpeg')"),
               "");
     EXPECT_EQ(host.text("popen"), "nil");

@@ -95,8 +95,9 @@ back = v4:getVec3()
 
 TEST(ValueBinding, ArgumentAndCountErrorsAreRaisedAndLogged) {
     LuaHost lua;
-    EXPECT_NE(lua.run("Vec2.create(Vec3.create(1, 2, 3))").find("bad argument #1 to 'create' (param is invalid)"),
-              std::string::npos);
+    EXPECT_NE(
+        lua.run("Vec2.create(Vec3.create(1, 2, 3))").find("bad argument #1 to 'create' (param is invalid)"),
+        std::string::npos);
     EXPECT_NE(lua.run("Vec3.create(1, 2):length()").find("do not match 2"), std::string::npos);
     EXPECT_NE(lua.run("Vec3.create(1, 2, 3):dot(Vec2.create())").find("vec3 is invilid"), std::string::npos);
     EXPECT_NE(lua.run("Vec3.create().getX(Vec2.create())").find("param is invalid"), std::string::npos);
@@ -207,7 +208,8 @@ def = TimeRange.create(1, 2):duration():fps(); getterNil = TimeUnit.create().fps
     EXPECT_EQ(lua.value<Vec3>("bmax", "Vec3Script"), Vec3(1, 5, 3));
     EXPECT_FALSE(lua.boolean("bv"));
     EXPECT_TRUE(lua.boolean("bb"));
-    EXPECT_EQ(lua.value<Vec3>("b10min", "Vec3Script"), Vec3(1, 1, 1)) << "a count past the table reads no further";
+    EXPECT_EQ(lua.value<Vec3>("b10min", "Vec3Script"), Vec3(1, 1, 1))
+        << "a count past the table reads no further";
     EXPECT_EQ(lua.text("text"), "Affine A:1.000000, B:0.000000 C:0.000000 D:0.000000 E:1.000000 F:0.000000");
     EXPECT_EQ(lua.value<Affine>("inv", "AffineScript"), twist.getInverse());
     EXPECT_EQ(lua.value<Vec2>("p", "Vec2Script"), twist.getTransform(Vec2(1, 0)));
