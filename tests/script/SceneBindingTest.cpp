@@ -219,3 +219,31 @@ end)";
     EXPECT_EQ(pixelAt(f0, 15, 205), 0xFF00FFFF);
     EXPECT_EQ(pixelAt(f0, 35, 205), kBlue);
 }
+
+TEST_F(SceneBindingTest, CollectingUserdataNeverFreesTheScene) {
+    const std::string log = runScript(R"(
+function main(ctx)
+  for round = 1, 200 do
+    local layers = ctx:layers()
+    for _, layer in ipairs(layers) do
+      local m = layer:getCurrentTransform()
+      local p = layer:getPosition(0)
+      local src = layer:layerSource()
+      local comp = src and src:sourceComp()
+    end
+    local cam = ctx:cameraLayer()
+    local made = RenderAVLayer.create(ctx)
+    layers = nil
+    collectgarbage('collect')
+  end
+  -- a finaliser a script sets on a scene class runs on its own userdata only
+  ctx.__index.__gc = function(self) self:setEnabled(false) end
+  collectgarbage('collect')
+end)");
+    EXPECT_EQ(countOf(log, "ZRScriptError"), 0) << log;
+    ASSERT_EQ(context->layers().size(), 2u);
+    Pixels f0 = frame();
+    EXPECT_EQ(pixelAt(f0, 20, 20), kRed);
+    EXPECT_EQ(pixelAt(f0, 220, 170), kGreen);
+    EXPECT_EQ(pixelAt(f0, 300, 20), kBlue);
+}
