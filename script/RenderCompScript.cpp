@@ -114,9 +114,11 @@ int insetLayer(lua_State* L) {
 int removeLayer(lua_State* L) {
     RenderComp* comp = compOf(L, {U, U});
     RenderLayer* layer = comp ? layerAt(L, 2) : nullptr;
-    // The layer is not deleted: engine parts (dynamic templates, filters,
-    // camera lists) may still point at it, and the script may insert it again.
-    lua_pushboolean(L, layer && comp->removeLayer(layer));
+    // Nothing owns the layer now: the script host keeps it (the script may
+    // still use it or insert it again) and decides at the end.
+    const bool removed = layer && comp->removeLayer(layer);
+    if (removed) ScriptManager::keepRemovedLayer(L, layer);
+    lua_pushboolean(L, removed);
     return 1;
 }
 

@@ -1,5 +1,6 @@
 #include "script/ScriptManager.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
@@ -8,8 +9,11 @@
 #include "core/FileCodec.h"
 #include "core/FileManager.h"
 #include "core/Log.h"
+#include "scene/DynamicComp.h"
+#include "scene/FilterManager.h"
 #include "scene/RenderCameraLayer.h"
 #include "scene/RenderComp.h"
+#include "scene/RenderContext.h"
 #include "scene/RenderLayer.h"
 #include "script/AVSourceScript.h"
 #include "script/AffineScript.h"
@@ -219,41 +223,71 @@ ScriptManager* ScriptManager::fromState(lua_State* L) {
     return *static_cast<ScriptManager**>(lua_getextraspace(L));
 }
 
+namespace {
+
+void remember(std::vector<RenderLayer*>& list, RenderLayer* layer) {
+    if (layer && std::find(list.begin(), list.end(), layer) == list.end()) list.push_back(layer);
+}
+
+void drop(std::vector<RenderLayer*>& list, RenderLayer* layer) {
+    list.erase(std::remove(list.begin(), list.end(), layer), list.end());
+}
+
+bool heldByComposition(RenderLayer* layer) {
+    RenderComp* comp = layer->parentComp();
+    if (!comp) return false;
+    const auto& layers = comp->layers();
+    return std::find(layers.begin(), layers.end(), layer) != layers.end();
+}
+
+// Whether an engine part other than a layer list may still point at a layer
+// taken out of its composition.
+bool engineMayPointAt(RenderLayer* layer) {
+    if (dynamic_cast<RenderCameraLayer*>(layer)) return true;
+    RenderContext* context = layer->context();
+    if (!context) return true;
+    if (context->filterManager() && context->filterManager()->filterCount() > 0) return true;
+    for (const auto& entry : context->comps()) {
+        auto* source = dynamic_cast<DynamicSourceComp*>(entry.second);
+        if (source && source->blurredCopyLayer() == layer) return true;
+        auto* segment = dynamic_cast<DynamicSegmentComp*>(entry.second);
+        if (!segment) continue;
+        const auto& sourceLayers = segment->sourceLayers();
+        if (std::find(sourceLayers.begin(), sourceLayers.end(), layer) != sourceLayers.end()) return true;
+    }
+    return false;
+}
+
+}  // namespace
+
 void ScriptManager::adoptLayer(lua_State* L, RenderLayer* layer) {
+    if (ScriptManager* manager = fromState(L)) remember(manager->mLooseLayers, layer);
+}
+
+void ScriptManager::keepRemovedLayer(lua_State* L, RenderLayer* layer) {
     ScriptManager* manager = fromState(L);
-    if (!manager || !layer) return;
-    for (RenderLayer* known : manager->mLooseLayers)
-        if (known == layer) return;
-    manager->mLooseLayers.push_back(layer);
+    if (!manager) return;
+    // A layer the script made is already on the first list.
+    if (std::find(manager->mLooseLayers.begin(), manager->mLooseLayers.end(), layer) ==
+        manager->mLooseLayers.end())
+        remember(manager->mRemovedLayers, layer);
 }
 
 void ScriptManager::forgetLayer(lua_State* L, RenderLayer* layer) {
-    ScriptManager* manager = fromState(L);
-    if (!manager || !layer) return;
-    auto& loose = manager->mLooseLayers;
-    for (auto it = loose.begin(); it != loose.end(); ++it) {
-        if (*it == layer) {
-            loose.erase(it);
-            return;
-        }
+    if (ScriptManager* manager = fromState(L)) {
+        drop(manager->mLooseLayers, layer);
+        drop(manager->mRemovedLayers, layer);
     }
 }
 
 void ScriptManager::releaseLooseLayers() {
-    std::vector<RenderLayer*> loose;
-    loose.swap(mLooseLayers);
-    for (RenderLayer* layer : loose) {
-        RenderComp* comp = layer->parentComp();
-        if (comp) {
-            bool held = false;
-            for (RenderLayer* l : comp->layers()) held = held || l == layer;
-            // A composition's camera list keeps the template's cameras even
-            // when they leave its layer list.
-            for (RenderCameraLayer* camera : comp->cameras()) held = held || camera == layer;
-            if (held) continue;
-        }
-        delete layer;
-    }
+    std::vector<RenderLayer*> made, removed;
+    made.swap(mLooseLayers);
+    removed.swap(mRemovedLayers);
+    for (RenderLayer* layer : made)
+        if (!heldByComposition(layer)) delete layer;
+    for (RenderLayer* layer : removed)
+        if (!heldByComposition(layer) && !engineMayPointAt(layer)) delete layer;
 }
 
 void ScriptManager::registerLoader(lua_State* L, lua_CFunction searcher) {
@@ -314,7 +348,18 @@ void ScriptManager::addSearchPath(const char* folder) {
 // ---- module loading ----------------------------------------------------------------------------
 
 int ScriptManager::luaLoader(lua_State* L) {
-    std::string name = luaL_checkstring(L, 1);
+    // Everything that may raise a Lua error comes first: the error would jump
+    // over the destructors of the C++ texts built below. The path is read
+    // without metamethods for the same reason.
+    const char* requested = luaL_checkstring(L, 1);
+    const char* searchPath = nullptr;
+    if (lua_getglobal(L, "package") == LUA_TTABLE) {
+        lua_pushliteral(L, "path");
+        lua_rawget(L, -2);
+        searchPath = lua_tostring(L, -1);  // stays on the stack while used
+    }
+    const std::string path = searchPath ? searchPath : "";
+    std::string name = requested;
     const size_t compiled = name.rfind(".luac");
     if (compiled != std::string::npos)
         name.erase(compiled);
@@ -323,17 +368,9 @@ int ScriptManager::luaLoader(lua_State* L) {
     for (char& c : name)
         if (c == '.') c = '/';
 
-    lua_getglobal(L, "package");
-    std::string path;
-    if (lua_istable(L, -1)) {
-        lua_getfield(L, -1, "path");
-        if (const char* text = lua_tostring(L, -1)) path = text;
-        lua_pop(L, 1);
-    }
-    lua_pop(L, 1);
-
+    std::string found;
     size_t begin = 0;
-    while (begin <= path.size()) {
+    while (found.empty() && begin <= path.size()) {
         size_t end = path.find(';', begin);
         if (end == std::string::npos) end = path.size();
         std::string element = path.substr(begin, end - begin);
@@ -343,14 +380,23 @@ int ScriptManager::luaLoader(lua_State* L) {
         const std::string prefix = mark == std::string::npos ? element : element.substr(0, mark);
         for (const char* ext : {".luac", ".lua"}) {
             const std::string candidate = prefix + name + ext;
-            if (!FileManager::exist(candidate)) continue;
-            if (luaLoadFile(L, candidate.c_str(), name.c_str())) return 1;
-            // A compile error leaves its message, which require reports.
-            if (lua_type(L, -1) == LUA_TSTRING) return 1;
-            lua_pushnil(L);
-            return 1;
+            // A folder of that name is no module (reading it gives an empty chunk).
+            if (FileManager::exist(candidate) && FileManager::isFile(candidate)) {
+                found = candidate;
+                break;
+            }
         }
     }
+    if (found.empty()) {
+        lua_pushnil(L);
+        return 1;
+    }
+    // The chunk, or the compile error's message, which require reports.
+    const int top = lua_gettop(L);
+    if (luaLoadFile(L, found.c_str(), name.c_str())) return 1;
+    if (lua_gettop(L) > top && lua_type(L, -1) == LUA_TSTRING) return 1;
+    // Unreadable (a folder of that name, say): as if not found.
+    lua_settop(L, top);
     lua_pushnil(L);
     return 1;
 }

@@ -61,6 +61,10 @@ public:
     // script host deletes at its end the ones that no composition holds then,
     // which nothing else would ever free.
     static void adoptLayer(lua_State* L, RenderLayer* layer);
+    // A layer the script took out of a composition: deleted at the end too
+    // unless a composition took it back or an engine part still points at it
+    // (a camera list, a dynamic template's source layers, the filters).
+    static void keepRemovedLayer(lua_State* L, RenderLayer* layer);
     // The engine deleted the layer: nothing may touch it at the end.
     static void forgetLayer(lua_State* L, RenderLayer* layer);
 
@@ -70,6 +74,7 @@ private:
 
     lua_State* mState = nullptr;
     std::vector<RenderLayer*> mLooseLayers;
+    std::vector<RenderLayer*> mRemovedLayers;
 };
 
 int pcall_callback_err_fun(lua_State* L);

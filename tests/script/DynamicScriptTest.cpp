@@ -33,6 +33,10 @@ function main(ctx, data)
   assert(ctx:dynamicSourceComp('nothing') == nil)
   -- the entrance's file, hidden: the background shows through
   ctx:sourceCompThatUsesFile('@F0@'):layers()[1]:setEnabled(false)
+  -- the segment's second file taken out (the segment still knows the layer,
+  -- so the script host must not delete it at the end)
+  local segment = ctx:segmentThatUsesFile('@F2@')
+  assert(segment:removeLayer(segment:layers()[2]))
 end)";
     const std::pair<const char*, std::string> marks[] = {
         {"@F0@", paths[0]}, {"@F1@", paths[1]}, {"@F2@", paths[2]}, {"@SB@", name("SA1")}};
@@ -47,6 +51,12 @@ end)";
     // Frame 0 shows the entrance; its file's layer is off, so the black
     // background shows where file 0 (red) would be.
     EXPECT_EQ(pixelAt(frameAt(0), 16, 16), 0x000000FFu);
-    // The segment's files are untouched.
-    EXPECT_EQ(pixelAt(frameAt(60), 16, 16), packed(fileColors()[1]));
+    // The segment keeps its first file and lost its second.
+    const Pixels segment = frameAt(60);
+    EXPECT_EQ(pixelAt(segment, 16, 16), packed(fileColors()[1]));
+    EXPECT_EQ(pixelAt(segment, 48, 16), 0x000000FFu);
+    DynamicSegmentComp* used = ctx->segmentThatUsesFile(paths[2]);
+    ASSERT_NE(used, nullptr);
+    ASSERT_EQ(used->sourceLayers().size(), 2u);
+    EXPECT_EQ(used->sourceLayers()[1]->layerSource()->sourceComp(), ctx->sourceCompThatUsesFile(paths[2]));
 }

@@ -77,6 +77,17 @@ TEST_F(ScriptHostTest, ByteOrderMarkAndPackedModulesLoadLikePlainText) {
     EXPECT_TRUE(host.manager.testFunctionExists("main"));
 }
 
+TEST_F(ScriptHostTest, AFolderNamedLikeAModuleIsNotAModule) {
+    write("dir.lua/inside.lua", "return 1");
+    write("dir.luac/inside.lua", "return 1");
+    LuaHost host;
+    host.manager.addSearchPath(dir.path().c_str());
+    EXPECT_EQ(host.run("ok, err = pcall(require, 'dir')"), "");
+    EXPECT_FALSE(host.boolean("ok"));
+    // The interpreter's own searcher then refuses the folder too.
+    EXPECT_NE(host.text("err").find("Is a directory"), std::string::npos) << host.text("err");
+}
+
 TEST_F(ScriptHostTest, SearcherSitsSecondAndPreloadStillWins) {
     write("mod.lua", "return 'file'");
     LuaHost host;
