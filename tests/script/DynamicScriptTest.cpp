@@ -59,4 +59,7 @@ end)";
     ASSERT_NE(used, nullptr);
     ASSERT_EQ(used->sourceLayers().size(), 2u);
     EXPECT_EQ(used->sourceLayers()[1]->layerSource()->sourceComp(), ctx->sourceCompThatUsesFile(paths[2]));
+    // Nothing owns a layer out of every list (the segment only points at it);
+    // given back, the context deletes it with the segment.
+    used->addLayer(used->sourceLayers()[1], false);
 }
