@@ -32,6 +32,8 @@ public:
     ConfigUtils(const ConfigUtils&) = delete;
     ConfigUtils& operator=(const ConfigUtils&) = delete;
 
+    // Replaces everything read before; false (and the defaults) for text that is
+    // not JSON or whose root is not an object.
     bool load(const std::string& configText);
 
     // Seconds of video when the template is filled with n files; for a dynamic
@@ -57,7 +59,8 @@ public:
     std::map<std::string, std::string> assets;  // key -> name, assets of type 3 only
 
 private:
-    void computeReplaceNum(CompData* comp, std::set<std::string>& names, std::set<const CompData*>& visiting);
+    void clear();
+    void computeReplaceNum(CompData* comp, std::set<std::string>& names, std::set<const CompData*>& visited);
 };
 
 }  // namespace Core

@@ -17,7 +17,8 @@ std::string dynamicTemplate(bool withSegments = true, bool withExit = true) {
         {"name":"A","duration":100,"layers":[{"type":1,"source":"s1"},{"type":1,"source":"s2"}]},
         {"name":"B","duration":60,"layers":[{"type":1,"source":"s3"}]}],)"
                                         : "";
-    std::string exitComp = withExit ? R"("exit":{"name":"X","duration":40,"layers":[{"type":1,"source":"s4"}]},)" : "";
+    std::string exitComp =
+        withExit ? R"("exit":{"name":"X","duration":40,"layers":[{"type":1,"source":"s4"}]},)" : "";
     return std::string(R"({"type":2,"fps":25,"size":[1920,1080],
       "offsets":{"A":-10,"B":{"style":2}},
       "assets":[{"type":3,"key":"s1","name":"srcA"},{"type":3,"key":"s2","name":"srcB"},
@@ -108,4 +109,102 @@ TEST(ConfigUtils, SourceUsedTwiceCountsOnceAndCyclesTerminate) {
     ASSERT_TRUE(cu.loaded);
     ASSERT_NE(cu.entrance, nullptr);
     EXPECT_EQ(cu.entrance->files, 1u);
+}
+
+TEST(ConfigUtils, SharedOthersAreWalkedOnce) {
+    // Each "others" composition uses the next one through two layers: walked
+    // path by path, fifty levels would take 2^50 visits.
+    std::string assets = R"({"type":3,"key":"a","name":"src"})";
+    std::string others;
+    const int levels = 50;
+    for (int i = 0; i < levels; ++i) {
+        std::string name = "O" + std::to_string(i);
+        assets += R"(,{"type":3,"key":"k)" + name + R"(","name":")" + name + "\"}";
+        std::string next = i + 1 < levels ? "kO" + std::to_string(i + 1) : "a";
+        others += std::string(i ? "," : "") + R"({"name":")" + name + R"(","layers":[{"type":1,"source":")" +
+                  next + R"("},{"type":3,"source":")" + next + R"("}]})";
+    }
+    ConfigUtils cu(R"({"type":2,"fps":25,"assets":[)" + assets +
+                   R"(],"sources":[{"name":"src"}],"others":[)" + others +
+                   R"(],"entrance":{"name":"E","layers":[{"type":1,"source":"kO0"}]}})");
+    ASSERT_NE(cu.entrance, nullptr);
+    EXPECT_EQ(cu.entrance->files, 1u);
+}
+
+// The segment choice written out step by step, one file at a time.
+int64_t referenceFrames(const ConfigUtils& cu, unsigned n) {
+    int32_t used = cu.entrance ? static_cast<int32_t>(cu.entrance->files) : 0;
+    int32_t target = static_cast<int32_t>(n) - (cu.exit ? static_cast<int32_t>(cu.exit->files) : 0);
+    int64_t frames = cu.entrance ? cu.entrance->duration : 0;
+    for (size_t i = 0; used < target; ++i) {
+        const ConfigUtils::CompData* s = cu.segments[i % cu.segments.size()];
+        if (target - used >= static_cast<int32_t>(s->files)) {
+            used += static_cast<int32_t>(s->files);
+            frames += s->offset + s->duration;
+            continue;
+        }
+        bool exact = false;
+        for (const ConfigUtils::CompData* e : cu.segments) {
+            if (static_cast<int32_t>(e->files) == target - used) {
+                frames += e->offset + e->duration;
+                exact = true;
+                break;
+            }
+        }
+        if (!exact) {
+            std::vector<const ConfigUtils::CompData*> ones;
+            for (const ConfigUtils::CompData* e : cu.segments)
+                if (e->files == 1) ones.push_back(e);
+            for (int32_t k = 0; k < target - used && !ones.empty(); ++k)
+                frames += ones[k % ones.size()]->offset + ones[k % ones.size()]->duration;
+        }
+        break;
+    }
+    if (cu.exit) frames += cu.exit->offset + cu.exit->duration;
+    return frames;
+}
+
+TEST(ConfigUtils, DurationMatchesStepwiseChoiceForSmallAndHugeCounts) {
+    ConfigUtils cu(dynamicTemplate());
+    for (unsigned n = 0; n <= 40; ++n) {
+        cu.getDurationWithFilesNum(n);
+        EXPECT_EQ(cu.duration, referenceFrames(cu, n)) << n;
+    }
+    // Two thousand million files: rounds of A and B (3 files, 150 frames)
+    // are counted at once, so this returns at once.
+    const unsigned huge = 2000000000u;
+    cu.getDurationWithFilesNum(huge);
+    const int64_t rounds = (huge - 2) / 3;  // one file each to entrance and exit
+    const int64_t left = (huge - 2) - rounds * 3;
+    const int64_t leftFrames = left == 0 ? 0 : left == 1 ? 60 : 90;  // B exactly, or A exactly
+    EXPECT_EQ(cu.duration, 50 + rounds * 150 + leftFrames + 40);
+}
+
+TEST(ConfigUtils, HostileTextsAreRefusedOrBounded) {
+    EXPECT_FALSE(ConfigUtils(std::string(200000, '[')).loaded);  // nesting bounded, no stack overflow
+    ConfigUtils bom("\xEF\xBB\xBF{\"type\":1,\"fps\":30}");
+    EXPECT_TRUE(bom.loaded);
+    EXPECT_FLOAT_EQ(bom.frameRate, 30.0f);
+    // An offset beyond 32 bits is no offset; durations near the 64-bit limit saturate.
+    ConfigUtils cu(R"({"type":2,"fps":1,"offsets":{"B":3000000000},
+      "assets":[{"type":3,"key":"s","name":"src"}],"sources":[{"name":"src"}],
+      "segments":[{"name":"B","duration":9223372036854775000,"layers":[{"type":1,"source":"s"}]}]})");
+    ASSERT_EQ(cu.segments.size(), 1u);
+    EXPECT_EQ(cu.segments[0]->offset, 0);
+    cu.getDurationWithFilesNum(5);
+    EXPECT_EQ(cu.duration, INT64_MAX);
+}
+
+TEST(ConfigUtils, SecondLoadReplacesTheFirst) {
+    ConfigUtils cu(dynamicTemplate());
+    ASSERT_EQ(cu.segments.size(), 2u);
+    EXPECT_TRUE(cu.load(kNormal));
+    EXPECT_EQ(cu.type, 1);
+    EXPECT_TRUE(cu.segments.empty());
+    EXPECT_EQ(cu.entrance, nullptr);
+    EXPECT_EQ(cu.width, 1280);
+    EXPECT_FLOAT_EQ(cu.getDurationWithFilesNum(3), 6.0f);
+    EXPECT_FALSE(cu.load("nope"));
+    EXPECT_EQ(cu.width, 0);
+    EXPECT_EQ(cu.version, "1.0.0");
 }

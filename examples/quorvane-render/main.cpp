@@ -1,0 +1,271 @@
+// quorvane-render: renders one template into one video through the engine's
+// native host interface.
+//
+//   quorvane-render TEMPLATE_DIR OUTPUT.mp4 [--key N] [--replace FILE ...]
+//       [--music FILE] [--music-loop] [--music-volume V] [--music-fadeout SECONDS]
+//       [--snapshot-dir DIR --snapshot-frames 0,5,9]
+//       [--watermark IMAGE,x,y,start,duration,sx,sy] [--bitrate FACTOR]
+//
+// Progress goes to standard error (a bar on a terminal, plain lines otherwise);
+// the final status and the rendered information go to standard output as one
+// JSON line. The exit code is 0 only when the status is "end".
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "task/quorvane.h"
+
+namespace {
+
+constexpr int kExitFailed = 1;
+constexpr int kExitUsage = 2;
+
+const char* kUsage =
+    "usage: quorvane-render TEMPLATE_DIR OUTPUT.mp4 [--key N] [--replace FILE ...]\n"
+    "           [--music FILE] [--music-loop] [--music-volume V] [--music-fadeout SECONDS]\n"
+    "           [--snapshot-dir DIR --snapshot-frames 0,5,9]\n"
+    "           [--watermark IMAGE,x,y,start,duration,sx,sy] [--bitrate FACTOR]\n"
+    "  --key N            tells concurrent renders of one template apart (default: from the process id)\n"
+    "  --replace FILE...  the template's replaceable files, in order\n"
+    "  --snapshot-dir DIR snapshots are named DIR + frame number + \".png\" (DIR is a prefix)\n"
+    "  --watermark ...    may be given several times; start and duration in seconds\n";
+
+struct Options {
+    std::string templateDir;
+    std::string output;
+    int key = static_cast<int>(getpid() % 255) + 1;
+    std::vector<std::string> replaceFiles;
+    std::string music;
+    bool musicLoop = false;
+    float musicVolume = 1.0f;
+    int musicFadeout = 0;
+    bool haveMusicVolume = false;
+    bool haveMusicFadeout = false;
+    std::string snapshotDir;
+    std::vector<int> snapshotFrames;
+    struct Mark {
+        std::string image;
+        float values[6];
+    };
+    std::vector<Mark> watermarks;
+    float bitrate = 0.0f;
+    bool haveBitrate = false;
+};
+
+bool parseNumber(const char* text, double* out) {
+    char* end = nullptr;
+    errno = 0;
+    double value = strtod(text, &end);
+    if (end == text || *end != '\0' || errno != 0) return false;
+    *out = value;
+    return true;
+}
+
+std::vector<std::string> split(const std::string& text, char separator) {
+    std::vector<std::string> parts;
+    size_t start = 0;
+    while (true) {
+        size_t at = text.find(separator, start);
+        parts.push_back(text.substr(start, at - start));
+        if (at == std::string::npos) return parts;
+        start = at + 1;
+    }
+}
+
+// IMAGE,x,y,start,duration,sx,sy: the six numbers are taken from the right, so
+// the image path itself may hold commas.
+bool parseWatermark(const std::string& text, Options::Mark* mark) {
+    std::vector<std::string> parts = split(text, ',');
+    if (parts.size() < 7) return false;
+    size_t first = parts.size() - 6;
+    for (size_t i = 0; i < 6; ++i) {
+        double value;
+        if (!parseNumber(parts[first + i].c_str(), &value)) return false;
+        mark->values[i] = static_cast<float>(value);
+    }
+    mark->image = parts[0];
+    for (size_t i = 1; i < first; ++i) mark->image += "," + parts[i];
+    return !mark->image.empty();
+}
+
+bool fail(const std::string& message) {
+    fprintf(stderr, "quorvane-render: %s\n%s", message.c_str(), kUsage);
+    return false;
+}
+
+bool parseArguments(int argc, char** argv, Options* options) {
+    std::vector<std::string> positional;
+    for (int i = 1; i < argc; ++i) {
+        std::string arg = argv[i];
+        auto value = [&](std::string* out) {
+            if (i + 1 >= argc) return false;
+            *out = argv[++i];
+            return true;
+        };
+        auto number = [&](double* out) {
+            std::string text;
+            return value(&text) && parseNumber(text.c_str(), out);
+        };
+        double n;
+        std::string text;
+        if (arg == "--help" || arg == "-h") {
+            fputs(kUsage, stdout);
+            exit(0);
+        } else if (arg == "--key") {
+            if (!number(&n) || n != static_cast<int>(n)) return fail("--key needs an integer");
+            options->key = static_cast<int>(n);
+        } else if (arg == "--replace") {
+            while (i + 1 < argc && strncmp(argv[i + 1], "--", 2) != 0)
+                options->replaceFiles.push_back(argv[++i]);
+        } else if (arg == "--music") {
+            if (!value(&options->music)) return fail("--music needs a file");
+        } else if (arg == "--music-loop") {
+            options->musicLoop = true;
+        } else if (arg == "--music-volume") {
+            if (!number(&n)) return fail("--music-volume needs a number");
+            options->musicVolume = static_cast<float>(n);
+            options->haveMusicVolume = true;
+        } else if (arg == "--music-fadeout") {
+            if (!number(&n) || n < 0 || n != static_cast<int>(n))
+                return fail("--music-fadeout needs whole seconds");
+            options->musicFadeout = static_cast<int>(n);
+            options->haveMusicFadeout = true;
+        } else if (arg == "--snapshot-dir") {
+            if (!value(&options->snapshotDir)) return fail("--snapshot-dir needs a folder");
+        } else if (arg == "--snapshot-frames") {
+            if (!value(&text)) return fail("--snapshot-frames needs a list");
+            for (const std::string& part : split(text, ',')) {
+                if (!parseNumber(part.c_str(), &n) || n < 0 || n != static_cast<int>(n)) {
+                    return fail("--snapshot-frames needs frame numbers like 0,5,9");
+                }
+                options->snapshotFrames.push_back(static_cast<int>(n));
+            }
+        } else if (arg == "--watermark") {
+            Options::Mark mark;
+            if (!value(&text) || !parseWatermark(text, &mark)) {
+                return fail("--watermark needs IMAGE,x,y,start,duration,sx,sy");
+            }
+            options->watermarks.push_back(mark);
+        } else if (arg == "--bitrate") {
+            if (!number(&n) || n <= 0) return fail("--bitrate needs a positive factor");
+            options->bitrate = static_cast<float>(n);
+            options->haveBitrate = true;
+        } else if (arg.size() > 1 && arg[0] == '-') {
+            return fail("unknown option " + arg);
+        } else {
+            positional.push_back(arg);
+        }
+    }
+    if (positional.size() != 2) return fail("TEMPLATE_DIR and OUTPUT.mp4 are needed");
+    if (!options->snapshotFrames.empty() && options->snapshotDir.empty()) {
+        return fail("--snapshot-frames needs --snapshot-dir");
+    }
+    options->templateDir = positional[0];
+    options->output = positional[1];
+    return true;
+}
+
+// ---- progress on standard error -------------------------------------------
+
+std::mutex gProgressLock;
+bool gTerminal = false;
+int gLastPercent = -1;
+
+void drawProgress(float progress) {
+    int percent = static_cast<int>(progress * 100.0f + 0.5f);
+    if (percent == gLastPercent) return;
+    if (gTerminal) {
+        constexpr int kWidth = 40;
+        int filled = percent * kWidth / 100;
+        fprintf(stderr, "\r[%.*s%*s] %3d%%", filled, "########################################",
+                kWidth - filled, "", percent);
+        gLastPercent = percent;
+    } else if (gLastPercent < 0 || percent / 10 != gLastPercent / 10) {
+        // One line per tenth keeps logs readable for long renders.
+        fprintf(stderr, "progress %d%%\n", percent);
+        gLastPercent = percent;
+    }
+    fflush(stderr);
+}
+
+void onStatus(unsigned long* handle, const char* status) {
+    std::lock_guard<std::mutex> guard(gProgressLock);
+    if (strcmp(status, "update") == 0) {
+        drawProgress(zr_render_process_progress(handle));
+        return;
+    }
+    // The last update reports (frames - 1) / frames; a finished render fills the bar.
+    if (strcmp(status, "end") == 0) drawProgress(1.0f);
+    if (gTerminal && gLastPercent >= 0) fputc('\n', stderr);
+    gLastPercent = gTerminal ? -1 : gLastPercent;
+    fprintf(stderr, "status %s\n", status);
+    fflush(stderr);
+}
+
+std::string jsonString(const std::string& text) {
+    std::string out = "\"";
+    for (unsigned char c : text) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += static_cast<char>(c);
+        } else if (c < 0x20) {
+            char escaped[8];
+            snprintf(escaped, sizeof escaped, "\\u%04x", c);
+            out += escaped;
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out + "\"";
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Options options;
+    if (!parseArguments(argc, argv, &options)) return kExitUsage;
+    gTerminal = isatty(STDERR_FILENO);
+
+    unsigned long handle = 0;
+    if (zr_create_render_process(&handle, options.templateDir.c_str(), options.output.c_str(), options.key) !=
+        0) {
+        fprintf(stderr, "quorvane-render: could not create the render\n");
+        return kExitFailed;
+    }
+    if (!options.replaceFiles.empty())
+        zr_render_process_set_replaceable_files(&handle, &options.replaceFiles);
+    if (!options.music.empty()) zr_render_process_set_music_path(&handle, options.music, options.musicLoop);
+    zr_render_process_set_music_loop(&handle, options.musicLoop);
+    if (options.haveMusicVolume) zr_render_process_set_music_volume(&handle, options.musicVolume);
+    if (options.haveMusicFadeout) zr_render_process_set_music_fadeout_duration(&handle, options.musicFadeout);
+    if (!options.snapshotDir.empty()) zr_render_process_set_snapshot_dir(&handle, options.snapshotDir);
+    if (!options.snapshotFrames.empty())
+        zr_render_process_set_snapshot_frames(&handle, options.snapshotFrames);
+    for (const Options::Mark& mark : options.watermarks) {
+        const float* v = mark.values;
+        zr_render_process_add_watermark(&handle, {mark.image}, v[0], v[1], v[2], v[3], v[4], v[5]);
+    }
+    if (options.haveBitrate) zr_render_process_set_bitrate_control(&handle, options.bitrate);
+
+    zr_render_process_start(&handle, onStatus);
+
+    std::string status = zr_render_process_status(&handle);
+    std::string line = "{\"status\":" + jsonString(status) + ",\"info\":{";
+    bool first = true;
+    for (const auto& entry : zr_render_process_rendered_info(&handle)) {
+        if (!first) line += ",";
+        first = false;
+        line += jsonString(entry.first) + ":" + jsonString(entry.second);
+    }
+    line += "}}\n";
+    fputs(line.c_str(), stdout);
+    fflush(stdout);
+    zr_render_process_release(&handle);
+    return status == "end" ? 0 : kExitFailed;
+}

@@ -1,0 +1,357 @@
+#include "task/HostEntry.h"
+
+#include <rapidjson/stringbuffer.h>
+#include <rapidjson/writer.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <initializer_list>
+#include <map>
+#include <memory>
+#include <mutex>
+
+#include "core/Json.h"
+#include "core/Log.h"
+#include "task/quorvane.h"
+
+using Quorvane::Core::HostRenderRecord;
+
+namespace {
+
+namespace Json = Quorvane::Core::Json;
+using Quorvane::Core::QVPrint;
+
+// The live records by handle number. A handle is a serial number rather than
+// the record's address: an address comes back from the allocator for the next
+// record, so a released handle would silently name someone else's render.
+struct HostRegistry {
+    std::mutex lock;
+    std::map<unsigned long, std::unique_ptr<HostRenderRecord>> records;
+    unsigned long lastHandle = 0;
+};
+
+HostRegistry& registry() {
+    static HostRegistry instance;
+    return instance;
+}
+
+// A handle text is read as the decimal number it starts with; a text that
+// reads as 0 or below names nothing.
+unsigned long handleNumber(const char* handle) {
+    if (!handle) return 0;
+    long long number = strtoll(handle, nullptr, 10);
+    return number > 0 ? static_cast<unsigned long>(number) : 0;
+}
+
+std::unique_ptr<HostRenderRecord> takeRecord(const char* handle) {
+    unsigned long number = handleNumber(handle);
+    if (number == 0) return nullptr;
+    HostRegistry& reg = registry();
+    std::lock_guard<std::mutex> guard(reg.lock);
+    auto it = reg.records.find(number);
+    if (it == reg.records.end()) return nullptr;
+    std::unique_ptr<HostRenderRecord> record = std::move(it->second);
+    reg.records.erase(it);
+    return record;
+}
+
+// A text result the host frees with free(); at least `capacity` bytes.
+char* hostText(const std::string& text, size_t capacity = 0) {
+    size_t size = std::max(text.size() + 1, capacity);
+    auto* buffer = static_cast<char*>(malloc(size));
+    if (!buffer) return nullptr;
+    memcpy(buffer, text.data(), text.size());
+    memset(buffer + text.size(), 0, size - text.size());
+    return buffer;
+}
+
+// The status words are at most six letters; hosts were promised twelve bytes.
+constexpr size_t kStatusTextSize = 12;
+
+// Parses a JSON array. On failure returns false and sets the error code to
+// report: the parser's, or 0 when the text parsed to something else.
+bool parseArray(const char* text, Json::Document& doc, int& errorCode) {
+    errorCode = 0;
+    if (!Json::parse(doc, text, strlen(text), Json::ByteOrderMark::Reject)) {
+        // Refused before parsing (nested too deeply): reported as a parse that was stopped.
+        errorCode = doc.HasParseError() ? static_cast<int>(doc.GetParseError())
+                                        : static_cast<int>(rapidjson::kParseErrorTermination);
+        return false;
+    }
+    return doc.IsArray();
+}
+
+// The strings of a parsed array, in order; other elements are skipped and
+// counted in a log line.
+std::vector<std::string> stringsOf(const Json::Document& doc) {
+    std::vector<std::string> strings;
+    int skipped = 0;
+    for (const Json::Value& element : doc.GetArray()) {
+        std::string text;
+        if (Json::getString(element, text)) {
+            strings.push_back(std::move(text));
+        } else {
+            ++skipped;
+        }
+    }
+    if (skipped) QVPrint("paths json holds %d elements that are not texts, skipped", skipped);
+    return strings;
+}
+
+// Runs a setter on the record the handle names: 1 for no record or a null text.
+template <typename Set>
+int setOn(const char* handle, std::initializer_list<const char*> texts, Set set) {
+    HostRenderRecord* record = Quorvane::Core::FindHostRenderRecord(handle);
+    if (!record) return 1;
+    for (const char* text : texts) {
+        if (!text) return 1;
+    }
+    return set(*record);
+}
+
+}  // namespace
+
+namespace Quorvane {
+namespace Core {
+
+HostRenderRecord* FindHostRenderRecord(const char* handle) {
+    unsigned long number = handleNumber(handle);
+    if (number == 0) return nullptr;
+    HostRegistry& reg = registry();
+    std::lock_guard<std::mutex> guard(reg.lock);
+    auto it = reg.records.find(number);
+    return it == reg.records.end() ? nullptr : it->second.get();
+}
+
+int CreateNativeRender(HostRenderRecord& r) {
+    // A record started again would otherwise lose its first native render.
+    if (r.slot) zr_render_process_release(&r.slot);
+    const int key = static_cast<int>(r.key);
+    const int created = zr_create_render_process(&r.slot, r.templatePath.c_str(), r.outputPath.c_str(), key);
+    QVPrint("Start process  : start ret : %d : key %d ", created, key);
+
+    unsigned long* slot = &r.slot;
+    if (!r.replaceableFiles.empty()) zr_render_process_set_replaceable_files(slot, &r.replaceableFiles);
+    if (!r.dynamicSubFiles.empty()) zr_render_process_set_dynamic_sub_files(slot, r.dynamicSubFiles);
+    if (!r.musicPath.empty()) {
+        zr_render_process_set_music_path(slot, r.musicPath, r.musicLoop);
+        zr_render_process_set_music_volume(slot, r.musicVolume);
+        zr_render_process_set_music_fadeout_duration(slot, r.musicFadeoutDuration);
+    }
+    if (!r.scriptMainFile.empty()) {
+        zr_render_process_set_lua_main_file(slot, r.scriptMainFile);
+        zr_render_process_set_lua_dir(slot, r.scriptFolder);
+        zr_render_process_set_lua_data(slot, r.scriptData);
+    }
+    if (r.bitrateControl > 0.0f) zr_render_process_set_bitrate_control(slot, r.bitrateControl);
+    if (!r.watermarks.empty()) zr_render_process_set_watermarks(slot, r.watermarks);
+    if (!r.scrivanePath.empty()) zr_render_process_set_scrivane_path(slot, r.scrivanePath);
+    if (!r.assetPath.empty()) zr_render_process_set_asset_path(slot, r.assetPath);
+    if (!r.dynamicSubTexts.empty()) zr_render_process_set_dynamic_sub_texts(slot, r.dynamicSubTexts);
+    if (!r.snapshotPath.empty() && !r.snapshotFrames.empty()) {
+        zr_render_process_set_snapshot_dir(slot, r.snapshotPath);
+        zr_render_process_set_snapshot_frames(
+            slot, std::vector<int>(r.snapshotFrames.begin(), r.snapshotFrames.end()));
+    }
+    return created;
+}
+
+}  // namespace Core
+}  // namespace Quorvane
+
+extern "C" {
+
+char* nCreateRenderProcess(const char* templatePath, const char* outputPath, int key) {
+    QVPrint("Quorvane version : %s", Quorvane::Core::QVVersion());
+    if (!templatePath || !outputPath) return hostText("");
+    auto record = std::make_unique<HostRenderRecord>();
+    record->key = key;
+    record->templatePath = templatePath;
+    record->outputPath = outputPath;
+    unsigned long number;
+    {
+        HostRegistry& reg = registry();
+        std::lock_guard<std::mutex> guard(reg.lock);
+        number = ++reg.lastHandle;
+        reg.records.emplace(number, std::move(record));
+    }
+    return hostText(std::to_string(number));
+}
+
+int nRenderProcessSetReplaceableFiles(const char* handle, const char* pathsJson) {
+    return setOn(handle, {pathsJson}, [&](HostRenderRecord& r) {
+        Json::Document doc;
+        int error;
+        if (!parseArray(pathsJson, doc, error)) {
+            QVPrint("paths json parse error with %d, will skip set assets ", error);
+            return 1;
+        }
+        for (std::string& path : stringsOf(doc)) r.replaceableFiles.push_back(std::move(path));
+        return 0;
+    });
+}
+
+int nRenderProcessSetDynamicSubFiles(const char* handle, const char* json) {
+    return setOn(handle, {json}, [&](HostRenderRecord& r) {
+        r.dynamicSubFiles = json;
+        return 0;
+    });
+}
+
+int nRenderProcessSetDynamicSubTexts(const char* handle, const char* json) {
+    return setOn(handle, {json}, [&](HostRenderRecord& r) {
+        r.dynamicSubTexts = json;
+        return 0;
+    });
+}
+
+int nRenderProcessSetAssetPath(const char* handle, const char* path) {
+    return setOn(handle, {path}, [&](HostRenderRecord& r) {
+        r.assetPath = path;
+        return 0;
+    });
+}
+
+int nRenderProcessSetScrivanePath(const char* handle, const char* path) {
+    return setOn(handle, {path}, [&](HostRenderRecord& r) {
+        r.scrivanePath = path;
+        return 0;
+    });
+}
+
+int nRenderProcessSetScript(const char* handle, const char* mainFile, const char* folder, const char* data) {
+    return setOn(handle, {mainFile, folder, data}, [&](HostRenderRecord& r) {
+        r.scriptMainFile = mainFile;
+        r.scriptFolder = folder;
+        r.scriptData = data;
+        return 0;
+    });
+}
+
+int nRenderProcessSetSnapShotPath(const char* handle, const char* path) {
+    return setOn(handle, {path}, [&](HostRenderRecord& r) {
+        r.snapshotPath = path;
+        return 0;
+    });
+}
+
+int nRenderProcessSetSnapShotFrames(const char* handle, const char* framesJson) {
+    return setOn(handle, {framesJson}, [&](HostRenderRecord& r) {
+        Json::Document doc;
+        int error;
+        if (!parseArray(framesJson, doc, error)) {
+            QVPrint("frames json parse error with %d, will skip set snapshot frames ", error);
+            return 1;
+        }
+        int skipped = 0;
+        for (const Json::Value& element : doc.GetArray()) {
+            int32_t frame;
+            if (Json::getInt(element, frame)) {
+                r.snapshotFrames.push_back(frame);
+            } else {
+                ++skipped;
+            }
+        }
+        if (skipped) QVPrint("frames json holds %d elements that are not 32-bit integers, skipped", skipped);
+        return 0;
+    });
+}
+
+int nRenderProcessSetMusicFile(const char* handle, const char* path, int loop) {
+    return setOn(handle, {path}, [&](HostRenderRecord& r) {
+        r.musicPath = path;
+        r.musicLoop = loop != 0;
+        return 0;
+    });
+}
+
+int nRenderProcessSetMusicLoop(const char* handle, int loop) {
+    return setOn(handle, {}, [&](HostRenderRecord& r) {
+        r.musicLoop = loop != 0;
+        return 0;
+    });
+}
+
+int nRenderProcessSetMusicVolume(const char* handle, float volume) {
+    return setOn(handle, {}, [&](HostRenderRecord& r) {
+        r.musicVolume = volume;
+        return 0;
+    });
+}
+
+int nRenderProcessSetMusicFadeoutDuration(const char* handle, int duration) {
+    return setOn(handle, {}, [&](HostRenderRecord& r) {
+        r.musicFadeoutDuration = duration;
+        return 0;
+    });
+}
+
+int nRenderProcessSetBitrateControl(const char* handle, float factor) {
+    return setOn(handle, {}, [&](HostRenderRecord& r) {
+        r.bitrateControl = factor;
+        return 0;
+    });
+}
+
+int nRenderProcessAddWatermark(const char* handle, const char* pathsJson, float x, float y, float start,
+                               float duration, float scaleX, float scaleY) {
+    return setOn(handle, {pathsJson}, [&](HostRenderRecord& r) {
+        Json::Document doc;
+        int error;
+        if (!parseArray(pathsJson, doc, error)) {
+            QVPrint("paths json parse error with %d, will skip set watermark ", error);
+            return 1;
+        }
+        if (doc.Empty()) return 1;
+        Quorvane::Core::Watermark watermark;
+        watermark.imagePaths = stringsOf(doc);
+        // A watermark without a single image would show nothing.
+        if (watermark.imagePaths.empty()) return 1;
+        watermark.position = Quorvane::Core::Vec2(x, y);
+        watermark.time = Quorvane::Core::Vec2(start, duration);
+        watermark.scale = Quorvane::Core::Vec2(scaleX, scaleY);
+        r.watermarks.push_back(std::move(watermark));
+        return 0;
+    });
+}
+
+int nRenderProcessStart(const char* handle) {
+    HostRenderRecord* record = Quorvane::Core::FindHostRenderRecord(handle);
+    if (!record) return 1;
+    Quorvane::Core::CreateNativeRender(*record);
+    // No native record means no render: that is no success.
+    if (record->slot == 0) return 1;
+    return zr_render_process_start(&record->slot, nullptr);
+}
+
+char* nRenderProcessStatus(const char* handle) {
+    HostRenderRecord* record = Quorvane::Core::FindHostRenderRecord(handle);
+    const char* status = record ? zr_render_process_status(&record->slot) : nullptr;
+    if (!status) return hostText("");
+    QVPrint("%s", status);
+    return hostText(status, kStatusTextSize);
+}
+
+char* nRenderProcessRenderedInfo(const char* handle) {
+    HostRenderRecord* record = Quorvane::Core::FindHostRenderRecord(handle);
+    if (!record) return hostText("");
+    rapidjson::StringBuffer buffer;
+    rapidjson::Writer<rapidjson::StringBuffer> writer(buffer);
+    writer.StartObject();
+    for (const auto& [key, value] : zr_render_process_rendered_info(&record->slot)) {
+        writer.Key(key.data(), static_cast<rapidjson::SizeType>(key.size()));
+        writer.String(value.data(), static_cast<rapidjson::SizeType>(value.size()));
+    }
+    writer.EndObject();
+    std::string text(buffer.GetString(), buffer.GetSize());
+    QVPrint("%s", text.c_str());
+    return hostText(text);
+}
+
+void nRenderProcessRelease(const char* handle) {
+    std::unique_ptr<HostRenderRecord> record = takeRecord(handle);
+    if (record) zr_render_process_release(&record->slot);
+}
+
+}  // extern "C"

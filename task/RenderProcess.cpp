@@ -1,0 +1,723 @@
+#include "task/RenderProcess.h"
+
+#include <errno.h>
+#include <signal.h>
+#include <stdio_ext.h>
+#include <sys/ipc.h>
+#include <sys/msg.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <shared_mutex>
+
+#include "core/Log.h"
+#include "core/RenderThread.h"
+#include "task/RenderProcessTask.h"
+#include "task/RenderTask.h"
+#include "task/SignalSafeLog.h"
+
+namespace Quorvane {
+namespace Core {
+
+const char* const kStatusInit = "init";
+const char* const kStatusStart = "start";
+const char* const kStatusUpdate = "update";
+const char* const kStatusEnd = "end";
+const char* const kStatusFail = "fail";
+const char* const kStatusCancel = "cancel";
+const char* const kStatusCrash = "crash";
+
+void (*shutdown_handler)(int) = nullptr;
+
+namespace {
+
+constexpr int kWatchdogTicks = 20;
+constexpr auto kWatchdogTick = std::chrono::milliseconds(500);
+constexpr int kMaxReceiveFailures = 10;
+constexpr int kQueuePermissions = 0666;
+
+// Put into the queue by the parent once the child has been reaped, behind
+// everything the child sent. No child message has this text (the child's
+// texts are fixed words or "name:value"), so a receiver that reaches it
+// knows that no final word will come.
+constexpr const char* kReapedMarker = "\x01reaped";
+
+// fork copies only the calling thread: a lock that another thread holds at
+// that moment (the allocator's, the time zone's, the thread registry's) stays
+// locked for ever in the child, which then hangs until the watchdog kills it.
+// So every stretch of parent-side work of the library's threads (logging,
+// allocating, callbacks, starting and joining threads) holds this gate
+// shared, and fork holds it alone. A thread already inside the gate (a host
+// callback calling back into the library) passes through without locking
+// again; a callback that tries to start a render is refused.
+std::shared_mutex gForkGate;
+thread_local int tGateDepth = 0;
+
+class GateShared {
+public:
+    explicit GateShared(std::shared_mutex& gate) : gate_(gate) { lock(); }
+    ~GateShared() {
+        if (held_) unlock();
+    }
+    GateShared(const GateShared&) = delete;
+    GateShared& operator=(const GateShared&) = delete;
+    void lock() {
+        if (tGateDepth++ == 0) gate_.lock_shared();
+        held_ = true;
+    }
+    void unlock() {
+        held_ = false;
+        if (--tGateDepth == 0) gate_.unlock_shared();
+    }
+
+private:
+    std::shared_mutex& gate_;
+    bool held_ = false;
+};
+
+// The state one start shares between the calling thread, the watchdog and
+// the receiver. The receiver outlives the start call, hence the shared owner.
+struct StartSession {
+    std::mutex lock;
+    std::condition_variable changed;
+    int ticksLeft = kWatchdogTicks;
+    bool started = false;       // "start" or "end" arrived: the watchdog lets the child live
+    bool childGone = false;     // the child is dead or being reaped: nobody may signal its pid
+    bool receiverDone = false;  // the receiver has left its loop and removed the queue
+    bool finalWord = false;     // the receiver got "end", "fail", "cancel" or "crash"
+};
+
+struct FinalWord {
+    const char* text;
+    const char* status;
+};
+const FinalWord kFinalWords[] = {
+    {"crash", kStatusCrash}, {"end", kStatusEnd}, {"fail", kStatusFail}, {"cancel", kStatusCancel}};
+
+const char* finalStatusFor(const char* text) {
+    for (const FinalWord& word : kFinalWords) {
+        if (strcmp(word.text, text) == 0) return word.status;
+    }
+    return nullptr;
+}
+
+RenderProcessData* recordOf(unsigned long* handle) {
+    if (!handle || *handle == 0) return nullptr;
+    return reinterpret_cast<RenderProcessData*>(*handle);
+}
+
+// What a worker thread's task works on. The task holds only a pointer to it
+// and deletes it inside the gate, so that nothing of it is freed outside.
+struct ReceiverJob {
+    RenderProcessData* data;
+    std::shared_ptr<StartSession> session;
+    zr_render_process_callback callback;
+    unsigned long* handle;
+};
+
+struct WatchdogJob {
+    std::shared_ptr<StartSession> session;
+    int pid;
+    std::string outputPath;
+};
+
+void runReceiver(ReceiverJob* job) {
+    RenderProcessData* data = job->data;
+    StartSession* session = job->session.get();
+    zr_render_process_callback callback = job->callback;
+    unsigned long* handle = job->handle;
+    int failures = 0;
+    bool gotFinalWord = false;
+    while (true) {
+        ssize_t n = msgrcv(data->queueId, &data->message, kRenderMessageTextSize, kRenderMessageType, 0);
+        int err = errno;
+        GateShared gate(gForkGate);
+        if (n < 0) {
+            if (err == EINTR) continue;  // a signal is no failure of the queue
+            QVPrint("Child process %d receive status : %s on recv failed", data->pid, data->status.load());
+            if (++failures > kMaxReceiveFailures) {
+                data->status = kStatusCrash;
+                QVPrint("Child process %d receive failcount : %d, %s", data->pid, failures,
+                        data->status.load());
+                break;
+            }
+            continue;
+        }
+        char* text = data->message.text;
+        text[kRenderMessageTextSize - 1] = '\0';
+
+        if (strcmp(text, kReapedMarker) == 0) {
+            // The child is gone and everything it sent has been read.
+            data->status = kStatusCrash;
+            QVPrint("Child process %d ended without a final word, status : %s", data->pid,
+                    data->status.load());
+            if (callback) callback(handle, kStatusCrash);
+            break;
+        }
+        if (const char* word = finalStatusFor(text)) {
+            data->status = word;
+            gotFinalWord = true;
+            if (word == kStatusEnd) {
+                std::lock_guard<std::mutex> guard(session->lock);
+                session->started = true;
+            }
+            QVPrint("Child process %d receive status : %s", data->pid, word);
+            if (callback) callback(handle, word);
+            break;
+        }
+        if (strcmp(text, "start") == 0) {
+            data->status = kStatusStart;
+            {
+                std::lock_guard<std::mutex> guard(session->lock);
+                session->started = true;
+            }
+            if (callback) callback(handle, kStatusStart);
+            continue;
+        }
+        char* colon = strchr(text, ':');
+        if (!colon) continue;
+        *colon = '\0';
+        const char* value = colon + 1;
+        if (strcmp(text, "update") == 0) {
+            data->status = kStatusUpdate;
+            data->progress = static_cast<float>(strtod(value, nullptr));
+            if (callback) callback(handle, kStatusUpdate);
+        } else {
+            size_t size;
+            {
+                std::lock_guard<std::mutex> guard(data->infoLock);
+                data->renderedInfo.emplace(text, value);  // the first value of a key stays
+                size = data->renderedInfo.size();
+            }
+            QVPrint("recv info message : %s %s, info size: %d", text, value, static_cast<int>(size));
+        }
+    }
+    GateShared gate(gForkGate);
+    msgctl(data->queueId, IPC_RMID, nullptr);
+    data->receiving = false;
+    {
+        std::lock_guard<std::mutex> guard(session->lock);
+        session->finalWord = gotFinalWord;
+        session->receiverDone = true;
+        session->changed.notify_all();
+    }
+    delete job;
+}
+
+void runWatchdog(WatchdogJob* job) {
+    StartSession* session = job->session.get();
+    int pid = job->pid;
+    const std::string& outputPath = job->outputPath;
+    while (true) {
+        {
+            GateShared gate(gForkGate);
+            std::unique_lock<std::mutex> guard(session->lock);
+            int ticks = session->ticksLeft--;
+            if (ticks < 1) {
+                guard.unlock();
+                delete job;
+                return;
+            }
+            if (ticks == 1 && !session->started && !session->childGone) {
+                int err = errno;
+                QVPrint("Child process start failed, kill child pid : %d, %s, errno: %d %s", pid,
+                        outputPath.c_str(), err, strerror(err));
+                // Under the lock and before the parent reaps: the pid is still ours.
+                kill(pid, SIGKILL);
+            }
+        }
+        std::unique_lock<std::mutex> guard(session->lock);
+        session->changed.wait_for(guard, kWatchdogTick, [&] { return session->ticksLeft < 1; });
+    }
+}
+
+// Waits for the child to exit or stop without reaping it, fences off the
+// watchdog, kills a stopped child, then reaps. Returns waitpid's status, or -1
+// when the child could not be waited for.
+int waitForChild(int pid, StartSession& session) {
+    siginfo_t info;
+    memset(&info, 0, sizeof info);
+    int rc;
+    do {
+        rc = waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WSTOPPED | WNOWAIT);
+    } while (rc == -1 && errno == EINTR);
+    {
+        std::lock_guard<std::mutex> guard(session.lock);
+        session.childGone = true;
+        session.ticksLeft = 0;
+        session.changed.notify_all();
+    }
+    if (rc == 0 && info.si_code == CLD_STOPPED) {
+        GateShared gate(gForkGate);
+        QVPrint("Child pid %d stopped by %d, killing it", pid, info.si_status);
+        kill(pid, SIGKILL);
+    }
+    int status = 0;
+    pid_t reaped;
+    do {
+        reaped = waitpid(pid, &status, 0);
+    } while (reaped == -1 && errno == EINTR);
+    if (reaped != pid) {
+        int err = errno;
+        GateShared gate(gForkGate);
+        QVPrint("Child process %d could not be waited for, errno: %d %s", pid, err, strerror(err));
+        return -1;
+    }
+    return status;
+}
+
+void removeSideFiles(const std::string& outputPath) {
+    for (const char* suffix : {".h264", ".aac"}) {
+        std::string path = outputPath + suffix;
+        if (unlink(path.c_str()) == 0) QVPrint("removed side file %s", path.c_str());
+    }
+}
+
+// ---- the child ----------------------------------------------------------
+
+// Everything the crash reporter needs, prepared before the handlers are
+// installed so that the handler only copies, writes and sends.
+struct CrashReporter {
+    volatile sig_atomic_t queueId = -1;
+    char signalLinePrefix[96] = {};
+    char sendLine[96] = {};
+    char failLinePrefix[96] = {};
+    RenderMessage crash;
+};
+CrashReporter gCrashReporter;
+
+void reportCrash(int signo) {
+    if (signo != SIGHUP && signo != SIGABRT && signo != SIGKILL && signo != SIGTERM) return;
+    char line[160];
+    size_t at = strlen(gCrashReporter.signalLinePrefix);
+    memcpy(line, gCrashReporter.signalLinePrefix, at);
+    at += SignalSafeFormatInt(line + at, sizeof line - at - 1, signo);
+    line[at] = '\0';
+    SignalSafeLog(line);
+    SignalSafeLog(gCrashReporter.sendLine);
+    int queueId = gCrashReporter.queueId;
+    int rc;
+    do {
+        rc = queueId < 0 ? -1 : msgsnd(queueId, &gCrashReporter.crash, kRenderMessageTextSize, 0);
+    } while (rc == -1 && errno == EINTR);
+    if (rc != 0) {
+        at = strlen(gCrashReporter.failLinePrefix);
+        memcpy(line, gCrashReporter.failLinePrefix, at);
+        at += SignalSafeFormatInt(line + at, sizeof line - at - 1, queueId);
+        line[at] = '\0';
+        SignalSafeLog(line);
+    }
+    _exit(1);
+}
+
+void installChildSignalHandling(const RenderProcessData& data, pid_t parentPid) {
+    SignalSafeLogPrepare();
+    snprintf(gCrashReporter.signalLinePrefix, sizeof gCrashReporter.signalLinePrefix,
+             "Child receive signo  pid  %d, signo = ", data.pid);
+    snprintf(gCrashReporter.sendLine, sizeof gCrashReporter.sendLine, "pid %d --> send message :  %s",
+             data.pid, "crash");
+    snprintf(gCrashReporter.failLinePrefix, sizeof gCrashReporter.failLinePrefix,
+             "pid %d --> fail send message :  %s ", data.pid, "crash");
+    gCrashReporter.crash.type = kRenderMessageType;
+    strncpy(gCrashReporter.crash.text, "crash", kRenderMessageTextSize - 1);
+    shutdown_handler = reportCrash;
+
+    struct sigaction action;
+    memset(&action, 0, sizeof action);
+    action.sa_handler = signal_handler;
+    sigemptyset(&action.sa_mask);
+    // One report at a time: a second signal waits until the first has exited.
+    const int kHandled[] = {SIGHUP, SIGTERM, SIGABRT};
+    for (int signo : kHandled) sigaddset(&action.sa_mask, signo);
+    action.sa_flags = SA_RESTART;
+    for (int signo : kHandled) sigaction(signo, &action, nullptr);
+    // The host may have blocked them in the thread that forked.
+    sigset_t unblock;
+    sigemptyset(&unblock);
+    for (int signo : kHandled) sigaddset(&unblock, signo);
+    pthread_sigmask(SIG_UNBLOCK, &unblock, nullptr);
+
+    prctl(PR_SET_PDEATHSIG, SIGHUP);
+    // The parent may have died before the request above took effect.
+    if (getppid() != parentPid) raise(SIGHUP);
+}
+
+[[noreturn]] void childExit(int code) {
+    fflush(stdout);
+    fflush(stderr);
+    // _exit, not exit: the host's atexit handlers and static destructors belong
+    // to the parent and must not run a second time in its copy.
+    _exit(code);
+}
+
+void childAfterFork(const RenderProcessData& parentCopy, pid_t parentPid) {
+    // Output the host buffered before the fork belongs to the parent; the
+    // child's own chatter goes to standard error, never into the host's output.
+    __fpurge(stdout);
+    __fpurge(stderr);
+    dup2(STDERR_FILENO, STDOUT_FILENO);
+
+    auto* data = new RenderProcessData(parentCopy.templatePath, parentCopy.outputPath, parentCopy.key);
+    data->pid = getpid();
+    QVPrint("Child process start head --- 1 %d, %s", data->pid, data->outputPath.c_str());
+    installChildSignalHandling(*data, parentPid);
+    data->copyOptions(parentCopy);
+    QVPrint("Child process start before --- %d", data->pid);
+    render_process_main(data);
+}
+
+}  // namespace
+
+void signal_handler(int signo) {
+    if (shutdown_handler) shutdown_handler(signo);
+}
+
+bool SendRenderMessage(int queueId, const char* text) {
+    RenderMessage message;
+    strncpy(message.text, text, kRenderMessageTextSize - 1);
+    int rc;
+    do {
+        rc = msgsnd(queueId, &message, kRenderMessageTextSize, 0);
+    } while (rc == -1 && errno == EINTR);
+    return rc == 0;
+}
+
+int RenderMessageKey(const std::string& templatePath, int key) {
+    return static_cast<int>(ftok(templatePath.c_str(), key));
+}
+
+RenderProcessData::RenderProcessData(const std::string& templatePath, const std::string& outputPath, int key)
+    : key(key), templatePath(templatePath), outputPath(outputPath), status(kStatusInit) {}
+
+RenderProcessData::~RenderProcessData() {
+    delete receiverThread;
+}
+
+void RenderProcessData::copyOptions(const RenderProcessData& other) {
+    replaceableFiles = other.replaceableFiles;
+    musicLoop = other.musicLoop;
+    musicPath = other.musicPath;
+    dynamicSubFiles = other.dynamicSubFiles;
+    musicFadeoutDuration = other.musicFadeoutDuration;
+    musicVolume = other.musicVolume;
+    bitrateControl = other.bitrateControl;
+    watermarks = other.watermarks;
+    luaMainFile = other.luaMainFile;
+    luaDir = other.luaDir;
+    luaData = other.luaData;
+    dynamicSubTexts = other.dynamicSubTexts;
+    scrivanePath = other.scrivanePath;
+    assetPath = other.assetPath;
+    snapshotFrames = other.snapshotFrames;
+    snapshotDir = other.snapshotDir;
+}
+
+void render_process_main(RenderProcessData* data) {
+    QVPrint("Child process %d start", data->pid);
+    data->messageKey = RenderMessageKey(data->templatePath, data->key);
+    data->queueId = msgget(data->messageKey, IPC_CREAT | kQueuePermissions);
+    gCrashReporter.queueId = data->queueId;
+    QVPrint("msgkey %d - %d", data->messageKey, data->queueId);
+
+    auto* processTask = new RenderProcessTask(data);
+    processTask->setTask(new RenderTask(data->templatePath.c_str(), data->outputPath.c_str(), processTask));
+    QVPrint("Child RenderPocessTask simple start %d", data->pid);
+    bool ok = processTask->simple();
+    QVPrint("Child RenderPocessTask simple after %d", data->pid);
+
+    // On the normal road the task has reported already and the parent has
+    // removed the queue, so these sends fail and are logged; for a template that
+    // could not even be loaded they are the only report.
+    processTask->sendRenderedInfo();
+    const char* word = ok ? "end" : "cancel";
+    QVPrint("pid %d --> send message :  %s", data->pid, word);
+    if (!SendRenderMessage(data->queueId, word)) {
+        QVPrint("pid %d --> fail send message :  %s %d", data->pid, word, data->queueId);
+    }
+    childExit(0);
+}
+
+}  // namespace Core
+}  // namespace Quorvane
+
+using namespace Quorvane::Core;
+
+int zr_create_render_process(unsigned long* handle, const char* templatePath, const char* outputPath,
+                             int key) {
+    if (!handle || !templatePath || !outputPath) return -1;
+    GateShared gate(gForkGate);
+    auto* data = new RenderProcessData(templatePath, outputPath, key);
+    *handle = reinterpret_cast<unsigned long>(data);
+    return 0;
+}
+
+int zr_render_process_set_replaceable_files(unsigned long* handle, std::vector<std::string>* files) {
+    GateShared gate(gForkGate);
+    RenderProcessData* data = recordOf(handle);
+    if (!data || !files) return -1;
+    data->replaceableFiles = *files;
+    return 0;
+}
+
+int zr_render_process_set_dynamic_sub_files(unsigned long* handle, std::string json) {
+    GateShared gate(gForkGate);
+    RenderProcessData* data = recordOf(handle);
+    if (!data) return 1;
+    data->dynamicSubFiles = std::move(json);
+    return 0;
+}
+
+int zr_render_process_set_dynamic_sub_texts(unsigned long* handle, std::string json) {
+    GateShared gate(gForkGate);
+    RenderProcessData* data = recordOf(handle);
+    if (!data) return 1;
+    data->dynamicSubTexts = std::move(json);
+    return 0;
+}
+
+namespace {
+template <typename Field, typename Value>
+int storeOption(unsigned long* handle, Field RenderProcessData::*field, Value&& value) {
+    GateShared gate(gForkGate);
+    RenderProcessData* data = recordOf(handle);
+    if (!data) return -1;
+    data->*field = std::forward<Value>(value);
+    return 0;
+}
+}  // namespace
+
+int zr_render_process_set_asset_path(unsigned long* handle, std::string path) {
+    return storeOption(handle, &RenderProcessData::assetPath, std::move(path));
+}
+
+int zr_render_process_set_scrivane_path(unsigned long* handle, std::string path) {
+    return storeOption(handle, &RenderProcessData::scrivanePath, std::move(path));
+}
+
+int zr_render_process_set_music_path(unsigned long* handle, std::string path, bool loop) {
+    GateShared gate(gForkGate);
+    RenderProcessData* data = recordOf(handle);
+    if (!data) return -1;
+    data->musicPath = std::move(path);
+    data->musicLoop = loop;
+    return 0;
+}
+
+int zr_render_process_set_music_loop(unsigned long* handle, bool loop) {
+    return storeOption(handle, &RenderProcessData::musicLoop, loop);
+}
+
+int zr_render_process_set_music_fadeout_duration(unsigned long* handle, int seconds) {
+    return storeOption(handle, &RenderProcessData::musicFadeoutDuration, seconds);
+}
+
+int zr_render_process_set_music_volume(unsigned long* handle, float volume) {
+    return storeOption(handle, &RenderProcessData::musicVolume, volume);
+}
+
+int zr_render_process_set_lua_main_file(unsigned long* handle, std::string path) {
+    return storeOption(handle, &RenderProcessData::luaMainFile, std::move(path));
+}
+
+int zr_render_process_set_lua_dir(unsigned long* handle, std::string path) {
+    return storeOption(handle, &RenderProcessData::luaDir, std::move(path));
+}
+
+int zr_render_process_set_lua_data(unsigned long* handle, std::string data) {
+    return storeOption(handle, &RenderProcessData::luaData, std::move(data));
+}
+
+int zr_render_process_set_snapshot_dir(unsigned long* handle, std::string path) {
+    return storeOption(handle, &RenderProcessData::snapshotDir, std::move(path));
+}
+
+int zr_render_process_set_snapshot_frames(unsigned long* handle, std::vector<int> frames) {
+    return storeOption(handle, &RenderProcessData::snapshotFrames, std::move(frames));
+}
+
+int zr_render_process_set_bitrate_control(unsigned long* handle, float factor) {
+    return storeOption(handle, &RenderProcessData::bitrateControl, factor);
+}
+
+int zr_render_process_set_watermarks(unsigned long* handle, std::vector<Watermark> watermarks) {
+    return storeOption(handle, &RenderProcessData::watermarks, std::move(watermarks));
+}
+
+int zr_render_process_add_watermark(unsigned long* handle, std::vector<std::string> imagePaths, float x,
+                                    float y, float start, float duration, float scaleX, float scaleY) {
+    GateShared gate(gForkGate);
+    RenderProcessData* data = recordOf(handle);
+    if (!data) return -1;
+    Watermark watermark;
+    watermark.imagePaths = std::move(imagePaths);
+    watermark.position = Vec2(x, y);
+    watermark.time = Vec2(start, duration);
+    watermark.scale = Vec2(scaleX, scaleY);
+    data->watermarks.push_back(std::move(watermark));
+    return 0;
+}
+
+int zr_render_process_start(unsigned long* handle, zr_render_process_callback callback) {
+    RenderProcessData* data = recordOf(handle);
+    if (!data) return 0;
+    if (tGateDepth > 0) {
+        // Forking here would wait for this very thread to leave the gate.
+        QVPrint("Start render process refused: called from a status callback, %s", data->outputPath.c_str());
+        return 1;
+    }
+
+    // The child works from this copy; the record itself stays the parent's.
+    std::unique_ptr<RenderProcessData> copy;
+    pid_t parentPid = getpid();
+    {
+        GateShared gate(gForkGate);
+        QVPrint("Start render process for output:%s", data->outputPath.c_str());
+        copy = std::make_unique<RenderProcessData>(data->templatePath, data->outputPath, data->key);
+        copy->copyOptions(*data);
+        // A queue under this key now is one that an earlier render left when its
+        // host died; its messages (a stale "end" among them) belong to no child
+        // of this start, so the queue goes before the child can write into it.
+        int stale = msgget(RenderMessageKey(data->templatePath, data->key), 0);
+        if (stale != -1 && msgctl(stale, IPC_RMID, nullptr) == 0) {
+            QVPrint("Removed a message queue left by an earlier render: %d", stale);
+        }
+    }
+    pid_t pid;
+    int forkError;
+    {
+        std::unique_lock<std::shared_mutex> gate(gForkGate);
+        pid = fork();
+        forkError = errno;
+        // The child never returns, so it never releases its copy of the gate.
+        if (pid == 0) childAfterFork(*copy, parentPid);
+    }
+
+    GateShared gate(gForkGate);
+    copy.reset();
+    if (pid < 0) {
+        data->status = kStatusFail;
+        QVPrint("Fork process failed with pid : %d, fork ret: %d, errno: %d %s ", static_cast<int>(parentPid),
+                -1, forkError, strerror(forkError));
+        errno = forkError;
+        perror(strerror(forkError));
+        return 1;
+    }
+
+    QVPrint("Child process created with pid : %d, %s", static_cast<int>(pid), data->outputPath.c_str());
+    data->pid = pid;
+    data->messageKey = RenderMessageKey(data->templatePath, data->key);
+    data->queueId = msgget(data->messageKey, IPC_CREAT | kQueuePermissions);
+    QVPrint("msgkey %d - %d", data->messageKey, data->queueId);
+    if (data->queueId == -1) {
+        QVPrint("Failed create msgqueue, child pid : %d, %s", static_cast<int>(pid),
+                data->outputPath.c_str());
+        // Nobody could hear the child: stop it rather than leave it behind.
+        kill(pid, SIGKILL);
+        while (waitpid(pid, nullptr, 0) == -1 && errno == EINTR) {
+        }
+        return 1;
+    }
+
+    auto session = std::make_shared<StartSession>();
+    auto watchdog = std::make_unique<RenderThread>();
+    // A new thread sets itself up (allocating) after its constructor has
+    // returned; waiting for its start keeps that inside the gate too.
+    watchdog->getThreadID();
+    auto* watchdogJob = new WatchdogJob{session, pid, data->outputPath};
+    watchdog->async([watchdogJob] { runWatchdog(watchdogJob); }, true);
+    // A record started again keeps no thread of its earlier start.
+    delete data->receiverThread;
+    data->receiverThread = new RenderThread();
+    data->receiverThread->getThreadID();
+    auto* receiverJob = new ReceiverJob{data, session, callback, handle};
+    data->receiverThread->async([receiverJob] { runReceiver(receiverJob); }, true);
+    gate.unlock();
+
+    int status = waitForChild(pid, *session);
+
+    gate.lock();
+    bool exited = status != -1 && WIFEXITED(status);
+    int exitCode = exited ? WEXITSTATUS(status) : 0;
+    QVPrint("Child process exited, pid : %d, exitcode : %d, exitstatus : %d", static_cast<int>(pid),
+            exited ? 1 : 0, exitCode);
+    if (status != -1 && WIFSIGNALED(status)) {
+        QVPrint("Child pid %d killed by %d", static_cast<int>(pid), WTERMSIG(status));
+    }
+    bool died = !exited || exitCode != 0;
+
+    // Wake the receiver behind whatever the child left in the queue, then wait
+    // until it has read up to the child's final word or to this marker.
+    bool receiverDone;
+    {
+        std::lock_guard<std::mutex> guard(session->lock);
+        receiverDone = session->receiverDone;
+    }
+    if (!receiverDone) {
+        if (died) QVPrint("pid %d --> send message :  %s", static_cast<int>(pid), "crash");
+        if (!SendRenderMessage(data->queueId, died ? "crash" : kReapedMarker)) {
+            if (died)
+                QVPrint("pid %d --> fail send message :  %s %d", static_cast<int>(pid), "crash",
+                        data->queueId);
+            // The queue is unusable: removing it makes the receiver's next waits
+            // fail, so it cannot block for ever.
+            msgctl(data->queueId, IPC_RMID, nullptr);
+        }
+    }
+    gate.unlock();
+    {
+        std::unique_lock<std::mutex> guard(session->lock);
+        session->changed.wait(guard, [&] { return session->receiverDone; });
+        if (!session->finalWord) died = true;
+    }
+    gate.lock();
+    data->receiving = false;
+
+    int result = 0;
+    if (died) {
+        removeSideFiles(data->outputPath);
+        data->status = kStatusCrash;
+        QVPrint("Child process 1 pid %d status : %s", static_cast<int>(pid), data->status.load());
+        if (callback) callback(handle, kStatusCrash);
+        result = 1;
+    }
+    // Joined under the gate: the worker's own exit is part of this stretch.
+    watchdog.reset();
+    return result;
+}
+
+float zr_render_process_progress(unsigned long* handle) {
+    RenderProcessData* data = recordOf(handle);
+    return data ? data->progress.load() : 0.0f;
+}
+
+const char* zr_render_process_status(unsigned long* handle) {
+    RenderProcessData* data = recordOf(handle);
+    return data ? data->status.load() : nullptr;
+}
+
+std::map<std::string, std::string> zr_render_process_rendered_info(unsigned long* handle) {
+    GateShared gate(gForkGate);
+    RenderProcessData* data = recordOf(handle);
+    if (!data) return {};
+    std::lock_guard<std::mutex> guard(data->infoLock);
+    return data->renderedInfo;
+}
+
+void zr_render_process_release(unsigned long* handle) {
+    RenderProcessData* data = recordOf(handle);
+    if (!data) return;
+    GateShared gate(gForkGate);
+    delete data;
+    *handle = 0;
+}
+
+bool zr_msg_key_compare(const char* a, const char* b) {
+    return a && b && strcmp(a, b) == 0;
+}

@@ -1,0 +1,346 @@
+#include "task/RenderTask.h"
+
+#include <arpa/inet.h>
+#include <ifaddrs.h>
+#include <net/if.h>
+#include <netdb.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+
+#ifndef GL_GLEXT_PROTOTYPES
+#define GL_GLEXT_PROTOTYPES
+#endif
+#include <GL/gl.h>
+#include <GL/glext.h>
+
+#include <stb_image_write.h>
+
+extern "C" {
+#include <libavutil/frame.h>
+}
+
+#include "core/Log.h"
+#include "core/RenderThread.h"
+#include "media/FFAudioWriter.h"
+#include "media/NVMediaWriter.h"
+#include "render/Config.h"
+#include "render/GLContext.h"
+
+namespace Quorvane {
+namespace Core {
+
+namespace {
+
+constexpr long kAudioBitrate = 128000;
+
+double clockSeconds(clock_t ticks) {
+    return static_cast<double>(ticks) / 1000000.0;
+}
+
+}  // namespace
+
+RenderTask::RenderTask(const char* templatePath, const char* outputPath, RenderDelegate* delegate)
+    : config_(new Config(templatePath)),
+      outputPath_(outputPath),
+      videoWriter_(new NVMediaWriter(outputPath)),
+      taskInfo_(new RenderTaskInfo()) {
+    delegate_ = delegate;
+}
+
+RenderTask::~RenderTask() {
+    // The audio thread's task uses the mixer and the writer: join it first.
+    delete audioThread_;
+    delete videoWriter_;
+    delete config_;
+    delete audioMixer_;
+    delete audioWriter_;
+    delete taskInfo_;
+}
+
+void RenderTask::setLoopAudio(bool loop) {
+    loopAudio_ = loop;
+    config_->setMusicLoop(loop);
+}
+
+void RenderTask::setAudioFile(const std::string& path) {
+    audioFile_ = path;
+    config_->setMusicPath(path);
+}
+
+void RenderTask::commit() {
+    if (context_ || !config_) return;
+    context_ = new RenderScene(config_, nullptr, true, 0, -1);
+}
+
+bool RenderTask::cancel() {
+    if (isRendering()) cancelled_ = true;
+    return isRendering();
+}
+
+float RenderTask::videoDuration() {
+    commit();
+    if (!context_) return 0.0f;
+    taskInfo_->duration = static_cast<float>(context_->duration()) / context_->frameRate();
+    return taskInfo_->duration;
+}
+
+bool RenderTask::shouldSnapThisFrame(int frame, bool erase) {
+    auto it = std::find(snapshotFrames_.begin(), snapshotFrames_.end(), frame);
+    if (it == snapshotFrames_.end()) return false;
+    if (erase) snapshotFrames_.erase(it);
+    return true;
+}
+
+void RenderTask::addAudioNewFrame(AVFrame* frame, long pts, bool) {
+    int gotPacket = 0;
+    if (audioWriter_) {
+        audioWriter_->writeAudioFrame(frame, pts, &gotPacket);
+    } else {
+        videoWriter_->writeAudioFrame(frame, pts, &gotPacket);
+    }
+}
+
+void RenderTask::prepareAudio() {
+    audioMixer_ = new FFAudioComposer(this);
+    std::string path = outputPath_ + ".aac";
+    audioWriter_ = new FFAudioWriter(path.c_str());
+    config_->setMusicFile(path);
+    audioMixer_->setMaxDuration(taskInfo_->duration);
+    for (const AudioTrackInfo& info : config_->audioTracks()) {
+        FFAudioComposer::AudioTrack* track = audioMixer_->addAudioTrack(info.filePath);
+        if (!track) continue;
+        track->setDuration(info.duration);
+        track->setInPoint(info.inPoint);
+        track->setOutPoint(info.outPoint);
+        track->setStartTime(info.startTime, false);
+        track->setFadeOutDuration(info.fadeOutDuration);
+        track->setFadeInDuration(info.fadeInDuration);
+        track->setVolume(info.volume);
+    }
+    int sampleRate = static_cast<int>(audioMixer_->getSampleRate());
+    audioWriter_->addAudioInput(kAudioBitrate, sampleRate, audioMixer_->getChannelCount(),
+                                AVRational{1, sampleRate}, audioMixer_->getSampleFormat());
+    audioThread_ = new RenderThread();
+    audioThread_->async(
+        [this] {
+            QVPrint("start audio writing");
+            audioWriter_->start();
+            audioMixer_->exportAudio();
+            framesDone_.wait();
+            audioDone_.signal(1);
+            QVPrint("audio thread exit");
+        },
+        true);
+}
+
+void RenderTask::writeSnapshot(int64_t frame) {
+    // One size for the buffer and the read-back, taken from what is read.
+    int width = context_->width();
+    int height = context_->height();
+    size_t bytes = static_cast<size_t>(width) * static_cast<size_t>(height) * 4;
+    if (pixels_.size() != bytes) pixels_.assign(bytes, 0);
+    context_->beginReadContent();
+    glPixelStorei(GL_PACK_ALIGNMENT, 1);
+    glReadPixels(0, 0, width, height, GL_RGBA, GL_UNSIGNED_BYTE, pixels_.data());
+    context_->endReadContent();
+    std::string file = snapshotDir_ + std::to_string(static_cast<long long>(frame)) + ".png";
+    if (!stbi_write_png(file.c_str(), width, height, 4, pixels_.data(), width * 4)) {
+        QVPrint("write snapshot fail, %s", file.c_str());
+    }
+}
+
+void RenderTask::releaseScene() {
+    delete context_;
+    context_ = nullptr;
+    glFinish();
+    GLContextDoneUse(glContext_);
+    glContext_ = nullptr;
+}
+
+bool RenderTask::start() {
+    int pid = static_cast<int>(getpid());
+    QVPrint("Child RenderTask start %d", pid);
+    if (!config_->isTemplateValid()) {
+        QVPrint("Invalid template, please check template path or template config.json");
+        return false;
+    }
+
+    int width = config_->mainCompWidth();
+    int height = config_->mainCompHeight();
+    rendering_ = true;
+    pixels_.assign(static_cast<size_t>(width) * static_cast<size_t>(height) * 4, 0);
+
+    glContext_ = GLContextGet(width, height, nullptr);
+    if (!glContext_) {
+        // Nothing can be drawn: a failure, never a silent success.
+        QVPrint("Child RenderTask %d could not create its GL context", pid);
+        rendering_ = false;
+        pixels_ = std::vector<uint8_t>();
+        if (delegate_) delegate_->renderEnd(false);
+        return false;
+    }
+    GLContextMakeCurrent(glContext_);
+    commit();
+    context_->setGLContext(glContext_);
+    if (delegate_) delegate_->renderStarted();
+
+    // Text images, the template's main script and the dynamic sub images have
+    // their place here, in this order; they are filled in with the text, script
+    // and dynamic template support and do nothing until then.
+    if (!luaMainFile_.empty() && file_exists(luaMainFile_)) {
+        // SEAM: the script host runs the main file here.
+    }
+    if (config_->templateType() == TemplateTypeDynamic) {
+        // SEAM: the dynamic sub images are replaced here.
+    }
+
+    for (const auto& entry : watermarks_) {
+        const Watermark& watermark = entry.first;
+        context_->addWatermark(watermark.imagePaths, watermark.position, watermark.time, watermark.scale);
+    }
+
+    float frameRate = context_->frameRate();
+    int64_t duration = static_cast<int64_t>(context_->duration());
+    taskInfo_->duration = static_cast<float>(duration) / frameRate;
+
+    context_->flipVerticalPass()->setOutputBGRA(true);
+    videoWriter_->setMux(true);
+    videoWriter_->setBitrateControl(bitrateControl_);
+    int fps = static_cast<int>(config_->frameRate());
+    videoWriter_->addVideoInput(width, height, fps);
+
+    if (!config_->audioTracks().empty()) prepareAudio();
+
+    videoWriter_->start();
+    clock_t loopStart = clock();
+    clock_t renderTicks = 0;
+    clock_t encodeTicks = 0;
+    do {
+        if (cancelled_) break;
+        clock_t t0 = clock();
+        context_->draw(0);
+        glFinish();
+        renderTicks += clock() - t0;
+
+        clock_t t1 = clock();
+        int64_t frame = context_->currentLocalTime();
+        if (!snapshotFrames_.empty() && !snapshotDir_.empty() &&
+            shouldSnapThisFrame(static_cast<int>(frame), true)) {
+            writeSnapshot(frame);
+        }
+        unsigned int texture = context_->readDestination()->grabTextureForRead(true);
+        videoWriter_->writeVideoFrameData(texture, static_cast<int>(frame), static_cast<int>(frameRate));
+        encodeTicks += clock() - t1;
+
+        // A template of no frames still draws its one frame; its progress is 0, not 0/0.
+        float progress = duration > 0 ? static_cast<float>(frame) / static_cast<float>(duration) : 0.0f;
+        if (delegate_) delegate_->renderUpdate(progress);
+    } while (context_->stepForward());
+
+    taskInfo_->totalTime = clockSeconds(clock() - loopStart);
+    taskInfo_->renderTime = clockSeconds(renderTicks);
+    taskInfo_->encodeTime = clockSeconds(encodeTicks);
+    QVPrint("pid %d, renderTime : %0.3f, encodeTime : %0.3f, total : %0.3f, %s", pid, taskInfo_->renderTime,
+            taskInfo_->encodeTime, taskInfo_->totalTime, outputPath_.c_str());
+
+    config_->setFinalDuration(static_cast<uint64_t>(duration));
+    releaseScene();
+
+    framesDone_.signal(1);
+    if (audioMixer_) audioDone_.wait();
+
+    rendering_ = false;
+    bool closed = videoWriter_->close() == 0;
+    if (!closed) QVPrint("Child RenderTask %d: the video writer failed to close", pid);
+    if (audioWriter_ && audioWriter_->close() != 0) {
+        QVPrint("Child RenderTask %d: the audio writer failed to close", pid);
+        closed = false;
+    }
+    QVPrint("Child RenderTask finish %d", pid);
+    // A video whose raw stream or mixed audio could not be completed is a
+    // failed render, whatever the mux makes of the rest.
+    bool ok = videoWriter_->muxFile(config_) == 0 && closed;
+    QVPrint("Child RenderTask mux finish %d", pid);
+    pixels_ = std::vector<uint8_t>();
+
+    if (delegate_) {
+        if (cancelled_) {
+            delegate_->renderCancelled();
+        } else {
+            delegate_->renderEnd(ok);
+        }
+    }
+    return ok;
+}
+
+bool file_exists(const std::string& path) {
+    struct stat info;
+    return stat(path.c_str(), &info) == 0;
+}
+
+long long getCurrentTime() {
+    struct timeval now;
+    gettimeofday(&now, nullptr);
+    return static_cast<long long>(now.tv_sec) * 1000 + now.tv_usec / 1000;
+}
+
+std::string implode(const std::string& separator, const std::vector<std::string>& items) {
+    std::string joined;
+    for (const std::string& item : items) {
+        if (!joined.empty()) joined += separator;
+        joined += item;
+    }
+    return joined;
+}
+
+void get_ips(std::vector<std::string>& out) {
+    struct ifaddrs* list = nullptr;
+    if (getifaddrs(&list) == -1) {
+        perror("getifaddrs failed");
+        return;
+    }
+    for (struct ifaddrs* entry = list; entry; entry = entry->ifa_next) {
+        if (!entry->ifa_addr || entry->ifa_addr->sa_family != AF_INET) continue;
+        if (strcmp(entry->ifa_name, "lo") == 0) continue;
+        char host[NI_MAXHOST];
+        if (getnameinfo(entry->ifa_addr, sizeof(struct sockaddr_in), host, sizeof host, nullptr, 0,
+                        NI_NUMERICHOST) == 0) {
+            out.emplace_back(host);
+        }
+    }
+    freeifaddrs(list);
+}
+
+void get_mac_addresses(std::vector<std::string>& out) {
+    int fd = socket(AF_INET, SOCK_DGRAM, 0);
+    if (fd < 0) return;
+    struct ifreq requests[32];
+    struct ifconf conf;
+    conf.ifc_len = sizeof requests;
+    conf.ifc_req = requests;
+    if (ioctl(fd, SIOCGIFCONF, &conf) == 0) {
+        int count = conf.ifc_len / static_cast<int>(sizeof(struct ifreq));
+        for (int i = 0; i < count; ++i) {
+            if (strcmp(requests[i].ifr_name, "lo") == 0) continue;
+            struct ifreq request = requests[i];
+            if (ioctl(fd, SIOCGIFHWADDR, &request) != 0) continue;
+            const unsigned char* mac = reinterpret_cast<const unsigned char*>(request.ifr_hwaddr.sa_data);
+            char text[32];
+            snprintf(text, sizeof text, "%02X:%02X:%02X:%02X:%02X:%02X", mac[0], mac[1], mac[2], mac[3],
+                     mac[4], mac[5]);
+            out.emplace_back(text);
+        }
+    }
+    close(fd);
+}
+
+}  // namespace Core
+}  // namespace Quorvane

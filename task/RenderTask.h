@@ -1,0 +1,120 @@
+// The video render task: builds the scene of one template, draws every frame
+// into the H.264 writer, mixes the template's audio on a thread of its own,
+// writes the requested snapshot frames and muxes the finished file.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "core/Semaphore.h"
+#include "media/FFAudioComposer.h"
+#include "task/RenderBaseTask.h"
+
+struct AVFrame;
+
+namespace Quorvane {
+namespace Core {
+
+class Config;
+class FFAudioWriter;
+class NVMediaWriter;
+class RenderThread;
+
+// Seconds of processor time (clock) and the video's length.
+struct RenderTaskInfo {
+    double renderTime = 0.0;  // drawing frames
+    double encodeTime = 0.0;  // from the end of each frame's drawing to its hand-over to the encoder
+    double totalTime = 0.0;   // the whole frame loop
+    float duration = 0.0f;    // composition frames / frame rate
+};
+
+// One dynamic replacement entry; filled by the text and dynamic image steps.
+struct SubAssetInfo {
+    std::string imagePath;
+    std::string keyPrefix;
+    std::vector<std::string> images;
+};
+
+class RenderTask : public RenderBaseTask, public FFAudioComposerDelegate {
+public:
+    RenderTask(const char* templatePath, const char* outputPath, RenderDelegate* delegate);
+    ~RenderTask() override;
+
+    void commit() override;
+    bool start() override;
+    bool isRendering() override { return rendering_; }
+    // Only while rendering: the frame loop stops before its next frame.
+    bool cancel() override;
+
+    void prepareAudioEncoder() override {}
+    void addAudioNewFrame(AVFrame* frame, long pts, bool last) override;
+
+    void setBitrateControl(float factor) { bitrateControl_ = factor; }
+    void setLoopAudio(bool loop);
+    void setAudioFile(const std::string& path);
+    void setDynamicSubImgJson(const std::string& json) { dynamicSubImgJson_ = json; }
+    void setDynamicSubTextJson(const std::string& json) { dynamicSubTextJson_ = json; }
+    void setAssetDir(const std::string& path) { assetDir_ = path; }
+    void setScrivaneDir(const std::string& path) { scrivaneDir_ = path; }
+    void setLuaMainFile(const std::string& path) { luaMainFile_ = path; }
+    void setLuaDir(const std::string& path) { luaDir_ = path; }
+    void setLuaData(const std::string& data) { luaData_ = data; }
+    void setSnapShotDir(const std::string& path) { snapshotDir_ = path; }
+    void setSnapFrames(const std::vector<int>& frames) { snapshotFrames_ = frames; }
+
+    Config* renderConfig() { return config_; }
+    RenderTaskInfo* renderTaskInfo() { return taskInfo_; }
+
+    // Builds the scene (once) and returns its length in seconds; 0 without one.
+    float videoDuration();
+    // Whether the frame is in the snapshot list; with `erase` its first
+    // occurrence is taken out, so a repeated number yields one snapshot.
+    bool shouldSnapThisFrame(int frame, bool erase);
+
+private:
+    void prepareAudio();
+    void writeSnapshot(int64_t frame);
+    void releaseScene();
+
+    bool loopAudio_ = false;
+    std::atomic<bool> cancelled_{false};
+    std::atomic<bool> rendering_{false};
+    std::string audioFile_;
+    std::string dynamicSubImgJson_;
+    std::string dynamicSubTextJson_;
+    std::vector<SubAssetInfo> dynamicSubImgs_;
+    std::string assetDir_;
+    std::string scrivaneDir_;
+    Config* config_ = nullptr;
+    float bitrateControl_ = 0.25f;
+    std::string outputPath_;
+    std::string luaMainFile_;
+    std::string luaDir_;
+    std::string luaData_;
+    std::string textList_;
+    std::string snapshotDir_;
+    std::vector<int> snapshotFrames_;
+    NVMediaWriter* videoWriter_ = nullptr;
+    FFAudioComposer* audioMixer_ = nullptr;
+    Semaphore framesDone_{0};
+    Semaphore audioDone_{0};
+    RenderThread* audioThread_ = nullptr;
+    FFAudioWriter* audioWriter_ = nullptr;
+    std::vector<uint8_t> pixels_;
+    RenderTaskInfo* taskInfo_ = nullptr;
+};
+
+bool file_exists(const std::string& path);
+// Wall-clock milliseconds.
+long long getCurrentTime();
+// The items joined, the separator only between non-empty text and an item.
+std::string implode(const std::string& separator, const std::vector<std::string>& items);
+// Numeric IPv4 addresses of every interface but "lo".
+void get_ips(std::vector<std::string>& out);
+// "%02X:..." hardware addresses of every IPv4 interface but "lo".
+void get_mac_addresses(std::vector<std::string>& out);
+
+}  // namespace Core
+}  // namespace Quorvane

@@ -1,0 +1,388 @@
+// The native host interface driven as a host drives it: real forked render
+// children, the real message queue, the real encoder and mux.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <thread>
+
+#include "TaskTestSupport.h"
+#include "support/TestSupport.h"
+#include "task/quorvane.h"
+
+using QvTaskTest::CallbackRecorder;
+using QvTest::TempDir;
+
+namespace {
+
+const std::vector<std::string> kInfoKeys = {"duration", "encodeTime", "renderTime", "totalTime"};
+
+std::vector<std::string> infoKeys(unsigned long* handle) {
+    std::vector<std::string> keys;
+    for (const auto& entry : zr_render_process_rendered_info(handle)) keys.push_back(entry.first);
+    return keys;
+}
+
+// Waits until exactly one child of this process exists and returns it.
+int waitForOneChild() {
+    for (int i = 0; i < 400; ++i) {
+        std::vector<int> children = QvTaskTest::childProcesses();
+        if (children.size() == 1) return children[0];
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return -1;
+}
+
+// A template whose config.json is a FIFO: the child blocks reading it before it
+// can say "start". Returns the folder.
+std::string blockingTemplate(const TempDir& dir) {
+    std::string folder = dir.file("blocking") + "/";
+    mkdir(folder.c_str(), 0755);
+    EXPECT_EQ(0, mkfifo((folder + "config.json").c_str(), 0644));
+    return folder;
+}
+
+// Opens the FIFO's write end once the child has opened its read end, so the
+// child is then blocked in its read, well inside the render.
+int waitForFifoReader(const std::string& folder) {
+    for (int i = 0; i < 500; ++i) {
+        int fd = open((folder + "config.json").c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+        if (fd >= 0) return fd;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return -1;
+}
+
+// A host thread running a start; should a check fail half-way, the child is
+// killed and the thread joined rather than left to abort the test program.
+class HostThread {
+public:
+    template <typename Body>
+    explicit HostThread(Body body) : thread_(body) {}
+    ~HostThread() {
+        if (!thread_.joinable()) return;
+        for (int child : QvTaskTest::childProcesses()) kill(child, SIGKILL);
+        thread_.join();
+    }
+    void join() { thread_.join(); }
+
+private:
+    std::thread thread_;
+};
+
+TEST(RenderProcess, NullHandlesAndFreshRecord) {
+    EXPECT_EQ(0, zr_render_process_start(nullptr, nullptr));
+    unsigned long zero = 0;
+    EXPECT_EQ(0, zr_render_process_start(&zero, nullptr));
+    EXPECT_EQ(nullptr, zr_render_process_status(&zero));
+    EXPECT_EQ(0.0f, zr_render_process_progress(nullptr));
+    EXPECT_TRUE(zr_render_process_rendered_info(nullptr).empty());
+    EXPECT_EQ(1, zr_render_process_set_dynamic_sub_files(nullptr, "[]"));
+    EXPECT_EQ(1, zr_render_process_set_dynamic_sub_texts(&zero, "[]"));
+    std::vector<std::string> files = {"a.png"};
+    EXPECT_EQ(-1, zr_render_process_set_replaceable_files(&zero, &files));
+    EXPECT_EQ(-1, zr_render_process_set_music_path(&zero, "m.mp3", true));
+    EXPECT_EQ(-1, zr_render_process_set_music_volume(nullptr, 0.5f));
+    EXPECT_EQ(-1, zr_render_process_set_snapshot_frames(&zero, {1, 2}));
+    EXPECT_EQ(-1, zr_render_process_set_bitrate_control(&zero, 0.5f));
+    EXPECT_EQ(-1, zr_render_process_add_watermark(&zero, {"w.png"}, 1, 2, 3, 4, 5, 6));
+    zr_render_process_release(nullptr);
+    zr_render_process_release(&zero);
+
+    unsigned long handle = 0;
+    ASSERT_EQ(0, zr_create_render_process(&handle, "/nowhere/", "/tmp/out.mp4", 3));
+    ASSERT_NE(0u, handle);
+    EXPECT_STREQ("init", zr_render_process_status(&handle));
+    EXPECT_EQ(0.0f, zr_render_process_progress(&handle));
+    EXPECT_EQ(0, zr_render_process_set_music_path(&handle, "m.mp3", true));
+    EXPECT_EQ(0, zr_render_process_set_dynamic_sub_files(&handle, "[]"));
+    EXPECT_EQ(0, zr_render_process_add_watermark(&handle, {"w.png"}, 1, 2, 3, 4, 5, 6));
+    zr_render_process_release(&handle);
+    EXPECT_EQ(0u, handle);
+    zr_render_process_release(&handle);  // a second release does nothing
+
+    EXPECT_TRUE(zr_msg_key_compare("end", "end"));
+    EXPECT_FALSE(zr_msg_key_compare("end", "fail"));
+    EXPECT_FALSE(zr_msg_key_compare(nullptr, nullptr));
+}
+
+TEST(RenderProcess, MissingTemplateIsCancelledWithZeroInfo) {
+    TempDir dir("qvproc");
+    std::string folder = dir.file("absent") + "/";
+    unsigned long handle = 0;
+    ASSERT_EQ(0, zr_create_render_process(&handle, folder.c_str(), dir.file("out.mp4").c_str(), 5));
+    int result;
+    std::string log;
+    {
+        QvTaskTest::StderrCapture capture(dir.file("stderr.txt"));
+        result = zr_render_process_start(&handle, CallbackRecorder::callback);
+        log = capture.stop();
+    }
+    EXPECT_EQ(0, result);
+    EXPECT_STREQ("cancel", zr_render_process_status(&handle));
+    EXPECT_EQ(std::vector<std::string>{"cancel"}, CallbackRecorder::instance().words(&handle));
+    auto info = zr_render_process_rendered_info(&handle);
+    EXPECT_EQ(kInfoKeys, infoKeys(&handle));
+    for (const auto& entry : info) EXPECT_EQ("0.000000", entry.second) << entry.first;
+    EXPECT_NE(std::string::npos,
+              log.find("Invalid template, please check template path or template config.json"));
+    EXPECT_EQ(std::string::npos, log.find("kill child"));
+    EXPECT_FALSE(QvTaskTest::queueExists(folder, 5));
+    EXPECT_TRUE(QvTaskTest::childProcesses().empty());
+    CallbackRecorder::instance().clear(&handle);
+    zr_render_process_release(&handle);
+}
+
+// A child that never says "start" is killed by the watchdog after 19 ticks.
+TEST(RenderProcess, WatchdogKillsChildThatNeverStarts) {
+    TempDir dir("qvproc");
+    std::string folder = blockingTemplate(dir);
+    unsigned long handle = 0;
+    ASSERT_EQ(0, zr_create_render_process(&handle, folder.c_str(), dir.file("out.mp4").c_str(), 9));
+    auto begin = std::chrono::steady_clock::now();
+    int result = zr_render_process_start(&handle, CallbackRecorder::callback);
+    double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
+    EXPECT_EQ(1, result);
+    EXPECT_STREQ("crash", zr_render_process_status(&handle));
+    // Once from the receiver, once more from the calling thread.
+    EXPECT_EQ((std::vector<std::string>{"crash", "crash"}), CallbackRecorder::instance().words(&handle));
+    EXPECT_GE(seconds, 9.4);
+    EXPECT_LT(seconds, 10.5);
+    EXPECT_FALSE(QvTaskTest::queueExists(folder, 9));
+    EXPECT_TRUE(QvTaskTest::childProcesses().empty());
+    CallbackRecorder::instance().clear(&handle);
+    zr_render_process_release(&handle);
+}
+
+// SIGTERM reaches the child's own crash report: the handler logs, sends
+// "crash" and exits; the parent reports "crash" and nothing is left behind.
+TEST(RenderProcess, TerminatedChildIsACrashAndLeavesNothing) {
+    TempDir dir("qvproc");
+    std::string folder = blockingTemplate(dir);
+    std::string output = dir.file("out.mp4");
+    int descriptorsBefore = QvTaskTest::openDescriptorCount();
+    unsigned long handle = 0;
+    ASSERT_EQ(0, zr_create_render_process(&handle, folder.c_str(), output.c_str(), 11));
+    std::atomic<int> result{-1};
+    std::string log;
+    {
+        QvTaskTest::StderrCapture capture(dir.file("stderr.txt"));
+        HostThread host([&] { result = zr_render_process_start(&handle, CallbackRecorder::callback); });
+        int writer = waitForFifoReader(folder);
+        int child = waitForOneChild();
+        ASSERT_GT(child, 0);
+        kill(child, SIGTERM);
+        host.join();
+        if (writer >= 0) close(writer);
+        log = capture.stop();
+    }
+    EXPECT_EQ(1, result.load());
+    EXPECT_STREQ("crash", zr_render_process_status(&handle));
+    EXPECT_EQ((std::vector<std::string>{"crash", "crash"}), CallbackRecorder::instance().words(&handle));
+    EXPECT_NE(std::string::npos, log.find("Child receive signo  pid  ")) << log;
+    EXPECT_NE(std::string::npos, log.find(", signo = 15\n"));
+    EXPECT_FALSE(QvTaskTest::queueExists(folder, 11));
+    EXPECT_TRUE(QvTaskTest::childProcesses().empty());
+    EXPECT_FALSE(QvTest::fileExists(output + ".h264"));
+    EXPECT_FALSE(QvTest::fileExists(output + ".aac"));
+    EXPECT_EQ(descriptorsBefore, QvTaskTest::openDescriptorCount());
+    CallbackRecorder::instance().clear(&handle);
+    zr_render_process_release(&handle);
+}
+
+// A stopped child counts as died; it is killed and reaped, not left stopped.
+TEST(RenderProcess, StoppedChildIsKilledAndReaped) {
+    TempDir dir("qvproc");
+    std::string folder = blockingTemplate(dir);
+    unsigned long handle = 0;
+    ASSERT_EQ(0, zr_create_render_process(&handle, folder.c_str(), dir.file("out.mp4").c_str(), 12));
+    std::atomic<int> result{-1};
+    HostThread host([&] { result = zr_render_process_start(&handle, nullptr); });
+    int writer = waitForFifoReader(folder);
+    int child = waitForOneChild();
+    ASSERT_GT(child, 0);
+    kill(child, SIGSTOP);
+    host.join();
+    if (writer >= 0) close(writer);
+    EXPECT_EQ(1, result.load());
+    EXPECT_STREQ("crash", zr_render_process_status(&handle));
+    EXPECT_TRUE(QvTaskTest::childProcesses().empty());
+    EXPECT_FALSE(QvTaskTest::queueExists(folder, 12));
+    zr_render_process_release(&handle);
+}
+
+void ignoreSignal(int) {}
+
+// Messages put into the render's queue from outside while the child is
+// blocked: malformed texts change nothing, the first value of an information
+// key stays, and signals that interrupt the receiver's wait are no failures.
+TEST(RenderProcess, ReceiverParsesMessagesAndSurvivesSignals) {
+    TempDir dir("qvproc");
+    std::string folder = blockingTemplate(dir);
+    unsigned long handle = 0;
+    ASSERT_EQ(0, zr_create_render_process(&handle, folder.c_str(), dir.file("out.mp4").c_str(), 13));
+
+    struct sigaction action, previous;
+    memset(&action, 0, sizeof action);
+    action.sa_handler = ignoreSignal;  // no SA_RESTART: msgrcv fails with EINTR
+    sigaction(SIGUSR1, &action, &previous);
+
+    std::atomic<int> result{-1};
+    HostThread host([&] { result = zr_render_process_start(&handle, CallbackRecorder::callback); });
+    int writer = waitForFifoReader(folder);
+    int child = waitForOneChild();
+    ASSERT_GT(child, 0);
+
+    // Interrupt every other thread of this process (the receiver among them)
+    // well over ten times.
+    pid_t self = static_cast<pid_t>(syscall(SYS_gettid));
+    for (int round = 0; round < 15; ++round) {
+        DIR* tasks = opendir("/proc/self/task");
+        while (dirent* entry = readdir(tasks)) {
+            pid_t tid = static_cast<pid_t>(atoi(entry->d_name));
+            if (tid > 0 && tid != self) syscall(SYS_tgkill, getpid(), tid, SIGUSR1);
+        }
+        closedir(tasks);
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+
+    int queue = msgget(ftok(folder.c_str(), 13), 0);
+    ASSERT_NE(-1, queue);
+    for (const char* text : {"update", "bogus", "update:0.250000", "duration:1.500000", "duration:9.000000",
+                             "start", "update:0.500000"}) {
+        struct {
+            long type;
+            char text[256];
+        } message = {2, {}};
+        strncpy(message.text, text, sizeof message.text - 1);
+        ASSERT_EQ(0, msgsnd(queue, &message, sizeof message.text, 0));
+    }
+    // Give the receiver the time to read them, then end the child.
+    for (int i = 0; i < 200 && zr_render_process_progress(&handle) != 0.5f; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    kill(child, SIGTERM);
+    host.join();
+    if (writer >= 0) close(writer);
+    sigaction(SIGUSR1, &previous, nullptr);
+
+    EXPECT_EQ(1, result.load());
+    EXPECT_FLOAT_EQ(0.5f, zr_render_process_progress(&handle));
+    auto info = zr_render_process_rendered_info(&handle);
+    EXPECT_EQ(1u, info.size());
+    EXPECT_EQ("1.500000", info["duration"]);
+    EXPECT_EQ((std::vector<std::string>{"update", "start", "update", "crash", "crash"}),
+              CallbackRecorder::instance().words(&handle));
+    CallbackRecorder::instance().clear(&handle);
+    zr_render_process_release(&handle);
+}
+
+}  // namespace
+
+namespace {
+
+// The queue vanishes under a running render: the receiver gives up after its
+// failed waits, and a child that then exits normally without being heard is
+// no success.
+TEST(RenderProcess, LostQueueIsNoSuccess) {
+    TempDir dir("qvproc");
+    std::string folder = blockingTemplate(dir);
+    unsigned long handle = 0;
+    ASSERT_EQ(0, zr_create_render_process(&handle, folder.c_str(), dir.file("out.mp4").c_str(), 14));
+    std::atomic<int> result{-1};
+    HostThread host([&] { result = zr_render_process_start(&handle, CallbackRecorder::callback); });
+    int writer = waitForFifoReader(folder);
+    ASSERT_GE(writer, 0);
+    int queue = msgget(ftok(folder.c_str(), 14), 0);
+    ASSERT_NE(-1, queue);
+    ASSERT_EQ(0, msgctl(queue, IPC_RMID, nullptr));
+    // Let the receiver run out of patience. Then put a broken configuration in
+    // the FIFO's place (the child opens the file a second time to read it) and
+    // end the first read: the child cancels, its reports go nowhere, and it
+    // exits with 0.
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    ASSERT_TRUE(QvTest::writeFile(dir.file("broken.json"), "{}"));
+    ASSERT_EQ(0, rename(dir.file("broken.json").c_str(), (folder + "config.json").c_str()));
+    ASSERT_EQ(2, write(writer, "{}", 2));
+    close(writer);
+    auto begin = std::chrono::steady_clock::now();
+    host.join();
+    // Ended by the child itself, not by the watchdog.
+    EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count(), 5.0);
+    EXPECT_EQ(1, result.load());
+    EXPECT_STREQ("crash", zr_render_process_status(&handle));
+    // No word from the receiver (it never heard one), one from the caller.
+    EXPECT_EQ(std::vector<std::string>{"crash"}, CallbackRecorder::instance().words(&handle));
+    EXPECT_TRUE(QvTaskTest::childProcesses().empty());
+    CallbackRecorder::instance().clear(&handle);
+    zr_render_process_release(&handle);
+}
+
+}  // namespace
+
+namespace {
+
+unsigned long gOtherHandle = 0;
+std::atomic<int> gNestedStart{-2};
+std::atomic<size_t> gInfoSeen{0};
+
+void reenteringCallback(unsigned long* handle, const char* status) {
+    gInfoSeen = zr_render_process_rendered_info(handle).size();
+    if (strcmp(status, "cancel") == 0) gNestedStart = zr_render_process_start(&gOtherHandle, nullptr);
+}
+
+// A callback may read its handle; a start from inside it is refused, not a
+// deadlock, and the render that called it ends normally.
+TEST(RenderProcess, CallbackMayReadButNotStart) {
+    TempDir dir("qvproc");
+    unsigned long handle = 0;
+    ASSERT_EQ(0, zr_create_render_process(&handle, dir.file("none").c_str(), dir.file("a.mp4").c_str(), 15));
+    ASSERT_EQ(
+        0, zr_create_render_process(&gOtherHandle, dir.file("none").c_str(), dir.file("b.mp4").c_str(), 16));
+    EXPECT_EQ(0, zr_render_process_start(&handle, reenteringCallback));
+    EXPECT_EQ(1, gNestedStart.load());
+    EXPECT_EQ(4u, gInfoSeen.load());
+    EXPECT_STREQ("cancel", zr_render_process_status(&handle));
+    EXPECT_STREQ("init", zr_render_process_status(&gOtherHandle));
+    zr_render_process_release(&gOtherHandle);
+    zr_render_process_release(&handle);
+}
+
+}  // namespace
+
+namespace {
+
+// A host that died mid-render leaves its queue, with messages in it, behind;
+// the next render of the same template and key must not read them.
+TEST(RenderProcess, StaleQueueOfADeadHostIsNotRead) {
+    TempDir dir("qvproc");
+    std::string folder = dir.file("absent") + "/";
+    mkdir(folder.c_str(), 0755);  // ftok needs the folder; config.json stays missing
+    int stale = msgget(ftok(folder.c_str(), 17), IPC_CREAT | 0666);
+    ASSERT_NE(-1, stale);
+    for (const char* text : {"update:0.500000", "duration:7.000000", "end"}) {
+        struct {
+            long type;
+            char text[256];
+        } message = {2, {}};
+        strncpy(message.text, text, sizeof message.text - 1);
+        ASSERT_EQ(0, msgsnd(stale, &message, sizeof message.text, 0));
+    }
+    unsigned long handle = 0;
+    ASSERT_EQ(0, zr_create_render_process(&handle, folder.c_str(), dir.file("out.mp4").c_str(), 17));
+    EXPECT_EQ(0, zr_render_process_start(&handle, CallbackRecorder::callback));
+    EXPECT_STREQ("cancel", zr_render_process_status(&handle));
+    EXPECT_EQ(0.0f, zr_render_process_progress(&handle));
+    EXPECT_EQ("0.000000", zr_render_process_rendered_info(&handle)["duration"]);
+    EXPECT_EQ(std::vector<std::string>{"cancel"}, CallbackRecorder::instance().words(&handle));
+    EXPECT_FALSE(QvTaskTest::queueExists(folder, 17));
+    CallbackRecorder::instance().clear(&handle);
+    zr_render_process_release(&handle);
+}
+
+}  // namespace

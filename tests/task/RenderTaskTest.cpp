@@ -1,0 +1,210 @@
+// The video render task driven in this process (no fork): its option lists,
+// its refusal of broken templates, and a render with mixed audio, where the
+// audio thread and the frame loop hand over through the two semaphores.
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+
+#include <cmath>
+#include <cstring>
+
+#include "TaskTestSupport.h"
+#include "render/Config.h"
+#include "support/GLFixture.h"
+#include "support/TestSupport.h"
+#include "task/RenderTask.h"
+
+using namespace Quorvane::Core;
+using QvTest::TempDir;
+
+namespace {
+
+class RecordingDelegate : public RenderDelegate {
+public:
+    void renderStarted() override {
+        // The task releases its GL context after the last frame, which would
+        // unload the driver and leave its lifetime allocations unattributable.
+        QvTest::GLFixture::keepLoadedLibraries();
+        words.push_back("start");
+    }
+    void renderUpdate(float progress) override {
+        words.push_back("update");
+        lastProgress = progress;
+    }
+    void renderEnd(bool ok) override { words.push_back(ok ? "end" : "fail"); }
+    void renderCancelled() override { words.push_back("cancel"); }
+
+    std::vector<std::string> words;
+    float lastProgress = -1.0f;
+};
+
+TEST(RenderTask, OptionListsAndSnapshotSelection) {
+    TempDir dir("qvtask");
+    RenderTask task(dir.file("none").c_str(), dir.file("out.mp4").c_str(), nullptr);
+    EXPECT_FALSE(task.cancel());  // not rendering: nothing to cancel
+    EXPECT_FALSE(task.isRendering());
+
+    task.setSnapFrames({3, 5, 3, 7});
+    EXPECT_FALSE(task.shouldSnapThisFrame(4, true));
+    EXPECT_TRUE(task.shouldSnapThisFrame(3, false));
+    EXPECT_TRUE(task.shouldSnapThisFrame(3, true));
+    EXPECT_TRUE(task.shouldSnapThisFrame(3, true));  // the second 3
+    EXPECT_FALSE(task.shouldSnapThisFrame(3, true));
+    EXPECT_TRUE(task.shouldSnapThisFrame(7, true));
+    EXPECT_TRUE(task.shouldSnapThisFrame(5, true));
+
+    std::string a = task.addFilter("a/");
+    std::string b = task.addFilter("b/");
+    EXPECT_NE(a, b);
+    task.removeFilter("unknown");
+    task.removeFilter(a);
+    Watermark mark;
+    mark.imagePaths = {"w.png"};
+    std::string w1 = task.addWatermark(mark);
+    std::string w2 = task.addWatermark(mark);
+    EXPECT_NE(w1, w2);
+    task.removeWatermark(w1);
+    task.removeAllWatermark();
+    task.removeAllFilter();
+
+    EXPECT_EQ("a,b,c", implode(",", {"a", "b", "c"}));
+    EXPECT_EQ("b", implode(",", {"", "b"}));  // no separator before the text has begun
+    EXPECT_EQ("", implode(",", {}));
+    EXPECT_TRUE(file_exists(dir.path()));
+    EXPECT_FALSE(file_exists(dir.file("none")));
+    EXPECT_GT(getCurrentTime(), 1600000000000LL);
+
+    std::vector<std::string> ips, macs;
+    get_ips(ips);
+    get_mac_addresses(macs);
+    for (const std::string& ip : ips) {
+        in_addr address;
+        EXPECT_EQ(1, inet_pton(AF_INET, ip.c_str(), &address)) << ip;
+        EXPECT_NE("127.0.0.1", ip);
+    }
+    for (const std::string& mac : macs) {
+        unsigned parts[6];
+        EXPECT_EQ(6, sscanf(mac.c_str(), "%2X:%2X:%2X:%2X:%2X:%2X", &parts[0], &parts[1], &parts[2],
+                            &parts[3], &parts[4], &parts[5]))
+            << mac;
+        EXPECT_EQ(17u, mac.size());
+    }
+}
+
+// A valid template of no frames draws its one frame and reports progress 0.
+TEST(RenderTask, TemplateWithoutFramesReportsNoNaN) {
+    TempDir dir("qvtask");
+    std::string folder = QvTaskTest::writeSolidTemplate(dir, "empty", 32, 32, 25, 0, "#000000");
+    RecordingDelegate delegate;
+    RenderTask task(folder.c_str(), dir.file("empty.mp4").c_str(), &delegate);
+    task.start();
+    ASSERT_GE(delegate.words.size(), 2u);
+    EXPECT_EQ(0.0f, delegate.lastProgress);
+    EXPECT_FALSE(QvTest::fileExists(dir.file("empty.mp4.h264")));
+}
+
+TEST(RenderTask, BrokenTemplatesAreRefusedBeforeAnything) {
+    TempDir dir("qvtask");
+    // Missing folder, unparsable text, zero size, zero frame rate.
+    std::vector<std::string> folders = {dir.file("missing") + "/"};
+    auto add = [&](const std::string& name, const std::string& json) {
+        std::string folder = dir.file(name) + "/";
+        mkdir(folder.c_str(), 0755);
+        QvTest::writeFile(folder + "config.json", json);
+        folders.push_back(folder);
+    };
+    add("garbage", "{not json");
+    add("nosize", QvTaskTest::solidTemplateJson(0, 48, 25, 10, "#FFFFFF"));
+    add("nofps", QvTaskTest::solidTemplateJson(64, 48, 0, 10, "#FFFFFF"));
+    for (const std::string& folder : folders) {
+        RecordingDelegate delegate;
+        std::string output = dir.file("out.mp4");
+        RenderTask task(folder.c_str(), output.c_str(), &delegate);
+        EXPECT_FALSE(task.start()) << folder;
+        EXPECT_TRUE(delegate.words.empty()) << folder;
+        EXPECT_FALSE(task.isRendering());
+        EXPECT_EQ(nullptr, task.context());
+        EXPECT_FALSE(QvTest::fileExists(output));
+        EXPECT_FALSE(QvTest::fileExists(output + ".h264"));
+    }
+}
+
+// Mean absolute sample value of the first audio stream, decoded to s16 mono.
+double audioLevel(const std::string& file) {
+    QvTest::ProgramResult decoded =
+        QvTest::runProgram({"ffmpeg", "-v", "error", "-i", file, "-map", "0:a:0", "-ac", "1", "-f", "s16le",
+                            "-acodec", "pcm_s16le", "-"});
+    if (decoded.exitCode != 0 || decoded.out.size() < 2) return -1.0;
+    size_t count = decoded.out.size() / 2;
+    double sum = 0;
+    for (size_t i = 0; i < count; ++i) {
+        int16_t sample;
+        memcpy(&sample, decoded.out.data() + i * 2, 2);
+        sum += std::abs(static_cast<int>(sample));
+    }
+    return sum / static_cast<double>(count);
+}
+
+TEST(RenderTask, AudioTracksAreMixedIntoTheVideo) {
+    TempDir dir("qvtask");
+    std::string folder = QvTaskTest::writeSolidTemplate(dir, "tone", 64, 64, 25, 25, "#3366CC");
+    std::string tone = dir.file("tone.wav");
+    ASSERT_TRUE(
+        QvTest::ffmpeg({"-f", "lavfi", "-i", "sine=frequency=440:sample_rate=44100:duration=2", tone}));
+    std::string output = dir.file("tone.mp4");
+
+    RecordingDelegate delegate;
+    RenderTask task(folder.c_str(), output.c_str(), &delegate);
+    AudioTrackInfo track;
+    track.filePath = tone;
+    track.duration = 2.0f;
+    track.outPoint = 2.0f;
+    track.volume = 1.0f;
+    task.renderConfig()->audioTracks().push_back(track);
+    task.setSnapShotDir(dir.file("snap"));
+    task.setSnapFrames({24});
+
+    ASSERT_TRUE(task.start());
+    ASSERT_EQ(27u, delegate.words.size());
+    EXPECT_EQ("start", delegate.words.front());
+    EXPECT_EQ("end", delegate.words.back());
+    EXPECT_FLOAT_EQ(24.0f / 25.0f, delegate.lastProgress);
+    EXPECT_FLOAT_EQ(1.0f, task.renderTaskInfo()->duration);
+    EXPECT_GE(task.renderTaskInfo()->totalTime, task.renderTaskInfo()->renderTime);
+    EXPECT_EQ(nullptr, task.context());  // deleted after the last frame
+
+    EXPECT_EQ("25", QvTest::probe(output, "v:0", "nb_read_frames"));
+    EXPECT_EQ("aac", QvTest::probe(output, "a:0", "codec_name"));
+    EXPECT_NEAR(1.0, QvTest::probeDuration(output), 0.1);
+    // A full-scale sine averages about 0.64 of its peak; anything audible will do.
+    EXPECT_GT(audioLevel(output), 1000.0);
+    EXPECT_TRUE(QvTest::fileExists(dir.file("snap24.png")));
+    EXPECT_FALSE(QvTest::fileExists(output + ".h264"));
+    EXPECT_FALSE(QvTest::fileExists(output + ".aac"));
+}
+
+// The mixed audio cannot be written (its file's place is taken by a folder):
+// the render fails, it does not end as a success.
+TEST(RenderTask, UnwritableAudioFailsTheRender) {
+    TempDir dir("qvtask");
+    std::string folder = QvTaskTest::writeSolidTemplate(dir, "tone", 32, 32, 25, 5, "#3366CC");
+    std::string tone = dir.file("tone.wav");
+    ASSERT_TRUE(
+        QvTest::ffmpeg({"-f", "lavfi", "-i", "sine=frequency=440:sample_rate=44100:duration=1", tone}));
+    std::string output = dir.file("tone.mp4");
+    ASSERT_EQ(0, mkdir((output + ".aac").c_str(), 0755));
+
+    RecordingDelegate delegate;
+    RenderTask task(folder.c_str(), output.c_str(), &delegate);
+    AudioTrackInfo track;
+    track.filePath = tone;
+    track.duration = 1.0f;
+    track.outPoint = 1.0f;
+    task.renderConfig()->audioTracks().push_back(track);
+    EXPECT_FALSE(task.start());
+    ASSERT_FALSE(delegate.words.empty());
+    EXPECT_EQ("fail", delegate.words.back());
+    EXPECT_FALSE(QvTest::fileExists(output + ".h264"));
+}
+
+}  // namespace

@@ -1,0 +1,334 @@
+// Whole renders through the host interface: forked children render templates
+// we write, and the videos, snapshots and leftovers are checked from outside.
+#include <gtest/gtest.h>
+
+#include <stb_image.h>
+
+#include <signal.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <thread>
+
+#include "TaskTestSupport.h"
+#include "support/TestSupport.h"
+#include "task/quorvane.h"
+
+using QvTaskTest::CallbackRecorder;
+using QvTest::TempDir;
+
+namespace {
+
+struct Rgba {
+    int r, g, b, a;
+};
+
+// Every pixel of the PNG, compared with one colour.
+void expectPngFilledWith(const std::string& path, int width, int height, Rgba expected) {
+    int w = 0, h = 0, channels = 0;
+    unsigned char* pixels = stbi_load(path.c_str(), &w, &h, &channels, 0);
+    ASSERT_NE(nullptr, pixels) << path;
+    EXPECT_EQ(width, w);
+    EXPECT_EQ(height, h);
+    EXPECT_EQ(4, channels);
+    int wrong = 0;
+    for (int i = 0; i < w * h && channels == 4; ++i) {
+        const unsigned char* p = pixels + i * 4;
+        if (p[0] != expected.r || p[1] != expected.g || p[2] != expected.b || p[3] != expected.a) ++wrong;
+    }
+    EXPECT_EQ(0, wrong) << path;
+    stbi_image_free(pixels);
+}
+
+// The first decoded frame, as RGB, averaged over the picture.
+void expectVideoColour(const std::string& file, int r, int g, int b) {
+    QvTest::ProgramResult decoded = QvTest::runProgram(
+        {"ffmpeg", "-v", "error", "-i", file, "-frames:v", "1", "-f", "rawvideo", "-pix_fmt", "rgb24", "-"});
+    ASSERT_EQ(0, decoded.exitCode);
+    ASSERT_GE(decoded.out.size(), 3u);
+    double sum[3] = {0, 0, 0};
+    size_t pixels = decoded.out.size() / 3;
+    for (size_t i = 0; i < pixels * 3; ++i) sum[i % 3] += static_cast<unsigned char>(decoded.out[i]);
+    // H.264 4:2:0 in limited range: a few steps off at most.
+    EXPECT_NEAR(r, sum[0] / pixels, 4.0);
+    EXPECT_NEAR(g, sum[1] / pixels, 4.0);
+    EXPECT_NEAR(b, sum[2] / pixels, 4.0);
+}
+
+void expectNothingLeftBehind(const std::string& folder, int key, const std::string& output) {
+    EXPECT_FALSE(QvTaskTest::queueExists(folder, key)) << key;
+    EXPECT_TRUE(QvTaskTest::childProcesses().empty());
+    EXPECT_FALSE(QvTest::fileExists(output + ".h264"));
+    EXPECT_FALSE(QvTest::fileExists(output + ".aac"));
+}
+
+TEST(RenderVideo, TenFramesWithSnapshots) {
+    TempDir dir("qvrender");
+    std::string folder = QvTaskTest::writeSolidTemplate(dir, "orange", 64, 48, 25, 10, "#FF8000");
+    std::string output = dir.file("orange.mp4");
+    unsigned long handle = 0;
+    ASSERT_EQ(0, zr_create_render_process(&handle, folder.c_str(), output.c_str(), 31));
+    ASSERT_EQ(0, zr_render_process_set_snapshot_dir(&handle, dir.file("shot-")));
+    ASSERT_EQ(0, zr_render_process_set_snapshot_frames(&handle, {0, 5, 5}));
+
+    EXPECT_EQ(0, zr_render_process_start(&handle, CallbackRecorder::callback));
+    EXPECT_STREQ("end", zr_render_process_status(&handle));
+    std::vector<std::string> expected = {"start"};
+    expected.insert(expected.end(), 10, "update");
+    expected.push_back("end");
+    EXPECT_EQ(expected, CallbackRecorder::instance().words(&handle));
+    EXPECT_FLOAT_EQ(0.9f, zr_render_process_progress(&handle));
+    auto info = zr_render_process_rendered_info(&handle);
+    EXPECT_EQ("0.400000", info["duration"]);
+    for (const char* key : {"renderTime", "encodeTime", "totalTime"}) {
+        ASSERT_EQ(1u, info.count(key)) << key;
+        EXPECT_GE(atof(info[key].c_str()), 0.0);
+    }
+
+    EXPECT_EQ("h264", QvTest::probe(output, "v:0", "codec_name"));
+    EXPECT_EQ("64", QvTest::probe(output, "v:0", "width"));
+    EXPECT_EQ("48", QvTest::probe(output, "v:0", "height"));
+    EXPECT_EQ("10", QvTest::probe(output, "v:0", "nb_read_frames"));
+    EXPECT_EQ("25/1", QvTest::probe(output, "v:0", "r_frame_rate"));
+    expectVideoColour(output, 255, 128, 0);
+
+    // Frame 5 asked twice gives one file; the folder text is a plain prefix.
+    std::vector<std::string> shots;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
+        std::string name = entry.path().filename().string();
+        if (name.rfind("shot-", 0) == 0) shots.push_back(name);
+    }
+    std::sort(shots.begin(), shots.end());
+    EXPECT_EQ((std::vector<std::string>{"shot-0.png", "shot-5.png"}), shots);
+    expectPngFilledWith(dir.file("shot-0.png"), 64, 48, {255, 128, 0, 255});
+    expectPngFilledWith(dir.file("shot-5.png"), 64, 48, {255, 128, 0, 255});
+    expectNothingLeftBehind(folder, 31, output);
+    CallbackRecorder::instance().clear(&handle);
+    // The status is a constant word, not text of the record: it outlives it.
+    const char* status = zr_render_process_status(&handle);
+    zr_render_process_release(&handle);
+    EXPECT_STREQ("end", status);
+}
+
+// The first decoded frame as RGB rows, top row first.
+std::string firstFrameRgb(const std::string& file) {
+    return QvTest::runProgram({"ffmpeg", "-v", "error", "-i", file, "-frames:v", "1", "-f", "rawvideo",
+                               "-pix_fmt", "rgb24", "-"})
+        .out;
+}
+
+// A red solid in the top-left corner of a blue frame: the video and the
+// snapshot both show it there, the right way up and in the right colours.
+TEST(RenderVideo, SnapshotAndVideoShowTheSceneUpright) {
+    TempDir dir("qvrender");
+    std::string folder = dir.file("corner") + "/";
+    mkdir(folder.c_str(), 0755);
+    QvTest::writeFile(folder + "config.json",
+                      R"({"type":1,"fps":25,"main":"main",
+                          "assets":[{"key":"red","type":4,"name":"#FF0000","size":[32,24]}],
+                          "comps":[{"name":"main","size":[128,96],"bg":"#0000FF","duration":2,"layers":[
+                            {"type":1,"uuid":"s","source":"red","range":[0,2],
+                             "transform":{"a":[0,0],"p":[0,0],"s":[1,1],"r":0,"t":1}}]}]})");
+    std::string output = dir.file("corner.mp4");
+    unsigned long handle = 0;
+    ASSERT_EQ(0, zr_create_render_process(&handle, folder.c_str(), output.c_str(), 34));
+    zr_render_process_set_snapshot_dir(&handle, dir.file("c"));
+    zr_render_process_set_snapshot_frames(&handle, {1});
+    EXPECT_EQ(0, zr_render_process_start(&handle, nullptr));
+    EXPECT_STREQ("end", zr_render_process_status(&handle));
+    zr_render_process_release(&handle);
+
+    int w = 0, h = 0, channels = 0;
+    unsigned char* shot = stbi_load(dir.file("c1.png").c_str(), &w, &h, &channels, 4);
+    ASSERT_NE(nullptr, shot);
+    ASSERT_EQ(128, w);
+    ASSERT_EQ(96, h);
+    auto shotAt = [&](int x, int y) {
+        const unsigned char* p = shot + (y * w + x) * 4;
+        return std::vector<int>{p[0], p[1], p[2], p[3]};
+    };
+    EXPECT_EQ((std::vector<int>{255, 0, 0, 255}), shotAt(4, 4));
+    EXPECT_EQ((std::vector<int>{255, 0, 0, 255}), shotAt(30, 22));
+    EXPECT_EQ((std::vector<int>{0, 0, 255, 255}), shotAt(34, 4));
+    EXPECT_EQ((std::vector<int>{0, 0, 255, 255}), shotAt(4, 26));
+    EXPECT_EQ((std::vector<int>{0, 0, 255, 255}), shotAt(120, 90));
+    stbi_image_free(shot);
+
+    std::string frame = firstFrameRgb(output);
+    ASSERT_EQ(128u * 96u * 3u, frame.size());
+    auto videoRedAt = [&](int x, int y) { return static_cast<unsigned char>(frame[(y * 128 + x) * 3]); };
+    EXPECT_GT(videoRedAt(4, 4), 240);
+    EXPECT_LT(videoRedAt(4, 90), 16);
+    EXPECT_LT(videoRedAt(120, 4), 16);
+}
+
+// A host's watermark lies over the frames of its time span only: at 2 fps a
+// start of 1 s and a duration of 1 s cover frames 2 and 3 of four.
+TEST(RenderVideo, WatermarkShowsDuringItsSpan) {
+    TempDir dir("qvrender");
+    std::string folder = QvTaskTest::writeSolidTemplate(dir, "marked", 128, 96, 2, 4, "#0000FF");
+    std::string mark = dir.file("mark.png");
+    ASSERT_TRUE(QvTest::ffmpeg({"-f", "lavfi", "-i", "color=white:s=16x16", "-frames:v", "1", mark}));
+    unsigned long handle = 0;
+    ASSERT_EQ(0, zr_create_render_process(&handle, folder.c_str(), dir.file("marked.mp4").c_str(), 35));
+    ASSERT_EQ(0, zr_render_process_add_watermark(&handle, {mark}, 8, 8, 1.0f, 1.0f, 1, 1));
+    zr_render_process_set_snapshot_dir(&handle, dir.file("m"));
+    zr_render_process_set_snapshot_frames(&handle, {0, 1, 2, 3});
+    EXPECT_EQ(0, zr_render_process_start(&handle, nullptr));
+    EXPECT_STREQ("end", zr_render_process_status(&handle));
+    zr_render_process_release(&handle);
+    for (int frame = 0; frame < 4; ++frame) {
+        int w = 0, h = 0, channels = 0;
+        std::string file = dir.file("m" + std::to_string(frame) + ".png");
+        unsigned char* shot = stbi_load(file.c_str(), &w, &h, &channels, 4);
+        ASSERT_NE(nullptr, shot) << file;
+        const unsigned char* inside = shot + (14 * w + 14) * 4;
+        const unsigned char* outside = shot + (60 * w + 60) * 4;
+        bool marked = frame >= 2;
+        EXPECT_EQ(marked ? 255 : 0, inside[0]) << frame;
+        EXPECT_EQ(255, inside[2]) << frame;
+        EXPECT_EQ(0, outside[0]) << frame;
+        EXPECT_EQ(255, outside[2]) << frame;
+        stbi_image_free(shot);
+    }
+}
+
+// The host's music, shorter than the video and looped, runs to the video's end.
+TEST(RenderVideo, LoopedHostMusicFillsTheVideo) {
+    TempDir dir("qvrender");
+    std::string folder = QvTaskTest::writeSolidTemplate(dir, "music", 64, 48, 25, 75, "#406080");
+    std::string music = dir.file("tone.aac");
+    ASSERT_TRUE(QvTest::ffmpeg(
+        {"-f", "lavfi", "-i", "sine=frequency=330:sample_rate=44100:duration=1", "-c:a", "aac", music}));
+    std::string output = dir.file("music.mp4");
+    unsigned long handle = 0;
+    ASSERT_EQ(0, zr_create_render_process(&handle, folder.c_str(), output.c_str(), 36));
+    ASSERT_EQ(0, zr_render_process_set_music_path(&handle, music, true));
+    ASSERT_EQ(0, zr_render_process_set_music_volume(&handle, 0.5f));
+    ASSERT_EQ(0, zr_render_process_set_music_fadeout_duration(&handle, 1));
+    EXPECT_EQ(0, zr_render_process_start(&handle, nullptr));
+    EXPECT_STREQ("end", zr_render_process_status(&handle));
+    zr_render_process_release(&handle);
+    EXPECT_EQ("aac", QvTest::probe(output, "a:0", "codec_name"));
+    EXPECT_NEAR(3.0, atof(QvTest::probe(output, "a:0", "duration").c_str()), 0.1);
+    EXPECT_EQ("75", QvTest::probe(output, "v:0", "nb_read_frames"));
+    EXPECT_TRUE(QvTest::fileExists(music));  // the host's file is left alone
+}
+
+// A host whose callback is slow still gets every word before start returns:
+// the receiver reads up to the child's final word after the child has ended.
+std::atomic<int> gSlowCalls{0};
+void slowCallback(unsigned long* handle, const char* status) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(40));
+    ++gSlowCalls;
+    CallbackRecorder::callback(handle, status);
+}
+
+TEST(RenderVideo, SlowCallbackLosesNoFinalWord) {
+    TempDir dir("qvrender");
+    std::string folder = QvTaskTest::writeSolidTemplate(dir, "slow", 32, 32, 25, 8, "#00FF00");
+    std::string output = dir.file("slow.mp4");
+    unsigned long handle = 0;
+    ASSERT_EQ(0, zr_create_render_process(&handle, folder.c_str(), output.c_str(), 32));
+    EXPECT_EQ(0, zr_render_process_start(&handle, slowCallback));
+    // Read before release: release would wait for the receiver anyway.
+    EXPECT_STREQ("end", zr_render_process_status(&handle));
+    EXPECT_EQ(10, gSlowCalls.load());
+    auto words = CallbackRecorder::instance().words(&handle);
+    ASSERT_FALSE(words.empty());
+    EXPECT_EQ("end", words.back());
+    EXPECT_EQ(4u, zr_render_process_rendered_info(&handle).size());
+    CallbackRecorder::instance().clear(&handle);
+    zr_render_process_release(&handle);
+}
+
+// Terminates the render child at its first progress report, from the
+// receiver thread: the child is then inside its frame loop.
+std::atomic<bool> gTerminated{false};
+void terminateOnFirstUpdate(unsigned long* handle, const char* status) {
+    CallbackRecorder::callback(handle, status);
+    if (strcmp(status, "update") != 0 || gTerminated.exchange(true)) return;
+    for (int child : QvTaskTest::childProcesses()) kill(child, SIGTERM);
+}
+
+TEST(RenderVideo, ChildTerminatedMidRenderLeavesNothingBehind) {
+    TempDir dir("qvrender");
+    std::string folder = QvTaskTest::writeSolidTemplate(dir, "long", 128, 128, 25, 3000, "#808080");
+    std::string output = dir.file("long.mp4");
+    int descriptors = QvTaskTest::openDescriptorCount();
+    unsigned long handle = 0;
+    ASSERT_EQ(0, zr_create_render_process(&handle, folder.c_str(), output.c_str(), 33));
+    EXPECT_EQ(1, zr_render_process_start(&handle, terminateOnFirstUpdate));
+    EXPECT_STREQ("crash", zr_render_process_status(&handle));
+    auto words = CallbackRecorder::instance().words(&handle);
+    ASSERT_GE(words.size(), 4u);
+    EXPECT_EQ("start", words.front());
+    EXPECT_EQ((std::vector<std::string>{"crash", "crash"}),
+              std::vector<std::string>(words.end() - 2, words.end()));
+    // The raw stream the child had begun is gone with it.
+    expectNothingLeftBehind(folder, 33, output);
+    EXPECT_FALSE(QvTest::fileExists(output));
+    EXPECT_EQ(descriptors, QvTaskTest::openDescriptorCount());
+    CallbackRecorder::instance().clear(&handle);
+    zr_render_process_release(&handle);
+}
+
+TEST(RenderVideo, TwentyRendersInARowLeaveNothingBehind) {
+    TempDir dir("qvrender");
+    std::string folder = QvTaskTest::writeSolidTemplate(dir, "tiny", 32, 32, 25, 2, "#202020");
+    std::string output = dir.file("tiny.mp4");
+    int descriptors = QvTaskTest::openDescriptorCount();
+    for (int i = 0; i < 20; ++i) {
+        unsigned long handle = 0;
+        ASSERT_EQ(0, zr_create_render_process(&handle, folder.c_str(), output.c_str(), 40));
+        EXPECT_EQ(0, zr_render_process_start(&handle, nullptr)) << i;
+        EXPECT_STREQ("end", zr_render_process_status(&handle)) << i;
+        zr_render_process_release(&handle);
+        expectNothingLeftBehind(folder, 40, output);
+        EXPECT_EQ(descriptors, QvTaskTest::openDescriptorCount()) << i;
+    }
+    EXPECT_EQ("2", QvTest::probe(output, "v:0", "nb_read_frames"));
+}
+
+TEST(RenderVideo, FourRendersAtOnceWithDifferentKeys) {
+    TempDir dir("qvrender");
+    // One template folder for all four: the keys alone keep their queues apart.
+    std::string folder = QvTaskTest::writeSolidTemplate(dir, "shared", 48, 32, 20, 6, "#0040C0");
+    constexpr int kRenders = 4;
+    unsigned long handles[kRenders] = {};
+    int results[kRenders];
+    for (int i = 0; i < kRenders; ++i) {
+        std::string output = dir.file("out" + std::to_string(i) + ".mp4");
+        ASSERT_EQ(0, zr_create_render_process(&handles[i], folder.c_str(), output.c_str(), 50 + i));
+    }
+    // The host threads begin and end together, so no thread of the test is
+    // being created or torn down (which takes runtime locks) while a render forks.
+    QvTaskTest::Rendezvous begin(kRenders), end(kRenders);
+    std::vector<std::thread> hosts;
+    for (int i = 0; i < kRenders; ++i) {
+        hosts.emplace_back([&, i] {
+            begin.arriveAndWait();
+            results[i] = zr_render_process_start(&handles[i], CallbackRecorder::callback);
+            end.arriveAndWait();
+        });
+    }
+    for (auto& host : hosts) host.join();
+    for (int i = 0; i < kRenders; ++i) {
+        std::string output = dir.file("out" + std::to_string(i) + ".mp4");
+        EXPECT_EQ(0, results[i]) << i;
+        EXPECT_STREQ("end", zr_render_process_status(&handles[i])) << i;
+        auto words = CallbackRecorder::instance().words(&handles[i]);
+        EXPECT_EQ(8u, words.size()) << i;  // start, six updates, end: no word of another render
+        EXPECT_EQ("6", QvTest::probe(output, "v:0", "nb_read_frames")) << i;
+        expectVideoColour(output, 0, 64, 192);
+        expectNothingLeftBehind(folder, 50 + i, output);
+        CallbackRecorder::instance().clear(&handles[i]);
+        zr_render_process_release(&handles[i]);
+    }
+}
+
+}  // namespace

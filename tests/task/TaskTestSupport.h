@@ -1,0 +1,150 @@
+// Helpers of the render process and render task tests: template folders we
+// write ourselves, a recorder for the status callback, and probes for what a
+// render may leave behind (children, queues, descriptors, side files).
+#pragma once
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/ipc.h>
+#include <sys/msg.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <condition_variable>
+#include <cstdio>
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "support/TestSupport.h"
+
+namespace QvTaskTest {
+
+// A template whose main composition shows only its background colour.
+inline std::string solidTemplateJson(int width, int height, int fps, int frames, const std::string& bg) {
+    char text[512];
+    snprintf(text, sizeof text,
+             "{\"type\":1,\"version\":\"1.0.0\",\"fps\":%d,\"main\":\"main\",\"assets\":[],"
+             "\"comps\":[{\"name\":\"main\",\"size\":[%d,%d],\"bg\":\"%s\",\"duration\":%d,\"layers\":[]}]}",
+             fps, width, height, bg.c_str(), frames);
+    return text;
+}
+
+inline std::string writeSolidTemplate(const QvTest::TempDir& dir, const std::string& name, int width,
+                                      int height, int fps, int frames, const std::string& bg) {
+    std::string folder = dir.file(name) + "/";
+    mkdir(folder.c_str(), 0755);
+    QvTest::writeFile(folder + "config.json", solidTemplateJson(width, height, fps, frames, bg));
+    return folder;
+}
+
+// Every status word the library hands to the callback, per handle.
+class CallbackRecorder {
+public:
+    static CallbackRecorder& instance() {
+        static CallbackRecorder recorder;
+        return recorder;
+    }
+    static void callback(unsigned long* handle, const char* status) {
+        CallbackRecorder& self = instance();
+        std::lock_guard<std::mutex> guard(self.lock_);
+        self.words_[handle].push_back(status);
+    }
+    std::vector<std::string> words(unsigned long* handle) {
+        std::lock_guard<std::mutex> guard(lock_);
+        return words_[handle];
+    }
+    void clear(unsigned long* handle) {
+        std::lock_guard<std::mutex> guard(lock_);
+        words_.erase(handle);
+    }
+
+private:
+    std::mutex lock_;
+    std::map<unsigned long*, std::vector<std::string>> words_;
+};
+
+// Lets a fixed number of threads pass together.
+class Rendezvous {
+public:
+    explicit Rendezvous(int count) : waiting_(count) {}
+    void arriveAndWait() {
+        std::unique_lock<std::mutex> guard(lock_);
+        if (--waiting_ == 0) all_.notify_all();
+        all_.wait(guard, [&] { return waiting_ == 0; });
+    }
+
+private:
+    std::mutex lock_;
+    std::condition_variable all_;
+    int waiting_;
+};
+
+// Process ids whose parent is this process.
+inline std::vector<int> childProcesses() {
+    std::vector<int> children;
+    DIR* proc = opendir("/proc");
+    if (!proc) return children;
+    std::string self = std::to_string(getpid());
+    while (dirent* entry = readdir(proc)) {
+        if (entry->d_name[0] < '0' || entry->d_name[0] > '9') continue;
+        std::string stat = QvTest::readFile(std::string("/proc/") + entry->d_name + "/stat");
+        size_t close = stat.rfind(')');
+        if (close == std::string::npos) continue;
+        // After ") " come the state and the parent pid.
+        int ppid = 0;
+        char state = 0;
+        if (sscanf(stat.c_str() + close + 1, " %c %d", &state, &ppid) == 2 && std::to_string(ppid) == self) {
+            children.push_back(atoi(entry->d_name));
+        }
+    }
+    closedir(proc);
+    return children;
+}
+
+inline int openDescriptorCount() {
+    int count = 0;
+    DIR* fds = opendir("/proc/self/fd");
+    if (!fds) return -1;
+    while (dirent* entry = readdir(fds)) {
+        if (entry->d_name[0] != '.') ++count;
+    }
+    closedir(fds);
+    return count;
+}
+
+// Whether a message queue exists under the render's queue key.
+inline bool queueExists(const std::string& templateFolder, int key) {
+    key_t queueKey = ftok(templateFolder.c_str(), key);
+    return msgget(queueKey, 0) != -1;
+}
+
+// Sends everything written to standard error (by this process and by children
+// forked meanwhile) into a file until stop().
+class StderrCapture {
+public:
+    explicit StderrCapture(const std::string& path) : path_(path) {
+        fflush(stderr);
+        saved_ = dup(STDERR_FILENO);
+        int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_APPEND | O_CLOEXEC, 0644);
+        dup2(fd, STDERR_FILENO);
+        close(fd);
+    }
+    ~StderrCapture() { stop(); }
+    std::string stop() {
+        if (saved_ >= 0) {
+            fflush(stderr);
+            dup2(saved_, STDERR_FILENO);
+            close(saved_);
+            saved_ = -1;
+        }
+        return QvTest::readFile(path_);
+    }
+
+private:
+    std::string path_;
+    int saved_ = -1;
+};
+
+}  // namespace QvTaskTest
