@@ -80,6 +80,10 @@ int addTrack(lua_State* L) {
         track.filePath = path;
         track.volume = 1.0f;
         track.duration = metadata.durationInSeconds();
+        // The mixer takes the out point as the end of the part played (an
+        // out point of 0 plays nothing, and an empty mix fails the render),
+        // so a new track plays whole until the script says otherwise.
+        track.outPoint = track.duration;
         tracks->push_back(track);
         key = track.key;
     }

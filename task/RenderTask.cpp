@@ -33,6 +33,7 @@ extern "C" {
 #include "media/NVMediaWriter.h"
 #include "render/Config.h"
 #include "render/GLContext.h"
+#include "script/ScriptContext.h"
 
 namespace Quorvane {
 namespace Core {
@@ -196,7 +197,10 @@ bool RenderTask::start() {
     // their place here, in this order; they are filled in with the text, script
     // and dynamic template support and do nothing until then.
     if (!luaMainFile_.empty() && file_exists(luaMainFile_)) {
-        // SEAM: the script host runs the main file here.
+#if !QV_RENDER_SCENE_STAND_IN
+        ScriptContext script(context_);
+        script.runFile(luaMainFile_, luaDir_, luaData_);
+#endif
     }
     if (config_->templateType() == TemplateTypeDynamic) {
         // SEAM: the dynamic sub images are replaced here.

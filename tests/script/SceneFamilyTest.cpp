@@ -178,6 +178,9 @@ end)";
     EXPECT_FLOAT_EQ(tracks[0].startTime, 2.0f);
     EXPECT_FLOAT_EQ(tracks[0].fadeOutDuration, 0.25f);
     EXPECT_FLOAT_EQ(tracks[0].inPoint, 0.0f);
+    // A new track plays whole: its out point is its end.
+    EXPECT_NEAR(tracks[0].outPoint, 1.5f, 0.05f);
+    EXPECT_FLOAT_EQ(tracks[0].outPoint, tracks[0].duration);
     EXPECT_NE(tracks[0].key, tracks[1].key);
 
     // Two records sharing a key: only the first goes, the key is logged once.
