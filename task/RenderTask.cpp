@@ -33,6 +33,7 @@ extern "C" {
 #include "media/NVMediaWriter.h"
 #include "render/Config.h"
 #include "render/GLContext.h"
+#include "script/ScriptContext.h"
 
 namespace Quorvane {
 namespace Core {
@@ -197,7 +198,10 @@ bool RenderTask::start() {
     // their new sources after it.
     drawTextImages();
     if (!luaMainFile_.empty() && file_exists(luaMainFile_)) {
-        // SEAM: the script host runs the main file here.
+#if !QV_RENDER_SCENE_STAND_IN
+        ScriptContext script(context_);
+        script.runFile(luaMainFile_, luaDir_, luaData_);
+#endif
     }
     if (config_->templateType() == TemplateTypeDynamic) replaceDynamicSubImgs();
 
