@@ -15,6 +15,12 @@
 #include "effects/TintEffect.h"
 #include "effects/TritoneEffect.h"
 #include "effects/VignetteEffect.h"
+// Geometry and face effects.
+#include "effects/BezierWarpEffect.h"
+#include "effects/CornerPinEffect.h"
+#include "effects/FaceLandmarkDisplay.h"
+#include "effects/FaceReshapeEffect.h"
+#include "effects/MotionTileEffect.h"
 
 namespace Quorvane {
 namespace Core {
@@ -28,8 +34,8 @@ constexpr EffectRegistryEntry entry(const char* name) {
 
 // The names a template's "effects" list may use. "ZR_" names are the
 // engine's own; the others are those of the compositing application in which
-// templates are authored. Classes that are not part of the engine yet are
-// absent: an unknown name leaves the layer without that effect.
+// templates are authored. An unknown name leaves the layer without that
+// effect.
 const std::vector<EffectRegistryEntry>& table() {
     static const std::vector<EffectRegistryEntry> entries = {
         entry<GaussianBlurEffectHelper>("ZR_Gaussian_Blur"),
@@ -51,6 +57,15 @@ const std::vector<EffectRegistryEntry>& table() {
         entry<BilateralBlurEffectHelper>("ZR_Bilateral_Blur"),
         entry<TintEffectHelper>("ADBE Tint"),
         entry<TritoneEffectHelper>("ADBE Tritone"),
+        // Geometry and face effects.
+        entry<NormalCornerPinEffect>("ADBE Corner Pin"),
+        entry<PowerPinEffect>("CC Power Pin"),
+        entry<AECornerPinEffect>("ZR_Corner_Pin"),
+        entry<NormalBezierWarpEffect>("ADBE BEZMESH"),
+        entry<BezierWarpEffectHelper>("ZR_Bezier_Warp"),
+        entry<FaceLandmarkDisplayHelper>("ZR_Face_Landmark_Display"),
+        entry<FaceReshapeEffectHelper>("ZR_Face_ReShape"),
+        entry<MotionTileEffectHelper>("ADBE Tile"),
     };
     return entries;
 }

@@ -26,6 +26,12 @@ class EdgeChokerEffect;
 class BilateralBlurEffect;
 class TintEffect;
 class TritoneEffect;
+// Geometry and face effects.
+class CornerPinEffect;
+class BezierWarpEffect;
+class MotionTileEffect;
+class FaceLandmarkDisplay;
+class FaceReshapeEffect;
 
 template <typename Effect>
 class EffectRegistration {
@@ -60,6 +66,15 @@ class EdgeChokerEffectHelper : public EffectRegistration<EdgeChokerEffect> {};
 class BilateralBlurEffectHelper : public EffectRegistration<BilateralBlurEffect> {};
 class TintEffectHelper : public EffectRegistration<TintEffect> {};
 class TritoneEffectHelper : public EffectRegistration<TritoneEffect> {};
+// Geometry and face effects.
+class NormalCornerPinEffect : public EffectRegistration<CornerPinEffect> {};
+class PowerPinEffect : public EffectRegistration<CornerPinEffect> {};
+class AECornerPinEffect : public EffectRegistration<CornerPinEffect> {};
+class NormalBezierWarpEffect : public EffectRegistration<BezierWarpEffect> {};
+class BezierWarpEffectHelper : public EffectRegistration<BezierWarpEffect> {};
+class MotionTileEffectHelper : public EffectRegistration<MotionTileEffect> {};
+class FaceLandmarkDisplayHelper : public EffectRegistration<FaceLandmarkDisplay> {};
+class FaceReshapeEffectHelper : public EffectRegistration<FaceReshapeEffect> {};
 
 struct EffectRegistryEntry {
     const char* name;

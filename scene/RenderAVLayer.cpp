@@ -156,10 +156,12 @@ void RenderAVLayer::setAVSource(AVSource* source) {
 
     setWidth(source->width());
     setHeight(source->height());
+    // A shift applied by an enlarging effect must be taken back before the
+    // record restarts from the new source, or the layer stays displaced.
+    undoEnlargement();
     LayerSizeExtendData* rec = layerSizeExtendData();
     rec->size = rec->baseSize =
         Vec2(static_cast<float>(source->width()), static_cast<float>(source->height()));
-    rec->offset = rec->offsetDelta = Vec2();
     source->useThisSource(this);
 
     const long long bits = BitsOf(source);

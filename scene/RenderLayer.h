@@ -185,6 +185,8 @@ public:
     bool shouldCollapse() const;
 
 protected:
+    // Removes the shift of the last enlarged draw and resets the record.
+    void undoEnlargement();
     // Marks the parent composition's content dirty when there is one.
     void markParentDirty();
     // The render context's frame rate: the rate of the composition at the root
@@ -198,8 +200,6 @@ private:
     void loadRange(const rapidjson::Value& range);
     void loadEffects(const rapidjson::Value& effects);
     void shiftLocalAETransform(float dx, float dy);
-    // Removes the shift of the last enlarged draw and resets the record.
-    void undoEnlargement();
     // The ancestor at the root of the parent chain (this layer when it has no
     // parent composition).
     const RenderLayer* rootLayer() const;

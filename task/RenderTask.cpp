@@ -35,6 +35,7 @@ extern "C" {
 #include "render/FullScreenRenderPass.h"
 #include "render/GLContext.h"
 #include "render/GLRenderDestination.h"
+#include "script/ScriptContext.h"
 
 namespace Quorvane {
 namespace Core {
@@ -199,7 +200,8 @@ bool RenderTask::start() {
     // their new sources after it.
     drawTextImages();
     if (!luaMainFile_.empty() && file_exists(luaMainFile_)) {
-        // SEAM: the script host runs the main file here.
+        ScriptContext script(context_);
+        script.runFile(luaMainFile_, luaDir_, luaData_);
     }
     if (config_->templateType() == TemplateTypeDynamic) replaceDynamicSubImgs();
 

@@ -115,9 +115,10 @@ TEST(RenderThreadTest, ThreadIdIsHandedToEveryEarlyCaller) {
 
 TEST(RenderThreadTest, SyncRunsOnWorkerBeforeQueuedTasks) {
     Log log;
-    Semaphore gate(0), done(0);
+    Semaphore gate(0), done(0), holding(0);
     RenderThread rt;
     rt.async([&] {
+        holding.signal(1);
         gate.wait();
         log.add(1);
     });
@@ -126,6 +127,7 @@ TEST(RenderThreadTest, SyncRunsOnWorkerBeforeQueuedTasks) {
         log.add(4);
         done.signal(1);
     });
+    holding.wait();  // the first task holds the worker before the blocking call comes
     pthread_t syncThread{};
     std::atomic<bool> calling{false};
     std::thread caller([&] {

@@ -1,0 +1,253 @@
+#include "effects/CornerPinEffect.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "core/Json.h"
+#include "render/GLRenderDestination.h"
+#include "render/GLShader.h"
+#include "scene/RenderLayer.h"
+
+namespace Quorvane {
+namespace Core {
+
+namespace {
+
+const char* const kFragmentShader =
+    "#ifdef GL_ES\nprecision highp float;\n#endif\n"
+    "varying vec4 textureCoords;\n"
+    "uniform sampler2D texture;\n"
+    "void main() {\n"
+    "    gl_FragColor = texture2DProj(texture, textureCoords.xyz) * textureCoords.w;\n"
+    "}\n";
+
+// Eight numbers: tl, tr, bl, br as (x, y).
+constexpr size_t kRecordNumbers = 8;
+
+bool allFinite(const float* v, size_t n) {
+    return std::all_of(v, v + n, [](float f) { return std::isfinite(f); });
+}
+
+bool allFinite(const std::vector<float>& v) {
+    return allFinite(v.data(), v.size());
+}
+
+// A data file counts only when its first element is a whole record.
+bool dataFileStartsWithRecord(RenderLayer* layer, const rapidjson::Value& name) {
+    if (!layer) return false;
+    const std::string path = layer->dataFile(std::string(name.GetString(), name.GetStringLength()));
+    std::string text;
+    if (path.empty() || !EffectRecords::readDataFile(path, text)) return false;
+    Json::Document doc;
+    if (!Json::parse(doc, text, Json::ByteOrderMark::Reject) || !doc.IsArray() || doc.Empty()) return false;
+    return doc[0].IsArray() && doc[0].Size() == kRecordNumbers;
+}
+
+}  // namespace
+
+const char* const CornerPinEffect::kVertexShader =
+    "attribute vec2 position;\n"
+    "attribute vec4 inCoords;\n"
+    "varying vec4 textureCoords;\n"
+    "uniform highp vec2 viewPort;\n"
+    "uniform mat4 transform;\n"
+    "uniform mat4 projection;\n"
+    "void main() {\n"
+    "    vec2 vertex = position + vec2(-viewPort.x * 0.5, -viewPort.y * 0.5);\n"
+    "    gl_Position = projection * transform * vec4(vertex.x, vertex.y, 0.0, 1.0);\n"
+    "    textureCoords = inCoords;\n"
+    "}\n";
+
+CornerPinEffect::CornerPinData::CornerPinData(const Vec2& bl, const Vec2& br, const Vec2& tr, const Vec2& tl)
+    : vertices{tl, tr, br, bl}, textureCoords{Vec3(0, 0, 1), Vec3(1, 0, 1), Vec3(1, 1, 1), Vec3(0, 1, 1)} {
+    UpdateQuadPack(tl, tr, br, bl, textureCoords[0], textureCoords[1], textureCoords[2], textureCoords[3],
+                   textureCoords[0], textureCoords[1], textureCoords[2], textureCoords[3]);
+}
+
+CornerPinEffect::CornerPinEffect(RenderLayer* layer)
+    : RenderEffect(layer), mShader(newEffectShader(kVertexShader, kFragmentShader)) {}
+
+CornerPinEffect::CornerPinEffect(const CornerPinEffect& other)
+    : RenderEffect(other),
+      mShader(newEffectShader(kVertexShader, kFragmentShader)),
+      mDataList(other.mDataList) {}
+
+CornerPinEffect::~CornerPinEffect() {
+    delete mShader;
+    if (mVertexBuffer != 0) glDeleteBuffers(1, &mVertexBuffer);
+}
+
+void CornerPinEffect::unprepare() {
+    RenderPass::unprepare();
+}
+
+void CornerPinEffect::loadFromJson(const rapidjson::Value& item) {
+    const rapidjson::Value* data = Json::find(item, "data");
+    if (!data) return;
+    if (data->IsArray() && data->Size() != kRecordNumbers) return;
+    if (data->IsString() && !dataFileStartsWithRecord(parent(), *data)) return;
+    // A coordinate beyond the float range would make every size and
+    // coordinate derived from it meaningless: such a record is skipped.
+    EffectRecords::load(item, parent(), EffectRecords::arrayOf(kRecordNumbers), [this](const float* v) {
+        if (!allFinite(v, kRecordNumbers)) return;
+        mDataList.emplace_back(Vec2(v[4], v[5]), Vec2(v[6], v[7]), Vec2(v[2], v[3]), Vec2(v[0], v[1]));
+    });
+}
+
+void CornerPinEffect::prepareForFrame(long long frame) {
+    if (mDataList.empty()) return;
+    const auto index = static_cast<unsigned long long>(frame);
+    mCurrent = index < mDataList.size() ? static_cast<size_t>(index) : mDataList.size() - 1;
+}
+
+void CornerPinEffect::UpdateQuadPack(Vec2 p0, Vec2 p1, Vec2 p2, Vec2 p3, Vec3 t0, Vec3 t1, Vec3 t2, Vec3 t3,
+                                     Vec3& o0, Vec3& o1, Vec3& o2, Vec3& o3) {
+    const Vec2 d02 = p2 - p0;
+    const Vec2 d13 = p3 - p1;
+    const float den = d02.x * d13.y - d02.y * d13.x;
+    if (den == 0.0f) return;
+    // Written so that NaN fails every test below.
+    const float u = (d02.x * (p0.y - p1.y) - d02.y * (p0.x - p1.x)) / den;
+    if (!(u > 0.0f && u < 1.0f)) return;
+    const float s = ((p0.y - p1.y) * d13.x - (p0.x - p1.x) * d13.y) / den;
+    if (!(s > 0.0f && s < 1.0f)) return;
+    const float q0 = 1.0f / (1.0f - s);
+    const float q1 = 1.0f / (1.0f - u);
+    const float q2 = 1.0f / s;
+    const float q3 = 1.0f / u;
+    o2 = Vec3(t2.x * q2, t2.y * q2, q2);
+    o1 = Vec3(t1.x * q1, t1.y * q1, q1);
+    o0 = Vec3(t0.x * q0, t0.y * q0, q0);
+    o3 = Vec3(t3.x * q3, t3.y * q3, q3);
+}
+
+int CornerPinEffect::truncated(float v) {
+    const float limit = 4.0f * static_cast<float>(kLargestSide);
+    if (!(v == v)) return 0;
+    return static_cast<int>(std::clamp(v, -limit, limit));
+}
+
+float CornerPinEffect::clampedSide(float side) {
+    if (!(side >= 1.0f)) return 1.0f;
+    return std::min(side, static_cast<float>(kLargestSide));
+}
+
+bool CornerPinEffect::willExtendLayerSize(LayerSizeExtendData* data) {
+    RenderEffect::willExtendLayerSize(data);
+    const CornerPinData* pin = currentData();
+    if (!pin || !data) return false;
+    // The box of all four corners: the two corners of a side alone miss the
+    // quad of a pin turned past a quarter or mirrored, which would then be
+    // drawn outside its own destination.
+    float minX = pin->tl().x, maxX = minX, minY = pin->tl().y, maxY = minY;
+    for (const Vec2& v : pin->vertices) {
+        minX = std::min(minX, v.x);
+        maxX = std::max(maxX, v.x);
+        minY = std::min(minY, v.y);
+        maxY = std::max(maxY, v.y);
+    }
+    const int left = truncated(minX);
+    const int top = truncated(minY);
+    const int right = truncated(maxX);
+    const int bottom = truncated(maxY);
+    if (left == 0 && top == 0 && right == width() && bottom == height()) return false;
+
+    data->offsetDelta =
+        Vec2(static_cast<float>(-left) - data->offset.x, static_cast<float>(-top) - data->offset.y);
+    data->offset = Vec2(static_cast<float>(-left), static_cast<float>(-top));
+    data->size = Vec2(clampedSide(static_cast<float>(std::abs(right - left))),
+                      clampedSide(static_cast<float>(std::abs(bottom - top))));
+    if (mDestination && (mDestination->width() != static_cast<int>(data->size.x) ||
+                         mDestination->height() != static_cast<int>(data->size.y)))
+        dropDestination();
+    return true;
+}
+
+void CornerPinEffect::drawSelf(unsigned int texture) {
+    if (texture == 0 || !currentData() || width() < 1 || height() < 1) return;
+    if (mVertexBuffer == 0) glGenBuffers(1, &mVertexBuffer);
+    glBindBuffer(GL_ARRAY_BUFFER, mVertexBuffer);
+    Mat4 world = parent() ? parent()->getCurrentWorldTransform() : Mat4();
+    mEdgeBuilder.setEdgeWidth(edgeWidthFor(parent()));
+    std::vector<float> scratch;
+    scratch.reserve(4 * kFloatsPerVertex);
+    drawPass(texture, &scratch, &mDataList[mCurrent], world);
+    glBindBuffer(GL_ARRAY_BUFFER, 0);
+}
+
+void CornerPinEffect::drawPass(unsigned int texture, std::vector<float>* scratch, CornerPinData* data,
+                               Mat4&) {
+    buildEdge(mEdgeBuilder, &data->vertices, &data->textureCoords);
+    const std::vector<Vec2>& inner =
+        mEdgeBuilder.innerVertices()->size() == 4 ? *mEdgeBuilder.innerVertices() : data->vertices;
+    // Strip order tr, br, tl, bl.
+    static const int kOrder[4] = {1, 2, 0, 3};
+    scratch->clear();
+    for (int i : kOrder) {
+        const Vec2& p = inner[i];
+        const Vec3& t = data->textureCoords[i];
+        scratch->insert(scratch->end(), {p.x, p.y, t.x, t.y, t.z, 1.0f});
+    }
+
+    glClear(GL_COLOR_BUFFER_BIT);
+    glDisable(GL_BLEND);
+    mShader->useProgram();
+    setLayerSpaceUniforms(*mShader, parent());
+    mShader->setUniformTexture("texture", GL_TEXTURE_2D, static_cast<int>(texture), 0);
+    drawVertices(*scratch, GL_TRIANGLE_STRIP);
+    drawVertices(*mEdgeBuilder.result(), GL_TRIANGLE_STRIP);
+}
+
+// ---- shared with the other layer-space warps ---------------------------------------
+
+void CornerPinEffect::setLayerSpaceUniforms(GLShader& shader, RenderLayer* layer) {
+    const float w = layer ? static_cast<float>(layer->width()) : 0.0f;
+    const float h = layer ? static_cast<float>(layer->height()) : 0.0f;
+    const Vec2 offset = layer ? layer->layerSizeExtendData()->offset : Vec2();
+    Mat4 transform;
+    transform.setTranslate(offset.x, offset.y, 0.0f);
+    Mat4 projection;
+    projection.setOrtho(-w / 2.0f, w / 2.0f, h / 2.0f, -h / 2.0f, -1.0f, 100.0f);
+    shader.setUniformMatrix4f("transform", transform);
+    shader.setUniformMatrix4f("projection", projection);
+    shader.setUniform2f("viewPort", w, h);
+}
+
+float CornerPinEffect::edgeWidthFor(RenderLayer* layer) {
+    if (!layer) return 1.0f;
+    const float scale = layer->getCurrentWorldTransform().getAffine().averageScale();
+    if (!std::isfinite(scale) || !(scale > 0.0f)) return 0.0f;
+    return 1.0f / scale;
+}
+
+void CornerPinEffect::buildEdge(PolygonEdgeBuilder& builder, std::vector<Vec2>* outline,
+                                std::vector<Vec3>* coords) {
+    builder.setVertexBuffer(outline);
+    builder.setTextureCoordsBuffer3(coords);
+    builder.build();
+    // A spike (an edge running straight back) has no miter: its vertices go
+    // to infinity. Such an outline is drawn without its band.
+    bool finite = allFinite(*builder.result());
+    for (const Vec2& v : *builder.innerVertices())
+        finite = finite && std::isfinite(v.x) && std::isfinite(v.y);
+    if (!finite) builder.clear();
+}
+
+void CornerPinEffect::drawVertices(const std::vector<float>& vertices, GLenum mode) {
+    const auto count = static_cast<GLsizei>(vertices.size() / kFloatsPerVertex);
+    if (count < 1) return;
+    constexpr GLsizei kStride = kFloatsPerVertex * sizeof(float);
+    glBufferData(GL_ARRAY_BUFFER, static_cast<GLsizeiptr>(vertices.size() * sizeof(float)), vertices.data(),
+                 GL_DYNAMIC_DRAW);
+    glEnableVertexAttribArray(0);
+    glVertexAttribPointer(0, 2, GL_FLOAT, GL_FALSE, kStride, nullptr);
+    glEnableVertexAttribArray(1);
+    glVertexAttribPointer(1, 4, GL_FLOAT, GL_FALSE, kStride,
+                          reinterpret_cast<const void*>(2 * sizeof(float)));
+    glDrawArrays(mode, 0, count);
+    glDisableVertexAttribArray(0);
+    glDisableVertexAttribArray(1);
+}
+
+}  // namespace Core
+}  // namespace Quorvane

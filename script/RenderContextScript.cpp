@@ -1,0 +1,267 @@
+#include "script/RenderContextScript.h"
+
+#include <string>
+#include <vector>
+
+#include "core/Color.h"
+#include "core/FileCodec.h"
+#include "core/Unique.h"
+#include "core/Vector.h"
+#include "scene/DynamicComp.h"
+#include "scene/RenderAVLayer.h"
+#include "scene/RenderContext.h"
+#include "script/AVSourceScript.h"
+#include "script/ColorScript.h"
+#include "script/RenderCompScript.h"
+#include "script/ScriptBinding.h"
+
+namespace Quorvane {
+namespace Core {
+
+namespace {
+
+using namespace ScriptBinding;
+constexpr const char* kClass = RenderContextScript::className;
+constexpr int U = LUA_TUSERDATA, N = LUA_TNUMBER, S = LUA_TSTRING, T = LUA_TTABLE;
+
+RenderContext* contextAt(lua_State* L) {
+    return sceneAt<RenderContext>(L, 1, kClass);
+}
+
+RenderContext* contextOf(lua_State* L, std::initializer_list<int> types) {
+    return sceneObject<RenderContext>(L, kClass, types);
+}
+
+int pushText(lua_State* L, const std::string& text) {
+    lua_pushlstring(L, text.data(), text.size());
+    return 1;
+}
+
+// The optional last key argument: the string at the index, else a new key.
+std::string keyArgument(lua_State* L, int index) {
+    return lua_gettop(L) >= index && lua_type(L, index) == S ? toString(L, index) : Unique::GenerateID();
+}
+
+// The strings of the array at the index, in order; false when an element is
+// not a string.
+bool stringArray(lua_State* L, int index, std::vector<std::string>& out) {
+    const lua_Integer length = static_cast<lua_Integer>(lua_rawlen(L, index));
+    for (lua_Integer i = 1; i <= length; ++i) {
+        const bool isText = lua_rawgeti(L, index, i) == S;
+        if (isText) out.push_back(toString(L, -1));
+        lua_pop(L, 1);
+        if (!isText) return false;
+    }
+    return true;
+}
+
+// Whether the arguments from the index on are at most one optional key.
+bool optionalKey(lua_State* L, int index) {
+    const int n = lua_gettop(L);
+    return n == index - 1 || (n == index && lua_type(L, index) == S);
+}
+
+int pushComp(lua_State* L, RenderComp* comp) {
+    RenderCompScript::createRenderComp(L, comp);
+    return 1;
+}
+
+// A look-up of the dynamic template by a text argument.
+template <class C, C* (RenderContext::*Find)(const std::string&) const>
+int byText(lua_State* L) {
+    RenderContext* context = contextOf(L, {U, S});
+    return context ? pushComp(L, (context->*Find)(toString(L, 2))) : pushNil(L);
+}
+
+int createAVFileSource(lua_State* L) {
+    RenderContext* context = contextAt(L);
+    if (!context || lua_type(L, 2) != S || !optionalKey(L, 3)) return pushNil(L);
+    return pushText(L, context->createAVFileSource(toString(L, 2), keyArgument(L, 3), 0.0f, std::string()));
+}
+
+int createSolidSource(lua_State* L) {
+    RenderContext* context = contextAt(L);
+    const Color* color = valueAt<Color>(L, 2, ColorScript::className);
+    if (!context || !color || lua_type(L, 3) != N || lua_type(L, 4) != N || !optionalKey(L, 5))
+        return pushNil(L);
+    const lua_Integer width = lua_tointeger(L, 3), height = lua_tointeger(L, 4);
+    if (!compSizeAllowed(width) || !compSizeAllowed(height)) return pushNil(L);
+    return pushText(L, context->createSolidSource(*color, static_cast<int>(width), static_cast<int>(height),
+                                                  keyArgument(L, 5), std::string()));
+}
+
+int createImageSequenceSource(lua_State* L) {
+    RenderContext* context = contextAt(L);
+    std::vector<std::string> paths;
+    if (!context || lua_type(L, 2) != T || !optionalKey(L, 3) || !stringArray(L, 2, paths)) return pushNil(L);
+    return pushText(L, context->createImageSequenceSource(paths, keyArgument(L, 3), 0.0f, std::string()));
+}
+
+int createCompSource(lua_State* L) {
+    RenderContext* context = contextAt(L);
+    RenderComp* comp = sceneAt<RenderComp>(L, 2, RenderCompScript::className);
+    if (!context || !comp || !optionalKey(L, 3)) return pushNil(L);
+    return pushText(L, context->createCompSource(comp, keyArgument(L, 3), std::string()));
+}
+
+int createPreComp(lua_State* L) {
+    RenderContext* context = contextAt(L);
+    if (!context || lua_type(L, 2) != N || lua_type(L, 3) != N || lua_type(L, 4) != N || !optionalKey(L, 5))
+        return pushNil(L);
+    const lua_Integer width = lua_tointeger(L, 2), height = lua_tointeger(L, 3),
+                      duration = lua_tointeger(L, 4);
+    if (!compSizeAllowed(width) || !compSizeAllowed(height) || duration < 0 || duration > INT32_MAX)
+        return pushNil(L);
+    return pushText(L, context->createPreComp(static_cast<int>(width), static_cast<int>(height),
+                                              static_cast<int>(duration), keyArgument(L, 5)));
+}
+
+int duplicateComp(lua_State* L) {
+    RenderContext* context = contextOf(L, {U, S});
+    if (context) return pushText(L, context->duplicateComp(toString(L, 2)));
+    context = contextOf(L, {U, U});
+    RenderComp* comp = context ? sceneAt<RenderComp>(L, 2, RenderCompScript::className) : nullptr;
+    if (!comp) return pushNil(L);
+    return pushText(L, context->duplicateComp(*comp));
+}
+
+int addWatermark(lua_State* L) {
+    RenderContext* context = contextAt(L);
+    if (!context) return pushNil(L);
+    std::vector<std::string> paths;
+    if (lua_type(L, 2) == S)
+        paths.push_back(toString(L, 2));
+    else if (lua_type(L, 2) != T || !stringArray(L, 2, paths))
+        return pushNil(L);
+    Vec2 pairs[3] = {Vec2(0, 0), Vec2(0, 0), Vec2(1, 1)};
+    for (int i = 0; i < 3; ++i) {
+        const int x = 3 + 2 * i;
+        if (lua_type(L, x) == N && lua_type(L, x + 1) == N)
+            pairs[i] =
+                Vec2(static_cast<float>(lua_tonumber(L, x)), static_cast<float>(lua_tonumber(L, x + 1)));
+    }
+    return pushText(L, context->addWatermark(paths, pairs[0], pairs[1], pairs[2]));
+}
+
+int removeWatermark(lua_State* L) {
+    RenderContext* context = contextOf(L, {U, S});
+    if (!context) return 0;
+    const std::string key = toString(L, 2);
+    // The engine deletes the first AV layer of the context's own list that
+    // shows this key; a userdata of it must not reach the freed layer.
+    if (!key.empty()) {
+        for (RenderLayer* layer : context->layers()) {
+            auto* av = (layer->layerType() & kAVLayer) ? dynamic_cast<RenderAVLayer*>(layer) : nullptr;
+            if (av && av->sourceID() == key) {
+                forgetScene(L, av);
+                break;
+            }
+        }
+    }
+    context->removeWatermark(key);
+    return 0;
+}
+
+int loadDataFile(lua_State* L) {
+    RenderContext* context = contextOf(L, {U, S});
+    if (!context) return pushNil(L);
+    FileCodec* codec = context->loadDataFile(toString(L, 2));
+    // A data file that does not exist reads as nil.
+    if (!codec) return pushNil(L);
+    const size_t size = static_cast<size_t>(std::min<uint64_t>(codec->size, codec->content.size()));
+    std::string text = codec->content.substr(0, size);
+    delete codec;
+    return pushText(L, text);
+}
+
+const luaL_Reg kMethods[] = {
+    {"frameRate",
+     [](lua_State* L) {
+         RenderContext* context = contextOf(L, {U});
+         return context ? (lua_pushinteger(L, static_cast<lua_Integer>(context->frameRate())), 1)
+                        : pushNil(L);
+     }},
+    {"source",
+     [](lua_State* L) {
+         RenderContext* context = contextOf(L, {U, S});
+         if (!context) return pushNil(L);
+         AVSourceScript::createAVSource(L, context->source(toString(L, 2)));
+         return 1;
+     }},
+    {"comp",
+     [](lua_State* L) {
+         RenderContext* context = contextOf(L, {U, S});
+         if (!context) return pushNil(L);
+         RenderCompScript::createRenderComp(L, context->comp(toString(L, 2)));
+         return 1;
+     }},
+    {"entranceComp",
+     [](lua_State* L) {
+         RenderContext* context = contextOf(L, {U});
+         return context ? pushComp(L, context->entranceComp()) : pushNil(L);
+     }},
+    {"exitComp",
+     [](lua_State* L) {
+         RenderContext* context = contextOf(L, {U});
+         return context ? pushComp(L, context->exitComp()) : pushNil(L);
+     }},
+    {"dynamicSourceComp", byText<DynamicSourceComp, &RenderContext::dynamicSourceComp>},
+    {"segmentThatUsesFile", byText<DynamicSegmentComp, &RenderContext::segmentThatUsesFile>},
+    {"sourceCompThatUsesFile", byText<DynamicSourceComp, &RenderContext::sourceCompThatUsesFile>},
+    {"segmentThatUsesFileAt",
+     [](lua_State* L) {
+         RenderContext* context = contextOf(L, {U, N});
+         if (!context) return pushNil(L);
+         const lua_Integer index = lua_tointeger(L, 2);
+         // The engine takes an int; anything beyond is no file's index.
+         if (index < INT32_MIN || index > INT32_MAX) return pushNil(L);
+         return pushComp(L, context->segmentThatUsesFileAt(static_cast<int>(index)));
+     }},
+    {"getCompForUIKey",
+     [](lua_State* L) {
+         RenderContext* context = contextOf(L, {U, S});
+         if (!context) return pushNil(L);
+         std::vector<RenderComp*> comps;
+         context->getCompForUIKey(toString(L, 2), comps);
+         lua_createtable(L, static_cast<int>(comps.size()), 0);
+         for (size_t i = 0; i < comps.size(); ++i) {
+             RenderCompScript::createRenderComp(L, comps[i]);
+             lua_rawseti(L, -2, static_cast<lua_Integer>(i + 1));
+         }
+         return 1;
+     }},
+    {"loadDataFile", loadDataFile},
+    {"duplicateSource",
+     [](lua_State* L) {
+         RenderContext* context = contextOf(L, {U, S});
+         return context ? pushText(L, context->duplicateSource(toString(L, 2))) : pushNil(L);
+     }},
+    {"duplicateComp", duplicateComp},
+    {"createAVFileSource", createAVFileSource},
+    {"createSolidSource", createSolidSource},
+    {"createImageSequenceSource", createImageSequenceSource},
+    {"createCompSource", createCompSource},
+    {"createPreComp", createPreComp},
+    {"addWatermark", addWatermark},
+    {"removeWatermark", removeWatermark},
+    {nullptr, nullptr},
+};
+
+const ClassSpec kSpec = {kClass, RenderCompScript::className, kMethods, nullptr};
+
+}  // namespace
+
+int RenderContextScript::luaopenClass(lua_State* L) {
+    return openClass(L, kSpec);
+}
+
+void RenderContextScript::registerFunctions(lua_State* L) {
+    requireClass(L, "RenderContextScript", luaopenClass);
+}
+
+void RenderContextScript::createRenderContext(lua_State* L, RenderContext* context) {
+    pushScene(L, context, kClass);
+}
+
+}  // namespace Core
+}  // namespace Quorvane

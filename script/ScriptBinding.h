@@ -1,0 +1,183 @@
+// Mechanics shared by every binding class: how a value userdata owns its copy,
+// how a scene userdata lends an engine object, argument checks, class and
+// enumeration-table registration. Each binding source holds only its tables
+// of Lua names and thin wrappers around the engine operations.
+#pragma once
+
+#include <cstddef>
+#include <initializer_list>
+#include <string>
+
+#include <lua.hpp>
+
+#include "render/GLBase.h"
+#include "script/ScriptManager.h"
+
+namespace Quorvane {
+namespace Core {
+namespace ScriptBinding {
+
+// ---- value family: the userdata block holds one pointer to an owned heap copy.
+
+// The owned copy behind a value userdata of that class (or a class naming it
+// in its super chain); null for anything else and for a copy already
+// collected, so a script calling "__gc" by hand cannot reach freed memory.
+// Value classes do not inherit, and a script can reach a class metatable (its
+// "__index" is itself) and write a "super" into it; so a value block is taken
+// only from a userdata whose metatable is the class's own.
+void** valueBlock(lua_State* L, int index, const char* className);
+
+template <class T>
+T* valueAt(lua_State* L, int index, const char* className) {
+    void** block = valueBlock(L, index, className);
+    return block ? static_cast<T*>(*block) : nullptr;
+}
+
+// As valueAt, but raises the argument error with the given text when it fails.
+template <class T>
+T& checkValue(lua_State* L, int index, const char* className, const char* message = "param is invalid") {
+    T* value = valueAt<T>(L, index, className);
+    if (!value) luaL_argerror(L, index, message);
+    return *value;
+}
+
+// A new userdata owning a copy of the value, with the class metatable.
+template <class T>
+void pushValue(lua_State* L, const T& value, const char* className) {
+    void** block = static_cast<void**>(lua_newuserdata(L, sizeof(void*)));
+    *block = nullptr;
+    *block = new T(value);
+    luaL_setmetatable(L, className);
+}
+
+// "__gc": deletes the copy once and forgets it. With a message, a value of
+// another class raises that argument error; without, it is ignored.
+template <class T>
+int collectValue(lua_State* L, const char* className, const char* message) {
+    void** block = valueBlock(L, 1, className);
+    if (!block) {
+        if (message) luaL_argerror(L, 1, message);
+        return 0;
+    }
+    delete static_cast<T*>(*block);
+    *block = nullptr;
+    return 0;
+}
+
+inline float checkFloat(lua_State* L, int index) {
+    return static_cast<float>(luaL_checknumber(L, index));
+}
+
+// Logs the count message with the argument count and raises the error value
+// at the top of the stack, as the value bindings do for a wrong count.
+[[noreturn]] void countError(lua_State* L, const char* format);
+
+// The arithmetic metamethods ("__add", "__sub", "__mul", "__div") of a value
+// class, by operator.
+enum class Arith { Add, Sub, Mul, Div };
+
+template <Arith Op, class A, class B>
+A arith(const A& a, const B& b) {
+    switch (Op) {
+        case Arith::Add:
+            return a + b;
+        case Arith::Sub:
+            return a - b;
+        case Arith::Mul:
+            return a * b;
+        default:
+            return a / b;
+    }
+}
+
+// ---- scene family: the userdata block holds one borrowed engine pointer.
+
+// Pushes nil for null, else a new userdata lending the object with the
+// class metatable. Lua never deletes it.
+void pushScene(lua_State* L, GLBase* object, const char* className);
+
+// The engine object of a scene userdata whose class is (or inherits) the
+// given one, as T; null on any mismatch.
+// Scene userdata carry a mark that scripts cannot forge, so that a value
+// userdata dressed up with a scene class in its "super" never reaches here.
+GLBase* sceneBlock(lua_State* L, int index, const char* className);
+
+template <class T>
+T* sceneAt(lua_State* L, int index, const char* className) {
+    return dynamic_cast<T*>(sceneBlock(L, index, className));
+}
+
+// The object of a scene call whose Lua types are exactly these (the first
+// being the object); null on any mismatch.
+template <class T>
+T* sceneObject(lua_State* L, const char* className, std::initializer_list<int> types);
+
+// Before the engine deletes an object a script may hold: every userdata
+// lending it is emptied (it then answers like a mismatch) and the script host
+// forgets it.
+void forgetScene(lua_State* L, GLBase* object);
+
+inline int pushNil(lua_State* L) {
+    lua_pushnil(L);
+    return 1;
+}
+
+// True when the call has exactly these Lua types, in order.
+bool argsAre(lua_State* L, std::initializer_list<int> types);
+
+template <class T>
+T* sceneObject(lua_State* L, const char* className, std::initializer_list<int> types) {
+    return argsAre(L, types) ? sceneAt<T>(L, 1, className) : nullptr;
+}
+
+// Copies the string at the index (which must be a string).
+std::string toString(lua_State* L, int index);
+
+// ---- limits on what a script may make the engine allocate.
+
+// H.264 encoders take at most 8192 pixels a side; a larger pass or
+// composition would only exhaust memory when its texture is made.
+constexpr lua_Integer kMaxPixelSide = 8192;
+// Writing a keyframe at frame n fills the transform track up to n; beyond
+// about five hours at 60 frames per second a frame number is a runaway.
+constexpr lua_Integer kMaxKeyframe = lua_Integer(1) << 20;
+
+// A pass side: 0 (inherit from the parent) up to the limit.
+inline bool passSizeAllowed(lua_Integer side) {
+    return side >= 0 && side <= kMaxPixelSide;
+}
+// A composition or source side: 1 up to the limit.
+inline bool compSizeAllowed(lua_Integer side) {
+    return side >= 1 && side <= kMaxPixelSide;
+}
+inline bool keyframeAllowed(lua_Integer frame) {
+    return frame <= kMaxKeyframe;
+}
+
+// ---- registration.
+
+struct ClassSpec {
+    const char* className;    // metatable name in the registry
+    const char* superName;    // base class's metatable name, or null
+    const luaL_Reg* methods;  // instance methods and metamethods
+    const luaL_Reg* statics;  // functions of the global table
+};
+
+// The body of every luaopenClass: the class metatable (with "super" and the
+// inheriting __index when it has a base), and the global table returned.
+int openClass(lua_State* L, const ClassSpec& spec);
+
+// luaL_requiref with the global name, leaving the stack as it was.
+void requireClass(lua_State* L, const char* globalName, lua_CFunction open);
+
+struct EnumEntry {
+    const char* name;
+    lua_Integer value;
+};
+
+// Sets the global table of that name from the entries.
+void setEnumGlobal(lua_State* L, const char* name, std::initializer_list<EnumEntry> entries);
+
+}  // namespace ScriptBinding
+}  // namespace Core
+}  // namespace Quorvane

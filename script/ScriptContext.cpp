@@ -1,0 +1,35 @@
+#include "script/ScriptContext.h"
+
+#include "core/FileManager.h"
+#include "script/RenderContextScript.h"
+#include "script/ScriptManager.h"
+
+namespace Quorvane {
+namespace Core {
+
+ScriptContext::ScriptContext(RenderContext* context) : mManager(new ScriptManager()), mContext(context) {}
+
+ScriptContext::~ScriptContext() {
+    delete mManager;
+}
+
+void ScriptContext::runFile(const std::string& mainFile, const std::string& moduleFolder,
+                            const std::string& data) {
+    if (!mManager->getLuaState()) return;
+    if (!FileManager::exist(mainFile) || !FileManager::isFile(mainFile)) return;
+    mManager->addSearchPath(moduleFolder.c_str());
+    // The top level's failure is not reported: main runs in every case, and
+    // a missing main is what gets logged.
+    mManager->executeFile(mainFile.c_str());
+    RenderContext* context = mContext;
+    mManager->runGlobalLuaFunctionWithArguments(
+        "main",
+        [context, &data](lua_State* L, int) {
+            RenderContextScript::createRenderContext(L, context);
+            lua_pushlstring(L, data.data(), data.size());
+        },
+        2, false);
+}
+
+}  // namespace Core
+}  // namespace Quorvane

@@ -1,0 +1,589 @@
+#include "script/ScriptManager.h"
+
+#include <algorithm>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+#include "core/FileCodec.h"
+#include "core/FileManager.h"
+#include "core/Log.h"
+#include "scene/DynamicComp.h"
+#include "scene/FilterManager.h"
+#include "scene/RenderCameraLayer.h"
+#include "scene/RenderComp.h"
+#include "scene/RenderContext.h"
+#include "scene/RenderLayer.h"
+#include "script/AVSourceScript.h"
+#include "script/AffineScript.h"
+#include "script/AudioManagerScript.h"
+#include "script/Box3Script.h"
+#include "script/ColorScript.h"
+#include "script/EulerScript.h"
+#include "script/FloatScript.h"
+#include "script/Mat4Script.h"
+#include "script/QuaternionScript.h"
+#include "script/RangeScript.h"
+#include "script/RenderAVLayerScript.h"
+#include "script/RenderCameraLayerScript.h"
+#include "script/RenderCompScript.h"
+#include "script/RenderContextScript.h"
+#include "script/RenderLayerScript.h"
+#include "script/RenderPassScript.h"
+#include "script/TimeRangeScript.h"
+#include "script/TimeUnitScript.h"
+#include "script/Vec2Script.h"
+#include "script/Vec3Script.h"
+#include "script/Vec4Script.h"
+
+namespace Quorvane {
+namespace Core {
+
+namespace {
+
+// A template script is small; a state growing past this is a runaway script.
+// The allocator then fails the allocation, which the interpreter turns into a
+// "not enough memory" error inside the script instead of exhausting the
+// render process.
+constexpr size_t kMemoryLimit = size_t(512) << 20;
+
+// Deep enough for any class tree the bindings register; a script that rewires
+// "super" into a ring stops here instead of recursing without end.
+constexpr int kMaxSuperDepth = 32;
+
+// The interpreter's description size is 60 (59 characters); messages keep 119.
+constexpr size_t kWideIdSize = 120;
+
+struct AllocState {
+    size_t used = 0;
+};
+
+void* limitedAlloc(void* ud, void* ptr, size_t osize, size_t nsize) {
+    auto* state = static_cast<AllocState*>(ud);
+    const size_t old = ptr ? osize : 0;
+    if (nsize == 0) {
+        std::free(ptr);
+        state->used -= old;
+        return nullptr;
+    }
+    if (nsize > old && nsize - old > kMemoryLimit - state->used) return nullptr;
+    void* grown = std::realloc(ptr, nsize);
+    if (!grown) return nullptr;
+    state->used = state->used - old + nsize;
+    return grown;
+}
+
+// Native code never enters through a script: the searchers of the native
+// library stay in their places (so the order of the others holds) but find
+// nothing.
+int noNativeSearcher(lua_State*) {
+    return 0;
+}
+
+void closeNativeDoors(lua_State* L) {
+    const int top = lua_gettop(L);
+    if (lua_getglobal(L, "io") == LUA_TTABLE) {
+        lua_pushnil(L);
+        lua_setfield(L, -2, "popen");
+    }
+    lua_settop(L, top);
+    if (lua_getglobal(L, "package") == LUA_TTABLE) {
+        lua_pushnil(L);
+        lua_setfield(L, -2, "loadlib");
+        lua_pushliteral(L, "");
+        lua_setfield(L, -2, "cpath");
+        if (lua_getfield(L, -1, "searchers") == LUA_TTABLE) {
+            // After the module searcher's insertion: 1 preload, 2 template
+            // modules, 3 Lua files, 4 and on the native searchers.
+            const lua_Integer n = static_cast<lua_Integer>(lua_rawlen(L, -1));
+            for (lua_Integer i = 4; i <= n; ++i) {
+                lua_pushcfunction(L, noNativeSearcher);
+                lua_rawseti(L, -2, i);
+            }
+        }
+    }
+    lua_settop(L, top);
+}
+
+// The interpreter's description of a chunk in a buffer of the given size
+// (the same rules as its own, which uses 60).
+std::string chunkId(const char* source, size_t size) {
+    const size_t length = std::strlen(source);
+    std::string out;
+    if (*source == '=') {
+        out.assign(source + 1, std::min(length - 1, size - 1));
+    } else if (*source == '@') {
+        if (length <= size) {
+            out.assign(source + 1, length - 1);
+        } else {
+            const size_t keep = size - 1 - 3;
+            out = "..." + std::string(source + 1 + length - 1 - keep, keep);
+        }
+    } else {
+        const char* newline = std::strchr(source, '\n');
+        const size_t room = size - (9 + 3 + 2) - 1;
+        out = "[string \"";
+        if (length < room && !newline) {
+            out.append(source, length);
+        } else {
+            size_t keep = newline ? static_cast<size_t>(newline - source) : length;
+            if (keep > room) keep = room;
+            out.append(source, keep);
+            out += "...";
+        }
+        out += "\"]";
+    }
+    return out;
+}
+
+}  // namespace
+
+std::string widenChunkNames(const std::string& message, const char* source) {
+    if (!source) return message;
+    const std::string narrow = chunkId(source, LUA_IDSIZE);
+    const std::string wide = chunkId(source, kWideIdSize);
+    if (narrow == wide) return message;
+    std::string out;
+    size_t from = 0;
+    for (size_t at = message.find(narrow); at != std::string::npos; at = message.find(narrow, from)) {
+        out.append(message, from, at - from);
+        out += wide;
+        from = at + narrow.size();
+    }
+    out.append(message, from, std::string::npos);
+    return out;
+}
+
+int pcall_callback_err_fun(lua_State* L) {
+    std::string message;
+    if (lua_type(L, -1) == LUA_TSTRING || lua_type(L, -1) == LUA_TNUMBER) {
+        message = lua_tostring(L, -1);
+    } else {
+        message = std::string("(error object is a ") + luaL_typename(L, -1) + " value)";
+    }
+    lua_pop(L, 1);
+    lua_Debug ar;
+    for (int level = 1; level < 8 && lua_getstack(L, level, &ar); ++level) {
+        if (lua_getinfo(L, "S", &ar)) message = widenChunkNames(message, ar.source);
+    }
+    if (lua_getstack(L, 2, &ar) && lua_getinfo(L, "Sln", &ar) && ar.name) {
+        message += std::string(" (") + (ar.namewhat ? ar.namewhat : "") + " " + ar.name + ")";
+    }
+    lua_pushlstring(L, message.data(), message.size());
+    return 1;
+}
+
+void skipBOM(const char*& data, int& length) {
+    if (length >= 3 && static_cast<unsigned char>(data[0]) == 0xEF &&
+        static_cast<unsigned char>(data[1]) == 0xBB && static_cast<unsigned char>(data[2]) == 0xBF) {
+        data += 3;
+        length -= 3;
+    }
+}
+
+int luaLoadBuffer(lua_State* L, const char* data, int length, const char* chunkName) {
+    skipBOM(data, length);
+    const int status = luaL_loadbufferx(L, data, static_cast<size_t>(length), chunkName, nullptr);
+    if (status != LUA_OK && chunkName && lua_type(L, -1) == LUA_TSTRING) {
+        const std::string wide = widenChunkNames(lua_tostring(L, -1), chunkName);
+        lua_pop(L, 1);
+        lua_pushlstring(L, wide.data(), wide.size());
+    }
+    return status;
+}
+
+// ---- the state ---------------------------------------------------------------------------------
+
+ScriptManager::ScriptManager() {
+    auto* alloc = new AllocState();
+    mState = lua_newstate(limitedAlloc, alloc);
+    if (!mState) {
+        delete alloc;
+        return;
+    }
+    *static_cast<ScriptManager**>(lua_getextraspace(mState)) = this;
+    luaL_openlibs(mState);
+    registerLoader(mState, luaLoader);
+    closeNativeDoors(mState);
+    registerLibs(mState);
+}
+
+ScriptManager::~ScriptManager() {
+    if (mState) {
+        void* alloc = nullptr;
+        lua_getallocf(mState, &alloc);
+        lua_close(mState);
+        delete static_cast<AllocState*>(alloc);
+    }
+    releaseLooseLayers();
+}
+
+ScriptManager* ScriptManager::fromState(lua_State* L) {
+    return *static_cast<ScriptManager**>(lua_getextraspace(L));
+}
+
+namespace {
+
+void remember(std::vector<RenderLayer*>& list, RenderLayer* layer) {
+    if (layer && std::find(list.begin(), list.end(), layer) == list.end()) list.push_back(layer);
+}
+
+void drop(std::vector<RenderLayer*>& list, RenderLayer* layer) {
+    list.erase(std::remove(list.begin(), list.end(), layer), list.end());
+}
+
+bool heldByComposition(RenderLayer* layer) {
+    RenderComp* comp = layer->parentComp();
+    if (!comp) return false;
+    const auto& layers = comp->layers();
+    return std::find(layers.begin(), layers.end(), layer) != layers.end();
+}
+
+// Whether an engine part other than a layer list may still point at a layer
+// taken out of its composition.
+bool engineMayPointAt(RenderLayer* layer) {
+    if (dynamic_cast<RenderCameraLayer*>(layer)) return true;
+    RenderContext* context = layer->context();
+    if (!context) return true;
+    if (context->filterManager() && context->filterManager()->filterCount() > 0) return true;
+    for (const auto& entry : context->comps()) {
+        auto* source = dynamic_cast<DynamicSourceComp*>(entry.second);
+        if (source && source->blurredCopyLayer() == layer) return true;
+        auto* segment = dynamic_cast<DynamicSegmentComp*>(entry.second);
+        if (!segment) continue;
+        const auto& sourceLayers = segment->sourceLayers();
+        if (std::find(sourceLayers.begin(), sourceLayers.end(), layer) != sourceLayers.end()) return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+void ScriptManager::adoptLayer(lua_State* L, RenderLayer* layer) {
+    if (ScriptManager* manager = fromState(L)) remember(manager->mLooseLayers, layer);
+}
+
+void ScriptManager::keepRemovedLayer(lua_State* L, RenderLayer* layer) {
+    ScriptManager* manager = fromState(L);
+    if (!manager) return;
+    // A layer the script made is already on the first list.
+    if (std::find(manager->mLooseLayers.begin(), manager->mLooseLayers.end(), layer) ==
+        manager->mLooseLayers.end())
+        remember(manager->mRemovedLayers, layer);
+}
+
+void ScriptManager::forgetLayer(lua_State* L, RenderLayer* layer) {
+    if (ScriptManager* manager = fromState(L)) {
+        drop(manager->mLooseLayers, layer);
+        drop(manager->mRemovedLayers, layer);
+    }
+}
+
+void ScriptManager::releaseLooseLayers() {
+    std::vector<RenderLayer*> made, removed;
+    made.swap(mLooseLayers);
+    removed.swap(mRemovedLayers);
+    for (RenderLayer* layer : made)
+        if (!heldByComposition(layer)) delete layer;
+    for (RenderLayer* layer : removed)
+        if (!heldByComposition(layer) && !engineMayPointAt(layer)) delete layer;
+}
+
+void ScriptManager::registerLoader(lua_State* L, lua_CFunction searcher) {
+    if (!searcher) return;
+    const int top = lua_gettop(L);
+    if (lua_getglobal(L, "package") == LUA_TTABLE && lua_getfield(L, -1, "searchers") == LUA_TTABLE) {
+        const lua_Integer n = static_cast<lua_Integer>(lua_rawlen(L, -1));
+        for (lua_Integer i = n; i >= 2; --i) {
+            lua_rawgeti(L, -1, i);
+            lua_rawseti(L, -2, i + 1);
+        }
+        lua_pushcfunction(L, searcher);
+        lua_rawseti(L, -2, 2);
+        lua_setfield(L, -2, "searchers");
+    }
+    lua_settop(L, top);
+}
+
+void ScriptManager::registerLibs(lua_State* L) {
+    RenderPassScript::registerFunctions(L);
+    RenderLayerScript::registerFunctions(L);
+    RenderAVLayerScript::registerFunctions(L);
+    AVSourceScript::registerFunctions(L);
+    RenderCameraLayerScript::registerFunctions(L);
+    RenderCompScript::registerFunctions(L);
+    RenderContextScript::registerFunctions(L);
+    TimeUnitScript::registerFunctions(L);
+    TimeRangeScript::registerFunctions(L);
+    AffineScript::registerFunctions(L);
+    ColorScript::registerFunctions(L);
+    EulerScript::registerFunctions(L);
+    FloatScript::registerFunctions(L);
+    Mat4Script::registerFunctions(L);
+    QuaternionScript::registerFunctions(L);
+    RangeScript::registerFunctions(L);
+    Box3Script::registerFunctions(L);
+    Vec2Script::registerFunctions(L);
+    Vec3Script::registerFunctions(L);
+    Vec4Script::registerFunctions(L);
+    AudioManagerScript::registerFunctions(L);
+}
+
+void ScriptManager::luaAddSearchPath(lua_State* L, const char* folder) {
+    const int top = lua_gettop(L);
+    if (lua_getglobal(L, "package") == LUA_TTABLE) {
+        lua_getfield(L, -1, "path");
+        const char* old = lua_tostring(L, -1);
+        lua_pushfstring(L, "%s;%s/?.lua", old ? old : "", folder ? folder : "");
+        lua_setfield(L, -3, "path");
+    }
+    lua_settop(L, top);
+}
+
+void ScriptManager::addSearchPath(const char* folder) {
+    luaAddSearchPath(mState, folder);
+}
+
+// ---- module loading ----------------------------------------------------------------------------
+
+int ScriptManager::luaLoader(lua_State* L) {
+    // Everything that may raise a Lua error comes first: the error would jump
+    // over the destructors of the C++ texts built below. The path is read
+    // without metamethods for the same reason.
+    const char* requested = luaL_checkstring(L, 1);
+    const char* searchPath = nullptr;
+    if (lua_getglobal(L, "package") == LUA_TTABLE) {
+        lua_pushliteral(L, "path");
+        lua_rawget(L, -2);
+        searchPath = lua_tostring(L, -1);  // stays on the stack while used
+    }
+    const std::string path = searchPath ? searchPath : "";
+    std::string name = requested;
+    const size_t compiled = name.rfind(".luac");
+    if (compiled != std::string::npos)
+        name.erase(compiled);
+    else if (name.size() >= 4 && name.compare(name.size() - 4, 4, ".lua") == 0)
+        name.erase(name.size() - 4);
+    for (char& c : name)
+        if (c == '.') c = '/';
+
+    std::string found;
+    size_t begin = 0;
+    while (found.empty() && begin <= path.size()) {
+        size_t end = path.find(';', begin);
+        if (end == std::string::npos) end = path.size();
+        std::string element = path.substr(begin, end - begin);
+        begin = end + 1;
+        if (element.compare(0, 2, "./") == 0) element.erase(0, 2);
+        const size_t mark = element.find("?.lua");
+        const std::string prefix = mark == std::string::npos ? element : element.substr(0, mark);
+        for (const char* ext : {".luac", ".lua"}) {
+            const std::string candidate = prefix + name + ext;
+            // A folder of that name is no module (reading it gives an empty chunk).
+            if (FileManager::exist(candidate) && FileManager::isFile(candidate)) {
+                found = candidate;
+                break;
+            }
+        }
+    }
+    if (found.empty()) {
+        lua_pushnil(L);
+        return 1;
+    }
+    // The chunk, or the compile error's message, which require reports.
+    const int top = lua_gettop(L);
+    if (luaLoadFile(L, found.c_str(), name.c_str())) return 1;
+    if (lua_gettop(L) > top && lua_type(L, -1) == LUA_TSTRING) return 1;
+    // Unreadable (a folder of that name, say): as if not found.
+    lua_settop(L, top);
+    lua_pushnil(L);
+    return 1;
+}
+
+bool ScriptManager::luaLoadFile(lua_State* L, const char* path, const char* chunkName) {
+    if (!path) return false;
+    FileCodec codec(FileCodec::getFileCodecVersion(path));
+    if (!codec.decodePack(path)) return false;
+    const uint64_t size = std::min<uint64_t>(codec.size, codec.content.size());
+    // The interpreter's loader takes an int length.
+    if (size > static_cast<uint64_t>(INT_MAX)) return false;
+    std::string name = chunkName ? std::string(chunkName) : FileManager::getFileName(path, true);
+    return luaLoadBuffer(L, codec.content.data(), static_cast<int>(size), name.c_str()) == LUA_OK;
+}
+
+bool ScriptManager::loadFile(const char* path, const char* chunkName) {
+    return luaLoadFile(mState, path, chunkName);
+}
+
+bool ScriptManager::executeFile(const char* path) {
+    const int top = lua_gettop(mState);
+    if (!loadFile(path, nullptr)) {
+        lua_settop(mState, top);
+        return false;
+    }
+    const bool ok = lua_pcall(mState, 0, LUA_MULTRET, 0) == LUA_OK;
+    lua_settop(mState, top);
+    return ok;
+}
+
+// ---- global functions --------------------------------------------------------------------------
+
+bool ScriptManager::testFunctionExists(lua_State* L, const char* name) {
+    const bool exists = lua_getglobal(L, name) == LUA_TFUNCTION;
+    lua_pop(L, 1);
+    return exists;
+}
+
+bool ScriptManager::testFunctionExists(const char* name) {
+    return testFunctionExists(mState, name);
+}
+
+void ScriptManager::runGlobalLuaFunctionWithArgumentsGetResult(lua_State* L, const char* name,
+                                                               const ArgumentPusher& pusher, int count,
+                                                               const ResultReader& reader, int resultCount,
+                                                               bool unprotected) {
+    const int top = lua_gettop(L);
+    if (count < 0) count = 0;
+    if (unprotected) {
+        if (lua_getglobal(L, name) != LUA_TFUNCTION) {
+            lua_settop(L, top);
+            return;
+        }
+        if (pusher && count >= 1) pusher(L, count);
+        lua_call(L, count, resultCount);
+        if (reader) reader(L, resultCount);
+        lua_settop(L, top);
+        return;
+    }
+    lua_pushcfunction(L, pcall_callback_err_fun);
+    const int handler = lua_gettop(L);
+    lua_getglobal(L, name);
+    if (pusher && count >= 1) pusher(L, count);
+    const int results = reader ? resultCount + 1 : 1;
+    if (lua_pcall(L, count, results, handler) != LUA_OK) {
+        QVPrint("ZRScriptError: %s\n", lua_tostring(L, -1));
+        lua_pop(L, 1);
+    }
+    if (reader) reader(L, resultCount);
+    lua_settop(L, top);
+}
+
+void ScriptManager::runGlobalLuaFunctionWithArguments(lua_State* L, const char* name,
+                                                      const ArgumentPusher& pusher, int count,
+                                                      bool unprotected) {
+    runGlobalLuaFunctionWithArgumentsGetResult(L, name, pusher, count, nullptr, 0, unprotected);
+}
+
+void ScriptManager::runGlobalLuaFunction(lua_State* L, const char* name, bool unprotected) {
+    const int top = lua_gettop(L);
+    if (unprotected) {
+        if (lua_getglobal(L, name) == LUA_TFUNCTION) lua_call(L, 0, 0);
+        lua_settop(L, top);
+        return;
+    }
+    lua_pushcfunction(L, pcall_callback_err_fun);
+    lua_getglobal(L, name);
+    if (lua_pcall(L, 0, 1, top + 1) != LUA_OK) QVPrint("Error: %s\n", lua_tostring(L, -1));
+    lua_settop(L, top);
+}
+
+void ScriptManager::runGlobalLuaFunction(const char* name, bool unprotected) {
+    runGlobalLuaFunction(mState, name, unprotected);
+}
+
+void ScriptManager::runGlobalLuaFunctionWithArguments(const char* name, const ArgumentPusher& pusher,
+                                                      int count, bool unprotected) {
+    runGlobalLuaFunctionWithArguments(mState, name, pusher, count, unprotected);
+}
+
+void ScriptManager::runGlobalLuaFunctionWithArgumentsGetResult(const char* name, const ArgumentPusher& pusher,
+                                                               int count, const ResultReader& reader,
+                                                               int resultCount, bool unprotected) {
+    runGlobalLuaFunctionWithArgumentsGetResult(mState, name, pusher, count, reader, resultCount, unprotected);
+}
+
+// ---- class registry ----------------------------------------------------------------------------
+
+namespace {
+
+bool superNames(lua_State* L, const char* className, int depth) {
+    // Each level holds three more stack slots; a C function is only promised 20.
+    if (depth > kMaxSuperDepth || !lua_checkstack(L, 4)) return false;
+    const int top = lua_gettop(L);
+    const int metatable = top;
+    lua_pushliteral(L, "super");
+    lua_rawget(L, metatable);
+    bool found = false;
+    if (lua_istable(L, -1)) {
+        const int supers = lua_gettop(L);
+        const lua_Integer n = static_cast<lua_Integer>(lua_rawlen(L, supers));
+        for (lua_Integer i = 1; i <= n && !found; ++i) {
+            lua_rawgeti(L, supers, i);
+            const char* name = lua_type(L, -1) == LUA_TSTRING ? lua_tostring(L, -1) : nullptr;
+            if (name && luaL_getmetatable(L, name) == LUA_TTABLE) {
+                found = std::strcmp(name, className) == 0 || superNames(L, className, depth + 1);
+            }
+            lua_settop(L, supers);
+        }
+    }
+    lua_settop(L, top);
+    return found;
+}
+
+}  // namespace
+
+bool ScriptManager::checkSuperClass(lua_State* L, const char* className) {
+    return superNames(L, className, 0);
+}
+
+void* ScriptManager::checkudata(lua_State* L, int index, const char* className) {
+    index = lua_absindex(L, index);
+    if (lua_type(L, index) != LUA_TUSERDATA) return nullptr;
+    // Every binding block holds one pointer; anything smaller is not ours.
+    if (lua_rawlen(L, index) < sizeof(void*)) return nullptr;
+    const int top = lua_gettop(L);
+    if (!lua_getmetatable(L, index)) return nullptr;
+    luaL_getmetatable(L, className);
+    bool match = lua_rawequal(L, -1, -2);
+    lua_pop(L, 1);
+    if (!match) match = checkSuperClass(L, className);
+    lua_settop(L, top);
+    return match ? lua_touserdata(L, index) : nullptr;
+}
+
+int ScriptManager::findMethod(lua_State* L) {
+    const int top = lua_gettop(L);
+    const int keyType = lua_type(L, 2);
+    if (!lua_istable(L, 1) || (keyType != LUA_TSTRING && keyType != LUA_TNUMBER)) {
+        lua_pushnil(L);
+        return 1;
+    }
+    lua_pushliteral(L, "super");
+    lua_rawget(L, 1);
+    if (lua_istable(L, -1)) {
+        const int supers = lua_gettop(L);
+        const lua_Integer n = static_cast<lua_Integer>(lua_rawlen(L, supers));
+        for (lua_Integer i = 1; i <= n; ++i) {
+            lua_rawgeti(L, supers, i);
+            const char* name = lua_type(L, -1) == LUA_TSTRING ? lua_tostring(L, -1) : nullptr;
+            if (name && luaL_getmetatable(L, name) == LUA_TTABLE) {
+                lua_pushvalue(L, 2);
+                lua_gettable(L, -2);
+                if (!lua_isnil(L, -1)) {
+                    if (!lua_iscfunction(L, -1)) lua_pushnil(L);
+                    lua_copy(L, -1, top + 1);
+                    lua_settop(L, top + 1);
+                    return 1;
+                }
+            }
+            lua_settop(L, supers);
+        }
+    }
+    lua_settop(L, top);
+    lua_pushnil(L);
+    return 1;
+}
+
+}  // namespace Core
+}  // namespace Quorvane

@@ -1,0 +1,90 @@
+// The Lua host: one Lua 5.3 state with the standard libraries, a module
+// searcher that reads scripts through the template pack reader, and every
+// binding class registered; and the class-registry checks the bindings share.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include <lua.hpp>
+
+namespace Quorvane {
+namespace Core {
+
+class RenderLayer;
+
+class ScriptManager {
+public:
+    using ArgumentPusher = std::function<void(lua_State*, int)>;
+    using ResultReader = std::function<void(lua_State*, int)>;
+
+    ScriptManager();
+    virtual ~ScriptManager();
+    ScriptManager(const ScriptManager&) = delete;
+    ScriptManager& operator=(const ScriptManager&) = delete;
+
+    lua_State* getLuaState() const { return mState; }
+
+    void addSearchPath(const char* folder);
+    bool loadFile(const char* path, const char* chunkName);
+    bool executeFile(const char* path);
+
+    bool testFunctionExists(const char* name);
+    void runGlobalLuaFunction(const char* name, bool unprotected);
+    void runGlobalLuaFunctionWithArguments(const char* name, const ArgumentPusher& pusher, int count,
+                                           bool unprotected);
+    void runGlobalLuaFunctionWithArgumentsGetResult(const char* name, const ArgumentPusher& pusher, int count,
+                                                    const ResultReader& reader, int resultCount,
+                                                    bool unprotected);
+
+    static void registerLoader(lua_State* L, lua_CFunction searcher);
+    static void registerLibs(lua_State* L);
+    static void luaAddSearchPath(lua_State* L, const char* folder);
+    static int luaLoader(lua_State* L);
+    static bool luaLoadFile(lua_State* L, const char* path, const char* chunkName);
+
+    static bool testFunctionExists(lua_State* L, const char* name);
+    static void runGlobalLuaFunction(lua_State* L, const char* name, bool unprotected);
+    static void runGlobalLuaFunctionWithArguments(lua_State* L, const char* name,
+                                                  const ArgumentPusher& pusher, int count, bool unprotected);
+    static void runGlobalLuaFunctionWithArgumentsGetResult(lua_State* L, const char* name,
+                                                           const ArgumentPusher& pusher, int count,
+                                                           const ResultReader& reader, int resultCount,
+                                                           bool unprotected);
+
+    static void* checkudata(lua_State* L, int index, const char* className);
+    static bool checkSuperClass(lua_State* L, const char* className);
+    static int findMethod(lua_State* L);
+
+    // Layers that the script made (RenderAVLayer.create and its sisters): the
+    // script host deletes at its end the ones that no composition holds then,
+    // which nothing else would ever free.
+    static void adoptLayer(lua_State* L, RenderLayer* layer);
+    // A layer the script took out of a composition: deleted at the end too
+    // unless a composition took it back or an engine part still points at it
+    // (a camera list, a dynamic template's source layers, the filters).
+    static void keepRemovedLayer(lua_State* L, RenderLayer* layer);
+    // The engine deleted the layer: nothing may touch it at the end.
+    static void forgetLayer(lua_State* L, RenderLayer* layer);
+
+private:
+    static ScriptManager* fromState(lua_State* L);
+    void releaseLooseLayers();
+
+    lua_State* mState = nullptr;
+    std::vector<RenderLayer*> mLooseLayers;
+    std::vector<RenderLayer*> mRemovedLayers;
+};
+
+int pcall_callback_err_fun(lua_State* L);
+void skipBOM(const char*& data, int& length);
+int luaLoadBuffer(lua_State* L, const char* data, int length, const char* chunkName);
+
+// The interpreter describes a chunk in messages in at most 59 characters;
+// this widens every such description of the given source in the message to
+// the description the interpreter would give with room for 119.
+std::string widenChunkNames(const std::string& message, const char* source);
+
+}  // namespace Core
+}  // namespace Quorvane

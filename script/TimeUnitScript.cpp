@@ -1,0 +1,111 @@
+#include "script/TimeUnitScript.h"
+
+#include "core/TimeUnit.h"
+#include "script/ScriptBinding.h"
+
+namespace Quorvane {
+namespace Core {
+
+namespace {
+
+using namespace ScriptBinding;
+constexpr const char* kClass = TimeUnitScript::className;
+
+TimeUnit& arg(lua_State* L, int index) {
+    return checkValue<TimeUnit>(L, index, kClass);
+}
+
+// Getters answer nil for an object that is not a userdata at all; a
+// userdata of another class raises the argument error.
+TimeUnit* getterObject(lua_State* L) {
+    return lua_type(L, 1) == LUA_TUSERDATA ? &arg(L, 1) : nullptr;
+}
+
+int create(lua_State* L) {
+    TimeUnit t;
+    if (lua_gettop(L) == 2 && lua_type(L, 1) == LUA_TNUMBER && lua_type(L, 2) == LUA_TNUMBER)
+        t = TimeUnit(lua_tointeger(L, 1), static_cast<float>(lua_tointeger(L, 2)));
+    pushValue(L, t, kClass);
+    return 1;
+}
+
+int frame(lua_State* L) {
+    TimeUnit* object = getterObject(L);
+    if (!object) return lua_pushnil(L), 1;
+    const TimeUnit& t = *object;
+    if (lua_gettop(L) != 2 || lua_type(L, 2) != LUA_TNUMBER) return lua_pushnil(L), 1;
+    lua_pushinteger(L, t.frame(static_cast<float>(lua_tointeger(L, 2))));
+    return 1;
+}
+
+int frameCount(lua_State* L) {
+    TimeUnit* object = getterObject(L);
+    if (!object) return lua_pushnil(L), 1;
+    const TimeUnit& t = *object;
+    lua_pushinteger(L, t.frameCount());
+    return 1;
+}
+
+int fps(lua_State* L) {
+    TimeUnit* object = getterObject(L);
+    if (!object) return lua_pushnil(L), 1;
+    const TimeUnit& t = *object;
+    lua_pushinteger(L, static_cast<lua_Integer>(t.fps()));
+    return 1;
+}
+
+int isZero(lua_State* L) {
+    TimeUnit* object = getterObject(L);
+    if (!object) return lua_pushnil(L), 1;
+    const TimeUnit& t = *object;
+    lua_pushboolean(L, t.isZero());
+    return 1;
+}
+
+const luaL_Reg kStatics[] = {
+    {"create", create},
+    {nullptr, nullptr},
+};
+
+const luaL_Reg kMethods[] = {
+    {"frame", frame},
+    {"frameCount", frameCount},
+    {"fps", fps},
+    {"isZero", isZero},
+    {"setFrame", [](lua_State* L) { return arg(L, 1).setFrame(lua_tointeger(L, 2)), 0; }},
+    {"setFps", [](lua_State* L) { return arg(L, 1).setFps(static_cast<float>(lua_tointeger(L, 2))), 0; }},
+    {"add",
+     [](lua_State* L) {
+         const TimeUnit other = arg(L, 2);
+         arg(L, 1) += other;
+         return 0;
+     }},
+    {"subtract",
+     [](lua_State* L) {
+         const TimeUnit other = arg(L, 2);
+         arg(L, 1) -= other;
+         return 0;
+     }},
+    {"__gc",
+     [](lua_State* L) { return collectValue<TimeUnit>(L, kClass, "TimeUnitScript parm is invalid"); }},
+    {nullptr, nullptr},
+};
+
+const ClassSpec kSpec = {kClass, nullptr, kMethods, kStatics};
+
+}  // namespace
+
+int TimeUnitScript::luaopenClass(lua_State* L) {
+    return openClass(L, kSpec);
+}
+
+void TimeUnitScript::registerFunctions(lua_State* L) {
+    requireClass(L, "TimeUnit", luaopenClass);
+}
+
+void TimeUnitScript::newTimeUnit(lua_State* L, const TimeUnit& t) {
+    pushValue(L, t, kClass);
+}
+
+}  // namespace Core
+}  // namespace Quorvane

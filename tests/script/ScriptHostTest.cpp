@@ -1,0 +1,239 @@
+// The script host: module loading through the template's own searcher (plain,
+// packed, precompiled, with a byte-order mark), the order of the searchers,
+// the doors to native code kept shut, main's arguments, and how errors of
+// every kind end up as one log line without harming the process.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <string>
+
+#include "core/FileCodec.h"
+#include "script/ScriptContext.h"
+#include "script/ScriptTestSupport.h"
+
+using namespace Quorvane::Core;
+using namespace QvTest;
+
+namespace {
+
+class ScriptHostTest : public ::testing::Test {
+protected:
+    std::string write(const std::string& name, const std::string& text) {
+        const std::string path = dir.file(name);
+        for (size_t at = name.find('/'); at != std::string::npos; at = name.find('/', at + 1))
+            ::mkdir(dir.file(name.substr(0, at)).c_str(), 0755);
+        EXPECT_TRUE(writeFile(path, text));
+        return path;
+    }
+    // Runs main.lua of the folder with the folder as module folder; the log.
+    std::string runMain(const std::string& data = std::string()) {
+        return captureLog([&] {
+            ScriptContext script(nullptr);
+            script.runFile(dir.file("main.lua"), dir.path(), data);
+        });
+    }
+
+    TempDir dir{"qvscript"};
+};
+
+}  // namespace
+
+TEST_F(ScriptHostTest, ModulesLoadFromTheFolderCompiledBeforeTextInEveryNamingForm) {
+    write("a/b.lua", "return { kind = 'text' }");
+    LuaHost host;
+    host.manager.addSearchPath(dir.path().c_str());
+    EXPECT_EQ(host.run("m1 = require('a.b').kind"), "");
+    EXPECT_EQ(host.text("m1"), "text");
+
+    // A precompiled chunk next to it wins; the loader tells binary from text.
+    LuaHost compiler;
+    ASSERT_EQ(compiler.run("code = string.dump(load(\"return { kind = 'compiled' }\"))"), "");
+    write("a/b.luac", compiler.text("code"));
+    LuaHost second;
+    second.manager.addSearchPath(dir.path().c_str());
+    for (const char* name : {"a.b", "a.b.lua", "a.b.luac"}) {
+        SCOPED_TRACE(name);
+        // Each name is a different module for require; all find the same file.
+        EXPECT_EQ(second.run(std::string("m = require('") + name + "').kind"), "");
+        EXPECT_EQ(second.text("m"), "compiled");
+    }
+}
+
+TEST_F(ScriptHostTest, ByteOrderMarkAndPackedModulesLoadLikePlainText) {
+    const std::string bom = "\xEF\xBB\xBF";
+    write("bommed.lua", bom + "return 41 + 1");
+    write("plain/packed.lua", "return 'unpacked'");
+    FileCodec packer(FileCodecVersion1);
+    ASSERT_TRUE(packer.createPack(dir.file("plain"), "packed.lua", dir.file("packed.lua")));
+    write("main.lua", bom + "function main(ctx, data) result = require('bommed') .. require('packed') end");
+
+    LuaHost host;
+    host.manager.addSearchPath(dir.path().c_str());
+    EXPECT_EQ(host.run("v = require('bommed'); p = require('packed')"), "");
+    EXPECT_EQ(host.number("v"), 42);
+    EXPECT_EQ(host.text("p"), "unpacked");
+    EXPECT_TRUE(host.manager.executeFile(dir.file("main.lua").c_str()));
+    EXPECT_TRUE(host.manager.testFunctionExists("main"));
+}
+
+TEST_F(ScriptHostTest, AFolderNamedLikeAModuleIsNotAModule) {
+    write("dir.lua/inside.lua", "return 1");
+    write("dir.luac/inside.lua", "return 1");
+    LuaHost host;
+    host.manager.addSearchPath(dir.path().c_str());
+    EXPECT_EQ(host.run("ok, err = pcall(require, 'dir')"), "");
+    EXPECT_FALSE(host.boolean("ok"));
+    // The interpreter's own searcher then refuses the folder too.
+    EXPECT_NE(host.text("err").find("Is a directory"), std::string::npos) << host.text("err");
+}
+
+TEST_F(ScriptHostTest, SearcherSitsSecondAndPreloadStillWins) {
+    write("mod.lua", "return 'file'");
+    LuaHost host;
+    host.manager.addSearchPath(dir.path().c_str());
+    EXPECT_EQ(host.run("n = #package.searchers; "
+                       "package.preload.mod = function() return 'preloaded' end; v = require('mod')"),
+              "");
+    EXPECT_EQ(host.number("n"), 5);
+    EXPECT_EQ(host.text("v"), "preloaded");
+    // The path gained exactly the folder's element at its end.
+    const std::string path = host.run("p = package.path").empty() ? host.text("p") : "";
+    const std::string tail = ";" + dir.path() + "/?.lua";
+    ASSERT_GE(path.size(), tail.size());
+    EXPECT_EQ(path.substr(path.size() - tail.size()), tail);
+}
+
+TEST_F(ScriptHostTest, RelativePathElementsAreTriedFromTheWorkingDirectory) {
+    write("x/rel.lua", "return 'relative'");
+    char old[4096];
+    ASSERT_NE(::getcwd(old, sizeof old), nullptr);
+    ASSERT_EQ(::chdir(dir.path().c_str()), 0);
+    LuaHost host;
+    const std::string error = host.run("package.path = './x/?.lua'; v = require('rel')");
+    ASSERT_EQ(::chdir(old), 0);
+    EXPECT_EQ(error, "");
+    EXPECT_EQ(host.text("v"), "relative");
+}
+
+TEST_F(ScriptHostTest, NativeCodeCannotBeReached) {
+    // A real shared object on the native search path is not loaded.
+    write("libdemo.so", "");
+    LuaHost host;
+    EXPECT_EQ(host.run("popen = type(io.popen); loadlib = type(package.loadlib); "
+                       "package.cpath = '" +
+                       dir.path() +
+                       "/lib?.so;/usr/lib/x86_64-linux-gnu/lua/5.3/?.so'; "
+                       "ok, err = pcall(require, 'demo'); ok2 = pcall(require, 'lpeg')"),
+              "");
+    EXPECT_EQ(host.text("popen"), "nil");
+    EXPECT_EQ(host.text("loadlib"), "nil");
+    EXPECT_FALSE(host.boolean("ok"));
+    EXPECT_FALSE(host.boolean("ok2"));
+    EXPECT_NE(host.text("err").find("module 'demo' not found"), std::string::npos);
+    // The rest of io stays.
+    EXPECT_EQ(host.run("w = type(io.open)"), "");
+    EXPECT_EQ(host.text("w"), "function");
+}
+
+TEST_F(ScriptHostTest, MainGetsTheContextAndTheDataAndErrorsAreLoggedOnce) {
+    write("main.lua",
+          "function fill() error('no layer') end\n"
+          "function main(ctx, data)\n"
+          "  assert(select('#', ctx, data) == 2 and ctx == nil and data == 'hello', 'arguments')\n"
+          "  fill()\n"
+          "end\n");
+    std::string log = runMain("hello");
+    EXPECT_EQ(countOf(log, "ZRScriptError: "), 1) << log;
+    EXPECT_NE(log.find("main.lua\"]:1: no layer (global fill)"), std::string::npos) << log;
+
+    // A runtime error in the function's own body names its caller, which has no name.
+    write("main.lua", "function fill() local t = nil; return t.x end\nfunction main() fill() end\n");
+    log = runMain();
+    EXPECT_NE(log.find("attempt to index a nil value"), std::string::npos) << log;
+    EXPECT_EQ(log.find("(global"), std::string::npos) << log;
+
+    // No main at all, and a top level that fails: one line each, and main still runs.
+    write("main.lua", "x = 1\n");
+    log = runMain();
+    EXPECT_EQ(countOf(log, "ZRScriptError: "), 1) << log;
+    EXPECT_NE(log.find("attempt to call a nil value"), std::string::npos) << log;
+    write("main.lua", "function main() print_marker = true; error({}) end\nerror('top')\n");
+    log = runMain();
+    EXPECT_EQ(countOf(log, "ZRScriptError: "), 1) << log;
+    EXPECT_NE(log.find("error object is a table value"), std::string::npos) << log;
+
+    // A missing main file, or a folder in its place, does nothing at all.
+    EXPECT_EQ(captureLog([&] { ScriptContext(nullptr).runFile(dir.file("none.lua"), dir.path(), ""); }), "");
+    EXPECT_EQ(captureLog([&] { ScriptContext(nullptr).runFile(dir.path(), dir.path(), ""); }), "");
+}
+
+TEST_F(ScriptHostTest, ErrorsInModulesKeepLongChunkNames) {
+    const std::string name(90, 'n');
+    // A module that does not compile fails require (the interpreter's own
+    // searcher then reports the file).
+    write(name + ".lua", "return +");
+    LuaHost host;
+    host.manager.addSearchPath(dir.path().c_str());
+    EXPECT_EQ(host.run("ok, err = pcall(require, '" + name + "')"), "");
+    EXPECT_FALSE(host.boolean("ok"));
+    EXPECT_NE(host.text("err").find("unexpected symbol"), std::string::npos) << host.text("err");
+
+    // Runtime errors in such a module show the whole name, where the
+    // interpreter alone would cut it at 45 characters.
+    write(name + ".lua", "local M = {}\nfunction M.f() error('deep') end\nreturn M");
+    write("main.lua", "function main() require('" + name + "').f() end");
+    const std::string log = runMain();
+    EXPECT_NE(log.find("[string \"" + name + "\"]:2: deep"), std::string::npos) << log;
+}
+
+TEST_F(ScriptHostTest, HostileScriptsFailCleanly) {
+    const char* scripts[] = {
+        "function main() local function f(n) return f(n + 1) + 1 end f(1) end",
+        "function main() local s = 'x' while true do s = s .. s end end",
+        "function main() local t = {} for i = 1, 1e12 do t[i] = i end end",
+        "function main() return string.rep('x', 1 << 40) end",
+        "function main() Vec2.create('x') end",
+        "function main() Mat4.create(1, 2, 3) end",
+        "function main() local v = Vec3.create(1, 2, 3); v.__gc(v); return v:length() end",
+        "function main() local v = Vec2.create(1, 2); v.__index.super = {'Vec3Script'}; "
+        "Vec3.create(v):length() end",
+        "function main() getmetatable(Vec2.create()).__index.super = {'RenderLayerScript'}; "
+        "RenderLayer.uiKey(Vec2.create()) end",
+        "function main() coroutine.wrap(function() error('in a coroutine') end)() end",
+    };
+    for (const char* script : scripts) {
+        SCOPED_TRACE(script);
+        write("main.lua", script);
+        const std::string log = runMain();
+        EXPECT_EQ(countOf(log, "ZRScriptError: "), 1) << log;
+    }
+    // An error in a finaliser run while the state closes is dropped by the
+    // interpreter; the process goes on.
+    write("main.lua", "function main() setmetatable({}, {__gc = function() error('late') end}) end");
+    EXPECT_EQ(countOf(runMain(), "ZRScriptError: "), 0);
+    // A value whose copy a script collected by hand answers with the argument error.
+    write("main.lua", "function main() local v = Vec3.create(1, 2, 3); v.__gc(v); v:setX(1) end");
+    EXPECT_NE(runMain().find("param is invalid"), std::string::npos);
+}
+
+TEST_F(ScriptHostTest, RunnersForHostsPassArgumentsAndResults) {
+    LuaHost host;
+    ASSERT_EQ(host.run("function add(a, b) return a + b end function boom() error('x') end"), "");
+    double sum = 0;
+    host.manager.runGlobalLuaFunctionWithArgumentsGetResult(
+        "add",
+        [](lua_State* L, int) {
+            lua_pushinteger(L, 2);
+            lua_pushinteger(L, 40);
+        },
+        // The protected form asks for one result more than the reader's count.
+        2, [&](lua_State* L, int) { sum = lua_tonumber(L, -2); }, 1, false);
+    EXPECT_EQ(sum, 42);
+    const int top = lua_gettop(host.L);
+    EXPECT_NE(captureLog([&] { host.manager.runGlobalLuaFunction("boom", false); }).find("Error: "),
+              std::string::npos);
+    EXPECT_EQ(lua_gettop(host.L), top);
+    EXPECT_FALSE(host.manager.testFunctionExists("missing"));
+    EXPECT_EQ(lua_gettop(host.L), top);
+}
