@@ -18,6 +18,10 @@ done
 bash scripts/deps.sh
 
 jobs=$(nproc)
+# Let ccache share results between checkouts in different folders (CI builds
+# a fresh clone elsewhere): paths are hashed relative to the checkout.
+export CCACHE_BASEDIR="$PWD"
+export CCACHE_NOHASHDIR=1
 if [ "$sanitize" -eq 1 ]; then
   build=build-sanitize
   # Debug keeps assertions (rapidjson's among them) armed while the sanitizers run.
