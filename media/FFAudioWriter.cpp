@@ -56,7 +56,8 @@ AVStream* FFAudioWriter::addCopyStream(AVFormatContext* output, AVCodecParameter
 }
 
 bool FFAudioWriter::openOutputFile(AVFormatContext* output, const std::string& path) {
-    if (!(output->oformat->flags & AVFMT_NOFILE) && avio_open(&output->pb, path.c_str(), AVIO_FLAG_WRITE) < 0) {
+    if (!(output->oformat->flags & AVFMT_NOFILE) &&
+        avio_open(&output->pb, path.c_str(), AVIO_FLAG_WRITE) < 0) {
         QVPrint("Could not open output file");
         return false;
     }
@@ -67,7 +68,8 @@ bool FFAudioWriter::openOutputFile(AVFormatContext* output, const std::string& p
     return true;
 }
 
-int FFAudioWriter::writeCopiedPacket(AVFormatContext* output, AVStream* from, AVStream* to, AVPacket* packet) {
+int FFAudioWriter::writeCopiedPacket(AVFormatContext* output, AVStream* from, AVStream* to,
+                                     AVPacket* packet) {
     rescalePacketTs(from, to, packet);
     packet->pos = -1;
     int ret = av_interleaved_write_frame(output, packet);
