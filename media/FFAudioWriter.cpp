@@ -205,11 +205,16 @@ int FFAudioWriter::flush() {
 
 int FFAudioWriter::close() {
     QVPrint("FFAudioWriter close()");
-    if (flush() < 0) QVPrint("FFAudioWriter Flushing encoder failed");
-    int ret = mHeaderWritten ? av_write_trailer(mOutput) : AVERROR(EINVAL);
-    mHeaderWritten = false;
-    if (ret < 0) QVPrint("FFAudioWriter Error occurred");
-    QVPrint("FFAudioWriter finish to close and video mNumPacket: %d", mNumPacket);
+    return finishOutput(mOutput, &mHeaderWritten, flush(), "FFAudioWriter", mNumPacket);
+}
+
+int FFAudioWriter::finishOutput(AVFormatContext* output, bool* headerWritten, int flushResult,
+                                const char* who, int packetCount) {
+    if (flushResult < 0) QVPrint("%s Flushing encoder failed", who);
+    int ret = *headerWritten ? av_write_trailer(output) : AVERROR(EINVAL);
+    *headerWritten = false;
+    if (ret < 0) QVPrint("%s Error occurred", who);
+    QVPrint("%s finish to close and video mNumPacket: %d", who, packetCount);
     return ret < 0 ? 1 : 0;
 }
 

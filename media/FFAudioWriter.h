@@ -63,6 +63,10 @@ public:
     // Writes one already encoded packet of `from` as a packet of `to`.
     static int writeCopiedPacket(AVFormatContext* output, AVStream* from, AVStream* to, AVPacket* packet);
     static void rescalePacketTs(AVRational from, AVStream* to, AVPacket* packet);
+    // The end of close(): logs a failed flush, writes the trailer of an output
+    // whose header was written (logging as `who`). 0 on success, 1 on failure.
+    static int finishOutput(AVFormatContext* output, bool* headerWritten, int flushResult, const char* who,
+                            int packetCount);
 
 private:
     int mWriterKind = 0;

@@ -231,12 +231,7 @@ int FFMediaWriter::flush() {
 
 int FFMediaWriter::close() {
     QVPrint("FFMediaWriter close()");
-    if (flush() < 0) QVPrint("FFMediaWriter Flushing encoder failed");
-    int ret = mHeaderWritten ? av_write_trailer(mOutput) : AVERROR(EINVAL);
-    mHeaderWritten = false;
-    if (ret < 0) QVPrint("FFMediaWriter Error occurred");
-    QVPrint("FFMediaWriter finish to close and video mNumPacket: %d", mNumPacket);
-    return ret < 0 ? 1 : 0;
+    return FFAudioWriter::finishOutput(mOutput, &mHeaderWritten, flush(), "FFMediaWriter", mNumPacket);
 }
 
 void FFMediaWriter::rescalePacketTs(AVStream* from, AVStream* to, AVPacket* packet) {
