@@ -1,35 +1,20 @@
 // Cost of compositing one layer per frame, as a composition does it: the
 // previous texture alternates between the two frame destinations (and, for a
 // layer that is sometimes the first one drawn, with none at all).
-#include <benchmark/benchmark.h>
-
-#include <memory>
-
+#include "bench/BenchSupport.h"
 #include "render/CompositeRenderPass.h"
-#include "render/GLContext.h"
-#include "render/GLFrameBufferManager.h"
-#include "render/GLRenderDestination.h"
-#include "tests/support/TestComp.h"
 
 using namespace Quorvane::Core;
+using QvBench::kHeight;
+using QvBench::kWidth;
 
 namespace {
 
-constexpr int kWidth = 1280;
-constexpr int kHeight = 720;
-
-struct Scene {
+struct Scene : QvBench::LayerScene {
     Scene() {
-        context = GLContextGet(kWidth, kHeight, nullptr);
         if (!context) return;
-        GLContextMakeCurrent(context);
-        comp = std::make_unique<QvTest::TestComp>(kWidth, kHeight, 25);
-        comp->manager = &manager;
-        layer = new RenderLayer(comp.get(), kAVLayer, false);
-        comp->addLayer(layer, false);
         a = std::make_unique<GLRenderDestination>(kWidth, kHeight);
         b = std::make_unique<GLRenderDestination>(kWidth, kHeight);
-        source = std::make_unique<GLRenderDestination>(kWidth, kHeight);
         target = std::make_unique<GLRenderDestination>(kWidth, kHeight);
     }
 
@@ -51,48 +36,39 @@ struct Scene {
         glFinish();
     }
 
-    GLContext* context = nullptr;
-    GLFrameBufferManager manager;
-    std::unique_ptr<QvTest::TestComp> comp;
-    RenderLayer* layer = nullptr;
-    std::unique_ptr<GLRenderDestination> a, b, source, target;
+    std::unique_ptr<GLRenderDestination> a, b, target;
 };
-
-Scene& TheScene() {
-    static Scene scene;
-    return scene;
-}
 
 // Both previous textures give the same program text.
 void BM_CompositeTwoPreviousTextures(benchmark::State& state) {
-    Scene& s = TheScene();
-    if (!s.context) return state.SkipWithError("no headless GL device");
-    auto pass = s.newPass();
-    unsigned int textures[2] = {s.a->grabTextureForRead(true), s.b->grabTextureForRead(true)};
+    Scene* s = QvBench::sharedScene<Scene>(state);
+    if (!s) return;
+    auto pass = s->newPass();
+    unsigned int textures[2] = {s->a->grabTextureForRead(true), s->b->grabTextureForRead(true)};
     int i = 0;
-    for (auto _ : state) s.draw(*pass, textures[i++ & 1]);
+    for (auto _ : state) s->draw(*pass, textures[i++ & 1]);
 }
 BENCHMARK(BM_CompositeTwoPreviousTextures)->Unit(benchmark::kMillisecond);
 
 // Alternating with no previous texture switches between two program texts.
 void BM_CompositePreviousTextureAndNone(benchmark::State& state) {
-    Scene& s = TheScene();
-    if (!s.context) return state.SkipWithError("no headless GL device");
-    auto pass = s.newPass();
-    unsigned int textures[2] = {s.a->grabTextureForRead(true), 0};
+    Scene* s = QvBench::sharedScene<Scene>(state);
+    if (!s) return;
+    auto pass = s->newPass();
+    unsigned int textures[2] = {s->a->grabTextureForRead(true), 0};
     int i = 0;
-    for (auto _ : state) s.draw(*pass, textures[i++ & 1]);
+    for (auto _ : state) s->draw(*pass, textures[i++ & 1]);
 }
 BENCHMARK(BM_CompositePreviousTextureAndNone)->Unit(benchmark::kMillisecond);
 
 // What every draw would cost if the program were rebuilt each time.
 void BM_CompositeFreshProgramEachDraw(benchmark::State& state) {
-    Scene& s = TheScene();
-    if (!s.context) return state.SkipWithError("no headless GL device");
-    unsigned int previous = s.a->grabTextureForRead(true);
+    Scene* s = QvBench::sharedScene<Scene>(state);
+    if (!s) return;
+    unsigned int previous = s->a->grabTextureForRead(true);
     for (auto _ : state) {
-        auto pass = s.newPass();
-        s.draw(*pass, previous);
+        auto pass = s->newPass();
+        s->draw(*pass, previous);
     }
 }
 BENCHMARK(BM_CompositeFreshProgramEachDraw)->Unit(benchmark::kMillisecond);

@@ -2,26 +2,18 @@
 // same reuses its tessellation and programs; a mask whose shape changes every
 // frame (an animated mask, one shape per frame) re-tessellates and builds the
 // painters' two programs again each frame.
-#include <benchmark/benchmark.h>
-
 #include <cmath>
 #include <memory>
 #include <string>
 
 #include <rapidjson/document.h>
 
-#include "render/GLContext.h"
-#include "render/GLFrameBufferManager.h"
-#include "render/GLRenderDestination.h"
+#include "bench/BenchSupport.h"
 #include "shapes/MaskRender.h"
-#include "tests/support/TestComp.h"
 
 using namespace Quorvane::Core;
 
 namespace {
-
-constexpr int kWidth = 1280;
-constexpr int kHeight = 720;
 
 // A wavy closed outline of cubic segments around the layer centre.
 std::string Frame(float phase) {
@@ -41,16 +33,9 @@ std::string Frame(float phase) {
     return "[{\"lines\":[" + lines + "]}]";
 }
 
-struct Scene {
+struct Scene : QvBench::LayerScene {
     Scene() {
-        context = GLContextGet(kWidth, kHeight, nullptr);
         if (!context) return;
-        GLContextMakeCurrent(context);
-        comp = std::make_unique<QvTest::TestComp>(kWidth, kHeight, 25);
-        comp->manager = &manager;
-        layer = new RenderLayer(comp.get(), kAVLayer, false);
-        comp->addLayer(layer, false);
-        source = std::make_unique<GLRenderDestination>(kWidth, kHeight);
         mask = std::make_unique<MaskRender>(layer, true);
         rapidjson::Document doc;
         const std::string json = "[" + Frame(0) + "," + Frame(1.5f) + "]";
@@ -63,31 +48,21 @@ struct Scene {
         glFinish();
     }
 
-    GLContext* context = nullptr;
-    GLFrameBufferManager manager;
-    std::unique_ptr<QvTest::TestComp> comp;
-    RenderLayer* layer = nullptr;
-    std::unique_ptr<GLRenderDestination> source;
     std::unique_ptr<MaskRender> mask;
 };
 
-Scene& TheScene() {
-    static Scene scene;
-    return scene;
-}
-
 void BM_MaskSteadyShape(benchmark::State& state) {
-    Scene& s = TheScene();
-    if (!s.context) return state.SkipWithError("no headless GL device");
-    for (auto _ : state) s.draw(0);
+    Scene* s = QvBench::sharedScene<Scene>(state);
+    if (!s) return;
+    for (auto _ : state) s->draw(0);
 }
 BENCHMARK(BM_MaskSteadyShape)->Unit(benchmark::kMillisecond);
 
 void BM_MaskShapeChangesEveryFrame(benchmark::State& state) {
-    Scene& s = TheScene();
-    if (!s.context) return state.SkipWithError("no headless GL device");
+    Scene* s = QvBench::sharedScene<Scene>(state);
+    if (!s) return;
     long long frame = 0;
-    for (auto _ : state) s.draw(frame++ & 1);
+    for (auto _ : state) s->draw(frame++ & 1);
 }
 BENCHMARK(BM_MaskShapeChangesEveryFrame)->Unit(benchmark::kMillisecond);
 

@@ -5,6 +5,7 @@
 #include <sstream>
 
 #include "core/Float.h"
+#include "render/FullScreenRenderPass.h"
 #include "render/GLFrameBufferManager.h"
 #include "render/GLRenderDestination.h"
 #include "render/GLShader.h"
@@ -13,14 +14,6 @@ namespace Quorvane {
 namespace Core {
 
 namespace {
-
-const char* const kCopyVertex =
-    "attribute vec2 position;\n attribute vec2 inCoords;\n varying vec2 textureCoords;\nvoid "
-    "main(){gl_Position "
-    "= vec4(position, 0.0, 1.0); textureCoords = inCoords;}";
-const char* const kCopyFragment =
-    "#ifdef GL_ES\nprecision highp float;\n#endif\nvarying vec2 textureCoords;\n uniform sampler2D "
-    "texture;\nvoid main(){gl_FragColor = texture2D(texture, textureCoords);\n}";
 
 // At most this many pairs of taps travel from the vertex shader as varyings.
 constexpr size_t kMaxVaryingPairs = 7;
@@ -129,7 +122,7 @@ GaussianBlurEffect::Kernel GaussianBlurEffect::kernel() const {
 }
 
 std::string GaussianBlurEffect::getVertexFunction() const {
-    if (mSampleRadius < 1) return kCopyVertex;
+    if (mSampleRadius < 1) return FullScreenRenderPass::kCopyVertex;
     const Kernel k = kernel();
     std::ostringstream os;
     os << "attribute vec2 position;\n attribute vec2 inCoords;\n varying vec2 textureCoords;\n uniform vec2 "
@@ -148,7 +141,7 @@ std::string GaussianBlurEffect::getVertexFunction() const {
 }
 
 std::string GaussianBlurEffect::getFragmentFunction() const {
-    if (mSampleRadius < 1) return kCopyFragment;
+    if (mSampleRadius < 1) return FullScreenRenderPass::kCopyFragment;
     const Kernel k = kernel();
     std::ostringstream os;
     os << "#ifdef GL_ES\nprecision highp float;\n#endif\n varying vec2 textureCoords;\n uniform sampler2D "

@@ -4,6 +4,7 @@
 #include <stdexcept>
 
 #include "core/Log.h"
+#include "media/FFVideoReader.h"
 
 extern "C" {
 #include <libavutil/mathematics.h>
@@ -79,38 +80,13 @@ AVCodecID FFAudioReader::getCodecID() const {
 
 int FFAudioReader::openCodecContext(int* index, AVCodecContext** ctx, AVFormatContext* fmt,
                                     AVMediaType type) {
-    const char* typeName = av_get_media_type_string(type);
+    // Unlike the video reader, a file without the stream is worth a line.
     int ret = av_find_best_stream(fmt, type, -1, -1, nullptr, 0);
     if (ret < 0) {
-        fprintf(stderr, "Could not find %s stream in file\n", typeName);
+        fprintf(stderr, "Could not find %s stream in file\n", av_get_media_type_string(type));
         return ret;
     }
-    int streamIndex = ret;
-    AVStream* stream = fmt->streams[streamIndex];
-    const AVCodec* codec = avcodec_find_decoder(stream->codecpar->codec_id);
-    if (!codec) {
-        fprintf(stderr, "Failed to find %s codec\n", typeName);
-        return AVERROR(EINVAL);
-    }
-    AVCodecContext* c = avcodec_alloc_context3(codec);
-    if (!c) {
-        fprintf(stderr, "Failed to allocate the %s codec context\n", typeName);
-        return AVERROR(ENOMEM);
-    }
-    if ((ret = avcodec_parameters_to_context(c, stream->codecpar)) < 0) {
-        fprintf(stderr, "Failed to copy %s codec parameters to decoder context\n", typeName);
-        avcodec_free_context(&c);
-        return ret;
-    }
-    c->pkt_timebase = stream->time_base;
-    if ((ret = avcodec_open2(c, codec, nullptr)) < 0) {
-        fprintf(stderr, "Failed to open %s codec\n", typeName);
-        avcodec_free_context(&c);
-        return ret;
-    }
-    *index = streamIndex;
-    *ctx = c;
-    return 0;
+    return FFVideoReader::openCodecContext(index, ctx, fmt, type);
 }
 
 int64_t FFAudioReader::getFixedDuration() const {

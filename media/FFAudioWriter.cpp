@@ -14,21 +14,67 @@ namespace Core {
 
 FFAudioWriter::FFAudioWriter(const char* path) : mPath(path ? path : "") {
     QVPrint("FFAudioWriter(): %s", mPath.c_str());
-    int ret = avformat_alloc_output_context2(&mOutput, nullptr, nullptr, mPath.c_str());
-    if (ret < 0 || !mOutput) {
-        QVPrint("Could not create output context:%d", ret);
-        mOutput = nullptr;
-    }
+    mOutput = allocOutput(mPath);
 }
 
 FFAudioWriter::~FFAudioWriter() {
     avcodec_free_context(&mAudioCodecContext);
-    if (mOutput) {
-        if (!(mOutput->oformat->flags & AVFMT_NOFILE) && mOutput->pb) avio_closep(&mOutput->pb);
-        avformat_free_context(mOutput);
-        mOutput = nullptr;
-    }
+    freeOutput(&mOutput);
     QVPrint("audio writer release finish");
+}
+
+AVFormatContext* FFAudioWriter::allocOutput(const std::string& path) {
+    AVFormatContext* output = nullptr;
+    int ret = avformat_alloc_output_context2(&output, nullptr, nullptr, path.c_str());
+    if (ret < 0 || !output) {
+        QVPrint("Could not create output context:%d", ret);
+        return nullptr;
+    }
+    return output;
+}
+
+void FFAudioWriter::freeOutput(AVFormatContext** output) {
+    AVFormatContext* out = *output;
+    if (!out) return;
+    if (!(out->oformat->flags & AVFMT_NOFILE) && out->pb) avio_closep(&out->pb);
+    avformat_free_context(out);
+    *output = nullptr;
+}
+
+AVStream* FFAudioWriter::addCopyStream(AVFormatContext* output, AVCodecParameters* params) {
+    AVStream* st = output ? avformat_new_stream(output, nullptr) : nullptr;
+    if (!st) {
+        QVPrint("Failed allocating output stream\n");
+        return nullptr;
+    }
+    if (avcodec_parameters_copy(st->codecpar, params) < 0) {
+        QVPrint("Failed to copy codec parameters\n");
+        return nullptr;
+    }
+    st->codecpar->codec_tag = 0;
+    return st;
+}
+
+bool FFAudioWriter::openOutputFile(AVFormatContext* output, const std::string& path) {
+    if (!(output->oformat->flags & AVFMT_NOFILE) &&
+        avio_open(&output->pb, path.c_str(), AVIO_FLAG_WRITE) < 0) {
+        QVPrint("Could not open output file");
+        return false;
+    }
+    const AVOutputFormat* fmt = av_guess_format(nullptr, path.c_str(), nullptr);
+    if (fmt) output->oformat = fmt;
+    av_freep(&output->url);
+    output->url = av_strndup(path.c_str(), 1023);
+    return true;
+}
+
+int FFAudioWriter::writeCopiedPacket(AVFormatContext* output, AVStream* from, AVStream* to,
+                                     AVPacket* packet) {
+    rescalePacketTs(from, to, packet);
+    packet->pos = -1;
+    int ret = av_interleaved_write_frame(output, packet);
+    if (ret < 0) QVPrint("av_interleaved_write_frame(): error");
+    return ret;
 }
 
 AVCodecContext* FFAudioWriter::openAacStream(AVFormatContext* output, AVStream** stream, long bitRate,
@@ -118,31 +164,14 @@ bool FFAudioWriter::addAudioInput(long bitRate, int sampleRate, int channels, AV
 }
 
 bool FFAudioWriter::addAudioInput(AVCodecParameters* params) {
-    AVStream* st = mOutput ? avformat_new_stream(mOutput, nullptr) : nullptr;
-    if (!st) {
-        QVPrint("Failed allocating output stream\n");
-        return false;
-    }
-    if (avcodec_parameters_copy(st->codecpar, params) < 0) {
-        QVPrint("Failed to copy codec parameters\n");
-        return false;
-    }
-    st->codecpar->codec_tag = 0;
+    AVStream* st = addCopyStream(mOutput, params);
+    if (!st) return false;
     mAudioStream = st;
     return true;
 }
 
 bool FFAudioWriter::start() {
-    if (!mOutput) return false;
-    if (!(mOutput->oformat->flags & AVFMT_NOFILE) &&
-        avio_open(&mOutput->pb, mPath.c_str(), AVIO_FLAG_WRITE) < 0) {
-        QVPrint("Could not open output file");
-        return false;
-    }
-    const AVOutputFormat* fmt = av_guess_format(nullptr, mPath.c_str(), nullptr);
-    if (fmt) mOutput->oformat = fmt;
-    av_freep(&mOutput->url);
-    mOutput->url = av_strndup(mPath.c_str(), 1023);
+    if (!mOutput || !openOutputFile(mOutput, mPath)) return false;
     if (avformat_write_header(mOutput, nullptr) < 0) {
         QVPrint("Error occurred when write media header to output file");
         return false;
@@ -161,11 +190,7 @@ int FFAudioWriter::writeAudioFrame(AVFrame* frame, long /*pts*/, int* gotPacket)
 
 int FFAudioWriter::writeAudioPacket(AVPacket* packet, AVStream* from) {
     if (mHasAudio || !mAudioStream || !mHeaderWritten) return -1;
-    rescalePacketTs(from, mAudioStream, packet);
-    packet->pos = -1;
-    int ret = av_interleaved_write_frame(mOutput, packet);
-    if (ret < 0) QVPrint("av_interleaved_write_frame(): error");
-    return ret;
+    return writeCopiedPacket(mOutput, from, mAudioStream, packet);
 }
 
 int FFAudioWriter::flush() {
@@ -180,28 +205,33 @@ int FFAudioWriter::flush() {
 
 int FFAudioWriter::close() {
     QVPrint("FFAudioWriter close()");
-    if (flush() < 0) QVPrint("FFAudioWriter Flushing encoder failed");
-    int ret = mHeaderWritten ? av_write_trailer(mOutput) : AVERROR(EINVAL);
-    mHeaderWritten = false;
-    if (ret < 0) QVPrint("FFAudioWriter Error occurred");
-    QVPrint("FFAudioWriter finish to close and video mNumPacket: %d", mNumPacket);
+    return finishOutput(mOutput, &mHeaderWritten, flush(), "FFAudioWriter", mNumPacket);
+}
+
+int FFAudioWriter::finishOutput(AVFormatContext* output, bool* headerWritten, int flushResult,
+                                const char* who, int packetCount) {
+    if (flushResult < 0) QVPrint("%s Flushing encoder failed", who);
+    int ret = *headerWritten ? av_write_trailer(output) : AVERROR(EINVAL);
+    *headerWritten = false;
+    if (ret < 0) QVPrint("%s Error occurred", who);
+    QVPrint("%s finish to close and video mNumPacket: %d", who, packetCount);
     return ret < 0 ? 1 : 0;
 }
 
-void FFAudioWriter::rescalePacketTs(AVStream* from, AVStream* to, AVPacket* packet) {
+void FFAudioWriter::rescalePacketTs(AVRational from, AVStream* to, AVPacket* packet) {
     packet->stream_index = to->index;
     AVRounding rnd = static_cast<AVRounding>(AV_ROUND_NEAR_INF | AV_ROUND_PASS_MINMAX);
-    packet->pts = av_rescale_q_rnd(packet->pts, from->time_base, to->time_base, rnd);
-    packet->dts = av_rescale_q_rnd(packet->dts, from->time_base, to->time_base, rnd);
-    packet->duration = av_rescale_q(packet->duration, from->time_base, to->time_base);
+    packet->pts = av_rescale_q_rnd(packet->pts, from, to->time_base, rnd);
+    packet->dts = av_rescale_q_rnd(packet->dts, from, to->time_base, rnd);
+    packet->duration = av_rescale_q(packet->duration, from, to->time_base);
+}
+
+void FFAudioWriter::rescalePacketTs(AVStream* from, AVStream* to, AVPacket* packet) {
+    rescalePacketTs(from->time_base, to, packet);
 }
 
 void FFAudioWriter::rescalePacketTs(AVCodecContext* from, AVStream* to, AVPacket* packet) {
-    packet->stream_index = to->index;
-    AVRounding rnd = static_cast<AVRounding>(AV_ROUND_NEAR_INF | AV_ROUND_PASS_MINMAX);
-    packet->pts = av_rescale_q_rnd(packet->pts, from->time_base, to->time_base, rnd);
-    packet->dts = av_rescale_q_rnd(packet->dts, from->time_base, to->time_base, rnd);
-    packet->duration = av_rescale_q(packet->duration, from->time_base, to->time_base);
+    rescalePacketTs(from->time_base, to, packet);
 }
 
 }  // namespace Core

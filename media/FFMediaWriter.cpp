@@ -49,11 +49,7 @@ AVCodecContext* openVideoEncoder(const AVCodec* codec, int width, int height, in
 
 FFMediaWriter::FFMediaWriter(const char* path) : mPath(path ? path : "") {
     QVPrint("FFMediaWriter(): %s", mPath.c_str());
-    int ret = avformat_alloc_output_context2(&mOutput, nullptr, nullptr, mPath.c_str());
-    if (ret < 0 || !mOutput) {
-        QVPrint("Could not create output context:%d", ret);
-        mOutput = nullptr;
-    }
+    mOutput = FFAudioWriter::allocOutput(mPath);
 }
 
 FFMediaWriter::~FFMediaWriter() {
@@ -63,11 +59,7 @@ FFMediaWriter::~FFMediaWriter() {
     av_frame_free(&mYuvFrame);
     avcodec_free_context(&mVideoCodecContext);
     avcodec_free_context(&mAudioCodecContext);
-    if (mOutput) {
-        if (!(mOutput->oformat->flags & AVFMT_NOFILE) && mOutput->pb) avio_closep(&mOutput->pb);
-        avformat_free_context(mOutput);
-        mOutput = nullptr;
-    }
+    FFAudioWriter::freeOutput(&mOutput);
     QVPrint("media writer release finish");
 }
 
@@ -134,31 +126,14 @@ bool FFMediaWriter::addAudioInput(long bitRate, int sampleRate, int channels, AV
 }
 
 bool FFMediaWriter::addAudioInput(AVCodecParameters* params) {
-    AVStream* st = mOutput ? avformat_new_stream(mOutput, nullptr) : nullptr;
-    if (!st) {
-        QVPrint("Failed allocating output stream\n");
-        return false;
-    }
-    if (avcodec_parameters_copy(st->codecpar, params) < 0) {
-        QVPrint("Failed to copy codec parameters\n");
-        return false;
-    }
-    st->codecpar->codec_tag = 0;
+    AVStream* st = FFAudioWriter::addCopyStream(mOutput, params);
+    if (!st) return false;
     mAudioStream = st;
     return true;
 }
 
 bool FFMediaWriter::start() {
-    if (!mOutput) return false;
-    if (!(mOutput->oformat->flags & AVFMT_NOFILE) &&
-        avio_open(&mOutput->pb, mPath.c_str(), AVIO_FLAG_WRITE) < 0) {
-        QVPrint("Could not open output file");
-        return false;
-    }
-    const AVOutputFormat* fmt = av_guess_format(nullptr, mPath.c_str(), nullptr);
-    if (fmt) mOutput->oformat = fmt;
-    av_freep(&mOutput->url);
-    mOutput->url = av_strndup(mPath.c_str(), 1023);
+    if (!mOutput || !FFAudioWriter::openOutputFile(mOutput, mPath)) return false;
     // Index at the front of MP4 files, so that players can start at once.
     AVDictionary* options = nullptr;
     if (av_opt_find(mOutput->priv_data, "movflags", nullptr, 0, 0))
@@ -226,11 +201,7 @@ int FFMediaWriter::writeAudioFrame(AVFrame* frame, long, int* gotPacket) {
 
 int FFMediaWriter::writeAudioPacket(AVPacket* packet, AVStream* from) {
     if (mHasAudio || !mAudioStream || !mHeaderWritten) return -1;
-    FFAudioWriter::rescalePacketTs(from, mAudioStream, packet);
-    packet->pos = -1;
-    int ret = av_interleaved_write_frame(mOutput, packet);
-    if (ret < 0) QVPrint("av_interleaved_write_frame(): error");
-    return ret;
+    return FFAudioWriter::writeCopiedPacket(mOutput, from, mAudioStream, packet);
 }
 
 int FFMediaWriter::flushVideoStream() {
@@ -260,12 +231,7 @@ int FFMediaWriter::flush() {
 
 int FFMediaWriter::close() {
     QVPrint("FFMediaWriter close()");
-    if (flush() < 0) QVPrint("FFMediaWriter Flushing encoder failed");
-    int ret = mHeaderWritten ? av_write_trailer(mOutput) : AVERROR(EINVAL);
-    mHeaderWritten = false;
-    if (ret < 0) QVPrint("FFMediaWriter Error occurred");
-    QVPrint("FFMediaWriter finish to close and video mNumPacket: %d", mNumPacket);
-    return ret < 0 ? 1 : 0;
+    return FFAudioWriter::finishOutput(mOutput, &mHeaderWritten, flush(), "FFMediaWriter", mNumPacket);
 }
 
 void FFMediaWriter::rescalePacketTs(AVStream* from, AVStream* to, AVPacket* packet) {

@@ -60,11 +60,7 @@ float probeMusicSeconds(const std::string& path) {
 
 NVMediaWriter::NVMediaWriter(const char* path) : mPath(path ? path : "") {
     QVPrint("NVMediaWriter(): %s", mPath.c_str());
-    int ret = avformat_alloc_output_context2(&mOutput, nullptr, nullptr, mPath.c_str());
-    if (ret < 0 || !mOutput) {
-        QVPrint("Could not create output context:%d", ret);
-        mOutput = nullptr;
-    }
+    mOutput = FFAudioWriter::allocOutput(mPath);
 }
 
 NVMediaWriter::~NVMediaWriter() {
@@ -72,11 +68,7 @@ NVMediaWriter::~NVMediaWriter() {
     mEncoder = nullptr;
     avcodec_free_context(&mVideoCodecContext);
     avcodec_free_context(&mAudioCodecContext);
-    if (mOutput) {
-        if (!(mOutput->oformat->flags & AVFMT_NOFILE) && mOutput->pb) avio_closep(&mOutput->pb);
-        avformat_free_context(mOutput);
-        mOutput = nullptr;
-    }
+    FFAudioWriter::freeOutput(&mOutput);
     QVPrint("nv media writer release finish");
     if (mRawStream.is_open()) mRawStream.close();
 }
@@ -329,11 +321,7 @@ void NVMediaWriter::rescalePacketTs(AVStream* from, AVStream* to, AVPacket* pack
 }
 
 void NVMediaWriter::rescalePacketTs(AVRational* from, AVStream* to, AVPacket* packet) {
-    packet->stream_index = to->index;
-    AVRounding rnd = static_cast<AVRounding>(AV_ROUND_NEAR_INF | AV_ROUND_PASS_MINMAX);
-    packet->pts = av_rescale_q_rnd(packet->pts, *from, to->time_base, rnd);
-    packet->dts = av_rescale_q_rnd(packet->dts, *from, to->time_base, rnd);
-    packet->duration = av_rescale_q(packet->duration, *from, to->time_base);
+    FFAudioWriter::rescalePacketTs(*from, to, packet);
 }
 
 void NVMediaWriter::rescalePacketTs(AVCodecContext* from, AVStream* to, AVPacket* packet) {

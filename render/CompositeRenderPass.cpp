@@ -190,42 +190,30 @@ CompositeRenderPass::~CompositeRenderPass() {
 
 void CompositeRenderPass::setBlendMode(BlendMode mode) {
     if (!InRange(static_cast<long long>(mode), kBlendModeCount)) mode = BlendMode::Normal;
-    if (mode == mBlendMode) return;
-    mBlendMode = mode;
-    mShaderDirty = true;
+    setProgramInput(mBlendMode, mode);
 }
 
 void CompositeRenderPass::setMatteType(TrackMatteType type) {
     if (!InRange(type, kTrackMatteTypeCount)) type = kNoTrackMatte;
-    if (type == mMatteType) return;
-    mMatteType = type;
-    mShaderDirty = true;
+    setProgramInput(mMatteType, type);
 }
 
 void CompositeRenderPass::setResampleMode(LayerResampleMode mode) {
     if (!InRange(mode, kLayerResampleModeCount)) mode = kDefaultResampleMode;
     if (parent() && !parent()->enableAdvanceResample()) mode = kDefaultResampleMode;
-    if (mode == mResampleMode) return;
-    mResampleMode = mode;
-    mShaderDirty = true;
+    setProgramInput(mResampleMode, mode);
 }
 
 void CompositeRenderPass::setUseScreenTexture(bool on) {
-    if (on == mUseScreenTexture) return;
-    mUseScreenTexture = on;
-    mShaderDirty = true;
+    setProgramInput(mUseScreenTexture, on);
 }
 
 void CompositeRenderPass::setOITLastDepthTexture(unsigned int texture) {
-    if (texture == mOITLastDepthTexture) return;
-    mOITLastDepthTexture = texture;
-    mShaderDirty = true;
+    setProgramInput(mOITLastDepthTexture, texture);
 }
 
 void CompositeRenderPass::setFlipSource(bool on) {
-    if (on == mFlipSource) return;
-    mFlipSource = on;
-    mShaderDirty = true;
+    setProgramInput(mFlipSource, on);
 }
 
 void CompositeRenderPass::setMatteTexture(unsigned int texture) {
@@ -409,10 +397,7 @@ void CompositeRenderPass::drawSelf(unsigned int previousTexture) {
         glStencilOp(GL_KEEP, GL_KEEP, GL_KEEP);
     }
 
-    if (previousTexture != mPreviousTexture) {
-        mPreviousTexture = previousTexture;
-        mShaderDirty = true;
-    }
+    setProgramInput(mPreviousTexture, previousTexture);
     // The parent's 3D and adjustment bits choose texts too; a loader or script
     // may set them after the program was made.
     const bool adjustment = parent() && parent()->isAdjustmentLayer();

@@ -107,6 +107,14 @@ public:
     size_t cachedProgramCount() const { return mProgramCache.size(); }
 
 private:
+    // Sets a value the program text depends on; a change marks it for a rebuild.
+    template <typename T>
+    void setProgramInput(T& field, T value) {
+        if (field == value) return;
+        field = value;
+        mShaderDirty = true;
+    }
+
     void cacheShader();
     void updateBuffer();
     int sourceWidth() const;

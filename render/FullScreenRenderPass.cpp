@@ -6,15 +6,16 @@
 namespace Quorvane {
 namespace Core {
 
-namespace {
-
-const char* const kCopyVertex =
+const char* const FullScreenRenderPass::kCopyVertex =
     "attribute vec2 position;\n attribute vec2 inCoords;\n varying vec2 textureCoords;\nvoid "
     "main(){gl_Position "
     "= vec4(position, 0.0, 1.0); textureCoords = inCoords;}";
-const char* const kCopyFragment =
+const char* const FullScreenRenderPass::kCopyFragment =
     "#ifdef GL_ES\nprecision highp float;\n#endif\nvarying vec2 textureCoords;\n uniform sampler2D "
     "texture;\nvoid main(){gl_FragColor = texture2D(texture, textureCoords);\n}";
+
+namespace {
+
 const char* const kCopyFragmentBGRA =
     "#ifdef GL_ES\nprecision highp float;\n#endif\nvarying vec2 textureCoords;\n uniform sampler2D "
     "texture;\nvoid main(){gl_FragColor = texture2D(texture, textureCoords).rgba;\n}";

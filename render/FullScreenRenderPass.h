@@ -37,6 +37,9 @@ public:
     void shouldClearColorBuffer(bool clear) { mClearColorBuffer = clear; }
     void setPremultiply(bool premultiplied) { mPremultiplied = premultiplied; }
 
+    // The copy program's texts (the Gaussian blur at amount 0 is this copy).
+    static const char* const kCopyVertex;
+    static const char* const kCopyFragment;
     // The shared copy program: "position" at 0, "inCoords" at 1, sampler "texture".
     static GLShader* newCopyShader(bool bgra);
     // Array buffer of the four strip vertices (1, 1), (1, -1), (-1, 1), (-1, -1)

@@ -110,6 +110,23 @@ int setOn(const char* handle, std::initializer_list<const char*> texts, Set set)
     return set(*record);
 }
 
+// Sets one text field of the record the handle names; 1 for a null text.
+int setText(const char* handle, std::string HostRenderRecord::*field, const char* text) {
+    return setOn(handle, {text}, [&](HostRenderRecord& r) {
+        r.*field = text;
+        return 0;
+    });
+}
+
+// Sets one number field of the record the handle names.
+template <typename Field>
+int setNumber(const char* handle, Field HostRenderRecord::*field, Field value) {
+    return setOn(handle, {}, [&](HostRenderRecord& r) {
+        r.*field = value;
+        return 0;
+    });
+}
+
 }  // namespace
 
 namespace Quorvane {
@@ -193,31 +210,19 @@ int nRenderProcessSetReplaceableFiles(const char* handle, const char* pathsJson)
 }
 
 int nRenderProcessSetDynamicSubFiles(const char* handle, const char* json) {
-    return setOn(handle, {json}, [&](HostRenderRecord& r) {
-        r.dynamicSubFiles = json;
-        return 0;
-    });
+    return setText(handle, &HostRenderRecord::dynamicSubFiles, json);
 }
 
 int nRenderProcessSetDynamicSubTexts(const char* handle, const char* json) {
-    return setOn(handle, {json}, [&](HostRenderRecord& r) {
-        r.dynamicSubTexts = json;
-        return 0;
-    });
+    return setText(handle, &HostRenderRecord::dynamicSubTexts, json);
 }
 
 int nRenderProcessSetAssetPath(const char* handle, const char* path) {
-    return setOn(handle, {path}, [&](HostRenderRecord& r) {
-        r.assetPath = path;
-        return 0;
-    });
+    return setText(handle, &HostRenderRecord::assetPath, path);
 }
 
 int nRenderProcessSetScrivanePath(const char* handle, const char* path) {
-    return setOn(handle, {path}, [&](HostRenderRecord& r) {
-        r.scrivanePath = path;
-        return 0;
-    });
+    return setText(handle, &HostRenderRecord::scrivanePath, path);
 }
 
 int nRenderProcessSetScript(const char* handle, const char* mainFile, const char* folder, const char* data) {
@@ -230,10 +235,7 @@ int nRenderProcessSetScript(const char* handle, const char* mainFile, const char
 }
 
 int nRenderProcessSetSnapShotPath(const char* handle, const char* path) {
-    return setOn(handle, {path}, [&](HostRenderRecord& r) {
-        r.snapshotPath = path;
-        return 0;
-    });
+    return setText(handle, &HostRenderRecord::snapshotPath, path);
 }
 
 int nRenderProcessSetSnapShotFrames(const char* handle, const char* framesJson) {
@@ -274,24 +276,15 @@ int nRenderProcessSetMusicLoop(const char* handle, int loop) {
 }
 
 int nRenderProcessSetMusicVolume(const char* handle, float volume) {
-    return setOn(handle, {}, [&](HostRenderRecord& r) {
-        r.musicVolume = volume;
-        return 0;
-    });
+    return setNumber(handle, &HostRenderRecord::musicVolume, volume);
 }
 
 int nRenderProcessSetMusicFadeoutDuration(const char* handle, int duration) {
-    return setOn(handle, {}, [&](HostRenderRecord& r) {
-        r.musicFadeoutDuration = duration;
-        return 0;
-    });
+    return setNumber(handle, &HostRenderRecord::musicFadeoutDuration, duration);
 }
 
 int nRenderProcessSetBitrateControl(const char* handle, float factor) {
-    return setOn(handle, {}, [&](HostRenderRecord& r) {
-        r.bitrateControl = factor;
-        return 0;
-    });
+    return setNumber(handle, &HostRenderRecord::bitrateControl, factor);
 }
 
 int nRenderProcessAddWatermark(const char* handle, const char* pathsJson, float x, float y, float start,

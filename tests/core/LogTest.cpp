@@ -25,17 +25,9 @@ const std::regex kLinePrefix(R"(^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3}:  \[(\d+)
 std::string captureStderr(const std::function<void()>& fn) {
     QvTest::TempDir dir("logtest");
     std::string path = dir.file("stderr.txt");
-    fflush(stderr);
-    int saved = dup(STDERR_FILENO);
-    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    EXPECT_GE(fd, 0);
-    dup2(fd, STDERR_FILENO);
-    close(fd);
+    QvTest::StderrRedirect capture(path);
     fn();
-    fflush(stderr);
-    dup2(saved, STDERR_FILENO);
-    close(saved);
-    return QvTest::readFile(path);
+    return capture.stop();
 }
 
 std::vector<std::string> lines(const std::string& text) {

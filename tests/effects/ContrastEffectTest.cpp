@@ -9,13 +9,8 @@ using QvTest::Rgba;
 
 namespace {
 
-class ContrastTest : public QvTest::PixelEffectFixture {
+class ContrastTest : public QvTest::ColourImageFixture {
 protected:
-    void SetUp() override {
-        PixelEffectFixture::SetUp();
-        image = colours(true);
-        input = upload(image);
-    }
     std::function<Rgba(int, int)> reference(float contrast, float brightness) const {
         return [=](int x, int y) {
             Rgba c = image.at(x, y);
@@ -23,8 +18,6 @@ protected:
             return c;
         };
     }
-    QvTest::Image image;
-    GLuint input = 0;
 };
 
 }  // namespace

@@ -11,13 +11,8 @@ using QvTest::Rgba;
 
 namespace {
 
-class GammaTest : public QvTest::PixelEffectFixture {
+class GammaTest : public QvTest::ColourImageFixture {
 protected:
-    void SetUp() override {
-        PixelEffectFixture::SetUp();
-        image = colours(true);
-        input = upload(image);
-    }
     std::function<Rgba(int, int)> reference(float gamma) const {
         return [=](int x, int y) {
             Rgba c = image.at(x, y);
@@ -25,8 +20,6 @@ protected:
             return c;
         };
     }
-    QvTest::Image image;
-    GLuint input = 0;
 };
 
 }  // namespace

@@ -11,13 +11,8 @@ using QvTest::Rgba;
 
 namespace {
 
-class HueAndSaturationTest : public QvTest::PixelEffectFixture {
+class HueAndSaturationTest : public QvTest::ColourImageFixture {
 protected:
-    void SetUp() override {
-        PixelEffectFixture::SetUp();
-        image = colours(true);
-        input = upload(image);
-    }
     // Hue in degrees as the record holds it.
     std::function<Rgba(int, int)> reference(double hueDegrees, double saturation) const {
         return [=](int x, int y) {
@@ -40,8 +35,6 @@ protected:
             return out;
         };
     }
-    QvTest::Image image;
-    GLuint input = 0;
 };
 
 }  // namespace

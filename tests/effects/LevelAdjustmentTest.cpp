@@ -17,13 +17,8 @@ struct Levels {
     float min, mid, max, outMin, outMax;
 };
 
-class LevelAdjustmentTest : public QvTest::PixelEffectFixture {
+class LevelAdjustmentTest : public QvTest::ColourImageFixture {
 protected:
-    void SetUp() override {
-        PixelEffectFixture::SetUp();
-        image = colours(true);
-        input = upload(image);
-    }
     static float level(float c, const Levels& l) {
         float x = std::min(std::max(c - l.min, 0.0f) / (l.max - l.min), 1.0f);
         x = std::pow(x, 1.0f / l.mid);
@@ -35,8 +30,6 @@ protected:
             return Rgba{level(c[0], r), level(c[1], g), level(c[2], b), c[3]};
         };
     }
-    QvTest::Image image;
-    GLuint input = 0;
 };
 
 }  // namespace

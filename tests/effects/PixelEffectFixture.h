@@ -173,4 +173,17 @@ protected:
     std::vector<GLuint> textures;
 };
 
+// A pixel effect test drawn on colours(true), uploaded afresh for each test.
+class ColourImageFixture : public PixelEffectFixture {
+protected:
+    void SetUp() override {
+        PixelEffectFixture::SetUp();
+        image = colours(true);
+        input = upload(image);
+    }
+
+    Image image;
+    GLuint input = 0;
+};
+
 }  // namespace QvTest

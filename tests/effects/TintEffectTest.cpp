@@ -9,13 +9,8 @@ using QvTest::Rgba;
 
 namespace {
 
-class TintTest : public QvTest::PixelEffectFixture {
+class TintTest : public QvTest::ColourImageFixture {
 protected:
-    void SetUp() override {
-        PixelEffectFixture::SetUp();
-        image = colours(true);
-        input = upload(image);
-    }
     std::function<Rgba(int, int)> reference(const Rgba& black, const Rgba& white, float factor) const {
         return [=](int x, int y) {
             Rgba c = image.at(x, y);
@@ -24,8 +19,6 @@ protected:
             return c;
         };
     }
-    QvTest::Image image;
-    GLuint input = 0;
 };
 
 }  // namespace

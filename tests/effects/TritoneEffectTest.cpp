@@ -10,13 +10,8 @@ using QvTest::Rgba;
 
 namespace {
 
-class TritoneTest : public QvTest::PixelEffectFixture {
+class TritoneTest : public QvTest::ColourImageFixture {
 protected:
-    void SetUp() override {
-        PixelEffectFixture::SetUp();
-        image = colours(true);
-        input = upload(image);
-    }
     std::function<Rgba(int, int)> reference(const Rgba& black, const Rgba& middle, const Rgba& white,
                                             float factor) const {
         return [=](int x, int y) {
@@ -34,8 +29,6 @@ protected:
     std::function<bool(int, int)> atHalf() const {
         return [this](int x, int y) { return std::fabs(luminance(image.at(x, y)) - 0.5f) < 1e-4f; };
     }
-    QvTest::Image image;
-    GLuint input = 0;
 };
 
 }  // namespace

@@ -12,13 +12,8 @@ using QvTest::Rgba;
 
 namespace {
 
-class VignetteTest : public QvTest::PixelEffectFixture {
+class VignetteTest : public QvTest::ColourImageFixture {
 protected:
-    void SetUp() override {
-        PixelEffectFixture::SetUp();
-        image = colours(true);
-        input = upload(image);
-    }
     static double smooth(double e0, double e1, double x) {
         if (e0 == e1) return x >= e0 ? 1 : 0;
         const double t = std::clamp((x - e0) / (e1 - e0), 0.0, 1.0);
@@ -45,8 +40,6 @@ protected:
             return std::fabs(d - start / 100) < 1e-4 || std::fabs(d - end / 100) < 1e-4;
         };
     }
-    QvTest::Image image;
-    GLuint input = 0;
 };
 
 }  // namespace

@@ -107,18 +107,13 @@ int shownIndex(AVSource& source) {
 
 class AVSourceTest : public QvTest::GLFixture {
 protected:
-    static void SetUpTestSuite() { dir_ = new QvTest::TempDir("qv-avsource"); }
+    static void SetUpTestSuite() { dir_ = new QvTest::VideoCache("qv-avsource"); }
     static void TearDownTestSuite() {
         delete dir_;
         dir_ = nullptr;
-        files_.clear();
     }
     static std::string video(const std::string& name, const QvTest::VideoSpec& spec) {
-        auto it = files_.find(name);
-        if (it != files_.end()) return it->second;
-        std::string path = dir_->file(name);
-        if (!QvTest::makeVideo(path, spec)) return "";
-        return files_[name] = path;
+        return dir_->video(name, spec);
     }
     static std::string clip(int fps, int frames) {
         QvTest::VideoSpec s;
@@ -130,12 +125,10 @@ protected:
 
     RenderPass userA{nullptr, false, 0, 0};
     RenderPass userB{nullptr, false, 0, 0};
-    static QvTest::TempDir* dir_;
-    static std::map<std::string, std::string> files_;
+    static QvTest::VideoCache* dir_;
 };
 
-QvTest::TempDir* AVSourceTest::dir_ = nullptr;
-std::map<std::string, std::string> AVSourceTest::files_;
+QvTest::VideoCache* AVSourceTest::dir_ = nullptr;
 
 }  // namespace
 

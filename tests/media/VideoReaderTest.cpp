@@ -36,20 +36,13 @@ int currentIndex(FFVideoReader& reader) {
 // Videos are made once per test program and shared by the tests.
 class VideoFiles : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() { dir_ = new QvTest::TempDir("qv-video"); }
+    static void SetUpTestSuite() { dir_ = new QvTest::VideoCache("qv-video"); }
     static void TearDownTestSuite() {
         delete dir_;
         dir_ = nullptr;
-        files_.clear();
     }
-
     static std::string video(const std::string& name, const QvTest::VideoSpec& spec) {
-        auto it = files_.find(name);
-        if (it != files_.end()) return it->second;
-        std::string path = dir_->file(name);
-        if (!QvTest::makeVideo(path, spec)) return "";
-        files_[name] = path;
-        return path;
+        return dir_->video(name, spec);
     }
 
     // 25 fps, 60 frames, two B-frames, a key frame every 12 frames.
@@ -71,12 +64,10 @@ protected:
         return video("clip30off.mp4", s);
     }
 
-    static QvTest::TempDir* dir_;
-    static std::map<std::string, std::string> files_;
+    static QvTest::VideoCache* dir_;
 };
 
-QvTest::TempDir* VideoFiles::dir_ = nullptr;
-std::map<std::string, std::string> VideoFiles::files_;
+QvTest::VideoCache* VideoFiles::dir_ = nullptr;
 
 }  // namespace
 

@@ -25,23 +25,6 @@ const char kValid[] =
     R"("comps":[{"name":"inner","size":[64,64],"duration":30,"layers":[{"uuid":"x","source":"a","parent":0}]},)"
     R"({"name":"main","size":[320,240],"duration":90,"bg":"#808080","layers":[{"source":"c","parent":-1}]}]})";
 
-// Keeps the thousands of log lines of a sweep out of the test output.
-class QuietStderr {
-public:
-    QuietStderr() : saved_(dup(STDERR_FILENO)) {
-        const int null = open("/dev/null", O_WRONLY);
-        dup2(null, STDERR_FILENO);
-        close(null);
-    }
-    ~QuietStderr() {
-        dup2(saved_, STDERR_FILENO);
-        close(saved_);
-    }
-
-private:
-    int saved_;
-};
-
 // The content of a load must itself be JSON: "null" after a parse error.
 void expectConsistent(const Config& c, const std::string& input) {
     Json::Document doc;
@@ -56,7 +39,7 @@ TEST(ConfigMalformed, ValidReferenceLoads) {
 
 TEST(ConfigMalformed, EveryTruncationIsInvalid) {
     const std::string valid = kValid;
-    QuietStderr quiet;
+    QvTest::StderrRedirect quiet;  // the sweep's thousands of log lines
     for (size_t n = 0; n < valid.size(); ++n) {
         Config c(valid.substr(0, n), "/nonexistent");
         ASSERT_FALSE(c.isTemplateValid()) << n;
@@ -116,7 +99,7 @@ TEST(ConfigMalformed, WrongTypesAnywhereAreSurvived) {
                                                    R"({"a":1})"};
     Json::Document original;
     ASSERT_TRUE(Json::parse(original, std::string(kValid), Json::ByteOrderMark::Reject));
-    QuietStderr quiet;
+    QvTest::StderrRedirect quiet;
     int loads = 0;
     for (int index = 0;; ++index) {
         Json::Document probe;
@@ -188,7 +171,7 @@ TEST(ConfigMalformed, BrokenFilesLoadAsInvalid) {
         std::string(200000, '['),
         "{\"type\":1,\"fps\":30,\"x\":" + std::string(100000, '[') + std::string(100000, ']') + "}",
     };
-    QuietStderr quiet;
+    QvTest::StderrRedirect quiet;
     for (const std::string& text : broken) {
         Config c(text, "/nonexistent");
         EXPECT_FALSE(c.isTemplateValid()) << text.substr(0, 120);

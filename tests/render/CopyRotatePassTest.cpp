@@ -10,6 +10,7 @@
 #include "support/GLFixture.h"
 
 using namespace Quorvane::Core;
+using QvTest::boundFramebuffer;
 using QvTest::GLFixture;
 using QvTest::PassTestLayer;
 using QvTest::Pixels;
@@ -34,12 +35,6 @@ std::vector<uint8_t> sourceBytes() {
         }
     }
     return bytes;
-}
-
-GLuint boundFramebuffer() {
-    GLint id = 0;
-    glGetIntegerv(GL_FRAMEBUFFER_BINDING, &id);
-    return static_cast<GLuint>(id);
 }
 
 class CopyRotatePass : public GLFixture {

@@ -5,15 +5,10 @@
 #include "support/GLFixture.h"
 
 using namespace Quorvane::Core;
+using QvTest::boundFramebuffer;
 using QvTest::GLFixture;
 
 namespace {
-
-GLuint boundFramebuffer() {
-    GLint id = 0;
-    glGetIntegerv(GL_FRAMEBUFFER_BINDING, &id);
-    return static_cast<GLuint>(id);
-}
 
 std::pair<int, int> viewportSize() {
     GLint v[4];

@@ -8,16 +8,11 @@
 #include "support/GLFixture.h"
 
 using namespace Quorvane::Core;
+using QvTest::boundFramebuffer;
 using QvTest::GLFixture;
 using QvTest::PassTestLayer;
 
 namespace {
-
-GLuint boundFramebuffer() {
-    GLint id = 0;
-    glGetIntegerv(GL_FRAMEBUFFER_BINDING, &id);
-    return static_cast<GLuint>(id);
-}
 
 // Paints its target half-way: the left half opaque blue, leaving the rest as
 // draw() cleared it; remembers what was bound and what it was given.

@@ -55,17 +55,9 @@ int Channel(float v) {
     return static_cast<int>(std::lround(v * 255.0f));
 }
 
-class AVLayerDrawTest : public QvTest::GLFixture {
+class AVLayerDrawTest : public QvTest::CompRootFixture {
 protected:
-    CompTestRoot* root = nullptr;
-    void SetUp() override {
-        QvTest::GLFixture::SetUp();
-        root = new CompTestRoot(32, 32, 25, 10);
-    }
-    void TearDown() override {
-        delete root;
-        QvTest::GLFixture::TearDown();
-    }
+    AVLayerDrawTest() : CompRootFixture(32, 32, 25, 10) {}
 };
 
 }  // namespace

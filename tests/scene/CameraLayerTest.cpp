@@ -19,18 +19,13 @@ using QvTest::CompTestRoot;
 
 namespace {
 
-class CameraLayerTest : public QvTest::GLFixture {
+class CameraLayerTest : public QvTest::CompRootFixture {
 protected:
-    CompTestRoot* root = nullptr;
+    CameraLayerTest() : CompRootFixture(200, 100, 25, 10) {}
     QvTest::TempDir dir;
     void SetUp() override {
-        QvTest::GLFixture::SetUp();
-        root = new CompTestRoot(200, 100, 25, 10);
+        CompRootFixture::SetUp();
         root->dataFolder = dir.path() + "/";
-    }
-    void TearDown() override {
-        delete root;
-        QvTest::GLFixture::TearDown();
     }
     RenderCameraLayer* camera(const char* json) {
         rapidjson::Document doc;

@@ -16,17 +16,9 @@ using QvTest::Pixels;
 
 namespace {
 
-class CompDrawTest : public QvTest::GLFixture {
+class CompDrawTest : public QvTest::CompRootFixture {
 protected:
-    CompTestRoot* root = nullptr;
-    void SetUp() override {
-        QvTest::GLFixture::SetUp();
-        root = new CompTestRoot(32, 32, 25, 200);
-    }
-    void TearDown() override {
-        delete root;
-        QvTest::GLFixture::TearDown();
-    }
+    CompDrawTest() : CompRootFixture(32, 32, 25, 200) {}
     // A registered 32 x 32 composition of `frames` frames whose frame i shows
     // a full-size solid of colour colors[i].
     RenderComp* frameComp(const std::string& name, const std::vector<Color>& colors) {
@@ -139,18 +131,13 @@ namespace {
 // 100 x 100 farthest (z = focal length, so it appears at half size). The list
 // puts the nearest at the bottom and the farthest on top, so only a depth
 // test can show the near ones.
-class DepthTest : public QvTest::GLFixture {
+class DepthTest : public QvTest::CompRootFixture {
 protected:
-    CompTestRoot* root = nullptr;
+    DepthTest() : CompRootFixture(64, 64, 25, 10) {}
     float focal = 0;
     void SetUp() override {
-        QvTest::GLFixture::SetUp();
-        root = new CompTestRoot(64, 64, 25, 10);
+        CompRootFixture::SetUp();
         focal = root->getDefaultCamera()->getFocalLength();
-    }
-    void TearDown() override {
-        delete root;
-        QvTest::GLFixture::TearDown();
     }
     void build(float nearAlpha) {
         add("near", Color(0, 1, 0, nearAlpha), 16, -20);

@@ -28,17 +28,9 @@ rapidjson::Document Parse(const char* text) {
     return doc;
 }
 
-class CompTest : public QvTest::GLFixture {
+class CompTest : public QvTest::CompRootFixture {
 protected:
-    CompTestRoot* root = nullptr;
-    void SetUp() override {
-        QvTest::GLFixture::SetUp();
-        root = new CompTestRoot(64, 48, 50, 200);
-    }
-    void TearDown() override {
-        delete root;
-        QvTest::GLFixture::TearDown();
-    }
+    CompTest() : CompRootFixture(64, 48, 50, 200) {}
     // A registered composition loaded from JSON text.
     RenderComp* load(const std::string& name, const char* json) {
         auto* comp = new RenderComp(root, name);

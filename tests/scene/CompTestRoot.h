@@ -142,4 +142,29 @@ inline ::testing::AssertionResult PixelIs(const Pixels& p, int x, int y, int r, 
            << ", " << int(v[3]) << "), expected (" << r << ", " << g << ", " << b << ", 255)";
 }
 
+// A GL test whose layers live in a CompTestRoot of the given size, rate and
+// duration, made afresh for each test.
+class CompRootFixture : public GLFixture {
+protected:
+    CompRootFixture(int width, int height, float fps, unsigned long duration)
+        : width_(width), height_(height), fps_(fps), duration_(duration) {}
+    void SetUp() override {
+        GLFixture::SetUp();
+        root = new CompTestRoot(width_, height_, fps_, duration_);
+    }
+    void TearDown() override {
+        delete root;
+        root = nullptr;
+        GLFixture::TearDown();
+    }
+
+    CompTestRoot* root = nullptr;
+
+private:
+    int width_;
+    int height_;
+    float fps_;
+    unsigned long duration_;
+};
+
 }  // namespace QvTest

@@ -18,27 +18,9 @@ using namespace QvTest;
 
 namespace {
 
-class ContextTest : public GLFixture {
+class ContextTest : public ContextFixture {
 protected:
-    // Loads the template from its folder and builds a context on it.
-    RenderContext* build(const std::string& json) {
-        folder.writeConfig(json);
-        config.reset(new Config(folder.folder()));
-        context.reset(new RenderContext(config.get(), nullptr, true, 0, -1));
-        context->setGLContext(sharedContext());
-        return context.get();
-    }
     std::string key(const std::string& name) const { return config->prefix() + name; }
-
-    void TearDown() override {
-        context.reset();
-        config.reset();
-        GLFixture::TearDown();
-    }
-
-    TemplateFolder folder;
-    std::unique_ptr<Config> config;
-    std::unique_ptr<RenderContext> context;
 };
 
 }  // namespace

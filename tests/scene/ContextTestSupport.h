@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "render/Config.h"
@@ -80,6 +81,29 @@ inline Pixels readContext(Quorvane::Core::RenderContext& context) {
 inline uint32_t pixelAt(const Pixels& pixels, int x, int y) {
     return pixels.packed(x, y);
 }
+
+// A test that loads templates written into its folder into a render context
+// on the shared GL context.
+class ContextFixture : public GLFixture {
+protected:
+    // Loads the template from its folder and builds a context on it.
+    Quorvane::Core::RenderContext* build(const std::string& json) {
+        folder.writeConfig(json);
+        config.reset(new Quorvane::Core::Config(folder.folder()));
+        context.reset(new Quorvane::Core::RenderContext(config.get(), nullptr, true, 0, -1));
+        context->setGLContext(sharedContext());
+        return context.get();
+    }
+    void TearDown() override {
+        context.reset();
+        config.reset();
+        GLFixture::TearDown();
+    }
+
+    TemplateFolder folder;
+    std::unique_ptr<Quorvane::Core::Config> config;
+    std::unique_ptr<Quorvane::Core::RenderContext> context;
+};
 
 constexpr uint32_t kRed = 0xFF0000FF;
 constexpr uint32_t kGreen = 0x00FF00FF;

@@ -124,7 +124,7 @@ inline uint32_t packed(const Rgb& c) {
     return (uint32_t(c.r) << 24) | (uint32_t(c.g) << 16) | (uint32_t(c.b) << 8) | 0xFF;
 }
 
-class DynamicFixture : public GLFixture {
+class DynamicFixture : public ContextFixture {
 protected:
     // Image i: 32 x 32 of fileColors()[i], made once per test.
     std::vector<std::string> files(int count) {
@@ -154,15 +154,6 @@ protected:
         context->draw(0);
         return readContext(*context);
     }
-    void TearDown() override {
-        context.reset();
-        config.reset();
-        GLFixture::TearDown();
-    }
-
-    TemplateFolder folder;
-    std::unique_ptr<Quorvane::Core::Config> config;
-    std::unique_ptr<Quorvane::Core::RenderContext> context;
 };
 
 }  // namespace QvTest

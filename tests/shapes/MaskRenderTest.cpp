@@ -32,21 +32,8 @@ using QvTest::Poly;
 
 namespace {
 
-class MaskRenderTest : public QvTest::GLFixture {
+class MaskRenderTest : public QvTest::ContextFixture {
 protected:
-    RenderContext* build(const std::string& json) {
-        folder.writeConfig(json);
-        config.reset(new Config(folder.folder()));
-        context.reset(new RenderContext(config.get(), nullptr, true, 0, -1));
-        context->setGLContext(sharedContext());
-        return context.get();
-    }
-    void TearDown() override {
-        context.reset();
-        config.reset();
-        GLFixture::TearDown();
-    }
-
     // The first AV layer of the main composition that has a mask.
     RenderAVLayer* maskedLayer() {
         for (RenderLayer* layer : context->layers()) {
@@ -55,10 +42,6 @@ protected:
         }
         return nullptr;
     }
-
-    QvTest::TemplateFolder folder;
-    std::unique_ptr<Config> config;
-    std::unique_ptr<RenderContext> context;
 };
 
 // Layer 48 x 40 placed at (8, 4) of a 64 x 64 composition.

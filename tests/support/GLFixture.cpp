@@ -84,6 +84,12 @@ Pixels GLFixture::readFramebuffer(int x, int y, int width, int height) {
     return out;
 }
 
+GLuint boundFramebuffer() {
+    GLint id = 0;
+    glGetIntegerv(GL_FRAMEBUFFER_BINDING, &id);
+    return static_cast<GLuint>(id);
+}
+
 Pixels GLFixture::readDestination(Quorvane::Core::GLRenderDestination* destination) {
     GLint saved = 0;
     glGetIntegerv(GL_FRAMEBUFFER_BINDING, &saved);

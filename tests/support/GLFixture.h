@@ -35,6 +35,9 @@ struct Pixels {
     }
 };
 
+// The framebuffer bound for drawing and reading now.
+GLuint boundFramebuffer();
+
 class GLFixture : public ::testing::Test {
 public:
     // The context of this test program, made current on the calling thread

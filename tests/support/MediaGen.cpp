@@ -77,6 +77,14 @@ int indexFromColor(int r, int g, int b, int maxError) {
     return digits[0] * 49 + digits[1] * 7 + digits[2];
 }
 
+std::string VideoCache::video(const std::string& name, const VideoSpec& spec) {
+    auto it = files_.find(name);
+    if (it != files_.end()) return it->second;
+    std::string path = file(name);
+    if (!makeVideo(path, spec)) return "";
+    return files_[name] = path;
+}
+
 bool makeVideo(const std::string& path, const VideoSpec& spec) {
     if (spec.width <= 0 || spec.height <= 0 || spec.frames <= 0 || spec.fpsNum <= 0 || spec.fpsDen <= 0)
         return false;

@@ -5,8 +5,11 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
+
+#include "support/TestSupport.h"
 
 namespace QvTest {
 
@@ -42,6 +45,19 @@ struct VideoSpec {
 
 // Writes an H.264 video at path (container by extension: mp4, mov, avi ...).
 bool makeVideo(const std::string& path, const VideoSpec& spec);
+
+// A temporary folder whose videos are made once, on first ask, so that a test
+// suite's tests can share them.
+class VideoCache : public TempDir {
+public:
+    explicit VideoCache(const std::string& tag) : TempDir(tag) {}
+    // The path of the video called name, made from spec the first time; ""
+    // when it could not be made (asked again, it is tried again).
+    std::string video(const std::string& name, const VideoSpec& spec);
+
+private:
+    std::map<std::string, std::string> files_;
+};
 
 // A still image of one flat colour; the format follows the extension
 // (png, jpg, jpeg, bmp, tga through ffmpeg; psd written directly).

@@ -114,6 +114,28 @@ double probeDuration(const std::string& file) {
     return end == r.out.c_str() ? -1.0 : d;
 }
 
+StderrRedirect::StderrRedirect(const std::string& path) : path_(path) {
+    fflush(stderr);
+    saved_ = dup(STDERR_FILENO);
+    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_APPEND | O_CLOEXEC, 0644);
+    dup2(fd, STDERR_FILENO);
+    close(fd);
+}
+
+StderrRedirect::~StderrRedirect() {
+    stop();
+}
+
+std::string StderrRedirect::stop() {
+    if (saved_ >= 0) {
+        fflush(stderr);
+        dup2(saved_, STDERR_FILENO);
+        close(saved_);
+        saved_ = -1;
+    }
+    return readFile(path_);
+}
+
 std::string readFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     std::ostringstream ss;

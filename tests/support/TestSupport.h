@@ -42,6 +42,23 @@ std::string probe(const std::string& file, const std::string& stream, const std:
 // Container duration in seconds, or a negative value when unknown.
 double probeDuration(const std::string& file);
 
+// Sends this process's standard error (the descriptor, so children forked
+// meanwhile too) to a file, /dev/null unless named, until stop() or the end
+// of the scope.
+class StderrRedirect {
+public:
+    explicit StderrRedirect(const std::string& path = "/dev/null");
+    ~StderrRedirect();
+    StderrRedirect(const StderrRedirect&) = delete;
+    StderrRedirect& operator=(const StderrRedirect&) = delete;
+    // Restores standard error; returns what the file holds.
+    std::string stop();
+
+private:
+    std::string path_;
+    int saved_ = -1;
+};
+
 std::string readFile(const std::string& path);
 bool writeFile(const std::string& path, const std::string& bytes);
 bool fileExists(const std::string& path);

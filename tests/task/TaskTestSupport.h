@@ -122,29 +122,6 @@ inline bool queueExists(const std::string& templateFolder, int key) {
 
 // Sends everything written to standard error (by this process and by children
 // forked meanwhile) into a file until stop().
-class StderrCapture {
-public:
-    explicit StderrCapture(const std::string& path) : path_(path) {
-        fflush(stderr);
-        saved_ = dup(STDERR_FILENO);
-        int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_APPEND | O_CLOEXEC, 0644);
-        dup2(fd, STDERR_FILENO);
-        close(fd);
-    }
-    ~StderrCapture() { stop(); }
-    std::string stop() {
-        if (saved_ >= 0) {
-            fflush(stderr);
-            dup2(saved_, STDERR_FILENO);
-            close(saved_);
-            saved_ = -1;
-        }
-        return QvTest::readFile(path_);
-    }
-
-private:
-    std::string path_;
-    int saved_ = -1;
-};
+using StderrCapture = QvTest::StderrRedirect;
 
 }  // namespace QvTaskTest
