@@ -107,43 +107,8 @@ inline std::string describe(Rgba c) {
            std::to_string(c.a) + ")";
 }
 
-// Waits until exactly one child of this process exists and returns it (-1
-// after four seconds).
-inline int waitForOneChild() {
-    for (int i = 0; i < 400; ++i) {
-        std::vector<int> children = QvTaskTest::childProcesses();
-        if (children.size() == 1) return children[0];
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return -1;
-}
-
-// Opens the FIFO's write end once a reader has opened it (-1 after five
-// seconds): the reader is then blocked in its read.
-inline int waitForFifoReader(const std::string& fifo) {
-    for (int i = 0; i < 500; ++i) {
-        int fd = open(fifo.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
-        if (fd >= 0) return fd;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return -1;
-}
-
-// A host thread running a blocking start; should a check fail half-way, the
-// children are killed and the thread joined rather than left behind.
-class HostThread {
-public:
-    template <typename Body>
-    explicit HostThread(Body body) : thread_(body) {}
-    ~HostThread() {
-        if (!thread_.joinable()) return;
-        for (int child : QvTaskTest::childProcesses()) kill(child, SIGKILL);
-        thread_.join();
-    }
-    void join() { thread_.join(); }
-
-private:
-    std::thread thread_;
-};
+using QvTaskTest::HostThread;
+using QvTaskTest::waitForFifoReader;
+using QvTaskTest::waitForOneChild;
 
 }  // namespace QvImageTest

@@ -29,16 +29,6 @@ std::vector<std::string> infoKeys(unsigned long* handle) {
     return keys;
 }
 
-// Waits until exactly one child of this process exists and returns it.
-int waitForOneChild() {
-    for (int i = 0; i < 400; ++i) {
-        std::vector<int> children = QvTaskTest::childProcesses();
-        if (children.size() == 1) return children[0];
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return -1;
-}
-
 // A template whose config.json is a FIFO: the child blocks reading it before it
 // can say "start". Returns the folder.
 std::string blockingTemplate(const TempDir& dir) {
@@ -48,33 +38,9 @@ std::string blockingTemplate(const TempDir& dir) {
     return folder;
 }
 
-// Opens the FIFO's write end once the child has opened its read end, so the
-// child is then blocked in its read, well inside the render.
-int waitForFifoReader(const std::string& folder) {
-    for (int i = 0; i < 500; ++i) {
-        int fd = open((folder + "config.json").c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
-        if (fd >= 0) return fd;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return -1;
-}
-
-// A host thread running a start; should a check fail half-way, the child is
-// killed and the thread joined rather than left to abort the test program.
-class HostThread {
-public:
-    template <typename Body>
-    explicit HostThread(Body body) : thread_(body) {}
-    ~HostThread() {
-        if (!thread_.joinable()) return;
-        for (int child : QvTaskTest::childProcesses()) kill(child, SIGKILL);
-        thread_.join();
-    }
-    void join() { thread_.join(); }
-
-private:
-    std::thread thread_;
-};
+using QvTaskTest::HostThread;
+using QvTaskTest::waitForFifoReader;
+using QvTaskTest::waitForOneChild;
 
 TEST(RenderProcess, NullHandlesAndFreshRecord) {
     EXPECT_EQ(0, zr_render_process_start(nullptr, nullptr));
@@ -174,7 +140,7 @@ TEST(RenderProcess, TerminatedChildIsACrashAndLeavesNothing) {
     {
         QvTaskTest::StderrCapture capture(dir.file("stderr.txt"));
         HostThread host([&] { result = zr_render_process_start(&handle, CallbackRecorder::callback); });
-        int writer = waitForFifoReader(folder);
+        int writer = waitForFifoReader(folder + "config.json");
         int child = waitForOneChild();
         ASSERT_GT(child, 0);
         kill(child, SIGTERM);
@@ -204,7 +170,7 @@ TEST(RenderProcess, StoppedChildIsKilledAndReaped) {
     ASSERT_EQ(0, zr_create_render_process(&handle, folder.c_str(), dir.file("out.mp4").c_str(), 12));
     std::atomic<int> result{-1};
     HostThread host([&] { result = zr_render_process_start(&handle, nullptr); });
-    int writer = waitForFifoReader(folder);
+    int writer = waitForFifoReader(folder + "config.json");
     int child = waitForOneChild();
     ASSERT_GT(child, 0);
     kill(child, SIGSTOP);
@@ -235,7 +201,7 @@ TEST(RenderProcess, ReceiverParsesMessagesAndSurvivesSignals) {
 
     std::atomic<int> result{-1};
     HostThread host([&] { result = zr_render_process_start(&handle, CallbackRecorder::callback); });
-    int writer = waitForFifoReader(folder);
+    int writer = waitForFifoReader(folder + "config.json");
     int child = waitForOneChild();
     ASSERT_GT(child, 0);
 
@@ -297,7 +263,7 @@ TEST(RenderProcess, LostQueueIsNoSuccess) {
     ASSERT_EQ(0, zr_create_render_process(&handle, folder.c_str(), dir.file("out.mp4").c_str(), 14));
     std::atomic<int> result{-1};
     HostThread host([&] { result = zr_render_process_start(&handle, CallbackRecorder::callback); });
-    int writer = waitForFifoReader(folder);
+    int writer = waitForFifoReader(folder + "config.json");
     ASSERT_GE(writer, 0);
     int queue = msgget(ftok(folder.c_str(), 14), 0);
     ASSERT_NE(-1, queue);
