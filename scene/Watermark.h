@@ -22,6 +22,12 @@ struct Watermark {
     Vec2 time;      // x: start, y: duration, both in seconds
     Vec2 scale;     // 1 is 100 percent
 
+    // The host entry points pass a watermark as paths and six numbers.
+    static Watermark fromHost(std::vector<std::string> paths, float x, float y, float start, float duration,
+                              float scaleX, float scaleY) {
+        return Watermark{std::move(paths), Vec2(x, y), Vec2(start, duration), Vec2(scaleX, scaleY)};
+    }
+
     // Frames at the context's rate during which a watermark shows:
     // inPoint <= t < inPoint + duration.
     struct Span {

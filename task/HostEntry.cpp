@@ -297,14 +297,11 @@ int nRenderProcessAddWatermark(const char* handle, const char* pathsJson, float 
             return 1;
         }
         if (doc.Empty()) return 1;
-        Quorvane::Core::Watermark watermark;
-        watermark.imagePaths = stringsOf(doc);
+        std::vector<std::string> paths = stringsOf(doc);
         // A watermark without a single image would show nothing.
-        if (watermark.imagePaths.empty()) return 1;
-        watermark.position = Quorvane::Core::Vec2(x, y);
-        watermark.time = Quorvane::Core::Vec2(start, duration);
-        watermark.scale = Quorvane::Core::Vec2(scaleX, scaleY);
-        r.watermarks.push_back(std::move(watermark));
+        if (paths.empty()) return 1;
+        r.watermarks.push_back(
+            Quorvane::Core::Watermark::fromHost(std::move(paths), x, y, start, duration, scaleX, scaleY));
         return 0;
     });
 }

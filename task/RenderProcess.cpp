@@ -452,12 +452,7 @@ int zr_render_process_add_watermark(unsigned long* handle, std::vector<std::stri
     GateShared gate(gForkGate);
     RenderProcessData* data = recordOf(handle);
     if (!data) return -1;
-    Watermark watermark;
-    watermark.imagePaths = std::move(imagePaths);
-    watermark.position = Vec2(x, y);
-    watermark.time = Vec2(start, duration);
-    watermark.scale = Vec2(scaleX, scaleY);
-    data->watermarks.push_back(std::move(watermark));
+    data->watermarks.push_back(Watermark::fromHost(std::move(imagePaths), x, y, start, duration, scaleX, scaleY));
     return 0;
 }
 
