@@ -98,12 +98,12 @@ std::string toString(lua_State* L, int index) {
     return text ? std::string(text, length) : std::string();
 }
 
-int openClass(lua_State* L, const ClassSpec& spec) {
-    luaL_newmetatable(L, spec.className);
+int openClass(lua_State* L, const ClassSpec& desc) {
+    luaL_newmetatable(L, desc.className);
     const int metatable = lua_gettop(L);
-    if (spec.superName) {
+    if (desc.superName) {
         lua_createtable(L, 1, 0);
-        lua_pushstring(L, spec.superName);
+        lua_pushstring(L, desc.superName);
         lua_rawseti(L, -2, 1);
         lua_setfield(L, metatable, "super");
         lua_createtable(L, 0, 1);
@@ -113,9 +113,9 @@ int openClass(lua_State* L, const ClassSpec& spec) {
     }
     lua_pushvalue(L, metatable);
     lua_setfield(L, metatable, "__index");
-    if (spec.methods) luaL_setfuncs(L, spec.methods, 0);
+    if (desc.methods) luaL_setfuncs(L, desc.methods, 0);
     lua_newtable(L);
-    if (spec.statics) luaL_setfuncs(L, spec.statics, 0);
+    if (desc.statics) luaL_setfuncs(L, desc.statics, 0);
     return 1;
 }
 

@@ -165,7 +165,7 @@ struct ClassSpec {
 
 // The body of every luaopenClass: the class metatable (with "super" and the
 // inheriting __index when it has a base), and the global table returned.
-int openClass(lua_State* L, const ClassSpec& spec);
+int openClass(lua_State* L, const ClassSpec& desc);
 
 // luaL_requiref with the global name, leaving the stack as it was.
 void requireClass(lua_State* L, const char* globalName, lua_CFunction open);

@@ -112,8 +112,8 @@ protected:
         delete dir_;
         dir_ = nullptr;
     }
-    static std::string video(const std::string& name, const QvTest::VideoSpec& spec) {
-        return dir_->video(name, spec);
+    static std::string video(const std::string& name, const QvTest::VideoSpec& desc) {
+        return dir_->video(name, desc);
     }
     static std::string clip(int fps, int frames) {
         QvTest::VideoSpec s;

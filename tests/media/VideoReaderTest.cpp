@@ -41,8 +41,8 @@ protected:
         delete dir_;
         dir_ = nullptr;
     }
-    static std::string video(const std::string& name, const QvTest::VideoSpec& spec) {
-        return dir_->video(name, spec);
+    static std::string video(const std::string& name, const QvTest::VideoSpec& desc) {
+        return dir_->video(name, desc);
     }
 
     // 25 fps, 60 frames, two B-frames, a key frame every 12 frames.

@@ -77,26 +77,26 @@ int indexFromColor(int r, int g, int b, int maxError) {
     return digits[0] * 49 + digits[1] * 7 + digits[2];
 }
 
-std::string VideoCache::video(const std::string& name, const VideoSpec& spec) {
+std::string VideoCache::video(const std::string& name, const VideoSpec& desc) {
     auto it = files_.find(name);
     if (it != files_.end()) return it->second;
     std::string path = file(name);
-    if (!makeVideo(path, spec)) return "";
+    if (!makeVideo(path, desc)) return "";
     return files_[name] = path;
 }
 
-bool makeVideo(const std::string& path, const VideoSpec& spec) {
-    if (spec.width <= 0 || spec.height <= 0 || spec.frames <= 0 || spec.fpsNum <= 0 || spec.fpsDen <= 0)
+bool makeVideo(const std::string& path, const VideoSpec& desc) {
+    if (desc.width <= 0 || desc.height <= 0 || desc.frames <= 0 || desc.fpsNum <= 0 || desc.fpsDen <= 0)
         return false;
     // Raw frames written here and encoded in one go: far faster than any
     // per-pixel expression filter of ffmpeg.
     const std::string raw = path + ".rgb";
     {
         std::string bytes;
-        const size_t frameSize = static_cast<size_t>(spec.width) * spec.height * 3;
-        bytes.reserve(frameSize * spec.frames);
-        for (int i = 0; i < spec.frames; ++i) {
-            Rgb c = indexColor(spec.firstIndex + i);
+        const size_t frameSize = static_cast<size_t>(desc.width) * desc.height * 3;
+        bytes.reserve(frameSize * desc.frames);
+        for (int i = 0; i < desc.frames; ++i) {
+            Rgb c = indexColor(desc.firstIndex + i);
             for (size_t p = 0; p < frameSize / 3; ++p) {
                 bytes.push_back(static_cast<char>(c.r));
                 bytes.push_back(static_cast<char>(c.g));
@@ -105,38 +105,38 @@ bool makeVideo(const std::string& path, const VideoSpec& spec) {
         }
         if (!writeFile(raw, bytes)) return false;
     }
-    const std::string fps = rate(spec.fpsNum, spec.fpsDen);
+    const std::string fps = rate(desc.fpsNum, desc.fpsDen);
     std::vector<std::string> args = {
         "-f",    "rawvideo", "-pix_fmt",
-        "rgb24", "-s",       std::to_string(spec.width) + "x" + std::to_string(spec.height),
+        "rgb24", "-s",       std::to_string(desc.width) + "x" + std::to_string(desc.height),
         "-r",    fps,        "-i",
         raw};
-    const double seconds = static_cast<double>(spec.frames) * spec.fpsDen / spec.fpsNum;
-    if (spec.audioChannels > 0) {
+    const double seconds = static_cast<double>(desc.frames) * desc.fpsDen / desc.fpsNum;
+    if (desc.audioChannels > 0) {
         char lavfi[128];
-        std::snprintf(lavfi, sizeof lavfi, "sine=frequency=440:sample_rate=%d:duration=%.6f", spec.audioRate,
+        std::snprintf(lavfi, sizeof lavfi, "sine=frequency=440:sample_rate=%d:duration=%.6f", desc.audioRate,
                       seconds);
         args.insert(args.end(), {"-f", "lavfi", "-i", lavfi});
     }
     args.insert(args.end(), {"-map", "0:v"});
-    if (spec.audioChannels > 0) {
-        args.insert(args.end(), {"-map", "1:a", "-c:a", "aac", "-ac", std::to_string(spec.audioChannels)});
+    if (desc.audioChannels > 0) {
+        args.insert(args.end(), {"-map", "1:a", "-c:a", "aac", "-ac", std::to_string(desc.audioChannels)});
     }
     args.insert(args.end(),
                 {"-c:v", "libx264", "-preset", "ultrafast", "-threads", "1", "-pix_fmt", "yuv420p", "-bf",
-                 std::to_string(spec.bFrames), "-g", std::to_string(spec.keyInterval)});
-    if (spec.startOffset != 0)
-        args.insert(args.end(), {"-output_ts_offset", std::to_string(spec.startOffset)});
-    const std::string encoded = spec.rotation != 0 ? path + ".norot." + lowerExtension(path) : path;
+                 std::to_string(desc.bFrames), "-g", std::to_string(desc.keyInterval)});
+    if (desc.startOffset != 0)
+        args.insert(args.end(), {"-output_ts_offset", std::to_string(desc.startOffset)});
+    const std::string encoded = desc.rotation != 0 ? path + ".norot." + lowerExtension(path) : path;
     args.push_back(encoded);
     bool ok = ffmpeg(args);
     std::remove(raw.c_str());
-    if (!ok || spec.rotation == 0) return ok;
+    if (!ok || desc.rotation == 0) return ok;
     // The ffmpeg program of FFmpeg 5 turns this tag into display-matrix side
     // data, counting counter-clockwise, but only on a stream copy (an encode
     // drops it). The file itself carries only the matrix.
     ok = ffmpeg({"-i", encoded, "-map", "0", "-c", "copy", "-metadata:s:v:0",
-                 "rotate=" + std::to_string(-spec.rotation), path});
+                 "rotate=" + std::to_string(-desc.rotation), path});
     std::remove(encoded.c_str());
     return ok;
 }

@@ -44,16 +44,16 @@ struct VideoSpec {
 };
 
 // Writes an H.264 video at path (container by extension: mp4, mov, avi ...).
-bool makeVideo(const std::string& path, const VideoSpec& spec);
+bool makeVideo(const std::string& path, const VideoSpec& desc);
 
 // A temporary folder whose videos are made once, on first ask, so that a test
 // suite's tests can share them.
 class VideoCache : public TempDir {
 public:
     explicit VideoCache(const std::string& tag) : TempDir(tag) {}
-    // The path of the video called name, made from spec the first time; ""
+    // The path of the video called name, made from desc the first time; ""
     // when it could not be made (asked again, it is tried again).
-    std::string video(const std::string& name, const VideoSpec& spec);
+    std::string video(const std::string& name, const VideoSpec& desc);
 
 private:
     std::map<std::string, std::string> files_;
