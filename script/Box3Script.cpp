@@ -24,10 +24,6 @@ int pushVec3(lua_State* L, const Vec3& v) {
     Vec3Script::newVec3(L, v);
     return 1;
 }
-int pushBool(lua_State* L, bool value) {
-    lua_pushboolean(L, value);
-    return 1;
-}
 
 int create(lua_State* L) {
     const int n = lua_gettop(L);

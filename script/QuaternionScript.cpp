@@ -24,10 +24,6 @@ int pushQuaternion(lua_State* L, const Quaternion& q) {
     pushValue(L, q, kClass);
     return 1;
 }
-int pushNumber(lua_State* L, float value) {
-    lua_pushnumber(L, value);
-    return 1;
-}
 
 int create(lua_State* L) {
     const int n = lua_gettop(L);

@@ -121,6 +121,14 @@ inline int pushNil(lua_State* L) {
     lua_pushnil(L);
     return 1;
 }
+inline int pushNumber(lua_State* L, float value) {
+    lua_pushnumber(L, value);
+    return 1;
+}
+inline int pushBool(lua_State* L, bool value) {
+    lua_pushboolean(L, value);
+    return 1;
+}
 
 // True when the call has exactly these Lua types, in order.
 bool argsAre(lua_State* L, std::initializer_list<int> types);

@@ -22,14 +22,6 @@ int pushVec2(lua_State* L, const Vec2& v) {
     pushValue(L, v, kClass);
     return 1;
 }
-int pushNumber(lua_State* L, float value) {
-    lua_pushnumber(L, value);
-    return 1;
-}
-int pushBool(lua_State* L, bool value) {
-    lua_pushboolean(L, value);
-    return 1;
-}
 
 // add, sub, mult, divide: a Vec2 or a number; anything else does nothing.
 template <Vec2& (Vec2::*ByVec)(const Vec2&), Vec2& (Vec2::*ByScalar)(float)>

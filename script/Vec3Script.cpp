@@ -29,14 +29,6 @@ int pushVec3(lua_State* L, const Vec3& v) {
     pushValue(L, v, kClass);
     return 1;
 }
-int pushNumber(lua_State* L, float value) {
-    lua_pushnumber(L, value);
-    return 1;
-}
-int pushBool(lua_State* L, bool value) {
-    lua_pushboolean(L, value);
-    return 1;
-}
 
 template <Vec3& (Vec3::*ByVec)(const Vec3&), Vec3& (Vec3::*ByScalar)(float)>
 int inPlace(lua_State* L) {

@@ -23,14 +23,6 @@ int pushVec4(lua_State* L, const Vec4& v) {
     pushValue(L, v, kClass);
     return 1;
 }
-int pushNumber(lua_State* L, float value) {
-    lua_pushnumber(L, value);
-    return 1;
-}
-int pushBool(lua_State* L, bool value) {
-    lua_pushboolean(L, value);
-    return 1;
-}
 
 template <Vec4& (Vec4::*ByVec)(const Vec4&), Vec4& (Vec4::*ByScalar)(float), bool Strict>
 int inPlace(lua_State* L) {
