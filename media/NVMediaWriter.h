@@ -33,10 +33,21 @@ public:
     bool isMux() const { return mMux; }
     void setBitrateControl(float factor) { mBitrateFactor = factor; }
     float bitrateControl() const { return mBitrateFactor; }
+    // Bits per pixel per frame: above 0 and at most the 24 of raw RGB.
+    static constexpr float kMaxBitrateFactor = 24.0f;
+    static bool isUsableBitrateFactor(float factor) { return factor > 0.0f && factor <= kMaxBitrateFactor; }
     // Bits per second for a size and rate at the current factor.
     uint64_t bitrateFor(int width, int height, int fps) const;
+    uint64_t bitrateFor(int width, int height, AVRational rate) const;
+    // A template's frame rate as the fraction it stands for: the NTSC rates
+    // 29.97, 23.976 and 59.94 as 30000/1001, 24000/1001 and 60000/1001, whole
+    // numbers over 1, anything else as the nearest small fraction.
+    static AVRational frameRateRational(float fps);
 
+    // Pictures of an odd width or height are encoded one column or row larger
+    // (see NvPipe_CreateEncoder).
     bool addVideoInput(int width, int height, int fps);
+    bool addVideoInput(int width, int height, AVRational rate);
     int start();
     // Encodes one frame texture; the number of encoded bytes, 0 on error.
     int writeVideoFrameData(unsigned int texture, int frame, int fps);
@@ -68,7 +79,7 @@ private:
     NvPipe* mEncoder = nullptr;
     int mWidth = 0;
     int mHeight = 0;
-    int mFps = 0;
+    AVRational mRate{0, 1};
     std::string mPath;
     std::vector<uint8_t> mEncodeBuffer;
     bool mHasVideo = false;

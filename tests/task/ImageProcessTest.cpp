@@ -207,8 +207,8 @@ TEST(ImageProcess, StartFromAVideoCallbackIsRefused) {
     zr_render_process_release(&video);
 }
 
-// A filter template whose config.json is a FIFO holds the child inside its
-// scene build. A child ended by SIGTERM reports through its own handler and
+// A filter template whose config.json is a FIFO the child reads first holds
+// it inside its scene build. A child ended by SIGTERM reports through its own handler and
 // exits with 1; one killed outright or stopped gives 1 as well.
 TEST(ImageProcess, SignalledOrStoppedChildGivesOne) {
     TempDir dir("qvimgproc");
@@ -217,6 +217,7 @@ TEST(ImageProcess, SignalledOrStoppedChildGivesOne) {
     std::string filter = dir.file("blocking") + "/";
     mkdir(filter.c_str(), 0755);
     ASSERT_EQ(0, mkfifo((filter + "config.json").c_str(), 0644));
+    QvTaskTest::holdChildrenOnFifoConfigs();
 
     for (int signo : {SIGTERM, SIGKILL, SIGSTOP}) {
         SCOPED_TRACE(signo);

@@ -29,9 +29,10 @@ std::vector<std::string> infoKeys(unsigned long* handle) {
     return keys;
 }
 
-// A template whose config.json is a FIFO: the child blocks reading it before it
-// can say "start". Returns the folder.
+// A template whose config.json is a FIFO the child reads before it can say
+// "start" (see holdChildrenOnFifoConfigs). Returns the folder.
 std::string blockingTemplate(const TempDir& dir) {
+    QvTaskTest::holdChildrenOnFifoConfigs();
     std::string folder = dir.file("blocking") + "/";
     mkdir(folder.c_str(), 0755);
     EXPECT_EQ(0, mkfifo((folder + "config.json").c_str(), 0644));

@@ -20,9 +20,29 @@
 #include <string>
 #include <vector>
 
+#include "render/Config.h"
 #include "support/TestSupport.h"
 
 namespace QvTaskTest {
+
+// A template whose config.json is a FIFO is refused at once. To hold a render
+// child before it can say "start", a test has it read the FIFO first, through
+// the configuration's test seam: the child blocks in that read until the test
+// writes to the FIFO or ends the child.
+inline void readFifoBeforeLoad(const std::string& path) {
+    struct stat st;
+    if (stat(path.c_str(), &st) != 0 || !S_ISFIFO(st.st_mode)) return;
+    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return;
+    char buffer[256];
+    while (read(fd, buffer, sizeof buffer) > 0) {
+    }
+    close(fd);
+}
+
+inline void holdChildrenOnFifoConfigs() {
+    Quorvane::Core::Config::beforeLoadForTests = readFifoBeforeLoad;
+}
 
 // A template whose main composition shows only its background colour.
 inline std::string solidTemplateJson(int width, int height, int fps, int frames, const std::string& bg) {
