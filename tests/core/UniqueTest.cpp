@@ -174,7 +174,9 @@ TEST(FileManagerTest, InputFilesAreRegularAndCapped) {
         std::string out = "stale";
         EXPECT_EQ(c.status, FileManager::readInput(path, out, c.cap, c.head));
         EXPECT_EQ(c.content, out);
-        if (c.head == 0) EXPECT_EQ(c.status, FileManager::checkInput(path, c.cap));
+        if (c.head == 0) {
+            EXPECT_EQ(c.status, FileManager::checkInput(path, c.cap));
+        }
         if (c.status == InputFileStatus::NotRegular) {
             FileCodec codec(FileCodec::getFileCodecVersion(path));
             EXPECT_FALSE(codec.decodePack(path));
