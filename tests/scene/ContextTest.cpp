@@ -293,3 +293,26 @@ TEST_F(ContextTest, TeardownOfAFullSceneMidRender) {
     }
     context.reset();
 }
+
+TEST_F(ContextTest, SharedCompositionsAreVisitedOnce) {
+    // Composition i shows composition i + 1 through two layers: 2^levels paths
+    // lead to the last one, which every walk must reach once.
+    // Searched once per path, each look-up below would take 2^30 steps.
+    const int levels = 30;
+    std::string assets = solidAsset("red", "#FF0000", 8, 8), comps;
+    for (int i = 0; i < levels; ++i) {
+        const std::string next = i + 1 < levels ? "k" + std::to_string(i + 1) : "red";
+        const std::string layer = avLayer(next, 0, 3, 0, 0, ",\"ui_key\":\"u\"");
+        assets += "," + compAsset("k" + std::to_string(i), "c" + std::to_string(i));
+        comps += std::string(i ? "," : "") + "{\"name\":\"c" + std::to_string(i) +
+                 "\",\"size\":[8,8],\"duration\":3,\"layers\":[" + layer + "," + layer + "]}";
+    }
+    RenderContext* ctx = build(normalTemplate(8, 8, 3, avLayer("k0", 0, 3), assets, comps));
+    std::vector<RenderLayer*> found;
+    ctx->digLayersWithUIKeyStartWith("u", found);
+    EXPECT_EQ(found.size(), 2u * levels);  // every layer once
+    found.clear();
+    ctx->digLayersByUIKey("u", found);
+    EXPECT_EQ(found.size(), static_cast<size_t>(levels));  // the first of every composition
+    EXPECT_FALSE(ctx->hasAnimation());
+}
