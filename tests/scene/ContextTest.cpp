@@ -316,3 +316,32 @@ TEST_F(ContextTest, SharedCompositionsAreVisitedOnce) {
     EXPECT_EQ(found.size(), static_cast<size_t>(levels));  // the first of every composition
     EXPECT_FALSE(ctx->hasAnimation());
 }
+
+TEST_F(ContextTest, RemovingWhatLayersShowDetachesThem) {
+    // Red below a composition whose green solid covers the left half, shown
+    // by the main composition and by a second composition.
+    const std::string pre = "{\"name\":\"pre\",\"size\":[8,8],\"duration\":5,\"layers\":[" +
+                            avLayer("green", 0, 5) + "]},{\"name\":\"other\",\"size\":[8,8],\"duration\":5," +
+                            "\"layers\":[" + avLayer("preSrc", 0, 5) + "]}";
+    RenderContext* ctx = build(normalTemplate(
+        8, 8, 5, avLayer("red", 0, 5) + "," + avLayer("preSrc", 0, 5) + "," + avLayer("otherSrc", 0, 5),
+        solidAsset("red", "#FF0000", 8, 8) + "," + solidAsset("green", "#00FF00", 4, 8) + "," +
+            compAsset("preSrc", "pre") + "," + compAsset("otherSrc", "other"),
+        pre));
+    // A composition source draws each frame once: every look is at a new frame.
+    auto frame = [&] {
+        ctx->draw(0);
+        Pixels p = readContext(*ctx);
+        ctx->stepForward();
+        return std::make_pair(pixelAt(p, 1, 4), pixelAt(p, 6, 4));
+    };
+    EXPECT_EQ(frame(), std::make_pair(kGreen, kRed));
+    ctx->removeComp(key("pre"), true);
+    EXPECT_EQ(ctx->comp(key("pre")), nullptr);
+    EXPECT_EQ(ctx->source(key("preSrc")), nullptr);
+    EXPECT_EQ(frame(), std::make_pair(kRed, kRed));
+    ctx->removeSource(key("red"), true);
+    EXPECT_EQ(frame(), std::make_pair(kBlue, kBlue));
+    ctx->removeComp(key("other"), true);
+    EXPECT_EQ(frame(), std::make_pair(kBlue, kBlue));
+}
