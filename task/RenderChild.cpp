@@ -148,6 +148,12 @@ void InstallChildSignalHandling(int pid, pid_t parentPid, bool reportsToQueue) {
     sigemptyset(&unblock);
     for (int signo : kHandled) sigaddset(&unblock, signo);
     pthread_sigmask(SIG_UNBLOCK, &unblock, nullptr);
+    // Keys typed at the terminal (Ctrl-C, Ctrl-\) reach the whole process group
+    // and are the host's to act on: a host that dies of them takes the child
+    // down through the parent-death signal, which cleans up; one that goes on
+    // keeps its render.
+    signal(SIGINT, SIG_IGN);
+    signal(SIGQUIT, SIG_IGN);
 
     prctl(PR_SET_PDEATHSIG, SIGHUP);
     // The parent may have died before the request above took effect.

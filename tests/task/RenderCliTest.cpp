@@ -83,10 +83,11 @@ TEST(RenderCli, FailuresExitNonZero) {
     }
 }
 
-// The host dies mid-render (killed, or terminated): its render child removes
-// the raw stream, the partial output and its queue before it exits.
+// The host dies mid-render (killed, terminated, or Ctrl-C at its terminal,
+// which reaches its whole process group): its render child removes the raw
+// stream, the partial output and its queue before it exits.
 TEST(RenderCli, HostDeathMidRenderLeavesNothingBehind) {
-    for (int signo : {SIGKILL, SIGTERM}) {
+    for (int signo : {SIGKILL, SIGTERM, SIGINT}) {
         TempDir dir("qvcli");
         std::string folder = QvTaskTest::writeSolidTemplate(dir, "long", 128, 128, 25, 3000, "#808080");
         std::string output = dir.file("long.mp4");
@@ -98,6 +99,7 @@ TEST(RenderCli, HostDeathMidRenderLeavesNothingBehind) {
         ASSERT_EQ(0, prctl(PR_SET_CHILD_SUBREAPER, 1));
         pid_t host = fork();
         if (host == 0) {
+            setpgid(0, 0);
             execv(argv[0], argv.data());
             _exit(127);
         }
@@ -106,7 +108,7 @@ TEST(RenderCli, HostDeathMidRenderLeavesNothingBehind) {
         for (int i = 0; i < 3000 && !(stat((output + ".h264").c_str(), &info) == 0 && info.st_size > 0); ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         std::vector<int> children = QvTaskTest::childProcesses(host);
-        kill(host, signo);
+        kill(signo == SIGINT ? -host : host, signo);
         waitpid(host, nullptr, 0);
         ASSERT_EQ(1u, children.size()) << signo;
         int status = 0;
