@@ -228,13 +228,27 @@ void slowCallback(unsigned long* handle, const char* status) {
     CallbackRecorder::callback(handle, status);
 }
 
+// Renders an eight-frame green template through `callback`; the handle (the
+// slot the callback is given) is left for the caller to read and release.
+struct GreenRender {
+    std::string output;
+    unsigned long handle = 0;
+    int result = -1;
+};
+void renderGreen(const TempDir& dir, const std::string& name, zr_render_process_callback callback,
+                 GreenRender* render) {
+    std::string folder = QvTaskTest::writeSolidTemplate(dir, name, 32, 32, 25, 8, "#00FF00");
+    render->output = dir.file(name + ".mp4");
+    if (zr_create_render_process(&render->handle, folder.c_str(), render->output.c_str(), 32) == 0)
+        render->result = zr_render_process_start(&render->handle, callback);
+}
+
 TEST(RenderVideo, SlowCallbackLosesNoFinalWord) {
     TempDir dir("qvrender");
-    std::string folder = QvTaskTest::writeSolidTemplate(dir, "slow", 32, 32, 25, 8, "#00FF00");
-    std::string output = dir.file("slow.mp4");
-    unsigned long handle = 0;
-    ASSERT_EQ(0, zr_create_render_process(&handle, folder.c_str(), output.c_str(), 32));
-    EXPECT_EQ(0, zr_render_process_start(&handle, slowCallback));
+    GreenRender render;
+    renderGreen(dir, "slow", slowCallback, &render);
+    unsigned long& handle = render.handle;
+    EXPECT_EQ(0, render.result);
     // Read before release: release would wait for the receiver anyway.
     EXPECT_STREQ("end", zr_render_process_status(&handle));
     EXPECT_EQ(10, gSlowCalls.load());
@@ -352,11 +366,11 @@ void releaseOnFirstUpdate(unsigned long* handle, const char* status) {
 
 TEST(RenderVideo, ReleaseFromInsideTheCallback) {
     TempDir dir("qvrender");
-    std::string folder = QvTaskTest::writeSolidTemplate(dir, "released", 32, 32, 25, 8, "#00FF00");
-    std::string output = dir.file("released.mp4");
-    unsigned long handle = 0;
-    ASSERT_EQ(0, zr_create_render_process(&handle, folder.c_str(), output.c_str(), 34));
-    EXPECT_EQ(0, zr_render_process_start(&handle, releaseOnFirstUpdate));
+    GreenRender render;
+    renderGreen(dir, "released", releaseOnFirstUpdate, &render);
+    const std::string& output = render.output;
+    unsigned long& handle = render.handle;
+    EXPECT_EQ(0, render.result);
     EXPECT_TRUE(gReleased.load());
     EXPECT_EQ(0u, handle);
     EXPECT_EQ(0, gWordsAfterRelease.load());
