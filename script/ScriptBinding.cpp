@@ -55,6 +55,28 @@ void countError(lua_State* L, const char* format) {
     std::abort();
 }
 
+void setClassMetatable(lua_State* L, const char* className) {
+    luaL_getmetatable(L, className);
+    const int metatable = lua_gettop(L);
+    lua_pushliteral(L, "__gc");
+    const bool finaliser = lua_rawget(L, metatable) != LUA_TNIL;
+    // Out for the moment of setting, back after: a metatable without "__gc"
+    // then does not mark the userdata, and a later "__gc" does not either.
+    if (finaliser) {
+        lua_pushliteral(L, "__gc");
+        lua_pushnil(L);
+        lua_rawset(L, metatable);
+    }
+    lua_pushvalue(L, metatable);
+    lua_setmetatable(L, metatable - 1);
+    if (finaliser) {
+        lua_pushliteral(L, "__gc");
+        lua_insert(L, -2);
+        lua_rawset(L, metatable);
+    }
+    lua_settop(L, metatable - 1);
+}
+
 void pushScene(lua_State* L, GLBase* object, const char* className) {
     if (!object) {
         lua_pushnil(L);
@@ -62,7 +84,7 @@ void pushScene(lua_State* L, GLBase* object, const char* className) {
     }
     void** block = static_cast<void**>(lua_newuserdata(L, sizeof(void*)));
     *block = object;
-    luaL_setmetatable(L, className);
+    setClassMetatable(L, className);
     lua_pushlightuserdata(L, const_cast<char*>(&kSceneMark));
     lua_setuservalue(L, -2);
     pushLentTable(L);
