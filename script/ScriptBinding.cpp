@@ -1,5 +1,6 @@
 #include "script/ScriptBinding.h"
 
+#include <algorithm>
 #include <cstdlib>
 
 #include "core/Log.h"
@@ -46,6 +47,20 @@ GLBase* sceneBlock(lua_State* L, int index, const char* className) {
     const bool marked = lua_touserdata(L, -1) == &kSceneMark;
     lua_pop(L, 1);
     return marked ? static_cast<GLBase*>(*block) : nullptr;
+}
+
+void charge(lua_State* L, size_t bytes) {
+    if (!ScriptManager::chargeEngine(L, bytes)) {
+        lua_pushliteral(L, "not enough memory");
+        lua_error(L);
+    }
+}
+
+void chargeResize(lua_State* L, lua_Integer oldWidth, lua_Integer oldHeight, lua_Integer width,
+                  lua_Integer height) {
+    const lua_Integer before = std::max<lua_Integer>(oldWidth, 0) * std::max<lua_Integer>(oldHeight, 0);
+    const lua_Integer grown = width * height - before;
+    if (grown > 0) charge(L, static_cast<size_t>(grown) * 4);
 }
 
 void countError(lua_State* L, const char* format) {

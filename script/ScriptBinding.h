@@ -160,9 +160,11 @@ std::string toString(lua_State* L, int index);
 // H.264 encoders take at most 8192 pixels a side; a larger pass or
 // composition would only exhaust memory when its texture is made.
 constexpr lua_Integer kMaxPixelSide = 8192;
-// Writing a keyframe at frame n fills the transform track up to n; beyond
-// about five hours at 60 frames per second a frame number is a runaway.
-constexpr lua_Integer kMaxKeyframe = lua_Integer(1) << 20;
+// The longest span a script may ask a render for, in frames: writing a
+// keyframe at frame n fills the transform track up to n, and a composition's
+// duration is how many frames get drawn. About five hours at 60 frames per
+// second; beyond that a frame number is a runaway.
+constexpr lua_Integer kMaxFrames = lua_Integer(1) << 20;
 
 // A pass side: 0 (inherit from the parent) up to the limit.
 inline bool passSizeAllowed(lua_Integer side) {
@@ -173,8 +175,31 @@ inline bool compSizeAllowed(lua_Integer side) {
     return side >= 1 && side <= kMaxPixelSide;
 }
 inline bool keyframeAllowed(lua_Integer frame) {
-    return frame <= kMaxKeyframe;
+    return frame <= kMaxFrames;
 }
+inline bool frameCountAllowed(lua_Integer frames) {
+    return frames >= 0 && frames <= kMaxFrames;
+}
+
+// What engine objects made from a script are charged against the script's
+// memory cap (estimates of their heap size, textures counted at 4 bytes a
+// pixel): a layer with its pass and transform state, one transform record, a
+// source or composition before its pixels.
+constexpr size_t kLayerCost = size_t(16) << 10;
+constexpr size_t kKeyframeCost = 256;
+constexpr size_t kObjectCost = size_t(64) << 10;
+inline size_t pixelCost(lua_Integer width, lua_Integer height) {
+    if (width <= 0 || height <= 0) return kObjectCost;
+    return kObjectCost + static_cast<size_t>(width) * static_cast<size_t>(height) * 4;
+}
+
+// Charges the growth of a texture's pixels from the old size to the new.
+void chargeResize(lua_State* L, lua_Integer oldWidth, lua_Integer oldHeight, lua_Integer width,
+                  lua_Integer height);
+
+// Charges the bytes or raises the interpreter's memory error. Call it before
+// any C++ object with a destructor is alive in the binding.
+void charge(lua_State* L, size_t bytes);
 
 // ---- registration.
 

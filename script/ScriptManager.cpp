@@ -16,7 +16,6 @@
 #include "core/FileCodec.h"
 #include "core/FileManager.h"
 #include "core/Log.h"
-#include "scene/DynamicComp.h"
 #include "scene/FilterManager.h"
 #include "scene/RenderCameraLayer.h"
 #include "scene/RenderComp.h"
@@ -49,11 +48,11 @@ namespace Core {
 
 namespace {
 
-// A template script is small; a state growing past this is a runaway script.
-// The allocator then fails the allocation, which the interpreter turns into a
-// "not enough memory" error inside the script instead of exhausting the
-// render process.
-constexpr size_t kMemoryLimit = size_t(512) << 20;
+// A template script is small; a state (with the engine objects it made)
+// growing past this is a runaway script. The allocator then fails the
+// allocation, which the interpreter turns into a "not enough memory" error
+// inside the script instead of exhausting the render process.
+size_t gMemoryLimit = ScriptManager::kMemoryLimit;
 
 // Deep enough for any class tree the bindings register; a script that rewires
 // "super" into a ring stops here instead of recursing without end.
@@ -64,7 +63,7 @@ constexpr size_t kWideIdSize = 120;
 
 // Wall-clock time one script run may take. Real template scripts finish in
 // milliseconds; this only ends a runaway loop.
-double gTimeBudget = 30.0;
+double gTimeBudget = ScriptManager::kTimeBudget;
 // How often (in virtual-machine instructions) the clock is read.
 constexpr int kHookInstructions = 10000;
 // Template scripts are a few kilobytes; a bigger module file is no script.
@@ -74,6 +73,7 @@ constexpr long long kMaxModuleBytes = 16LL << 20;
 // made take, and the run's deadline.
 struct Budget {
     size_t used = 0;
+    size_t limit = 0;
     std::chrono::steady_clock::time_point deadline;
     double seconds = 0;
     bool expired = false;
@@ -93,7 +93,7 @@ void* limitedAlloc(void* ud, void* ptr, size_t osize, size_t nsize) {
         state->used -= old;
         return nullptr;
     }
-    if (nsize > old && (state->used > kMemoryLimit || nsize - old > kMemoryLimit - state->used)) return nullptr;
+    if (nsize > old && (state->used > state->limit || nsize - old > state->limit - state->used)) return nullptr;
     void* grown = std::realloc(ptr, nsize);
     if (!grown) return nullptr;
     state->used = state->used - old + nsize;
@@ -340,6 +340,7 @@ int setUp(lua_State* L) {
 ScriptManager::ScriptManager() {
     auto* budget = new Budget();
     budget->seconds = gTimeBudget;
+    budget->limit = gMemoryLimit;
     budget->deadline = std::chrono::steady_clock::now() +
                        std::chrono::duration_cast<std::chrono::steady_clock::duration>(
                            std::chrono::duration<double>(gTimeBudget));
@@ -397,17 +398,14 @@ bool ScriptManager::guarded(const std::function<void()>& body) {
 
 bool ScriptManager::chargeEngine(lua_State* L, size_t bytes) {
     Budget* budget = budgetOf(L);
-    if (budget->used > kMemoryLimit || bytes > kMemoryLimit - budget->used) return false;
+    if (budget->used > budget->limit || bytes > budget->limit - budget->used) return false;
     budget->used += bytes;
     return true;
 }
 
-void ScriptManager::setTimeBudget(double seconds) {
+void ScriptManager::setLimits(double seconds, size_t bytes) {
     gTimeBudget = seconds;
-}
-
-double ScriptManager::timeBudget() {
-    return gTimeBudget;
+    gMemoryLimit = bytes;
 }
 
 bool ScriptManager::trustedModule(const std::string& path) const {
@@ -452,16 +450,9 @@ bool engineMayPointAt(RenderLayer* layer) {
     if (dynamic_cast<RenderCameraLayer*>(layer)) return true;
     RenderContext* context = layer->context();
     if (!context) return true;
+    // Filters keep compositions of their own whose layers a script may hold.
     if (context->filterManager() && context->filterManager()->filterCount() > 0) return true;
-    for (const auto& entry : context->comps()) {
-        auto* source = dynamic_cast<DynamicSourceComp*>(entry.second);
-        if (source && source->blurredCopyLayer() == layer) return true;
-        auto* segment = dynamic_cast<DynamicSegmentComp*>(entry.second);
-        if (!segment) continue;
-        const auto& sourceLayers = segment->sourceLayers();
-        if (std::find(sourceLayers.begin(), sourceLayers.end(), layer) != sourceLayers.end()) return true;
-    }
-    return false;
+    return context->layerInUse(layer);
 }
 
 }  // namespace

@@ -59,10 +59,11 @@ public:
     // for with an estimate of its size against the same cap as the state.
     // False (nothing counted) when the cap would be passed.
     static bool chargeEngine(lua_State* L, size_t bytes);
-    // Wall-clock time a script run may take before it is stopped; tests
-    // shorten it. Applies to managers made afterwards.
-    static void setTimeBudget(double seconds);
-    static double timeBudget();
+    // The wall-clock time a script run may take before it is stopped, and the
+    // memory cap; tests lower them. Apply to managers made afterwards.
+    static constexpr double kTimeBudget = 30.0;
+    static constexpr size_t kMemoryLimit = size_t(512) << 20;
+    static void setLimits(double seconds, size_t bytes);
 
     static void* checkudata(lua_State* L, int index, const char* className);
     static bool checkSuperClass(lua_State* L, const char* className);
