@@ -363,9 +363,9 @@ ScriptManager::ScriptManager() {
 }
 
 ScriptManager::~ScriptManager() {
-    // A state abandoned after a panic may be inconsistent: it is left unclosed
-    // (its memory lost) rather than touched again.
-    if (mState && !mFailed) {
+    // Closing only frees: it is safe also after a panic, when nothing else
+    // may use the state.
+    if (mState) {
         Budget* budget = budgetOf(mState);
         lua_close(mState);
         delete budget;
