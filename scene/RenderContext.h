@@ -75,9 +75,13 @@ public:
     // ---- Registration (nothing on a context that is not loaded) ----------
     // Takes ownership; a key already registered keeps its first source.
     void addSource(AVSource* source) override;
+    // Deleting, the layers that show the source let go of it first.
     void removeSource(const std::string& key, bool deleteIt);
     // Takes ownership; a name already registered keeps its first composition.
     void addComp(RenderComp* comp) override;
+    // Deleting, the sources that show the composition go first (their layers
+    // let go of them) and its own output source with it; a composition the
+    // dynamic assembly holds is refused with a log line.
     void removeComp(const std::string& name, bool deleteIt);
 
     // ---- Factories: the new source's key, or "" when refused -------------
@@ -158,6 +162,9 @@ protected:
 
 private:
     friend class FilterManager;
+
+    // The dynamic assembly holds the composition, or a layer of it, by pointer.
+    bool dynamicStateUses(const RenderComp* comp) const;
 
     // Compositions of a normal or filter template: the element named like the
     // main composition loads into the context, every other one into a new
