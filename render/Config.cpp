@@ -113,12 +113,9 @@ private:
 
 }  // namespace
 
-void (*Config::beforeLoadForTests)(std::string const& path) = nullptr;
-
 Config::Config(std::string const& folder) {
     setFolder(folder);
     const std::string path = templatePath_ + "config.json";
-    if (beforeLoadForTests) beforeLoadForTests(path);
     const InputFileStatus status = FileManager::checkInput(path);
     if (status != InputFileStatus::Ok && status != InputFileStatus::Missing) {
         noteUnreadableFile("config.json is " + std::string(FileManager::describe(status)));

@@ -141,10 +141,6 @@ public:
     // with a log line otherwise.
     static constexpr float kMaxMusicVolume = 10.0f;
     static bool isUsableMusicVolume(float volume) { return volume >= 0.0f && volume <= kMaxMusicVolume; }
-    // Test seam: called with the path of "config.json" before a template
-    // folder's configuration is read, so that a test can hold a render child
-    // there. Null in the library.
-    static void (*beforeLoadForTests)(std::string const& path);
     // Notes a file of the template that exists but may not be read.
     void noteUnreadableFile(std::string const& what) const;
 

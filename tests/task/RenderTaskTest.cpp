@@ -97,8 +97,6 @@ TEST(RenderTask, OptionListsAndSnapshotSelection) {
 // with the invalid-template line and a reason; the child then says "cancel".
 TEST(RenderTask, BrokenTemplatesAreRefusedBeforeAnything) {
     TempDir dir("qvtask");
-    // No FIFO is to be read here, whatever tests ran before.
-    Config::beforeLoadForTests = nullptr;
     // A template of one null layer whose transform track is a data file.
     auto json = [](const std::string& fps, const std::string& size, const std::string& mainExtra,
                    const std::string& transform) {
