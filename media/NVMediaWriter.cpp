@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "core/FileManager.h"
 #include "core/Log.h"
 #include "core/Subprocess.h"
 #include "media/FFAudioWriter.h"
@@ -33,6 +34,11 @@ std::string ffmpegPath(const std::string& path) {
 // Length of the audio file in whole seconds, or a negative value when the file
 // cannot be opened or read.
 float probeMusicSeconds(const std::string& path) {
+    const InputFileStatus status = FileManager::checkInput(path, kMaxMediaFileBytes);
+    if (status != InputFileStatus::Ok) {
+        QVPrint("music probe failed: %s: %s", path.c_str(), FileManager::describe(status));
+        return -1.0f;
+    }
     AVFormatContext* ctx = avformat_alloc_context();
     int ret = avformat_open_input(&ctx, path.c_str(), nullptr, nullptr);
     if (ret < 0) {

@@ -157,9 +157,13 @@ void Config::setFolder(std::string const& folder) {
 void Config::chooseMusic() {
     for (const char* name : {"music.aac", "music.mp3"}) {
         const std::string path = templatePath_ + name;
-        if (FileManager::exist(path)) {
+        const InputFileStatus status = FileManager::checkInput(path, kMaxMediaFileBytes);
+        if (status == InputFileStatus::Ok) {
             musicFile_ = path;
             return;
+        }
+        if (status != InputFileStatus::Missing) {
+            noteUnreadableFile(std::string(name) + " is " + FileManager::describe(status));
         }
     }
     musicFile_.clear();
@@ -369,7 +373,13 @@ void Config::setMusicFile(std::string const& path) {
 }
 
 void Config::setMusicPath(std::string const& path) {
-    if (isMusicExtension(path) && FileManager::exist(path)) musicFile_ = path;
+    if (!isMusicExtension(path)) return;
+    const InputFileStatus status = FileManager::checkInput(path, kMaxMediaFileBytes);
+    if (status == InputFileStatus::Ok) {
+        musicFile_ = path;
+    } else if (status != InputFileStatus::Missing) {
+        QVPrint("music %s is %s, skipped", path.c_str(), FileManager::describe(status));
+    }
 }
 
 std::string Config::assetFolder() const {

@@ -126,11 +126,15 @@ void RenderTask::addAudioNewFrame(AVFrame* frame, long pts, bool) {
 
 void RenderTask::prepareAudio() {
     audioMixer_ = new FFAudioComposer(this);
-    std::string path = outputPath_ + ".aac";
-    audioWriter_ = new FFAudioWriter(path.c_str());
-    config_->setMusicFile(path);
     audioMixer_->setMaxDuration(taskInfo_->duration);
     for (const AudioTrackInfo& info : config_->audioTracks()) {
+        // A track that starts after the video ends adds nothing to it; mixed
+        // alone it would leave an empty mix that fails the whole render.
+        if (!(info.inPoint < taskInfo_->duration)) {
+            QVPrint("audio track %s starts at %f s, after the video's end at %f s, skipped", info.filePath.c_str(),
+                    static_cast<double>(info.inPoint), static_cast<double>(taskInfo_->duration));
+            continue;
+        }
         FFAudioComposer::AudioTrack* track = audioMixer_->addAudioTrack(info.filePath);
         if (!track) continue;
         track->setDuration(info.duration);
@@ -141,6 +145,15 @@ void RenderTask::prepareAudio() {
         track->setFadeInDuration(info.fadeInDuration);
         track->setVolume(info.volume);
     }
+    if (audioMixer_->getTrackCount() == 0) {
+        // Nothing to mix: the video keeps the template's or the host's music.
+        delete audioMixer_;
+        audioMixer_ = nullptr;
+        return;
+    }
+    std::string path = outputPath_ + ".aac";
+    audioWriter_ = new FFAudioWriter(path.c_str());
+    config_->setMusicFile(path);
     int sampleRate = static_cast<int>(audioMixer_->getSampleRate());
     audioWriter_->addAudioInput(kAudioBitrate, sampleRate, audioMixer_->getChannelCount(),
                                 AVRational{1, sampleRate}, audioMixer_->getSampleFormat());

@@ -203,6 +203,10 @@ TEST(RenderTask, AudioTracksAreMixedIntoTheVideo) {
     track.outPoint = 2.0f;
     track.volume = 1.0f;
     task.renderConfig()->audioTracks().push_back(track);
+    // A track starting after the video's end is skipped, not mixed into silence.
+    AudioTrackInfo late = track;
+    late.inPoint = 5.0f;
+    task.renderConfig()->audioTracks().push_back(late);
     task.setSnapShotDir(dir.file("snap"));
     task.setSnapFrames({24});
 
