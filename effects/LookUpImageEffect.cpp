@@ -115,8 +115,14 @@ RenderLayer* LookUpImageEffect::getLayer() const {
 
 bool LookUpImageEffect::hasAnimation() {
     if (mIntensityList.size() > 1) return true;
+    // The look-up layer may be this effect's own layer, or one whose look-up
+    // leads back here: a question already being answered adds nothing.
+    if (mAskingLayer) return false;
     RenderLayer* layer = getLayer();
-    return layer && layer->hasAnimation();
+    mAskingLayer = true;
+    const bool animated = layer && layer->hasAnimation();
+    mAskingLayer = false;
+    return animated;
 }
 
 void LookUpImageEffect::drawSelf(unsigned int texture) {

@@ -56,6 +56,7 @@ private:
     int32_t mLayerIndex = -1;
     std::string mLayerName;
     int32_t mType = 1;
+    bool mAskingLayer = false;  // hasAnimation is asking the look-up layer
 };
 
 }  // namespace Core

@@ -5,6 +5,7 @@
 #include <climits>
 #include <cmath>
 #include <cstdio>
+#include <vector>
 
 #include "stb_image.h"
 
@@ -66,6 +67,29 @@ void setTextureParameters() {
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
+}
+
+// Averages every box of source pixels into one, shrinking each axis to at most
+// its limit.
+std::vector<unsigned char> shrinkImage(const unsigned char* pixels, int width, int height, int components,
+                                       int newWidth, int newHeight) {
+    std::vector<unsigned char> out(static_cast<size_t>(newWidth) * newHeight * components);
+    std::vector<unsigned> sum(static_cast<size_t>(components));
+    for (int y = 0; y < newHeight; ++y) {
+        const int64_t y0 = int64_t(y) * height / newHeight, y1 = std::max(y0 + 1, int64_t(y + 1) * height / newHeight);
+        for (int x = 0; x < newWidth; ++x) {
+            const int64_t x0 = int64_t(x) * width / newWidth, x1 = std::max(x0 + 1, int64_t(x + 1) * width / newWidth);
+            std::fill(sum.begin(), sum.end(), 0u);
+            for (int64_t sy = y0; sy < y1; ++sy) {
+                const unsigned char* row = pixels + (sy * width + x0) * components;
+                for (int64_t i = 0; i < (x1 - x0) * components; ++i) sum[i % components] += row[i];
+            }
+            const unsigned count = static_cast<unsigned>((y1 - y0) * (x1 - x0));
+            unsigned char* dst = &out[(static_cast<size_t>(y) * newWidth + x) * components];
+            for (int c = 0; c < components; ++c) dst[c] = static_cast<unsigned char>((sum[c] + count / 2) / count);
+        }
+    }
+    return out;
 }
 
 // ---- Composition sources ----------------------------------------------------
@@ -549,17 +573,34 @@ bool AVSource::uploadDecodedImage(unsigned char* pixels, int width, int height, 
     // The file's own layout is uploaded as it is, so every component count
     // reads exactly width x height x components bytes.
     static const GLenum kFormats[] = {GL_LUMINANCE, GL_LUMINANCE_ALPHA, GL_RGB, GL_RGBA};
-    const GLenum format = kFormats[std::clamp(components, 1, 4) - 1];
+    components = std::clamp(components, 1, 4);
+    const GLenum format = kFormats[components - 1];
+    // A texture larger than the driver allows would stay empty: shrink the
+    // image to fit (the layer still draws it at the image's own size).
+    GLint maxSize = 0;
+    glGetIntegerv(GL_MAX_TEXTURE_SIZE, &maxSize);
+    std::vector<unsigned char> shrunk;
+    if (maxSize > 0 && (width > maxSize || height > maxSize)) {
+        const int newWidth = std::min(width, maxSize), newHeight = std::min(height, maxSize);
+        QVPrint("AVSource %s: image of %dx%d shrunk to %dx%d, the largest texture size", key_.c_str(), width,
+                height, newWidth, newHeight);
+        shrunk = shrinkImage(pixels, width, height, components, newWidth, newHeight);
+        stbi_image_free(pixels);
+        pixels = nullptr;
+        width = newWidth;
+        height = newHeight;
+    }
+    const unsigned char* data = pixels ? pixels : shrunk.data();
     glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
     if (texture_ != 0 && width == textureWidth_ && height == textureHeight_) {
         glBindTexture(GL_TEXTURE_2D, texture_);
-        glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, width, height, format, GL_UNSIGNED_BYTE, pixels);
+        glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, width, height, format, GL_UNSIGNED_BYTE, data);
     } else {
         if (texture_ == 0) glGenTextures(1, &texture_);
         glBindTexture(GL_TEXTURE_2D, texture_);
         setTextureParameters();
         glTexImage2D(GL_TEXTURE_2D, 0, format == GL_RGB ? GL_RGB : GL_RGBA, width, height, 0, format,
-                     GL_UNSIGNED_BYTE, pixels);
+                     GL_UNSIGNED_BYTE, data);
         textureWidth_ = width;
         textureHeight_ = height;
     }

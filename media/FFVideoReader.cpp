@@ -222,14 +222,20 @@ void FFVideoReader::destroyColorConversion() {
 
 AVFrame* FFVideoReader::getColorConvertedFrame() {
     AVFrame* frame = frameContext_.frame;
-    if (!shouldDoColorConversion() || !frameContext_.gotFrame) return frame;
+    if (!frameContext_.gotFrame) return frame;
+    // A stream may change size (or format) mid-way; users size their buffers
+    // and textures by the opened stream, so such frames are scaled back to it.
+    const bool openedShape = frame->width == metadata_.width && frame->height == metadata_.height &&
+                             frame->format == sourcePixelFormat_;
+    if (!shouldDoColorConversion() && openedShape) return frame;
+    if (!convertedFrame_) setupColorConversion();
     if (!scaler_ || !convertedFrame_) return nullptr;
     if (frameContext_.fresh) {
-        // A stream may change size mid-way; the buffer only fits the opened size.
-        if (frame->width != metadata_.width || frame->height != metadata_.height ||
-            frame->format != sourcePixelFormat_) {
-            return nullptr;
-        }
+        if (frame->width <= 0 || frame->height <= 0 || frame->format < 0) return nullptr;
+        scaler_ = sws_getCachedContext(scaler_, frame->width, frame->height,
+                                       static_cast<AVPixelFormat>(frame->format), metadata_.width,
+                                       metadata_.height, outputPixelFormat_, SWS_POINT, nullptr, nullptr, nullptr);
+        if (!scaler_) return nullptr;
         sws_scale(scaler_, frame->data, frame->linesize, 0, frame->height, convertedFrame_->data,
                   convertedFrame_->linesize);
         frameContext_.fresh = false;

@@ -50,8 +50,11 @@ bool VideoSourceProvider::updateTextureWithCurrentFrameData(unsigned int* textur
     if (!frame || !frame->data[0]) return false;
     const int width = metadata_.width;
     const int height = metadata_.height;
-    // Rows of the converted frame are packed (alignment 1).
+    // Frames that decode straight to RGBA keep the decoder's padded rows.
+    const int stride = frame->linesize[0];
+    if (frame->width != width || frame->height != height || stride < 4 * width || stride % 4 != 0) return false;
     glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
+    glPixelStorei(GL_UNPACK_ROW_LENGTH, stride / 4);
     if (*texture == 0) {
         glGenTextures(1, texture);
         glBindTexture(GL_TEXTURE_2D, *texture);
@@ -64,6 +67,7 @@ bool VideoSourceProvider::updateTextureWithCurrentFrameData(unsigned int* textur
         glBindTexture(GL_TEXTURE_2D, *texture);
         glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, width, height, GL_RGBA, GL_UNSIGNED_BYTE, frame->data[0]);
     }
+    glPixelStorei(GL_UNPACK_ROW_LENGTH, 0);
     glBindTexture(GL_TEXTURE_2D, 0);
     glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
     return true;

@@ -227,7 +227,18 @@ void CompositeRenderPass::setMatteTexture(unsigned int texture) {
 }
 
 void CompositeRenderPass::setMatteTransform(const Mat4& m) {
-    m.getInverse(mMatteTransform);
+    if (m.getInverse(mMatteTransform)) return;
+    // The shader places points of the z = 0 plane and reads x and y only, so a
+    // matrix singular through z alone (scale 0 in depth) still places the matte.
+    Mat4 flat(m);
+    flat.m[2] = flat.m[6] = flat.m[14] = flat.m[8] = flat.m[9] = flat.m[11] = 0.0f;
+    flat.m[10] = 1.0f;
+    if (flat.getInverse(mMatteTransform)) return;
+    // A matte scaled to nothing on an axis covers no pixel: map every point
+    // outside it, where the identity would show the layer unmatted.
+    mMatteTransform.setZero();
+    mMatteTransform.m[12] = mMatteTransform.m[13] = -1.0f;
+    mMatteTransform.m[15] = 1.0f;
 }
 
 void CompositeRenderPass::setTargetHoldsPrevious() {

@@ -213,7 +213,8 @@ namespace {
 
 void digInto(RenderComp* comp, std::vector<DynamicSourceComp*>& comps, std::vector<RenderAVLayer*>& layers,
              std::set<const RenderComp*>& visiting) {
-    // A composition reached again on its own path would be searched for ever.
+    // Each composition is searched once: one reached again on its own path
+    // would be searched for ever, one shared by several layers once per path.
     if (!comp || !visiting.insert(comp).second) return;
     for (RenderLayer* layer : comp->layers()) {
         auto* av = dynamic_cast<RenderAVLayer*>(layer);
@@ -234,7 +235,6 @@ void digInto(RenderComp* comp, std::vector<DynamicSourceComp*>& comps, std::vect
         comps.push_back(source);
         layers.push_back(av);
     }
-    visiting.erase(comp);
 }
 
 }  // namespace

@@ -378,10 +378,11 @@ void RenderAVLayer::drawSelf(unsigned int texture) {
             mMatte.size = Vec2(static_cast<float>(matte->width()), static_cast<float>(matte->height()));
         } else {
             if (plain && matte->isCollapse()) {
+                // A plain collapsed composition is drawn in place by its parent,
+                // so its own output was not drawn this frame; the matte needs it.
                 auto* av = dynamic_cast<RenderAVLayer*>(matte);
                 AVSource* shown = av ? av->layerSource() : nullptr;
-                if (RenderComp* inner = shown ? shown->sourceComp() : nullptr)
-                    inner->prepareForFrame(inner->currentLocalTime());
+                if (RenderComp* inner = shown ? shown->sourceComp() : nullptr) inner->draw(0);
             }
             GLRenderDestination* drawn = comp->generateDestination();
             manager->pushDestination(drawn);

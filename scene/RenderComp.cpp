@@ -4,6 +4,7 @@
 
 #include <climits>
 #include <cmath>
+#include <map>
 #include <set>
 
 #include "core/Json.h"
@@ -291,9 +292,26 @@ void RenderComp::layerRemoved(RenderLayer*) {
 }
 
 bool RenderComp::hasAnimation() {
-    for (RenderLayer* layer : layers())
-        if (layer->hasAnimation()) return true;
-    return false;
+    // One answer per composition for the outermost question: a composition
+    // shown by many layers is asked once, and one reached again on its own
+    // path (still unanswered) adds nothing.
+    static thread_local std::map<const RenderComp*, int>* answers = nullptr;  // -1: being asked
+    std::map<const RenderComp*, int> own;
+    const bool outermost = answers == nullptr;
+    if (outermost) answers = &own;
+    auto [entry, fresh] = answers->emplace(this, -1);
+    bool result = entry->second == 1;
+    if (fresh) {
+        for (RenderLayer* layer : layers()) {
+            if (layer->hasAnimation()) {
+                result = true;
+                break;
+            }
+        }
+        entry->second = result ? 1 : 0;
+    }
+    if (outermost) answers = nullptr;
+    return result;
 }
 
 void RenderComp::contentLoaded() {
@@ -382,20 +400,20 @@ void RenderComp::getLayersWithUIKeyStartWith(const std::string& prefix,
 
 namespace {
 
-// Depth first through the compositions the AV layers show. A composition
-// already on the path is not entered again, so no chain of sources loops.
+// Depth first through the compositions the AV layers show, each visited once:
+// a composition shared by several layers (or reached again through a ring of
+// sources) is not searched again, so shared levels cost no more than their count.
 template <class Visit>
-void DigCompositions(const RenderComp* comp, std::set<const RenderComp*>& path, Visit visit) {
-    if (!path.insert(comp).second) return;
+void DigCompositions(const RenderComp* comp, std::set<const RenderComp*>& seen, Visit visit) {
+    if (!seen.insert(comp).second) return;
     visit(comp);
     for (RenderLayer* layer : comp->layers()) {
         if (!(layer->layerType() & kAVLayer)) continue;
         auto* av = dynamic_cast<RenderAVLayer*>(layer);
         AVSource* shown = av ? av->layerSource() : nullptr;
         if (shown && shown->sourceType() == AVSource::kSourceTypeComp && shown->sourceComp())
-            DigCompositions(shown->sourceComp(), path, visit);
+            DigCompositions(shown->sourceComp(), seen, visit);
     }
-    path.erase(comp);
 }
 
 }  // namespace

@@ -75,9 +75,13 @@ public:
     // ---- Registration (nothing on a context that is not loaded) ----------
     // Takes ownership; a key already registered keeps its first source.
     void addSource(AVSource* source) override;
+    // Deleting, the layers that show the source let go of it first.
     void removeSource(const std::string& key, bool deleteIt);
     // Takes ownership; a name already registered keeps its first composition.
     void addComp(RenderComp* comp) override;
+    // Deleting, the sources that show the composition go first (their layers
+    // let go of them) and its own output source with it; a composition the
+    // dynamic assembly holds is refused with a log line.
     void removeComp(const std::string& name, bool deleteIt);
 
     // ---- Factories: the new source's key, or "" when refused -------------
@@ -123,8 +127,14 @@ public:
     // render), scale 1 = 100 percent. Returns the watermark's key, "" for no paths.
     std::string addWatermark(const std::vector<std::string>& paths, Vec2 position, Vec2 time, Vec2 scale);
     std::string addWatermark(const std::string& path, Vec2 position, Vec2 time, Vec2 scale);
-    // Removes the first AV layer of the context showing that key; an empty key does nothing.
+    // Removes the first AV layer of the context showing that key; an empty key
+    // does nothing. A layer another engine part points at (see layerInUse)
+    // is kept.
     void removeWatermark(const std::string& key);
+    // Whether an engine part other than a layer list points at the layer: a
+    // filter, a dynamic segment's source layers, a dynamic source
+    // composition's blurred copy. Such a layer must not be deleted.
+    bool layerInUse(const RenderLayer* layer) const;
 
     // ---- Dynamic templates (defined with the dynamic compositions) -------
     void loadDynamicTemplate();
@@ -152,6 +162,9 @@ protected:
 
 private:
     friend class FilterManager;
+
+    // The dynamic assembly holds the composition, or a layer of it, by pointer.
+    bool dynamicStateUses(const RenderComp* comp) const;
 
     // Compositions of a normal or filter template: the element named like the
     // main composition loads into the context, every other one into a new

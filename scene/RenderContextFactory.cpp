@@ -1,9 +1,11 @@
 // Registration, factories, copies and look-ups of the render context's
 // sources and compositions.
+#include <algorithm>
 #include <utility>
 
 #include "core/Log.h"
 #include "core/Unique.h"
+#include "scene/DynamicComp.h"
 #include "scene/RenderContext.h"
 
 namespace Quorvane {
@@ -20,7 +22,13 @@ void RenderContext::removeSource(const std::string& key, bool deleteIt) {
     if (it == mSources.end()) return;
     AVSource* source = it->second;
     mSources.erase(it);
-    if (deleteIt) delete source;
+    if (!deleteIt) return;
+    // Layers still showing the source let go of it first, so that none keeps
+    // a pointer to a deleted source.
+    for (RenderPass* user : source->passesUseThisSource()) {
+        if (auto* layer = dynamic_cast<RenderAVLayer*>(user)) layer->removeSource();
+    }
+    delete source;
 }
 
 void RenderContext::addComp(RenderComp* comp) {
@@ -28,17 +36,53 @@ void RenderContext::addComp(RenderComp* comp) {
     mComps.emplace(comp->name(), comp);
 }
 
+bool RenderContext::dynamicStateUses(const RenderComp* comp) const {
+    auto listed = [comp](const auto& list) { return std::find(list.begin(), list.end(), comp) != list.end(); };
+    if (comp == mEntranceComp || comp == mExitComp || comp == mForegroundComp || comp == mBackgroundComp ||
+        listed(mSourceComps) || listed(mSegments) || listed(mUsedSegments)) {
+        return true;
+    }
+    std::vector<const DynamicSegmentComp*> segments(mSegments.begin(), mSegments.end());
+    segments.insert(segments.end(), mUsedSegments.begin(), mUsedSegments.end());
+    segments.push_back(mEntranceComp);
+    segments.push_back(mExitComp);
+    for (const DynamicSegmentComp* segment : segments) {
+        if (!segment) continue;
+        if (listed(segment->sourceComps())) return true;
+        for (const RenderAVLayer* layer : segment->sourceLayers())
+            if (layer->parentComp() == comp) return true;
+    }
+    return false;
+}
+
 void RenderContext::removeComp(const std::string& name, bool deleteIt) {
     if (!mLoaded || name.empty()) return;
     auto it = mComps.find(name);
     if (it == mComps.end()) return;
     RenderComp* comp = it->second;
-    mComps.erase(it);
-    if (deleteIt) {
-        // Stencil buffers and scratch targets go back before the composition does.
-        comp->unprepare();
-        delete comp;
+    if (!deleteIt) {
+        mComps.erase(it);
+        return;
     }
+    // The dynamic assembly keeps compositions and their layers by pointer.
+    if (dynamicStateUses(comp)) {
+        QVPrint("RenderContext: composition %s is part of the dynamic template, not removed", name.c_str());
+        return;
+    }
+    mComps.erase(it);
+    // The sources that show the composition go first (their layers let go of
+    // them), then its own output source, which shows nothing else.
+    std::vector<std::string> showing;
+    for (const auto& entry : mSources) {
+        if (entry.second->sourceType() == AVSource::kSourceTypeComp && entry.second->sourceComp() == comp)
+            showing.push_back(entry.first);
+    }
+    for (const std::string& key : showing) removeSource(key, true);
+    // Stencil buffers and scratch targets go back before the composition does.
+    comp->unprepare();
+    const std::string own = comp->sourceID();
+    if (!own.empty() && source(own) == comp->layerSource()) removeSource(own, true);
+    delete comp;
 }
 
 std::string RenderContext::adoptNewSource(AVSource* created, const std::string& json, bool storeJson) {

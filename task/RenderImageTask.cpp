@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
+#include <map>
 
 #ifndef GL_GLEXT_PROTOTYPES
 #define GL_GLEXT_PROTOTYPES
@@ -104,17 +105,21 @@ bool writeImage(const std::string& path, ImageKind kind, int width, int height, 
     return ok;
 }
 
-// The header size of an input the task can render; logs the reason and
-// returns false for one it refuses.
-bool readAcceptedSize(const std::string& input, int* width, int* height) {
+enum class InputCheck { Accepted, Refused, Broken };
+
+// The header size of an input the task can render; logs the reason for one it
+// refuses. Broken: the header promises an image that does not decode (cut
+// file, header larger than its data); its layer would show nothing and the
+// output would be written as if it were the image.
+InputCheck checkInput(const std::string& input, int* width, int* height) {
     const char* path = input.c_str();
     if (!FileManager::isFile(input) || !FileManager::exist(input)) {
         QVPrint("图片：%s 不存在", path);
-        return false;
+        return InputCheck::Refused;
     }
     if (!formatFor(RenderImageTask::getSuffix(input))) {
         QVPrint("图片：%s 不支持的格式或无后缀名", path);
-        return false;
+        return InputCheck::Refused;
     }
     int components = 0;
     // A header that cannot be read is no image of a supported kind; taken as
@@ -122,14 +127,21 @@ bool readAcceptedSize(const std::string& input, int* width, int* height) {
     // run before the images after it.
     if (!stbi_info(path, width, height, &components) || *width <= 0 || *height <= 0) {
         QVPrint("图片：%s 不支持的格式或无后缀名", path);
-        return false;
+        return InputCheck::Refused;
     }
     if (*width > RenderImageTask::kMaxImageSide || *height > RenderImageTask::kMaxImageSide) {
         QVPrint("图片：%s 大小：[%d,%d] 超过了最大值:%d", path, *width, *height,
                 RenderImageTask::kMaxImageSide);
-        return false;
+        return InputCheck::Refused;
     }
-    return true;
+    int w = 0, h = 0;
+    unsigned char* pixels = stbi_load(path, &w, &h, &components, 0);
+    stbi_image_free(pixels);
+    if (!pixels) {
+        QVPrint("图片：%s 不支持的格式或无后缀名", path);
+        return InputCheck::Broken;
+    }
+    return InputCheck::Accepted;
 }
 
 }  // namespace
@@ -190,13 +202,25 @@ void RenderImageTask::commit() {
 
     int largestWidth = 0;
     int largestHeight = 0;
+    refusedBroken_ = false;
+    std::map<std::string, std::string> outputs;  // output file -> the input writing it
     for (auto it = inputs_.begin(); it != inputs_.end();) {
         int width = 0;
         int height = 0;
-        if (!readAcceptedSize(*it, &width, &height)) {
+        InputCheck check = checkInput(*it, &width, &height);
+        // A second input of the same name would silently replace the first's output.
+        const std::string output = outputFileFor(outputFolder_, *it);
+        if (check == InputCheck::Accepted && outputs.count(output)) {
+            QVPrint("render image task: %s would overwrite %s written for %s, refused", it->c_str(),
+                    output.c_str(), outputs[output].c_str());
+            check = InputCheck::Broken;
+        }
+        if (check != InputCheck::Accepted) {
+            refusedBroken_ = refusedBroken_ || check == InputCheck::Broken;
             it = inputs_.erase(it);
             continue;
         }
+        outputs.emplace(output, *it);
         largestWidth = std::max(largestWidth, width);
         largestHeight = std::max(largestHeight, height);
         sizes_.emplace_back(width, height);
@@ -334,6 +358,7 @@ bool RenderImageTask::start() {
         }
     }
     // Inputs that ran out while the context still had frames leave result false.
+    if (refusedBroken_) result = false;
     if (!cancelled && delegate_) delegate_->renderEnd(result);
     cancelled_ = false;
     rendering_ = false;

@@ -33,7 +33,8 @@ public:
     // No input left, or a filter that cannot be loaded: no render context.
     void commit() override;
     // Draws and writes every frame; true when every image was written (or the
-    // task was cancelled), false without a render context or on a failed write.
+    // task was cancelled), false without a render context, on a failed write or
+    // when commit refused an undecodable input or a second input of one name.
     bool start() override;
     bool isRendering() override { return rendering_; }
     // Only while rendering: the loop stops after the image it is writing.
@@ -70,6 +71,9 @@ private:
     std::vector<Config*> filterConfigs_;
     std::vector<std::string> inputs_;
     std::string outputFolder_;
+    // commit refused an input that does not decode or that shares its output
+    // file with an earlier one: the run renders the rest and reports failure.
+    bool refusedBroken_ = false;
     // Header sizes of the accepted inputs, read once by commit.
     std::vector<std::pair<int, int>> sizes_;
     // (filter name, configuration) of every filter laid over the context.

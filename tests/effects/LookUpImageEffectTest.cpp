@@ -182,3 +182,36 @@ TEST_F(LookUpImageTest, IntensityRecordsAndAnimation) {
         expectNoNaN(extreme, input, 0, data);
     }
 }
+
+TEST_F(LookUpImageTest, LookUpLayerThatLeadsBackAnswersAnimation) {
+    // Layers from the top: other (0), the fixture's layer (1). Either the
+    // layer looks itself up, or the two look each other up.
+    auto* other = new RenderLayer(&comp, kAVLayer, false);
+    comp.addLayer(other, false);
+    auto lookUp = [&](RenderLayer* owner, int index, bool animated) {
+        RenderEffect* effect = RenderEffectManager::createEffect("ZR_Look_Up_Image", owner);
+        rapidjson::Document item;
+        QvTest::writeFile(dir.file("ramp.json"), "[10, 20]");
+        const std::string intensity = animated ? "\"ramp.json\"" : "30";
+        item.Parse(("{\"data\":{\"layer\":" + std::to_string(index) + ",\"type\":2,\"intensity\":" + intensity +
+                    "}}")
+                       .c_str());
+        effect->loadFromJson(item);
+        owner->addEffect(effect);
+        return effect;
+    };
+    RenderEffect* self = lookUp(layer, 1, false);
+    EXPECT_FALSE(self->hasAnimation());
+    EXPECT_FALSE(layer->hasAnimation());
+    layer->removeEffect(self, true);
+
+    RenderEffect* there = lookUp(layer, 0, false);
+    RenderEffect* back = lookUp(other, 1, false);
+    EXPECT_FALSE(there->hasAnimation());
+    EXPECT_FALSE(other->hasAnimation());
+    // An animated intensity anywhere on the ring is seen from both sides.
+    lookUp(other, 1, true);
+    EXPECT_TRUE(there->hasAnimation());
+    EXPECT_TRUE(layer->hasAnimation());
+    EXPECT_TRUE(back->hasAnimation());
+}

@@ -491,3 +491,76 @@ TEST_F(AVSourceTest, CopiesAndHostTextures) {
     original->update(3, false);
     EXPECT_EQ(shownIndex(*original), 3);
 }
+
+namespace {
+
+// Pixels of a width x height picture, red left of x = split, blue from it on.
+std::vector<uint8_t> splitPicture(int width, int height, int split) {
+    std::vector<uint8_t> rgba;
+    for (int i = 0; i < width * height; ++i) {
+        const bool left = i % width < split;
+        rgba.insert(rgba.end(), {uint8_t(left ? 255 : 0), 0, uint8_t(left ? 0 : 255), 255});
+    }
+    return rgba;
+}
+
+// Every row of p is red up to the split column and blue from it on (up to one
+// column of blending at the seam).
+void expectUprightSplit(const QvTest::Pixels& p, int split, const std::string& what) {
+    for (int y = 0; y < p.height; ++y) {
+        for (int x : {0, split - 2, split + 1, p.width - 1}) {
+            const bool left = x < split;
+            EXPECT_EQ(p.at(x, y)[0], left ? 255 : 0) << what << " x " << x << " y " << y;
+            EXPECT_EQ(p.at(x, y)[2], left ? 0 : 255) << what << " x " << x << " y " << y;
+        }
+    }
+}
+
+}  // namespace
+
+TEST_F(AVSourceTest, PaddedResizedAndOversizedPictures) {
+    TestContext context(25.0f);
+    QvTest::TempDir dir("qv-shapes");
+    // PNG-in-MOV decodes straight to RGBA; 101 pixels make rows the decoder pads.
+    const std::string first = dir.file("a.png"), second = dir.file("b.png");
+    ASSERT_TRUE(QvTest::makeImagePixels(first, 101, 9, splitPicture(101, 9, 50)));
+    ASSERT_TRUE(QvTest::makeImagePixels(second, 60, 20, splitPicture(60, 20, 30)));
+    auto clip = [&](const std::string& image, const std::string& name) {
+        const std::string path = dir.file(name);
+        EXPECT_TRUE(QvTest::ffmpeg(
+            {"-loop", "1", "-i", image, "-frames:v", "3", "-r", "25", "-c:v", "png", "-pix_fmt", "rgba", path}));
+        return path;
+    };
+    const std::string narrow = clip(first, "a.mov");
+    const std::string list = dir.file("list.txt");
+    ASSERT_TRUE(QvTest::writeFile(list, "file '" + narrow + "'\nfile '" + clip(second, "b.mov") + "'\n"));
+    // The stream changes size at its fourth frame.
+    const std::string resized = dir.file("resized.mov");
+    ASSERT_TRUE(QvTest::ffmpeg({"-f", "concat", "-safe", "0", "-i", list, "-c", "copy", resized}));
+
+    for (const std::string& path : {narrow, resized}) {
+        auto* source = new AVSource(path, &context, path, 0.0f);
+        source->useThisSource(&userA);
+        ASSERT_EQ(source->width(), 101);
+        for (int f = 0; f < 6; ++f) {
+            source->update(f, false);
+            // Frames of the second size are scaled back to the first.
+            expectUprightSplit(readSource(*source), 50, path + " frame " + std::to_string(f));
+        }
+    }
+
+    // A still wider than any texture is shrunk to fit, with a log line.
+    GLint maxSize = 0;
+    glGetIntegerv(GL_MAX_TEXTURE_SIZE, &maxSize);
+    const int wide = maxSize + maxSize / 4;
+    const std::string still = dir.file("wide.png");
+    ASSERT_TRUE(QvTest::makeImagePixels(still, wide, 8, splitPicture(wide, 8, wide / 4)));
+    auto* source = new AVSource("wide", &context, still, 0.0f);
+    source->useThisSource(&userA);
+    testing::internal::CaptureStderr();
+    source->update(0, false);
+    const std::string log = testing::internal::GetCapturedStderr();
+    EXPECT_NE(log.find("shrunk to " + std::to_string(maxSize) + "x8"), std::string::npos) << log;
+    EXPECT_EQ(source->width(), wide);
+    expectUprightSplit(QvTest::GLFixture::readTexture(source->glTexture(), maxSize, 8), maxSize / 4, "still");
+}

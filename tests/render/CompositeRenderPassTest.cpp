@@ -334,6 +334,25 @@ TEST_F(CompositeTest, TrackMatteTypesInsideAndOutsideTheMatte) {
     Pixels out = Draw(previous);
     EXPECT_TRUE(Near(At(out, 6, 1), LayerOver(0, b, s, m[3])));
     EXPECT_TRUE(Near(At(out, 1, 1), b));
+
+    // Scale 0 in depth alone still places the matte; scale 0 on x or y leaves
+    // no matte, so an alpha matte hides the layer and an inverted one shows it.
+    struct Scaled {
+        Vec3 scale;
+        TrackMatteType type;
+        double topLeft;
+    };
+    for (const Scaled& c : {Scaled{{1, 1, 0}, kAlphaMatte, m[3]}, Scaled{{0, 1, 1}, kAlphaMatte, 0.0},
+                            Scaled{{1, 0, 1}, kAlphaMatte, 0.0}, Scaled{{0, 0, 1}, kInverseAlphaMatte, 1.0}}) {
+        pass->setMatteType(c.type);
+        pass->setMatteTexture(matteTexture);
+        Mat4 scaled;
+        scaled.setScale(c.scale);
+        pass->setMatteTransform(scaled);
+        out = Draw(previous);
+        EXPECT_TRUE(Near(At(out, 1, 1), LayerOver(0, b, s, c.topLeft))) << c.scale.x << c.scale.y << c.scale.z;
+        EXPECT_TRUE(Near(At(out, 6, 6), LayerOver(0, b, s, c.type == kAlphaMatte ? 0.0 : 1.0)));
+    }
 }
 
 TEST_F(CompositeTest, AdjustmentLayerMixesByOpacity) {

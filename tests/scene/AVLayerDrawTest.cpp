@@ -94,6 +94,43 @@ TEST_F(AVLayerDrawTest, EachTrackMatteType) {
     }
 }
 
+TEST_F(AVLayerDrawTest, CompositionAndZeroScaleMattes) {
+    // Red over blue, matted (alpha) by a layer above it: a composition whose
+    // white solid covers the left half, shown plainly or collapsed (the same
+    // picture), or that solid scaled to nothing on one axis (no matte at all).
+    enum Kind { kPlainComp, kCollapsedComp, kZeroWidth, kZeroHeight };
+    for (Kind kind : {kPlainComp, kCollapsedComp, kZeroWidth, kZeroHeight}) {
+        auto* comp = new CompTestRoot(32, 32, 25, 10);
+        comp->addSolid(comp, "below", Color(0, 0, 1, 1), 32, 32, 0, 0);
+        RenderAVLayer* red = comp->addSolid(comp, "red", Color(1, 0, 0, 1), 32, 32, 0, 0);
+        RenderAVLayer* matte = nullptr;
+        if (kind == kPlainComp || kind == kCollapsedComp) {
+            auto* inner = new RenderComp(comp, 32, 32, 10, "inner");
+            comp->addSolid(inner, "white", Color(1, 1, 1, 1), 16, 32, 0, 0);
+            comp->createCompSource(inner, "inner-source", "");
+            matte = new RenderAVLayer(comp);
+            matte->setSourceID("inner-source", false);
+            matte->setLayerDuration(TimeUnit(10, 25));
+            CompTestRoot::place(matte, Vec3(0, 0, 0), Vec3(0, 0, 0), 0);
+            matte->setLayerType(kCollapseLayer, kind == kCollapsedComp);
+            comp->addLayer(matte, false);
+            inner->contentLoaded();
+        } else {
+            matte = comp->addSolid(comp, "matte", Color(1, 1, 1, 1), 16, 32, 0, 0);
+            matte->setTransformAtTime(Vec3(0, 0, 0), Vec3(0, 0, 0), Vec3(0, 0, 0),
+                                      kind == kZeroWidth ? Vec3(0, 1, 1) : Vec3(1, 0, 1), 0);
+        }
+        matte->setEnabled(false);
+        red->setMatteType(kAlphaMatte);
+        comp->contentLoaded();
+        Pixels p = comp->drawFrame(0);
+        const bool matted = kind == kPlainComp || kind == kCollapsedComp;
+        EXPECT_TRUE(PixelIs(p, 5, 16, matted ? 255 : 0, 0, matted ? 0 : 255)) << "case " << kind;
+        EXPECT_TRUE(PixelIs(p, 26, 16, 0, 0, 255)) << "case " << kind;
+        delete comp;
+    }
+}
+
 TEST_F(AVLayerDrawTest, ThreeDimensionalMatteIsDrawnThroughAScratchTarget) {
     // A 3D matte takes the other path: drawn into a target of the composition's
     // size and placed with the identity. Seen by the default camera in the

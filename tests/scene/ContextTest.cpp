@@ -293,3 +293,55 @@ TEST_F(ContextTest, TeardownOfAFullSceneMidRender) {
     }
     context.reset();
 }
+
+TEST_F(ContextTest, SharedCompositionsAreVisitedOnce) {
+    // Composition i shows composition i + 1 through two layers: 2^levels paths
+    // lead to the last one, which every walk must reach once.
+    // Searched once per path, each look-up below would take 2^30 steps.
+    const int levels = 30;
+    std::string assets = solidAsset("red", "#FF0000", 8, 8), comps;
+    for (int i = 0; i < levels; ++i) {
+        const std::string next = i + 1 < levels ? "k" + std::to_string(i + 1) : "red";
+        const std::string layer = avLayer(next, 0, 3, 0, 0, ",\"ui_key\":\"u\"");
+        assets += "," + compAsset("k" + std::to_string(i), "c" + std::to_string(i));
+        comps += std::string(i ? "," : "") + "{\"name\":\"c" + std::to_string(i) +
+                 "\",\"size\":[8,8],\"duration\":3,\"layers\":[" + layer + "," + layer + "]}";
+    }
+    RenderContext* ctx = build(normalTemplate(8, 8, 3, avLayer("k0", 0, 3), assets, comps));
+    std::vector<RenderLayer*> found;
+    ctx->digLayersWithUIKeyStartWith("u", found);
+    EXPECT_EQ(found.size(), 2u * levels);  // every layer once
+    found.clear();
+    ctx->digLayersByUIKey("u", found);
+    EXPECT_EQ(found.size(), static_cast<size_t>(levels));  // the first of every composition
+    EXPECT_FALSE(ctx->hasAnimation());
+}
+
+TEST_F(ContextTest, RemovingWhatLayersShowDetachesThem) {
+    // Red below a composition whose green solid covers the left half, shown
+    // by the main composition and by a second composition.
+    const std::string pre = "{\"name\":\"pre\",\"size\":[8,8],\"duration\":5,\"layers\":[" +
+                            avLayer("green", 0, 5) + "]},{\"name\":\"other\",\"size\":[8,8],\"duration\":5," +
+                            "\"layers\":[" + avLayer("preSrc", 0, 5) + "]}";
+    RenderContext* ctx = build(normalTemplate(
+        8, 8, 5, avLayer("red", 0, 5) + "," + avLayer("preSrc", 0, 5) + "," + avLayer("otherSrc", 0, 5),
+        solidAsset("red", "#FF0000", 8, 8) + "," + solidAsset("green", "#00FF00", 4, 8) + "," +
+            compAsset("preSrc", "pre") + "," + compAsset("otherSrc", "other"),
+        pre));
+    // A composition source draws each frame once: every look is at a new frame.
+    auto frame = [&] {
+        ctx->draw(0);
+        Pixels p = readContext(*ctx);
+        ctx->stepForward();
+        return std::make_pair(pixelAt(p, 1, 4), pixelAt(p, 6, 4));
+    };
+    EXPECT_EQ(frame(), std::make_pair(kGreen, kRed));
+    ctx->removeComp(key("pre"), true);
+    EXPECT_EQ(ctx->comp(key("pre")), nullptr);
+    EXPECT_EQ(ctx->source(key("preSrc")), nullptr);
+    EXPECT_EQ(frame(), std::make_pair(kRed, kRed));
+    ctx->removeSource(key("red"), true);
+    EXPECT_EQ(frame(), std::make_pair(kBlue, kBlue));
+    ctx->removeComp(key("other"), true);
+    EXPECT_EQ(frame(), std::make_pair(kBlue, kBlue));
+}

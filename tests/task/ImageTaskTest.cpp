@@ -111,6 +111,48 @@ TEST(ImageTask, RefusedInputsAreLoggedAndTheRestRender) {
     EXPECT_FALSE(QvTest::fileExists(out + "/anim.png"));
 }
 
+// Inputs that would write an output they cannot fill: a second input of an
+// already used output name, a PNG cut after its header, a header promising
+// more pixels than its data holds. Each is refused with a log line, the others
+// render, and the run reports failure.
+TEST(ImageTask, SameNamedOrUndecodableInputsFailTheRun) {
+    TempDir dir("qvimg");
+    std::string out = dir.file("out");
+    for (const char* folder : {"out", "x", "y"}) mkdir(dir.file(folder).c_str(), 0755);
+    std::string filter = QvImageTest::writeTintFilter(dir, "tint", 10, 10, "#FF0000", 0.0f, 0, 0, 10, 10);
+    const std::string first = dir.file("x/photo.png"), twin = dir.file("y/photo.png");
+    const std::string psd = dir.file("photo.psd"), good = dir.file("good.png");
+    ASSERT_TRUE(QvTest::makeImage(first, 6, 4, {0, 0, 255}));
+    ASSERT_TRUE(QvTest::makeImage(twin, 6, 4, {0, 255, 0}));
+    ASSERT_TRUE(QvTest::makeImage(psd, 6, 4, {255, 255, 0}));
+    ASSERT_TRUE(QvTest::makeImage(good, 5, 3, {255, 255, 255}));
+    const std::string png = QvTest::readFile(good);
+    const std::string cut = dir.file("cut.png"), liar = dir.file("liar.png");
+    QvTest::writeFile(cut, png.substr(0, 33));  // signature and header chunk only
+    std::string claim = png;
+    for (int i : {16, 20}) claim.replace(i, 4, std::string("\0\0\x0f\xa0", 4));  // 4000 x 4000
+    QvTest::writeFile(liar, claim);
+
+    RenderImageTask task({first, cut, twin, psd, liar, good}, out);
+    task.addFilter(filter);
+    bool ok = true;
+    std::string log = commitAndStart(task, dir, &ok);
+    EXPECT_FALSE(ok) << log;
+    EXPECT_EQ((std::vector<std::string>{first, good}), task.inputs());
+    for (const std::string& refused : {twin, psd}) {
+        EXPECT_TRUE(contains(log, refused + " would overwrite " + out + "/photo.png written for " + first)) << log;
+    }
+    for (const std::string& refused : {cut, liar}) {
+        EXPECT_TRUE(contains(log, "图片：" + refused + " 不支持的格式或无后缀名")) << log;
+    }
+    QvImageTest::Image photo = QvImageTest::decode(out + "/photo.png");
+    ASSERT_EQ(6, photo.width);
+    EXPECT_TRUE(QvImageTest::near(photo.at(3, 2), {0, 0, 255, 255}, 2)) << QvImageTest::describe(photo.at(3, 2));
+    EXPECT_EQ(5, QvImageTest::decode(out + "/good.png").width);
+    EXPECT_FALSE(QvTest::fileExists(out + "/cut.png"));
+    EXPECT_FALSE(QvTest::fileExists(out + "/liar.png"));
+}
+
 // Inputs of different sizes and kinds in one run: the filter (a half-opaque
 // red plate over the centre quarter of its composition) is fitted to each
 // image, so every output shows the tint over exactly its own centre.
