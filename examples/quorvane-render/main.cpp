@@ -38,7 +38,7 @@ const char* kUsage =
     "           [--snapshot-dir DIR --snapshot-frames 0,5,9]\n"
     "           [--watermark IMAGE,x,y,start,duration,sx,sy] [--bitrate FACTOR]\n"
     "           [--log FILE | --verbose]\n"
-    "  --key N            tells concurrent renders of one template apart (default: from the process id)\n"
+    "  --key N            the render's key, kept for hosts (renders never share a queue)\n"
     "  --replace FILE...  the template's replaceable files, in order\n"
     "  --snapshot-dir DIR snapshots are named DIR + frame number + \".png\" (DIR is a prefix)\n"
     "  --watermark ...    may be given several times; start and duration in seconds\n"
@@ -49,7 +49,7 @@ const char* kUsage =
 struct Options {
     std::string templateDir;
     std::string output;
-    int key = static_cast<int>(getpid() % 255) + 1;
+    int key = 1;
     std::vector<std::string> replaceFiles;
     std::string music;
     bool musicLoop = false;
@@ -277,8 +277,8 @@ int main(int argc, char** argv) {
     if (!parseArguments(argc, argv, &options)) return kExitUsage;
     gTerminal = isatty(STDERR_FILENO);
     if (!options.verbose && !sendEngineLogTo(options.logFile)) {
-        fprintf(stderr, "quorvane-render: cannot write the log file %s\n", options.logFile.c_str());
-        return kExitFailed;
+        fprintf(stderr, "quorvane-render: cannot write the log file %s; the engine logs to standard error\n",
+                options.logFile.c_str());
     }
 
     unsigned long handle = 0;
