@@ -242,7 +242,9 @@ bool RenderTask::start() {
     GLContextMakeCurrent(glContext_);
     GLint maxTexture = 0;
     glGetIntegerv(GL_MAX_TEXTURE_SIZE, &maxTexture);
-    const int maxSide = std::min(Config::kMaxCompSide, static_cast<int>(maxTexture));
+    // A driver that does not answer leaves the engine's own limit.
+    const int maxSide = maxTexture > 0 ? std::min(Config::kMaxCompSide, static_cast<int>(maxTexture))
+                                       : Config::kMaxCompSide;
     reason = config_->refusalReason(maxSide);
     if (!reason.empty()) return refuseTemplate(reason);
 
