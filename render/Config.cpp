@@ -286,8 +286,9 @@ void Config::readMainComp(Value const& root) {
 
 namespace {
 
-// The first "size" of a composition value that is not two integers from 1 to
-// maxSide, as a text for the log, or "".
+// Why a composition value's "size" is not two positive integers, or "" (no
+// "size" is fine: the composition takes its parent's); its larger side goes
+// into *largest.
 std::string badSize(Value const& comp, int64_t* largest) {
     if (!comp.IsObject()) return std::string();
     Value const* size = Json::find(comp, "size");
