@@ -217,6 +217,8 @@ bool RenderTask::start() {
 
     context_->flipVerticalPass()->setOutputBGRA(true);
     videoWriter_->setMux(true);
+    // Drawing the next frame overlaps encoding this one.
+    videoWriter_->setEncodeOnWorker(true);
     videoWriter_->setBitrateControl(bitrateControl_);
     int fps = static_cast<int>(config_->frameRate());
     videoWriter_->addVideoInput(width, height, fps);
@@ -257,6 +259,10 @@ bool RenderTask::start() {
         float progress = duration > 0 ? static_cast<float>(frame) / static_cast<float>(duration) : 0.0f;
         if (delegate_) delegate_->renderUpdate(progress);
     } while (context_->stepForward());
+    // The last frame's encoding belongs to the loop's time.
+    clock_t t2 = clock();
+    if (!videoWriter_->drain()) framesWhole = false;
+    encodeTicks += clock() - t2;
 
     taskInfo_->totalTime = clockSeconds(clock() - loopStart);
     taskInfo_->renderTime = clockSeconds(renderTicks);
