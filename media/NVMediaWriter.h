@@ -37,8 +37,16 @@ public:
     bool isMux() const { return mMux; }
     void setBitrateControl(float factor) { mBitrateFactor = factor; }
     float bitrateControl() const { return mBitrateFactor; }
+    // Bits per pixel per frame: above 0 and at most the 24 of raw RGB.
+    static constexpr float kMaxBitrateFactor = 24.0f;
+    static bool isUsableBitrateFactor(float factor) { return factor > 0.0f && factor <= kMaxBitrateFactor; }
     // Bits per second for a size and rate at the current factor.
     uint64_t bitrateFor(int width, int height, int fps) const;
+    uint64_t bitrateFor(int width, int height, AVRational rate) const;
+    // A template's frame rate as the fraction it stands for: the NTSC rates
+    // 29.97, 23.976 and 59.94 as 30000/1001, 24000/1001 and 60000/1001, whole
+    // numbers over 1, anything else as the nearest small fraction.
+    static AVRational frameRateRational(float fps);
 
     // Encoding on a thread of the writer's own, one frame in flight; set
     // before the first frame. The texture is still read back on the calling
@@ -46,7 +54,10 @@ public:
     // encoder run on the worker while the caller draws the next frame.
     void setEncodeOnWorker(bool on) { mEncodeOnWorker = on; }
 
+    // Pictures of an odd width or height are encoded one column or row larger
+    // (see NvPipe_CreateEncoder).
     bool addVideoInput(int width, int height, int fps);
+    bool addVideoInput(int width, int height, AVRational rate);
     int start();
     // Encodes one frame texture; the number of encoded bytes, 0 on error. On
     // the worker: the number of bytes read back once the frame is handed
@@ -90,7 +101,7 @@ private:
     NvPipe* mEncoder = nullptr;
     int mWidth = 0;
     int mHeight = 0;
-    int mFps = 0;
+    AVRational mRate{0, 1};
     std::string mPath;
     std::vector<uint8_t> mEncodeBuffer;
     bool mHasVideo = false;

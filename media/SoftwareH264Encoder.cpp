@@ -1,5 +1,6 @@
 #include "media/SoftwareH264Encoder.h"
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 
@@ -18,9 +19,12 @@ namespace Quorvane {
 namespace Core {
 
 struct NvPipe {
-    uint32_t width = 0;
+    uint32_t width = 0;  // the picture's
     uint32_t height = 0;
-    uint32_t fps = 0;
+    uint32_t codedWidth = 0;  // the stream's, even
+    uint32_t codedHeight = 0;
+    uint32_t fpsNum = 0;
+    uint32_t fpsDen = 1;
     uint64_t bitrate = 0;
     AVCodecContext* codec = nullptr;
     SwsContext* scaler = nullptr;
@@ -62,14 +66,16 @@ AVCodecContext* openCodec(const NvPipe& p, bool globalHeader, std::string* error
         *error = "out of memory";
         return nullptr;
     }
-    ctx->width = static_cast<int>(p.width);
-    ctx->height = static_cast<int>(p.height);
+    ctx->width = static_cast<int>(p.codedWidth);
+    ctx->height = static_cast<int>(p.codedHeight);
     ctx->pix_fmt = AV_PIX_FMT_YUV420P;
     // The raw stream carries the frame rate in its timing information.
-    ctx->time_base = AVRational{1, static_cast<int>(p.fps)};
-    ctx->framerate = AVRational{static_cast<int>(p.fps), 1};
+    const int num = static_cast<int>(p.fpsNum);
+    const int den = static_cast<int>(p.fpsDen);
+    ctx->time_base = AVRational{den, num};
+    ctx->framerate = AVRational{num, den};
     ctx->bit_rate = static_cast<int64_t>(p.bitrate);
-    ctx->gop_size = static_cast<int>(p.fps);
+    ctx->gop_size = std::max(1, (num + den / 2) / den);
     ctx->max_b_frames = 0;
     ctx->thread_count = 0;  // as many as the machine has
     ctx->sample_aspect_ratio = AVRational{1, 1};
@@ -98,10 +104,12 @@ public:
         glGetIntegerv(GL_READ_FRAMEBUFFER_BINDING, &mReadFramebuffer);
         glGetIntegerv(GL_PACK_ALIGNMENT, &mPackAlignment);
         glGetIntegerv(GL_PIXEL_PACK_BUFFER_BINDING, &mPackBuffer);
+        glGetIntegerv(GL_PACK_ROW_LENGTH, &mPackRowLength);
     }
     ~ReadBackState() {
         glBindFramebuffer(GL_READ_FRAMEBUFFER, static_cast<GLuint>(mReadFramebuffer));
         glPixelStorei(GL_PACK_ALIGNMENT, mPackAlignment);
+        glPixelStorei(GL_PACK_ROW_LENGTH, mPackRowLength);
         glBindBuffer(GL_PIXEL_PACK_BUFFER, static_cast<GLuint>(mPackBuffer));
     }
 
@@ -109,8 +117,23 @@ private:
     GLint mReadFramebuffer = 0;
     GLint mPackAlignment = 4;
     GLint mPackBuffer = 0;
+    GLint mPackRowLength = 0;
 };
 
+// Fills the extra column and row of an odd picture with copies of its last ones.
+void repeatEdges(const NvPipe* p, uint8_t* rows) {
+    const size_t stride = static_cast<size_t>(p->codedWidth) * 4;
+    if (p->codedWidth > p->width) {
+        for (uint32_t y = 0; y < p->height; ++y) {
+            uint8_t* last = rows + y * stride + (p->width - 1) * 4;
+            memcpy(last + 4, last, 4);
+        }
+    }
+    if (p->codedHeight > p->height)
+        memcpy(rows + p->height * stride, rows + (p->height - 1) * stride, stride);
+}
+
+// Reads the picture into rgba (coded size), its odd edges repeated.
 bool readTexture(const NvPipe* p, uint32_t texture, uint32_t target, uint8_t* rgba, std::string* error) {
     while (glGetError() != GL_NO_ERROR) {
     }
@@ -123,6 +146,7 @@ bool readTexture(const NvPipe* p, uint32_t texture, uint32_t target, uint8_t* rg
     if (ok) {
         glBindBuffer(GL_PIXEL_PACK_BUFFER, 0);
         glPixelStorei(GL_PACK_ALIGNMENT, 1);
+        glPixelStorei(GL_PACK_ROW_LENGTH, static_cast<GLint>(p->codedWidth));
         glReadBuffer(GL_COLOR_ATTACHMENT0);
         glReadPixels(0, 0, static_cast<GLsizei>(p->width), static_cast<GLsizei>(p->height), GL_RGBA,
                      GL_UNSIGNED_BYTE, rgba);
@@ -133,6 +157,7 @@ bool readTexture(const NvPipe* p, uint32_t texture, uint32_t target, uint8_t* rg
     }
     glBindFramebuffer(GL_READ_FRAMEBUFFER, 0);
     glDeleteFramebuffers(1, &fbo);
+    if (ok) repeatEdges(p, rgba);
     return ok;
 }
 
@@ -168,30 +193,41 @@ void keepParameterSets(NvPipe* p, const uint8_t* data, size_t size) {
 
 NvPipe* NvPipe_CreateEncoder(NvPipe_Format format, NvPipe_Codec codec, NvPipe_Compression compression,
                              uint64_t bitrate, uint32_t targetFps, uint32_t width, uint32_t height) {
+    return NvPipe_CreateEncoder(format, codec, compression, bitrate, targetFps, 1, width, height);
+}
+
+NvPipe* NvPipe_CreateEncoder(NvPipe_Format format, NvPipe_Codec codec, NvPipe_Compression compression,
+                             uint64_t bitrate, uint32_t fpsNum, uint32_t fpsDen, uint32_t width,
+                             uint32_t height) {
     if (format != NVPIPE_FORMAT_RGBA32 || codec != NVPIPE_CODEC_H264 ||
         compression != NVPIPE_COMPRESSION_LOSSY) {
         gCreateError = "unsupported format, codec or compression";
         return nullptr;
     }
-    // 4:2:0 pictures need even sizes; the frame rate is the time base.
-    if (width == 0 || height == 0 || width % 2 || height % 2 || width > 16384 || height > 16384) {
-        gCreateError = "width and height must be even and between 2 and 16384";
+    if (width == 0 || height == 0 || width > 16384 || height > 16384) {
+        gCreateError = "width and height must be between 1 and 16384";
         return nullptr;
     }
-    if (targetFps == 0 || targetFps > 1000) {
+    // The frame rate is the time base.
+    if (fpsNum == 0 || fpsDen == 0 || fpsNum > 1000ull * fpsDen || fpsNum < fpsDen || fpsNum > INT32_MAX ||
+        fpsDen > INT32_MAX) {
         gCreateError = "frame rate must be between 1 and 1000";
         return nullptr;
     }
     NvPipe* p = new NvPipe;
     p->width = width;
     p->height = height;
-    p->fps = targetFps;
+    p->codedWidth = NvPipe_CodedSide(width);
+    p->codedHeight = NvPipe_CodedSide(height);
+    p->fpsNum = fpsNum;
+    p->fpsDen = fpsDen;
     p->bitrate = bitrate;
     p->codec = openCodec(*p, false, &gCreateError);
     if (p->codec) {
-        p->scaler = sws_getContext(static_cast<int>(width), static_cast<int>(height), AV_PIX_FMT_RGBA,
-                                   static_cast<int>(width), static_cast<int>(height), AV_PIX_FMT_YUV420P,
-                                   SWS_BICUBIC, nullptr, nullptr, nullptr);
+        const int w = static_cast<int>(p->codedWidth);
+        const int h = static_cast<int>(p->codedHeight);
+        p->scaler = sws_getContext(w, h, AV_PIX_FMT_RGBA, w, h, AV_PIX_FMT_YUV420P, SWS_BICUBIC, nullptr,
+                                   nullptr, nullptr);
         p->frame = av_frame_alloc();
         p->packet = av_packet_alloc();
     }
@@ -201,8 +237,8 @@ NvPipe* NvPipe_CreateEncoder(NvPipe_Format format, NvPipe_Codec codec, NvPipe_Co
         return nullptr;
     }
     p->frame->format = AV_PIX_FMT_YUV420P;
-    p->frame->width = static_cast<int>(width);
-    p->frame->height = static_cast<int>(height);
+    p->frame->width = static_cast<int>(p->codedWidth);
+    p->frame->height = static_cast<int>(p->codedHeight);
     p->frame->colorspace = AVCOL_SPC_SMPTE170M;
     p->frame->color_range = AVCOL_RANGE_MPEG;
     if (av_frame_get_buffer(p->frame, 0) < 0) {
@@ -210,7 +246,7 @@ NvPipe* NvPipe_CreateEncoder(NvPipe_Format format, NvPipe_Codec codec, NvPipe_Co
         NvPipe_Destroy(p);
         return nullptr;
     }
-    p->rgba.resize(static_cast<size_t>(width) * height * 4);
+    p->rgba.resize(static_cast<size_t>(p->codedWidth) * p->codedHeight * 4);
     gCreateError.clear();
     return p;
 }
@@ -279,8 +315,9 @@ uint64_t NvPipe_EncodeFrame(NvPipe* p, const uint8_t* rgba, void* dst, uint64_t 
         return 0;
     }
     const uint8_t* src[4] = {rgba, nullptr, nullptr, nullptr};
-    int srcStride[4] = {static_cast<int>(p->width) * 4, 0, 0, 0};
-    sws_scale(p->scaler, src, srcStride, 0, static_cast<int>(p->height), p->frame->data, p->frame->linesize);
+    int srcStride[4] = {static_cast<int>(p->codedWidth) * 4, 0, 0, 0};
+    sws_scale(p->scaler, src, srcStride, 0, static_cast<int>(p->codedHeight), p->frame->data,
+              p->frame->linesize);
     p->frame->pts = p->nextPts++;
     p->frame->pict_type = forceKeyFrame || p->keyFrameDue ? AV_PICTURE_TYPE_I : AV_PICTURE_TYPE_NONE;
 

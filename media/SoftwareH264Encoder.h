@@ -26,9 +26,21 @@ enum NvPipe_Compression : int {
     NVPIPE_COMPRESSION_LOSSY = 0,
 };
 
-// Null on failure; NvPipe_GetError(nullptr) then tells why.
+// Null on failure; NvPipe_GetError(nullptr) then tells why. 4:2:0 pictures
+// have even sides: a picture of an odd width or height is encoded one column
+// or row larger, its last column or row repeated, so that every pixel of it
+// stays in the video.
 NvPipe* NvPipe_CreateEncoder(NvPipe_Format format, NvPipe_Codec codec, NvPipe_Compression compression,
                              uint64_t bitrate, uint32_t targetFps, uint32_t width, uint32_t height);
+// The same at a rate of fpsNum / fpsDen frames a second (30000 / 1001 for
+// 29.97), so that the stream's timing matches the frame count.
+NvPipe* NvPipe_CreateEncoder(NvPipe_Format format, NvPipe_Codec codec, NvPipe_Compression compression,
+                             uint64_t bitrate, uint32_t fpsNum, uint32_t fpsDen, uint32_t width,
+                             uint32_t height);
+// The size a picture of that width or height is encoded at.
+inline uint32_t NvPipe_CodedSide(uint32_t side) {
+    return side + (side & 1u);
+}
 
 // Replaces the vector's content with the sequence and picture parameter sets
 // (Annex B, with start codes). False when the encoder is null. Once a frame
