@@ -398,6 +398,12 @@ void AVSource::updateStillImage(int frame) {
 void AVSource::updateSolid(int frame) {
     if (texture_ == 0 && width_ > 0 && height_ > 0) {
         texture_ = createEmptyTexture(width_, height_, true);
+        // Every texel is the same colour, so any filter reads exactly that
+        // colour; the nearest texel is the cheapest to fetch.
+        glBindTexture(GL_TEXTURE_2D, texture_);
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
+        glBindTexture(GL_TEXTURE_2D, 0);
         auto* destination = new GLRenderDestination(width_, height_, static_cast<int>(texture_), false, -1);
         GLFrameBufferManager* manager = context_ ? context_->frameBufferManager() : nullptr;
         GLint previous = 0;

@@ -8,6 +8,7 @@
 
 #include "core/FileManager.h"
 #include "core/Log.h"
+#include "core/RenderThread.h"
 #include "core/Subprocess.h"
 #include "media/FFAudioWriter.h"
 #include "render/Config.h"
@@ -70,6 +71,9 @@ NVMediaWriter::NVMediaWriter(const char* path) : mPath(path ? path : "") {
 }
 
 NVMediaWriter::~NVMediaWriter() {
+    // The worker uses the encoder: let it finish first.
+    drain();
+    mEncodeThread.reset();
     NvPipe_Destroy(mEncoder);
     mEncoder = nullptr;
     avcodec_free_context(&mVideoCodecContext);
@@ -166,13 +170,10 @@ bool NVMediaWriter::addVideoInput(int width, int height, AVRational rate) {
     mVideoCodecContext->gop_size = std::max(1, (rate.num + rate.den / 2) / rate.den);
     mVideoCodecContext->pix_fmt = AV_PIX_FMT_YUV420P;
 
-    std::vector<uint8_t> params;
-    NvPipe_GetSequenceParams(mEncoder, params);
-    mVideoCodecContext->extradata_size = static_cast<int>(params.size());
-    mVideoCodecContext->extradata =
-        static_cast<uint8_t*>(av_mallocz(params.size() + AV_INPUT_BUFFER_PADDING_SIZE));
-    if (!params.empty()) memcpy(mVideoCodecContext->extradata, params.data(), params.size());
-
+    // The raw stream carries its parameter sets in band; its description
+    // takes them from the first frame (at close), which spares a second
+    // encoder. The container of packet mode needs them before that frame.
+    if (!mMux) describeParameterSets();
     if (mMux) {
         mRawStream.open(mPath + ".h264", std::ios::binary | std::ios::out | std::ios::trunc);
     }
@@ -182,6 +183,18 @@ bool NVMediaWriter::addVideoInput(int width, int height, AVRational rate) {
     mVideoStream->avg_frame_rate = rate;
     avcodec_parameters_from_context(mVideoStream->codecpar, mVideoCodecContext);
     return true;
+}
+
+void NVMediaWriter::describeParameterSets() {
+    if (!mEncoder || !mVideoCodecContext) return;
+    std::vector<uint8_t> params;
+    NvPipe_GetSequenceParams(mEncoder, params);
+    av_freep(&mVideoCodecContext->extradata);
+    mVideoCodecContext->extradata_size = static_cast<int>(params.size());
+    mVideoCodecContext->extradata =
+        static_cast<uint8_t*>(av_mallocz(params.size() + AV_INPUT_BUFFER_PADDING_SIZE));
+    if (!params.empty()) memcpy(mVideoCodecContext->extradata, params.data(), params.size());
+    if (mVideoStream) avcodec_parameters_from_context(mVideoStream->codecpar, mVideoCodecContext);
 }
 
 bool NVMediaWriter::openPacketOutput() {
@@ -211,6 +224,7 @@ int NVMediaWriter::start() {
 }
 
 int NVMediaWriter::writeVideoFrameData(unsigned int texture, int, int) {
+    if (mEncodeOnWorker && mEncoder) return handOver(texture);
     uint64_t size = 0;
     if (mEncoder) {
         size = NvPipe_EncodeTexture(mEncoder, texture, kTexture2D, mEncodeBuffer.data(), mEncodeBuffer.size(),
@@ -220,6 +234,49 @@ int NVMediaWriter::writeVideoFrameData(unsigned int texture, int, int) {
         QVPrint("NVEncoder encode error: %s", NvPipe_GetError(mEncoder));
         return 0;
     }
+    return writeEncoded(size);
+}
+
+int NVMediaWriter::handOver(unsigned int texture) {
+    std::vector<uint8_t>& picture = mPictures[mNextPicture];
+    picture.resize(NvPipe_FrameBytes(mEncoder));
+    std::string error;
+    if (!NvPipe_ReadTexture(mEncoder, texture, kTexture2D, picture.data(), &error)) {
+        QVPrint("NVEncoder encode error: %s", error.c_str());
+        return 0;
+    }
+    mFrameSlot.wait();
+    if (mEncodeFailed) {
+        mFrameSlot.signal();
+        return 0;
+    }
+    if (!mEncodeThread) mEncodeThread = std::make_unique<RenderThread>();
+    const uint8_t* pixels = picture.data();
+    mEncodeThread->async(
+        [this, pixels] {
+            uint64_t size = NvPipe_EncodeFrame(mEncoder, pixels, mEncodeBuffer.data(), mEncodeBuffer.size(), false);
+            if (size == 0) {
+                QVPrint("NVEncoder encode error: %s", NvPipe_GetError(mEncoder));
+                mEncodeFailed = true;
+            } else if (writeEncoded(size) == 0) {
+                mEncodeFailed = true;
+            }
+            mFrameSlot.signal();
+        },
+        false);
+    mNextPicture = 1 - mNextPicture;
+    return static_cast<int>(picture.size());
+}
+
+bool NVMediaWriter::drain() {
+    if (mEncodeThread) {
+        mFrameSlot.wait();
+        mFrameSlot.signal();
+    }
+    return !mEncodeFailed;
+}
+
+int NVMediaWriter::writeEncoded(uint64_t size) {
     if (mMux) {
         mRawStream.write(reinterpret_cast<const char*>(mEncodeBuffer.data()),
                          static_cast<std::streamsize>(size));
@@ -247,7 +304,10 @@ int NVMediaWriter::writeVideoFrameData(unsigned int texture, int, int) {
 
 int NVMediaWriter::close() {
     QVPrint("NVMediaWriter close()");
+    const bool encoded = drain();
+    if (!encoded) QVPrint("NVMediaWriter: a frame failed to encode");
     if (mMux) {
+        describeParameterSets();
         // The stream keeps its failure from the open on: a raw stream that could
         // not be created or written in full is a lost video, not a success.
         if (mRawStream.is_open()) {
@@ -258,7 +318,7 @@ int NVMediaWriter::close() {
             QVPrint("NVMediaWriter could not write %s.h264", mPath.c_str());
             return 1;
         }
-        return 0;
+        return encoded ? 0 : 1;
     }
     if (mHasAudio && mAudioCodecContext && mHeaderWritten) {
         int got = 0;
@@ -271,7 +331,7 @@ int NVMediaWriter::close() {
         QVPrint("NVMediaWriter Error occurred");
         return 1;
     }
-    return 0;
+    return encoded ? 0 : 1;
 }
 
 NVMediaWriter::MuxCommand NVMediaWriter::buildMuxCommand(Config* config) const {

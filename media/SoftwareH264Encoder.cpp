@@ -121,9 +121,8 @@ private:
 };
 
 // Fills the extra column and row of an odd picture with copies of its last ones.
-void repeatEdges(NvPipe* p) {
+void repeatEdges(const NvPipe* p, uint8_t* rows) {
     const size_t stride = static_cast<size_t>(p->codedWidth) * 4;
-    uint8_t* rows = p->rgba.data();
     if (p->codedWidth > p->width) {
         for (uint32_t y = 0; y < p->height; ++y) {
             uint8_t* last = rows + y * stride + (p->width - 1) * 4;
@@ -134,7 +133,8 @@ void repeatEdges(NvPipe* p) {
         memcpy(rows + p->height * stride, rows + (p->height - 1) * stride, stride);
 }
 
-bool readTexture(NvPipe* p, uint32_t texture, uint32_t target) {
+// Reads the picture into rgba (coded size), its odd edges repeated.
+bool readTexture(const NvPipe* p, uint32_t texture, uint32_t target, uint8_t* rgba, std::string* error) {
     while (glGetError() != GL_NO_ERROR) {
     }
     ReadBackState state;
@@ -149,15 +149,44 @@ bool readTexture(NvPipe* p, uint32_t texture, uint32_t target) {
         glPixelStorei(GL_PACK_ROW_LENGTH, static_cast<GLint>(p->codedWidth));
         glReadBuffer(GL_COLOR_ATTACHMENT0);
         glReadPixels(0, 0, static_cast<GLsizei>(p->width), static_cast<GLsizei>(p->height), GL_RGBA,
-                     GL_UNSIGNED_BYTE, p->rgba.data());
+                     GL_UNSIGNED_BYTE, rgba);
         ok = glGetError() == GL_NO_ERROR;
-        p->error = ok ? "" : "cannot read the texture back";
+        *error = ok ? "" : "cannot read the texture back";
     } else {
-        p->error = "texture cannot be attached to a framebuffer";
+        *error = "texture cannot be attached to a framebuffer";
     }
     glBindFramebuffer(GL_READ_FRAMEBUFFER, 0);
     glDeleteFramebuffers(1, &fbo);
+    if (ok) repeatEdges(p, rgba);
     return ok;
+}
+
+// Keeps the sequence and picture parameter sets (NAL types 7 and 8) of an
+// Annex B access unit, each with a four-byte start code.
+void keepParameterSets(NvPipe* p, const uint8_t* data, size_t size) {
+    std::vector<uint8_t> sets;
+    size_t i = 0;
+    auto startCodeAt = [&](size_t at) {
+        return at + 3 <= size && data[at] == 0 && data[at + 1] == 0 && data[at + 2] == 1;
+    };
+    while (i < size && !startCodeAt(i)) ++i;
+    while (i < size) {
+        const size_t begin = i + 3;
+        size_t end = begin;
+        while (end < size && !startCodeAt(end)) ++end;
+        size_t last = end;
+        // The zero before a four-byte start code belongs to the next unit.
+        if (end < size && last > begin && data[last - 1] == 0) --last;
+        if (begin < last) {
+            const int type = data[begin] & 0x1F;
+            if (type == 7 || type == 8) {
+                sets.insert(sets.end(), {0, 0, 0, 1});
+                sets.insert(sets.end(), data + begin, data + last);
+            }
+        }
+        i = end;
+    }
+    if (!sets.empty()) p->sequenceParams = std::move(sets);
 }
 
 }  // namespace
@@ -226,8 +255,8 @@ bool NvPipe_GetSequenceParams(NvPipe* p, std::vector<uint8_t>& params) {
     params.clear();
     if (!p) return false;
     if (p->sequenceParams.empty()) {
-        // The stream carries its parameter sets in band; a twin encoder with the
-        // same settings, asked for global headers, yields the same sets apart.
+        // No frame yet: a twin encoder with the same settings, asked for
+        // global headers, yields the same sets apart.
         AVCodecContext* twin = openCodec(*p, true, &p->error);
         if (!twin) return false;
         if (twin->extradata && twin->extradata_size > 0)
@@ -240,6 +269,18 @@ bool NvPipe_GetSequenceParams(NvPipe* p, std::vector<uint8_t>& params) {
     }
     params = p->sequenceParams;
     return true;
+}
+
+size_t NvPipe_FrameBytes(const NvPipe* p) {
+    return p ? p->rgba.size() : 0;
+}
+
+bool NvPipe_ReadTexture(NvPipe* p, uint32_t texture, uint32_t target, uint8_t* rgba, std::string* error) {
+    if (!p || !rgba) {
+        *error = "no encoder or no buffer";
+        return false;
+    }
+    return readTexture(p, texture, target, rgba, error);
 }
 
 uint64_t NvPipe_EncodeTexture(NvPipe* p, uint32_t texture, uint32_t target, void* dst, uint64_t dstSize,
@@ -256,14 +297,24 @@ uint64_t NvPipe_EncodeTexture(NvPipe* p, uint32_t texture, uint32_t target, void
         p->error = "no destination buffer";
         return 0;
     }
-    if (!readTexture(p, texture, target)) return 0;
-    repeatEdges(p);
+    if (!readTexture(p, texture, target, p->rgba.data(), &p->error)) return 0;
+    return NvPipe_EncodeFrame(p, p->rgba.data(), dst, dstSize, forceKeyFrame);
+}
 
+uint64_t NvPipe_EncodeFrame(NvPipe* p, const uint8_t* rgba, void* dst, uint64_t dstSize, bool forceKeyFrame) {
+    if (!p) {
+        gCreateError = "no encoder";
+        return 0;
+    }
+    if (!dst || !rgba) {
+        p->error = "no picture or no destination buffer";
+        return 0;
+    }
     if (av_frame_make_writable(p->frame) < 0) {
         p->error = "out of memory";
         return 0;
     }
-    const uint8_t* src[4] = {p->rgba.data(), nullptr, nullptr, nullptr};
+    const uint8_t* src[4] = {rgba, nullptr, nullptr, nullptr};
     int srcStride[4] = {static_cast<int>(p->codedWidth) * 4, 0, 0, 0};
     sws_scale(p->scaler, src, srcStride, 0, static_cast<int>(p->codedHeight), p->frame->data,
               p->frame->linesize);
@@ -282,6 +333,7 @@ uint64_t NvPipe_EncodeTexture(NvPipe* p, uint32_t texture, uint32_t target, void
         return 0;
     }
     uint64_t size = static_cast<uint64_t>(p->packet->size);
+    if (p->nextPts == 1) keepParameterSets(p, p->packet->data, static_cast<size_t>(p->packet->size));
     uint64_t written = 0;
     if (size > dstSize) {
         p->error = "encoded frame larger than the destination buffer";

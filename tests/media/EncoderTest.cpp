@@ -111,6 +111,10 @@ TEST_F(EncoderTest, InterfaceAndRefusals) {
     std::string firstBytes(reinterpret_cast<const char*>(out.data()), n);
     EXPECT_NE(firstBytes.find(std::string(params.begin() + 4, params.end())), std::string::npos);
     EXPECT_EQ(NVMediaWriter::getVopType(out.data(), static_cast<int>(n)), -1);  // starts with a parameter set
+    // From the first frame on, the sets are taken from the stream itself.
+    std::vector<uint8_t> inBand;
+    ASSERT_TRUE(NvPipe_GetSequenceParams(enc, inBand));
+    EXPECT_EQ(inBand, params);
     n = NvPipe_EncodeTexture(enc, tex, 0x0DE1, out.data(), w * h * 4, w, h, false);
     ASSERT_GT(n, 0u);
     std::vector<int> second = nalTypes(out.data(), n);
@@ -181,6 +185,38 @@ TEST_F(EncoderTest, SixtyFramesBecomeTheRawStreamAndTheMuxedFile) {
         {"ffprobe", "-v", "error", "-show_entries", "format_tags=artist", "-of", "default=nw=1:nk=1", out});
     EXPECT_EQ(tags.out, "RU davode\n");
     EXPECT_FALSE(QvTest::fileExists(raw));
+}
+
+// Encoding on the writer's worker thread gives the raw stream of encoding on
+// the drawing thread, byte for byte; a frame that cannot be read back is
+// refused at once.
+TEST_F(EncoderTest, WorkerThreadWritesTheSameStream) {
+    const int w = 96, h = 64, fps = 25, frames = 30;
+    QvTest::TempDir dir;
+    std::string raw[2];
+    for (int worker = 0; worker < 2; ++worker) {
+        std::string out = dir.file(worker ? "worker.mp4" : "direct.mp4");
+        NVMediaWriter writer(out.c_str());
+        writer.setMux(true);
+        writer.setEncodeOnWorker(worker == 1);
+        ASSERT_TRUE(writer.addVideoInput(w, h, fps));
+        writer.start();
+        for (int i = 0; i < frames; ++i) {
+            GLuint tex = uploadTexture(w, h, framePixels(w, h, i));
+            ASSERT_GT(writer.writeVideoFrameData(tex, i, fps), 0) << "frame " << i;
+            deleteTexture(tex);  // read back already: the worker encodes its own copy
+        }
+        EXPECT_TRUE(writer.drain());
+        if (worker) {
+            testing::internal::CaptureStderr();
+            EXPECT_EQ(writer.writeVideoFrameData(0, frames, fps), 0);
+            EXPECT_NE(testing::internal::GetCapturedStderr().find("NVEncoder encode error: "), std::string::npos);
+        }
+        EXPECT_EQ(writer.close(), 0);
+        raw[worker] = QvTest::readFile(out + ".h264");
+    }
+    ASSERT_FALSE(raw[0].empty());
+    EXPECT_TRUE(raw[0] == raw[1]);
 }
 
 TEST_F(EncoderTest, PacketModeWritesTheContainer) {
