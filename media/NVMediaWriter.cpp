@@ -274,8 +274,8 @@ clock_t NVMediaWriter::workerTicks() const {
     if (!mEncodeThread || pthread_getcpuclockid(mEncodeThread->getThreadID(), &clock) != 0 ||
         clock_gettime(clock, &used) != 0)
         return 0;
-    return static_cast<clock_t>(used.tv_sec * CLOCKS_PER_SEC +
-                                used.tv_nsec / (1000000000 / CLOCKS_PER_SEC));
+    return static_cast<clock_t>(used.tv_sec * CLOCKS_PER_SEC + used.tv_nsec / (1000000000 / CLOCKS_PER_SEC)) +
+           NvPipe_ThreadTicks(mEncoder);
 }
 
 bool NVMediaWriter::drain() {

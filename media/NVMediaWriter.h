@@ -69,9 +69,9 @@ public:
     bool drain();
     // Drains first; 1 also when a frame handed to the worker failed.
     int close();
-    // Processor time the encode worker's thread has used so far, in clock()
-    // ticks: the conversion and encoding that run alongside the caller's
-    // drawing. 0 without a worker.
+    // Processor time the encode worker's thread and the encoder's own threads
+    // have used so far, in clock() ticks: the conversion and encoding that
+    // run alongside the caller's drawing. 0 without a worker.
     clock_t workerTicks() const;
     // Runs ffmpeg; returns its raw wait status (0 on success).
     int muxFile(Config* config);

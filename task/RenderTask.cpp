@@ -313,7 +313,7 @@ bool RenderTask::start() {
         clock_t encodedAlongside = videoWriter_->workerTicks();
         context_->draw(0);
         glFinish();
-        encodedAlongside = videoWriter_->workerTicks() - encodedAlongside;
+        encodedAlongside = std::max<clock_t>(0, videoWriter_->workerTicks() - encodedAlongside);
         renderTicks += clock() - t0 - encodedAlongside;
         encodeTicks += encodedAlongside;
 
