@@ -232,4 +232,17 @@ TEST_F(MotionTileTest, RecordsFromInlineDataAndDataFiles) {
     ASSERT_NE(tileCopy, nullptr);
     EXPECT_EQ(tileCopy->records().size(), 2u);
     EXPECT_EQ(tileCopy->current().phase, 45.0f);  // the current parameters come along
+
+    // One record from a JSON value: nine numbers fill it, anything else leaves it.
+    MotionTileEffect::DataPack pack;
+    for (const char* value : {"[7,8,20,30,110,120,1,-90,1]", "[1,2,3]", "{}", "[1,2,50,50,100,100,0,1e39,0]"}) {
+        rapidjson::Document doc;
+        doc.Parse(value);
+        pack.loadFromJson(doc);
+        EXPECT_EQ(pack.center.y, 8.0f) << value;
+        EXPECT_FLOAT_EQ(pack.tileHeight, 0.3f) << value;
+        EXPECT_FLOAT_EQ(pack.outputWidth, 1.1f) << value;
+        EXPECT_EQ(pack.phase, -90.0f) << value;
+        EXPECT_TRUE(pack.mirrorEdges && pack.horizontalPhaseShift) << value;
+    }
 }
