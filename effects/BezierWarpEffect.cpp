@@ -190,8 +190,9 @@ bool BezierWarpEffect::willExtendLayerSize(LayerSizeExtendData* data) {
         return false;
     data->offsetDelta = Vec2(-mBounds.x - data->offset.x, -mBounds.y - data->offset.y);
     data->offset = Vec2(-mBounds.x, -mBounds.y);
-    data->size =
-        Vec2(CornerPinEffect::clampedSide(mBounds.width), CornerPinEffect::clampedSide(mBounds.height));
+    const Vec2 largest = CornerPinEffect::largestSides(parent(), width(), height());
+    data->size = Vec2(CornerPinEffect::clampedSide(mBounds.width, largest.x),
+                      CornerPinEffect::clampedSide(mBounds.height, largest.y));
     if (mDestination && (mDestination->width() != static_cast<int>(data->size.x) ||
                          mDestination->height() != static_cast<int>(data->size.y)))
         dropDestination();

@@ -108,10 +108,11 @@ bool MotionTileEffect::willExtendLayerSize(LayerSizeExtendData* data) {
     const int h = height();
     mSourceSize = Vec2(static_cast<float>(w), static_cast<float>(h));
     if (!data) return false;
+    const Vec2 largest = CornerPinEffect::largestSides(parent(), w, h);
     const int newW = static_cast<int>(
-        CornerPinEffect::clampedSide(std::trunc(static_cast<float>(w) * mCurrent.outputWidth)));
+        CornerPinEffect::clampedSide(std::trunc(static_cast<float>(w) * mCurrent.outputWidth), largest.x));
     const int newH = static_cast<int>(
-        CornerPinEffect::clampedSide(std::trunc(static_cast<float>(h) * mCurrent.outputHeight)));
+        CornerPinEffect::clampedSide(std::trunc(static_cast<float>(h) * mCurrent.outputHeight), largest.y));
     if (newW == w && newH == h) return false;
     // Half the growth, truncated toward zero (51 pixels more give 25).
     const Vec2 offset(static_cast<float>(-((w - newW) / 2)), static_cast<float>(-((h - newH) / 2)));

@@ -7,6 +7,7 @@
 
 #include "CornerPinEffectPattern.h"
 #include "EffectFixture.h"
+#include "effects/CornerPinEffect.h"
 #include "effects/MotionTileEffect.h"
 
 using namespace Quorvane::Core;
@@ -172,6 +173,15 @@ TEST_F(MotionTileTest, OutputAreaEnlargesByHalfTheGrowth) {
     ASSERT_TRUE(none->willExtendLayerSize(rec));
     EXPECT_EQ(rec->size.x, 1.0f);
     EXPECT_EQ(rec->size.y, 1.0f);
+
+    // A 10 x 10 layer asking for an enormous output in the 64 x 32
+    // composition grows to a few composition sizes, not to the GL limit.
+    setLayerSize(10, 10);
+    auto* huge = create<MotionTileEffect>("ADBE Tile", "[5, 5, 1, 1, 1e9, 1e9, 0, 0, 0]");
+    huge->prepareForFrame(0);
+    ASSERT_TRUE(huge->willExtendLayerSize(rec));
+    EXPECT_EQ(rec->size.x, 64.0f * CornerPinEffect::kCompositionReach);
+    EXPECT_EQ(rec->size.y, 32.0f * CornerPinEffect::kCompositionReach);
 }
 
 TEST_F(MotionTileTest, EnlargedOutputTilesAroundTheLayer) {
