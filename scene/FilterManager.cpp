@@ -141,6 +141,12 @@ RenderAVLayer* FilterManager::filterLayer(const std::string& name) const {
     return found == mFilters.end() ? nullptr : found->second.first;
 }
 
+bool FilterManager::holdsLayer(const RenderLayer* layer) const {
+    for (const auto& entry : mFilters)
+        if (entry.second.first == layer) return true;
+    return false;
+}
+
 void FilterManager::dropLayer(RenderAVLayer* layer) {
     if (!mContext->removeLayer(layer)) return;
     layer->unprepare();

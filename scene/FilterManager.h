@@ -15,6 +15,7 @@ namespace Core {
 
 class Config;
 class RenderAVLayer;
+class RenderLayer;
 class RenderComp;
 class RenderContext;
 
@@ -55,6 +56,7 @@ public:
 
     RenderAVLayer* filterLayer(const std::string& name) const;
     size_t filterCount() const { return mFilters.size(); }
+    bool holdsLayer(const RenderLayer* layer) const;
 
 private:
     void placeFilter(RenderAVLayer* layer, const Config* config, double cx, double cy);

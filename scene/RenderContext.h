@@ -127,8 +127,14 @@ public:
     // render), scale 1 = 100 percent. Returns the watermark's key, "" for no paths.
     std::string addWatermark(const std::vector<std::string>& paths, Vec2 position, Vec2 time, Vec2 scale);
     std::string addWatermark(const std::string& path, Vec2 position, Vec2 time, Vec2 scale);
-    // Removes the first AV layer of the context showing that key; an empty key does nothing.
+    // Removes the first AV layer of the context showing that key; an empty key
+    // does nothing. A layer another engine part points at (see layerInUse)
+    // is kept.
     void removeWatermark(const std::string& key);
+    // Whether an engine part other than a layer list points at the layer: a
+    // filter, a dynamic segment's source layers, a dynamic source
+    // composition's blurred copy. Such a layer must not be deleted.
+    bool layerInUse(const RenderLayer* layer) const;
 
     // ---- Dynamic templates (defined with the dynamic compositions) -------
     void loadDynamicTemplate();

@@ -1,11 +1,14 @@
 #include "scene/Watermark.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "core/Log.h"
 #include "core/TimeUnit.h"
 #include "core/Unique.h"
 #include "render/TransformManager.h"
+#include "scene/DynamicComp.h"
+#include "scene/FilterManager.h"
 #include "scene/RenderAVLayer.h"
 #include "scene/RenderContext.h"
 
@@ -82,12 +85,31 @@ void RenderContext::removeWatermark(const std::string& key) {
         if ((layer->layerType() & kAVLayer) == 0) continue;
         auto* av = dynamic_cast<RenderAVLayer*>(layer);
         if (!av || av->sourceID() != key) continue;
+        // A script can move such a layer into the context and give it the
+        // key; deleting it would leave the other part pointing at freed memory.
+        if (layerInUse(av)) {
+            QVPrint(" removeWatermark(): the layer showing %s is in use, kept", key.c_str());
+            return;
+        }
         if (removeLayer(av)) {
             av->unprepare();
             delete av;
         }
         return;
     }
+}
+
+bool RenderContext::layerInUse(const RenderLayer* layer) const {
+    if (mFilterManager && mFilterManager->holdsLayer(layer)) return true;
+    for (const auto& entry : mComps) {
+        auto* source = dynamic_cast<DynamicSourceComp*>(entry.second);
+        if (source && source->blurredCopyLayer() == layer) return true;
+        auto* segment = dynamic_cast<DynamicSegmentComp*>(entry.second);
+        if (!segment) continue;
+        const auto& sourceLayers = segment->sourceLayers();
+        if (std::find(sourceLayers.begin(), sourceLayers.end(), layer) != sourceLayers.end()) return true;
+    }
+    return false;
 }
 
 }  // namespace Core

@@ -26,6 +26,7 @@ RenderAVLayer* layerOf(lua_State* L, std::initializer_list<int> types) {
 int create(lua_State* L) {
     RenderComp* comp = sceneObject<RenderComp>(L, RenderCompScript::className, {U});
     if (!comp) return pushNil(L);
+    charge(L, kLayerCost);
     auto* layer = new RenderAVLayer(comp);
     ScriptManager::adoptLayer(L, layer);
     pushScene(L, layer, kClass);

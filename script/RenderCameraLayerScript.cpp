@@ -18,6 +18,7 @@ constexpr int U = LUA_TUSERDATA, N = LUA_TNUMBER;
 int create(lua_State* L) {
     RenderComp* comp = sceneObject<RenderComp>(L, RenderCompScript::className, {U});
     if (!comp) return pushNil(L);
+    charge(L, kLayerCost);
     auto* camera = new RenderCameraLayer(comp);
     ScriptManager::adoptLayer(L, camera);
     pushScene(L, camera, kClass);

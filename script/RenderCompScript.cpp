@@ -136,8 +136,9 @@ int setCompSize(lua_State* L) {
         width = lua_tointeger(L, 2);
         height = lua_tointeger(L, 3);
     }
-    if (comp && compSizeAllowed(width) && compSizeAllowed(height))
-        comp->setCompSize(static_cast<int>(width), static_cast<int>(height));
+    if (!comp || !compSizeAllowed(width) || !compSizeAllowed(height)) return 0;
+    chargeResize(L, comp->width(), comp->height(), width, height);
+    comp->setCompSize(static_cast<int>(width), static_cast<int>(height));
     return 0;
 }
 
@@ -176,7 +177,7 @@ const luaL_Reg kMethods[] = {
      [](lua_State* L) {
          RenderComp* comp = compOf(L, {U, N});
          const lua_Integer frames = lua_tointeger(L, 2);
-         if (comp && frames >= 0) comp->setCompDuration(static_cast<unsigned long>(frames));
+         if (comp && frameCountAllowed(frames)) comp->setCompDuration(static_cast<unsigned long>(frames));
          return 0;
      }},
     {"setCompSize", setCompSize},

@@ -76,6 +76,7 @@ int byText(lua_State* L) {
 int createAVFileSource(lua_State* L) {
     RenderContext* context = contextAt(L);
     if (!context || lua_type(L, 2) != S || !optionalKey(L, 3)) return pushNil(L);
+    charge(L, kObjectCost);
     return pushText(L, context->createAVFileSource(toString(L, 2), keyArgument(L, 3), 0.0f, std::string()));
 }
 
@@ -86,14 +87,17 @@ int createSolidSource(lua_State* L) {
         return pushNil(L);
     const lua_Integer width = lua_tointeger(L, 3), height = lua_tointeger(L, 4);
     if (!compSizeAllowed(width) || !compSizeAllowed(height)) return pushNil(L);
+    charge(L, pixelCost(width, height));
     return pushText(L, context->createSolidSource(*color, static_cast<int>(width), static_cast<int>(height),
                                                   keyArgument(L, 5), std::string()));
 }
 
 int createImageSequenceSource(lua_State* L) {
     RenderContext* context = contextAt(L);
+    if (!context || lua_type(L, 2) != T || !optionalKey(L, 3)) return pushNil(L);
+    charge(L, kObjectCost);
     std::vector<std::string> paths;
-    if (!context || lua_type(L, 2) != T || !optionalKey(L, 3) || !stringArray(L, 2, paths)) return pushNil(L);
+    if (!stringArray(L, 2, paths)) return pushNil(L);
     return pushText(L, context->createImageSequenceSource(paths, keyArgument(L, 3), 0.0f, std::string()));
 }
 
@@ -101,6 +105,7 @@ int createCompSource(lua_State* L) {
     RenderContext* context = contextAt(L);
     RenderComp* comp = sceneAt<RenderComp>(L, 2, RenderCompScript::className);
     if (!context || !comp || !optionalKey(L, 3)) return pushNil(L);
+    charge(L, kObjectCost);
     return pushText(L, context->createCompSource(comp, keyArgument(L, 3), std::string()));
 }
 
@@ -110,24 +115,36 @@ int createPreComp(lua_State* L) {
         return pushNil(L);
     const lua_Integer width = lua_tointeger(L, 2), height = lua_tointeger(L, 3),
                       duration = lua_tointeger(L, 4);
-    if (!compSizeAllowed(width) || !compSizeAllowed(height) || duration < 0 || duration > INT32_MAX)
-        return pushNil(L);
+    if (!compSizeAllowed(width) || !compSizeAllowed(height) || !frameCountAllowed(duration)) return pushNil(L);
+    charge(L, pixelCost(width, height));
     return pushText(L, context->createPreComp(static_cast<int>(width), static_cast<int>(height),
                                               static_cast<int>(duration), keyArgument(L, 5)));
 }
 
+// A copy of a composition costs its pixels and a layer's share for each of
+// its layers.
+void chargeCopy(lua_State* L, const RenderComp* comp) {
+    if (comp) charge(L, pixelCost(comp->width(), comp->height()) + comp->layers().size() * kLayerCost);
+}
+
 int duplicateComp(lua_State* L) {
     RenderContext* context = contextOf(L, {U, S});
-    if (context) return pushText(L, context->duplicateComp(toString(L, 2)));
+    if (context) {
+        RenderComp* named = context->comp(toString(L, 2));
+        chargeCopy(L, named);
+        return pushText(L, context->duplicateComp(toString(L, 2)));
+    }
     context = contextOf(L, {U, U});
     RenderComp* comp = context ? sceneAt<RenderComp>(L, 2, RenderCompScript::className) : nullptr;
     if (!comp) return pushNil(L);
+    chargeCopy(L, comp);
     return pushText(L, context->duplicateComp(*comp));
 }
 
 int addWatermark(lua_State* L) {
     RenderContext* context = contextAt(L);
     if (!context) return pushNil(L);
+    charge(L, kLayerCost + kObjectCost);
     std::vector<std::string> paths;
     if (lua_type(L, 2) == S)
         paths.push_back(toString(L, 2));
@@ -153,7 +170,7 @@ int removeWatermark(lua_State* L) {
         for (RenderLayer* layer : context->layers()) {
             auto* av = (layer->layerType() & kAVLayer) ? dynamic_cast<RenderAVLayer*>(layer) : nullptr;
             if (av && av->sourceID() == key) {
-                forgetScene(L, av);
+                if (!context->layerInUse(av)) forgetScene(L, av);
                 break;
             }
         }
@@ -234,7 +251,9 @@ const luaL_Reg kMethods[] = {
     {"duplicateSource",
      [](lua_State* L) {
          RenderContext* context = contextOf(L, {U, S});
-         return context ? pushText(L, context->duplicateSource(toString(L, 2))) : pushNil(L);
+         if (!context) return pushNil(L);
+         charge(L, kObjectCost);
+         return pushText(L, context->duplicateSource(toString(L, 2)));
      }},
     {"duplicateComp", duplicateComp},
     {"createAVFileSource", createAVFileSource},

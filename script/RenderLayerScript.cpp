@@ -101,13 +101,22 @@ int frameOf(lua_State* L) {
     return 1;
 }
 
+// Whether a keyframe may be written at the frame; the records the write adds
+// to the track are charged first.
+bool keyframeAffordable(lua_State* L, RenderLayer* layer, lua_Integer frame) {
+    if (!keyframeAllowed(frame)) return false;
+    const auto records = static_cast<lua_Integer>(layer->transformManager()->transforms().size());
+    if (frame >= records) charge(L, static_cast<size_t>(frame + 1 - records) * kKeyframeCost);
+    return true;
+}
+
 // Keyframe writers: (Vec3, frame).
 template <void (RenderLayer::*Set)(const Vec3&, long long)>
 int setVecAt(lua_State* L) {
     RenderLayer* layer = layerOf(L, {U, U, N});
     const Vec3* v = vec3At(L, 2);
     const lua_Integer frame = lua_tointeger(L, 3);
-    if (layer && v && keyframeAllowed(frame)) (layer->*Set)(*v, frame);
+    if (layer && v && keyframeAffordable(L, layer, frame)) (layer->*Set)(*v, frame);
     return 0;
 }
 
@@ -231,7 +240,7 @@ const luaL_Reg kMethods[] = {
      [](lua_State* L) {
          RenderLayer* layer = layerOf(L, {U, N, N});
          const lua_Integer frame = lua_tointeger(L, 3);
-         if (layer && keyframeAllowed(frame))
+         if (layer && keyframeAffordable(L, layer, frame))
              layer->setAlphaAtTime(static_cast<float>(lua_tonumber(L, 2)), frame);
          return 0;
      }},
@@ -241,7 +250,7 @@ const luaL_Reg kMethods[] = {
          const Vec3 *anchor = vec3At(L, 2), *position = vec3At(L, 3), *rotation = vec3At(L, 4),
                     *scale = vec3At(L, 5);
          const lua_Integer frame = lua_tointeger(L, 6);
-         if (layer && anchor && position && rotation && scale && keyframeAllowed(frame))
+         if (layer && anchor && position && rotation && scale && keyframeAffordable(L, layer, frame))
              layer->setTransformAtTime(*anchor, *position, *rotation, *scale, frame);
          return 0;
      }},

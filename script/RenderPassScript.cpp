@@ -41,14 +41,18 @@ const luaL_Reg kMethods[] = {
      [](lua_State* L) {
          RenderPass* pass = setter(L);
          const lua_Integer w = lua_tointeger(L, 2);
-         if (pass && passSizeAllowed(w)) pass->setWidth(static_cast<int>(w));
+         if (!pass || !passSizeAllowed(w)) return 0;
+         chargeResize(L, pass->width(), pass->height(), w, pass->height());
+         pass->setWidth(static_cast<int>(w));
          return 0;
      }},
     {"setHeight",
      [](lua_State* L) {
          RenderPass* pass = setter(L);
          const lua_Integer h = lua_tointeger(L, 2);
-         if (pass && passSizeAllowed(h)) pass->setHeight(static_cast<int>(h));
+         if (!pass || !passSizeAllowed(h)) return 0;
+         chargeResize(L, pass->width(), pass->height(), pass->width(), h);
+         pass->setHeight(static_cast<int>(h));
          return 0;
      }},
     {nullptr, nullptr},

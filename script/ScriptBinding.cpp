@@ -1,5 +1,6 @@
 #include "script/ScriptBinding.h"
 
+#include <algorithm>
 #include <cstdlib>
 
 #include "core/Log.h"
@@ -48,11 +49,47 @@ GLBase* sceneBlock(lua_State* L, int index, const char* className) {
     return marked ? static_cast<GLBase*>(*block) : nullptr;
 }
 
+void charge(lua_State* L, size_t bytes) {
+    if (!ScriptManager::chargeEngine(L, bytes)) {
+        lua_pushliteral(L, "not enough memory");
+        lua_error(L);
+    }
+}
+
+void chargeResize(lua_State* L, lua_Integer oldWidth, lua_Integer oldHeight, lua_Integer width,
+                  lua_Integer height) {
+    const lua_Integer before = std::max<lua_Integer>(oldWidth, 0) * std::max<lua_Integer>(oldHeight, 0);
+    const lua_Integer grown = width * height - before;
+    if (grown > 0) charge(L, static_cast<size_t>(grown) * 4);
+}
+
 void countError(lua_State* L, const char* format) {
     QVPrint(format, lua_gettop(L));
     lua_error(L);
     // lua_error does not return; this keeps the compiler's flow analysis honest.
     std::abort();
+}
+
+void setClassMetatable(lua_State* L, const char* className) {
+    luaL_getmetatable(L, className);
+    const int metatable = lua_gettop(L);
+    lua_pushliteral(L, "__gc");
+    const bool finaliser = lua_rawget(L, metatable) != LUA_TNIL;
+    // Out for the moment of setting, back after: a metatable without "__gc"
+    // then does not mark the userdata, and a later "__gc" does not either.
+    if (finaliser) {
+        lua_pushliteral(L, "__gc");
+        lua_pushnil(L);
+        lua_rawset(L, metatable);
+    }
+    lua_pushvalue(L, metatable);
+    lua_setmetatable(L, metatable - 1);
+    if (finaliser) {
+        lua_pushliteral(L, "__gc");
+        lua_insert(L, -2);
+        lua_rawset(L, metatable);
+    }
+    lua_settop(L, metatable - 1);
 }
 
 void pushScene(lua_State* L, GLBase* object, const char* className) {
@@ -62,7 +99,7 @@ void pushScene(lua_State* L, GLBase* object, const char* className) {
     }
     void** block = static_cast<void**>(lua_newuserdata(L, sizeof(void*)));
     *block = object;
-    luaL_setmetatable(L, className);
+    setClassMetatable(L, className);
     lua_pushlightuserdata(L, const_cast<char*>(&kSceneMark));
     lua_setuservalue(L, -2);
     pushLentTable(L);

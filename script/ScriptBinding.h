@@ -6,7 +6,9 @@
 
 #include <cstddef>
 #include <initializer_list>
+#include <new>
 #include <string>
+#include <type_traits>
 
 #include <lua.hpp>
 
@@ -17,7 +19,7 @@ namespace Quorvane {
 namespace Core {
 namespace ScriptBinding {
 
-// ---- value family: the userdata block holds one pointer to an owned heap copy.
+// ---- value family: the userdata block holds one pointer to its own copy.
 
 // The owned copy behind a value userdata of that class (or a class naming it
 // in its super chain); null for anything else and for a copy already
@@ -41,17 +43,30 @@ T& checkValue(lua_State* L, int index, const char* className, const char* messag
     return *value;
 }
 
-// A new userdata owning a copy of the value, with the class metatable.
+// Gives the userdata at the top the class metatable without marking it for
+// finalisation: a script can reach a class metatable and put a function of
+// its own under "__gc", which would then run with the time budget's hook off.
+void setClassMetatable(lua_State* L, const char* className);
+
+// A new userdata with the class metatable holding the copy of the value
+// itself, after the pointer to it: the copy is counted by the interpreter's
+// allocator like any other script memory and goes with the userdata.
 template <class T>
 void pushValue(lua_State* L, const T& value, const char* className) {
-    void** block = static_cast<void**>(lua_newuserdata(L, sizeof(void*)));
-    *block = nullptr;
-    *block = new T(value);
-    luaL_setmetatable(L, className);
+    static_assert(std::is_trivially_destructible<T>::value, "the copy is never destroyed");
+    struct Block {
+        void* copy;
+        T value;
+    };
+    static_assert(alignof(Block) <= alignof(lua_Number) && alignof(Block) <= alignof(void*),
+                  "userdata memory is aligned for numbers and pointers only");
+    auto* block = static_cast<Block*>(lua_newuserdata(L, sizeof(Block)));
+    block->copy = new (&block->value) T(value);
+    setClassMetatable(L, className);
 }
 
-// "__gc": deletes the copy once and forgets it. With a message, a value of
-// another class raises that argument error; without, it is ignored.
+// "__gc" (only ever called by a script): forgets the copy. With a message, a
+// value of another class raises that argument error; without, it is ignored.
 template <class T>
 int collectValue(lua_State* L, const char* className, const char* message) {
     void** block = valueBlock(L, 1, className);
@@ -59,7 +74,6 @@ int collectValue(lua_State* L, const char* className, const char* message) {
         if (message) luaL_argerror(L, 1, message);
         return 0;
     }
-    delete static_cast<T*>(*block);
     *block = nullptr;
     return 0;
 }
@@ -146,9 +160,11 @@ std::string toString(lua_State* L, int index);
 // H.264 encoders take at most 8192 pixels a side; a larger pass or
 // composition would only exhaust memory when its texture is made.
 constexpr lua_Integer kMaxPixelSide = 8192;
-// Writing a keyframe at frame n fills the transform track up to n; beyond
-// about five hours at 60 frames per second a frame number is a runaway.
-constexpr lua_Integer kMaxKeyframe = lua_Integer(1) << 20;
+// The longest span a script may ask a render for, in frames: writing a
+// keyframe at frame n fills the transform track up to n, and a composition's
+// duration is how many frames get drawn. About five hours at 60 frames per
+// second; beyond that a frame number is a runaway.
+constexpr lua_Integer kMaxFrames = lua_Integer(1) << 20;
 
 // A pass side: 0 (inherit from the parent) up to the limit.
 inline bool passSizeAllowed(lua_Integer side) {
@@ -159,8 +175,31 @@ inline bool compSizeAllowed(lua_Integer side) {
     return side >= 1 && side <= kMaxPixelSide;
 }
 inline bool keyframeAllowed(lua_Integer frame) {
-    return frame <= kMaxKeyframe;
+    return frame <= kMaxFrames;
 }
+inline bool frameCountAllowed(lua_Integer frames) {
+    return frames >= 0 && frames <= kMaxFrames;
+}
+
+// What engine objects made from a script are charged against the script's
+// memory cap (estimates of their heap size, textures counted at 4 bytes a
+// pixel): a layer with its pass and transform state, one transform record, a
+// source or composition before its pixels.
+constexpr size_t kLayerCost = size_t(16) << 10;
+constexpr size_t kKeyframeCost = 256;
+constexpr size_t kObjectCost = size_t(64) << 10;
+inline size_t pixelCost(lua_Integer width, lua_Integer height) {
+    if (width <= 0 || height <= 0) return kObjectCost;
+    return kObjectCost + static_cast<size_t>(width) * static_cast<size_t>(height) * 4;
+}
+
+// Charges the growth of a texture's pixels from the old size to the new.
+void chargeResize(lua_State* L, lua_Integer oldWidth, lua_Integer oldHeight, lua_Integer width,
+                  lua_Integer height);
+
+// Charges the bytes or raises the interpreter's memory error. Call it before
+// any C++ object with a destructor is alive in the binding.
+void charge(lua_State* L, size_t bytes);
 
 // ---- registration.
 

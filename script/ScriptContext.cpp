@@ -18,17 +18,19 @@ void ScriptContext::runFile(const std::string& mainFile, const std::string& modu
     if (!mManager->getLuaState()) return;
     if (!FileManager::exist(mainFile) || !FileManager::isFile(mainFile)) return;
     mManager->addSearchPath(moduleFolder.c_str());
-    // The top level's failure is not reported: main runs in every case, and
-    // a missing main is what gets logged.
-    mManager->executeFile(mainFile.c_str());
     RenderContext* context = mContext;
-    mManager->runGlobalLuaFunctionWithArguments(
-        "main",
-        [context, &data](lua_State* L, int) {
-            RenderContextScript::createRenderContext(L, context);
-            lua_pushlstring(L, data.data(), data.size());
-        },
-        2, false);
+    mManager->guarded([&] {
+        // The top level's failure is not reported: main runs in every case,
+        // and a missing main is what gets logged.
+        mManager->executeFile(mainFile.c_str());
+        mManager->runGlobalLuaFunctionWithArguments(
+            "main",
+            [context, &data](lua_State* L, int) {
+                RenderContextScript::createRenderContext(L, context);
+                lua_pushlstring(L, data.data(), data.size());
+            },
+            2, false);
+    });
 }
 
 }  // namespace Core

@@ -4,12 +4,18 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <chrono>
+#include <csetjmp>
+#include <cstdio>
+#include <initializer_list>
 #include <new>
+#include <vector>
+
+#include <sys/stat.h>
 
 #include "core/FileCodec.h"
 #include "core/FileManager.h"
 #include "core/Log.h"
-#include "scene/DynamicComp.h"
 #include "scene/FilterManager.h"
 #include "scene/RenderCameraLayer.h"
 #include "scene/RenderComp.h"
@@ -42,11 +48,11 @@ namespace Core {
 
 namespace {
 
-// A template script is small; a state growing past this is a runaway script.
-// The allocator then fails the allocation, which the interpreter turns into a
-// "not enough memory" error inside the script instead of exhausting the
-// render process.
-constexpr size_t kMemoryLimit = size_t(512) << 20;
+// A template script is small; a state (with the engine objects it made)
+// growing past this is a runaway script. The allocator then fails the
+// allocation, which the interpreter turns into a "not enough memory" error
+// inside the script instead of exhausting the render process.
+size_t gMemoryLimit = ScriptManager::kMemoryLimit;
 
 // Deep enough for any class tree the bindings register; a script that rewires
 // "super" into a ring stops here instead of recursing without end.
@@ -55,52 +61,176 @@ constexpr int kMaxSuperDepth = 32;
 // The interpreter's description size is 60 (59 characters); messages keep 119.
 constexpr size_t kWideIdSize = 120;
 
-struct AllocState {
+// Wall-clock time one script run may take. Real template scripts finish in
+// milliseconds; this only ends a runaway loop.
+double gTimeBudget = ScriptManager::kTimeBudget;
+// How often (in virtual-machine instructions) the clock is read.
+constexpr int kHookInstructions = 10000;
+// Template scripts are a few kilobytes; a bigger module file is no script.
+constexpr long long kMaxModuleBytes = 16LL << 20;
+
+// The allocator's user data: what the state and the engine objects the script
+// made take, and the run's deadline.
+struct Budget {
     size_t used = 0;
+    size_t limit = 0;
+    std::chrono::steady_clock::time_point deadline;
+    double seconds = 0;
+    bool expired = false;
 };
 
+Budget* budgetOf(lua_State* L) {
+    void* ud = nullptr;
+    lua_getallocf(L, &ud);
+    return static_cast<Budget*>(ud);
+}
+
 void* limitedAlloc(void* ud, void* ptr, size_t osize, size_t nsize) {
-    auto* state = static_cast<AllocState*>(ud);
+    auto* state = static_cast<Budget*>(ud);
     const size_t old = ptr ? osize : 0;
     if (nsize == 0) {
         std::free(ptr);
         state->used -= old;
         return nullptr;
     }
-    if (nsize > old && nsize - old > kMemoryLimit - state->used) return nullptr;
+    if (nsize > old && (state->used > state->limit || nsize - old > state->limit - state->used)) return nullptr;
     void* grown = std::realloc(ptr, nsize);
     if (!grown) return nullptr;
     state->used = state->used - old + nsize;
     return grown;
 }
 
-// Native code never enters through a script: the searchers of the native
-// library stay in their places (so the order of the others holds) but find
-// nothing.
-int noNativeSearcher(lua_State*) {
+void budgetHook(lua_State* L, lua_Debug*) {
+    Budget* budget = budgetOf(L);
+    if (!budget->expired) {
+        if (std::chrono::steady_clock::now() < budget->deadline) return;
+        budget->expired = true;
+        QVPrint("Script stopped: it ran longer than %g s\n", budget->seconds);
+    }
+    // From now on every instruction of this thread raises, so that no pcall
+    // of the script can keep it going; each coroutine gets here on its own
+    // next check.
+    lua_sethook(L, budgetHook, LUA_MASKCOUNT, 1);
+    char message[96];
+    std::snprintf(message, sizeof message, "script stopped: it ran longer than %g s", budget->seconds);
+    luaL_error(L, "%s", message);
+}
+
+// Native code never enters through a script, nor do files outside the
+// template's module folder: the interpreter's own searchers stay in their
+// places (so the order of the others holds) but find nothing.
+int noSearcher(lua_State*) {
     return 0;
 }
 
-void closeNativeDoors(lua_State* L) {
+// load from a script takes text only: a crafted binary chunk can break the
+// interpreter's memory safety.
+int textOnlyLoad(lua_State* L) {
+    const int n = std::max(lua_gettop(L), 3);
+    lua_settop(L, std::max(lua_gettop(L), 3));
+    lua_pushliteral(L, "t");
+    lua_replace(L, 3);
+    lua_pushvalue(L, lua_upvalueindex(1));
+    lua_insert(L, 1);
+    lua_call(L, n, LUA_MULTRET);
+    return lua_gettop(L);
+}
+
+// A finaliser runs with the debug hooks off, out of reach of the time budget;
+// so no script table gets one.
+int finaliserFreeSetmetatable(lua_State* L) {
+    if (lua_type(L, 2) == LUA_TTABLE) {
+        lua_pushliteral(L, "__gc");
+        const bool finaliser = lua_rawget(L, 2) != LUA_TNIL;
+        lua_pop(L, 1);
+        if (finaliser) return luaL_error(L, "template scripts may not set __gc");
+    }
+    const int n = lua_gettop(L);
+    lua_pushvalue(L, lua_upvalueindex(1));
+    lua_insert(L, 1);
+    lua_call(L, n, LUA_MULTRET);
+    return lua_gettop(L);
+}
+
+// print goes to the engine's log, tab-separated as the interpreter's own.
+int logPrint(lua_State* L) {
+    const int n = lua_gettop(L);
+    luaL_Buffer buffer;
+    luaL_buffinit(L, &buffer);
+    for (int i = 1; i <= n; ++i) {
+        if (i > 1) luaL_addchar(&buffer, '\t');
+        luaL_tolstring(L, i, nullptr);
+        luaL_addvalue(&buffer);
+    }
+    luaL_pushresult(&buffer);
+    QVPrint("%s\n", lua_tostring(L, -1));
+    return 0;
+}
+
+// Replaces the global function by the wrapper, which keeps the original as
+// its upvalue.
+void wrapGlobal(lua_State* L, const char* name, lua_CFunction wrapper) {
+    lua_getglobal(L, name);
+    lua_pushcclosure(L, wrapper, 1);
+    lua_setglobal(L, name);
+}
+
+// Keeps only the named fields of the library's table (shared with
+// package.loaded, so require finds the same); with none kept the library is
+// gone altogether.
+void keepOnly(lua_State* L, const char* library, std::initializer_list<const char*> kept) {
     const int top = lua_gettop(L);
-    if (lua_getglobal(L, "io") == LUA_TTABLE) {
+    if (lua_getglobal(L, library) == LUA_TTABLE) {
+        std::vector<std::string> doomed;
         lua_pushnil(L);
-        lua_setfield(L, -2, "popen");
+        while (lua_next(L, -2)) {
+            lua_pop(L, 1);
+            if (lua_type(L, -1) != LUA_TSTRING) continue;
+            const char* key = lua_tostring(L, -1);
+            if (std::none_of(kept.begin(), kept.end(), [key](const char* k) { return std::strcmp(k, key) == 0; }))
+                doomed.emplace_back(key);
+        }
+        for (const std::string& key : doomed) {
+            lua_pushnil(L);
+            lua_setfield(L, -2, key.c_str());
+        }
     }
     lua_settop(L, top);
-    if (lua_getglobal(L, "package") == LUA_TTABLE) {
+    if (kept.size() > 0) return;
+    lua_pushnil(L);
+    lua_setglobal(L, library);
+    if (lua_getglobal(L, "package") == LUA_TTABLE && lua_getfield(L, -1, "loaded") == LUA_TTABLE) {
         lua_pushnil(L);
-        lua_setfield(L, -2, "loadlib");
-        lua_pushliteral(L, "");
-        lua_setfield(L, -2, "cpath");
-        if (lua_getfield(L, -1, "searchers") == LUA_TTABLE) {
-            // After the module searcher's insertion: 1 preload, 2 template
-            // modules, 3 Lua files, 4 and on the native searchers.
-            const lua_Integer n = static_cast<lua_Integer>(lua_rawlen(L, -1));
-            for (lua_Integer i = 4; i <= n; ++i) {
-                lua_pushcfunction(L, noNativeSearcher);
-                lua_rawseti(L, -2, i);
-            }
+        lua_setfield(L, -2, library);
+    }
+    lua_settop(L, top);
+}
+
+// What a template script keeps of the standard libraries: computing, our
+// bindings, require through the template's searcher, the clock and the log.
+// Everything reaching files, processes, the environment or the interpreter's
+// internals is gone.
+void sandbox(lua_State* L) {
+    for (const char* name : {"dofile", "loadfile"}) {
+        lua_pushnil(L);
+        lua_setglobal(L, name);
+    }
+    wrapGlobal(L, "load", textOnlyLoad);
+    wrapGlobal(L, "setmetatable", finaliserFreeSetmetatable);
+    lua_pushcfunction(L, logPrint);
+    lua_setglobal(L, "print");
+    keepOnly(L, "os", {"time", "clock", "date", "difftime"});
+    keepOnly(L, "debug", {"traceback"});
+    keepOnly(L, "io", {});
+    keepOnly(L, "package", {"loaded", "preload", "path", "config", "searchers"});
+    const int top = lua_gettop(L);
+    if (lua_getglobal(L, "package") == LUA_TTABLE && lua_getfield(L, -1, "searchers") == LUA_TTABLE) {
+        // After the module searcher's insertion: 1 preload, 2 template
+        // modules, 3 and on the interpreter's file and native searchers.
+        const lua_Integer n = static_cast<lua_Integer>(lua_rawlen(L, -1));
+        for (lua_Integer i = 3; i <= n; ++i) {
+            lua_pushcfunction(L, noSearcher);
+            lua_rawseti(L, -2, i);
         }
     }
     lua_settop(L, top);
@@ -195,28 +325,102 @@ int luaLoadBuffer(lua_State* L, const char* data, int length, const char* chunkN
 
 // ---- the state ---------------------------------------------------------------------------------
 
+namespace {
+
+int setUp(lua_State* L) {
+    luaL_openlibs(L);
+    ScriptManager::registerLoader(L, ScriptManager::luaLoader);
+    sandbox(L);
+    ScriptManager::registerLibs(L);
+    return 0;
+}
+
+}  // namespace
+
 ScriptManager::ScriptManager() {
-    auto* alloc = new AllocState();
-    mState = lua_newstate(limitedAlloc, alloc);
+    auto* budget = new Budget();
+    budget->seconds = gTimeBudget;
+    budget->limit = gMemoryLimit;
+    budget->deadline = std::chrono::steady_clock::now() +
+                       std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                           std::chrono::duration<double>(gTimeBudget));
+    mState = lua_newstate(limitedAlloc, budget);
     if (!mState) {
-        delete alloc;
+        delete budget;
         return;
     }
     *static_cast<ScriptManager**>(lua_getextraspace(mState)) = this;
-    luaL_openlibs(mState);
-    registerLoader(mState, luaLoader);
-    closeNativeDoors(mState);
-    registerLibs(mState);
+    lua_atpanic(mState, panic);
+    lua_pushcfunction(mState, setUp);
+    if (lua_pcall(mState, 0, 0, 0) != LUA_OK) {
+        QVPrint("ZRScriptError: the script host could not start: %s\n", lua_tostring(mState, -1));
+        lua_close(mState);
+        delete budget;
+        mState = nullptr;
+        return;
+    }
+    lua_sethook(mState, budgetHook, LUA_MASKCOUNT, kHookInstructions);
 }
 
 ScriptManager::~ScriptManager() {
+    // Closing only frees: it is safe also after a panic, when nothing else
+    // may use the state.
     if (mState) {
-        void* alloc = nullptr;
-        lua_getallocf(mState, &alloc);
+        Budget* budget = budgetOf(mState);
         lua_close(mState);
-        delete static_cast<AllocState*>(alloc);
+        delete budget;
     }
     releaseLooseLayers();
+}
+
+int ScriptManager::panic(lua_State* L) {
+    const char* message = lua_type(L, -1) == LUA_TSTRING ? lua_tostring(L, -1) : nullptr;
+    QVPrint("ZRScriptError: unprotected error: %s\n", message ? message : "(not a text)");
+    ScriptManager* manager = fromState(L);
+    if (manager && manager->mRecovery) std::longjmp(*manager->mRecovery, 1);
+    return 0;
+}
+
+bool ScriptManager::guarded(const std::function<void()>& body) {
+    if (!mState || mFailed) return false;
+    std::jmp_buf recovery;
+    std::jmp_buf* const outer = mRecovery;
+    mRecovery = &recovery;
+    if (setjmp(recovery) != 0) {
+        mRecovery = outer;
+        mFailed = true;
+        return false;
+    }
+    body();
+    mRecovery = outer;
+    return true;
+}
+
+bool ScriptManager::chargeEngine(lua_State* L, size_t bytes) {
+    Budget* budget = budgetOf(L);
+    if (budget->used > budget->limit || bytes > budget->limit - budget->used) return false;
+    budget->used += bytes;
+    return true;
+}
+
+void ScriptManager::setLimits(double seconds, size_t bytes) {
+    gTimeBudget = seconds;
+    gMemoryLimit = bytes;
+}
+
+bool ScriptManager::trustedModule(const std::string& path) const {
+    char* real = ::realpath(path.c_str(), nullptr);
+    if (!real) return false;
+    const std::string resolved(real);
+    std::free(real);
+    struct stat st;
+    if (::stat(resolved.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > kMaxModuleBytes) return false;
+    for (const std::string& root : mModuleRoots) {
+        if (resolved.size() > root.size() && resolved.compare(0, root.size(), root) == 0 &&
+            (root.back() == '/' || resolved[root.size()] == '/'))
+            return true;
+    }
+    return false;
 }
 
 ScriptManager* ScriptManager::fromState(lua_State* L) {
@@ -246,16 +450,9 @@ bool engineMayPointAt(RenderLayer* layer) {
     if (dynamic_cast<RenderCameraLayer*>(layer)) return true;
     RenderContext* context = layer->context();
     if (!context) return true;
+    // Filters keep compositions of their own whose layers a script may hold.
     if (context->filterManager() && context->filterManager()->filterCount() > 0) return true;
-    for (const auto& entry : context->comps()) {
-        auto* source = dynamic_cast<DynamicSourceComp*>(entry.second);
-        if (source && source->blurredCopyLayer() == layer) return true;
-        auto* segment = dynamic_cast<DynamicSegmentComp*>(entry.second);
-        if (!segment) continue;
-        const auto& sourceLayers = segment->sourceLayers();
-        if (std::find(sourceLayers.begin(), sourceLayers.end(), layer) != sourceLayers.end()) return true;
-    }
-    return false;
+    return context->layerInUse(layer);
 }
 
 }  // namespace
@@ -343,6 +540,11 @@ void ScriptManager::luaAddSearchPath(lua_State* L, const char* folder) {
 
 void ScriptManager::addSearchPath(const char* folder) {
     luaAddSearchPath(mState, folder);
+    // The only place modules load from.
+    if (char* real = folder ? ::realpath(folder, nullptr) : nullptr) {
+        mModuleRoots.emplace_back(real);
+        std::free(real);
+    }
 }
 
 // ---- module loading ----------------------------------------------------------------------------
@@ -359,6 +561,7 @@ int ScriptManager::luaLoader(lua_State* L) {
         searchPath = lua_tostring(L, -1);  // stays on the stack while used
     }
     const std::string path = searchPath ? searchPath : "";
+    const ScriptManager* manager = fromState(L);
     std::string name = requested;
     const size_t compiled = name.rfind(".luac");
     if (compiled != std::string::npos)
@@ -380,8 +583,9 @@ int ScriptManager::luaLoader(lua_State* L) {
         const std::string prefix = mark == std::string::npos ? element : element.substr(0, mark);
         for (const char* ext : {".luac", ".lua"}) {
             const std::string candidate = prefix + name + ext;
-            // A folder of that name is no module (reading it gives an empty chunk).
-            if (FileManager::exist(candidate) && FileManager::isFile(candidate)) {
+            // A folder of that name is no module (reading it gives an empty
+            // chunk); nor is a file outside the template's module folders.
+            if (FileManager::exist(candidate) && manager && manager->trustedModule(candidate)) {
                 found = candidate;
                 break;
             }
@@ -439,6 +643,43 @@ bool ScriptManager::testFunctionExists(const char* name) {
     return testFunctionExists(mState, name);
 }
 
+namespace {
+
+// One call of a global function, made from inside a protected call so that
+// looking the global up (an "__index" on _G may raise) and pushing the
+// arguments (may run out of memory) fail like the call itself.
+struct GlobalCall {
+    const char* name;
+    const ScriptManager::ArgumentPusher* pusher;
+    int count;
+    int results;
+};
+
+int callGlobal(lua_State* L) {
+    const auto* call = static_cast<const GlobalCall*>(lua_touserdata(L, 1));
+    lua_settop(L, 0);
+    lua_getglobal(L, call->name);
+    if (*call->pusher && call->count >= 1) (*call->pusher)(L, call->count);
+    lua_call(L, call->count, call->results);
+    return call->results;
+}
+
+// The protected form of the runners: the handler's text is logged with the
+// prefix on failure. The results (or nils after a failure) are left above top.
+void callGlobalProtected(lua_State* L, const GlobalCall& call, const char* prefix) {
+    lua_pushcfunction(L, pcall_callback_err_fun);
+    const int handler = lua_gettop(L);
+    lua_pushcfunction(L, callGlobal);
+    lua_pushlightuserdata(L, const_cast<GlobalCall*>(&call));
+    if (lua_pcall(L, 1, call.results, handler) != LUA_OK) {
+        QVPrint("%s%s\n", prefix, lua_tostring(L, -1));
+        lua_pop(L, 1);
+        for (int i = 0; i < call.results; ++i) lua_pushnil(L);
+    }
+}
+
+}  // namespace
+
 void ScriptManager::runGlobalLuaFunctionWithArgumentsGetResult(lua_State* L, const char* name,
                                                                const ArgumentPusher& pusher, int count,
                                                                const ResultReader& reader, int resultCount,
@@ -456,15 +697,8 @@ void ScriptManager::runGlobalLuaFunctionWithArgumentsGetResult(lua_State* L, con
         lua_settop(L, top);
         return;
     }
-    lua_pushcfunction(L, pcall_callback_err_fun);
-    const int handler = lua_gettop(L);
-    lua_getglobal(L, name);
-    if (pusher && count >= 1) pusher(L, count);
-    const int results = reader ? resultCount + 1 : 1;
-    if (lua_pcall(L, count, results, handler) != LUA_OK) {
-        QVPrint("ZRScriptError: %s\n", lua_tostring(L, -1));
-        lua_pop(L, 1);
-    }
+    const GlobalCall call{name, &pusher, count, reader ? resultCount + 1 : 1};
+    callGlobalProtected(L, call, "ZRScriptError: ");
     if (reader) reader(L, resultCount);
     lua_settop(L, top);
 }
@@ -482,9 +716,8 @@ void ScriptManager::runGlobalLuaFunction(lua_State* L, const char* name, bool un
         lua_settop(L, top);
         return;
     }
-    lua_pushcfunction(L, pcall_callback_err_fun);
-    lua_getglobal(L, name);
-    if (lua_pcall(L, 0, 1, top + 1) != LUA_OK) QVPrint("Error: %s\n", lua_tostring(L, -1));
+    const ArgumentPusher none;
+    callGlobalProtected(L, GlobalCall{name, &none, 0, 1}, "Error: ");
     lua_settop(L, top);
 }
 

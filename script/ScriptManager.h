@@ -3,6 +3,7 @@
 // binding class registered; and the class-registry checks the bindings share.
 #pragma once
 
+#include <csetjmp>
 #include <functional>
 #include <string>
 #include <vector>
@@ -53,6 +54,17 @@ public:
                                                            const ResultReader& reader, int resultCount,
                                                            bool unprotected);
 
+    // Engine objects a script makes (layers, keyframe records, compositions,
+    // sources) live outside the interpreter's allocator; each is accounted
+    // for with an estimate of its size against the same cap as the state.
+    // False (nothing counted) when the cap would be passed.
+    static bool chargeEngine(lua_State* L, size_t bytes);
+    // The wall-clock time a script run may take before it is stopped, and the
+    // memory cap; tests lower them. Apply to managers made afterwards.
+    static constexpr double kTimeBudget = 30.0;
+    static constexpr size_t kMemoryLimit = size_t(512) << 20;
+    static void setLimits(double seconds, size_t bytes);
+
     static void* checkudata(lua_State* L, int index, const char* className);
     static bool checkSuperClass(lua_State* L, const char* className);
     static int findMethod(lua_State* L);
@@ -68,11 +80,25 @@ public:
     // The engine deleted the layer: nothing may touch it at the end.
     static void forgetLayer(lua_State* L, RenderLayer* layer);
 
+    // Runs the callable inside a recovery point for the interpreter's panic
+    // (an error that no protected call catches): the panic is logged, the
+    // state is abandoned and false returned, instead of the process aborting.
+    bool guarded(const std::function<void()>& body);
+    bool failed() const { return mFailed; }
+
+    // Whether the file may be loaded as a module: a regular file of bounded
+    // size inside one of the folders given to addSearchPath.
+    bool trustedModule(const std::string& path) const;
+
 private:
     static ScriptManager* fromState(lua_State* L);
+    static int panic(lua_State* L);
     void releaseLooseLayers();
 
     lua_State* mState = nullptr;
+    bool mFailed = false;
+    std::jmp_buf* mRecovery = nullptr;
+    std::vector<std::string> mModuleRoots;
     std::vector<RenderLayer*> mLooseLayers;
     std::vector<RenderLayer*> mRemovedLayers;
 };

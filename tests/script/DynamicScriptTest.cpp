@@ -36,7 +36,14 @@ function main(ctx, data)
   -- the segment's second file taken out (the segment still knows the layer,
   -- so the script host must not delete it at the end)
   local segment = ctx:segmentThatUsesFile('@F2@')
-  assert(segment:removeLayer(segment:layers()[2]))
+  local taken = segment:layers()[2]
+  assert(segment:removeLayer(taken))
+  -- moved into the context with a key of its own, it is no watermark to
+  -- delete: the segment still points at it
+  ctx:addLayer(taken)
+  taken:setSourceID(taken:sourceID() .. '')
+  ctx:removeWatermark(taken:sourceID())
+  assert(taken:sourceID() and ctx:removeLayer(taken))
 end)";
     const std::pair<const char*, std::string> marks[] = {
         {"@F0@", paths[0]}, {"@F1@", paths[1]}, {"@F2@", paths[2]}, {"@SB@", name("SA1")}};

@@ -1,6 +1,7 @@
 // A whole render whose template carries a main script: the script, loading a
 // module of its folder, recolours the frame and adds a music track; the
-// finished video shows both. A failing script leaves the template's own frame.
+// finished video shows both. A failing script leaves the template's own frame,
+// and so does every hostile one, within bounded time and touching nothing.
 // The renders fork; a process that already holds the GL context of the other
 // tests of this program must not fork (the driver's threads stay behind), so
 // they run in a fresh process of their own.
@@ -8,8 +9,11 @@
 
 #include <sys/stat.h>
 
+#include <chrono>
+#include <filesystem>
 #include <string>
 
+#include "script/ScriptManager.h"
 #include "support/AudioGen.h"
 #include "support/GLFixture.h"
 #include "support/TestSupport.h"
@@ -102,9 +106,67 @@ TEST(RenderScriptChild, FailingScriptLeavesTheTemplateAsItIs) {
     EXPECT_NEAR(rgb[2], 0, 4);
 }
 
+TEST(RenderScriptChild, HostileScriptsLeaveTheTemplateAndTouchNothing) {
+    if (!QvTest::GLFixture::isChild()) GTEST_SKIP() << "runs in a child process";
+    // Lowered from 30 s and 512 MB, so that the runaways end quickly; the
+    // forked render children inherit them.
+    Quorvane::Core::ScriptManager::setLimits(1.0, size_t(64) << 20);
+    TempDir dir("qvrenderscript");
+    TempDir elsewhere("qvelsewhere");
+    // The data text: a path outside the output folder that no script may create.
+    const std::string marker = elsewhere.file("marker");
+    const char* scripts[] = {
+        "function main(c, m) os.execute('touch ' .. m) end",
+        "function main(c, m) io.popen('touch ' .. m) end",
+        "function main(c, m) io.open(m, 'w'):write('x') end",
+        "function main(c, m) os.remove(m); os.rename(m, m .. '2') end",
+        "function main(c, m) dofile(m) end",
+        "function main(c, m) loadfile(m) end",
+        "function main(c, m) require('io').open(m, 'w') end",
+        "function main() os.exit(3) end",
+        "function main() debug.setmetatable(Vec2.create(), getmetatable(Mat4.create())) end",
+        "function main(c) debug.setuservalue(Vec2.create(), debug.getuservalue(c)) end",
+        "function main() local f = string.dump(function() return 1 end) "
+        "load(f:sub(1, 20) .. string.rep('\\255', 64), 'x', 'b')() end",
+        "setmetatable(_G, {__index = function(_, k) error('no ' .. k) end})",
+        "function main() local t = {} for i = 1, 1e9 do t[i] = Mat4.create() end end",
+        "function main(c) local t = {} for i = 1, 1e9 do t[i] = RenderAVLayer.create(c) end end",
+        "function main(c) for i = 1, 1e9 do "
+        "RenderAVLayer.create(c):setPositionAtTime(Vec3.create(0, 0, 0), 1 << 20) end end",
+        "function main(c) c:setCompDuration(1e9) "
+        "assert(c:createPreComp(64, 48, 1e9) == nil) end",
+        "function main() while true do end end",
+        "function main() while true do pcall(function() while true do end end) end end",
+        "function main() local all = {} while true do "
+        "local co = coroutine.create(function() coroutine.yield() end) "
+        "coroutine.resume(co); all[#all + 1] = co end end",
+        "local function dive() coroutine.wrap(dive)() end function main() dive() end",
+        "function main() return string.rep('x', 1 << 40) end",
+        "local function f(n) return 1 + f(n + 1) end function main() f(1) end",
+        "function main() setmetatable({}, {__gc = function() while true do end end}) end",
+        "function main() getmetatable(Vec2.create()).__gc = function() while true do end end "
+        "for i = 1, 1e5 do Vec2.create() end collectgarbage() end",
+    };
+    int key = 50;
+    for (const char* script : scripts) {
+        SCOPED_TRACE(script);
+        const auto start = std::chrono::steady_clock::now();
+        const std::string output = render(dir, script, marker, key++);
+        const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
+        EXPECT_LT(took.count(), 30.0);
+        EXPECT_EQ("10", QvTest::probe(output, "v:0", "nb_read_frames"));
+        double rgb[3];
+        meanColour(output, rgb);
+        EXPECT_NEAR(rgb[0], 255, 4);
+        EXPECT_NEAR(rgb[1] + rgb[2], 0, 4);
+    }
+    EXPECT_TRUE(std::filesystem::is_empty(elsewhere.path()));
+}
+
 TEST(RenderScript, WholeRendersInAFreshProcess) {
     for (const char* name : {"RenderScriptChild.MainScriptRecoloursTheFrameAndAddsMusic",
-                             "RenderScriptChild.FailingScriptLeavesTheTemplateAsItIs"}) {
+                             "RenderScriptChild.FailingScriptLeavesTheTemplateAsItIs",
+                             "RenderScriptChild.HostileScriptsLeaveTheTemplateAndTouchNothing"}) {
         std::string out;
         EXPECT_TRUE(QvTest::GLFixture::runInChild(name, &out)) << name << "\n" << out;
     }
