@@ -14,8 +14,15 @@ RenderThread::RenderThread() : info_(new RenderThreadInfo) {
 
 RenderThread::~RenderThread() {
     quit_.store(true);
-    wake_.signal(1);
-    threadJoin();
+    if (onWorker() && destroyedByTask_) {
+        // Destroyed by its own running task: a thread cannot join itself, so it
+        // is let go, and the worker leaves without touching this object again.
+        *destroyedByTask_ = true;
+        thread_->detach();
+    } else {
+        wake_.signal(1);
+        threadJoin();
+    }
     delete info_;
     delete thread_;
     // The tasks left in the queue and the sync slot die with their members,
@@ -40,7 +47,11 @@ void RenderThread::run() {
         syncTask_ = nullptr;
         queueLock_.signal(1);
         if (sync) {
+            bool destroyed = false;
+            destroyedByTask_ = &destroyed;
             sync();
+            if (destroyed) return;
+            destroyedByTask_ = nullptr;
             sync = nullptr;
             syncDone_.signal(1);
             syncSlot_.signal(1);
@@ -60,7 +71,12 @@ void RenderThread::run() {
         queueLock_.signal(1);
 
         execLock_.wait();
+        bool destroyed = false;
+        destroyedByTask_ = &destroyed;
         task();
+        // Only locals may be touched once the task has destroyed this object.
+        if (destroyed) return;
+        destroyedByTask_ = nullptr;
         execLock_.signal(1);
         task = nullptr;
     }

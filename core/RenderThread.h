@@ -35,6 +35,8 @@ public:
     // Starts the worker; does not wait for it to run.
     RenderThread();
     // Lets the running task finish, drops every task still queued, joins.
+    // Called from the worker's own running task, it lets the worker go instead
+    // of joining; that task must not touch the object afterwards.
     virtual ~RenderThread();
 
     RenderThread(const RenderThread&) = delete;
@@ -74,6 +76,9 @@ private:
     Task syncTask_;  // guarded by queueLock_
     std::deque<std::pair<Task, bool>> taskQueue_;
     std::atomic<bool> quit_{false};
+    // Set by the worker while a queued task runs: the destructor, called from
+    // that task, marks it so that the worker returns at once.
+    bool* destroyedByTask_ = nullptr;
 };
 
 }  // namespace Core

@@ -71,6 +71,7 @@ int addTrack(lua_State* L) {
     const char* path = luaL_checkstring(L, 2);
     std::vector<AudioTrackInfo>* tracks = tracksOf(context);
     if (!tracks) return 0;
+    charge(L, kTrackCost);
     std::string key;
     {
         AudioSourceMetadata metadata(path);

@@ -184,10 +184,12 @@ inline bool frameCountAllowed(lua_Integer frames) {
 // What engine objects made from a script are charged against the script's
 // memory cap (estimates of their heap size, textures counted at 4 bytes a
 // pixel): a layer with its pass and transform state, one transform record, a
-// source or composition before its pixels.
+// source or composition before its pixels, a music track.
 constexpr size_t kLayerCost = size_t(16) << 10;
 constexpr size_t kKeyframeCost = 256;
 constexpr size_t kObjectCost = size_t(64) << 10;
+// A music track: the mix opens a decoder with its buffers for each.
+constexpr size_t kTrackCost = size_t(1) << 20;
 inline size_t pixelCost(lua_Integer width, lua_Integer height) {
     if (width <= 0 || height <= 0) return kObjectCost;
     return kObjectCost + static_cast<size_t>(width) * static_cast<size_t>(height) * 4;

@@ -1,12 +1,12 @@
 #include "script/ScriptManager.h"
 
 #include <algorithm>
-#include <climits>
-#include <cstdlib>
-#include <cstring>
 #include <chrono>
+#include <climits>
 #include <csetjmp>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <initializer_list>
 #include <new>
 #include <vector>
@@ -127,7 +127,7 @@ int noSearcher(lua_State*) {
 // interpreter's memory safety.
 int textOnlyLoad(lua_State* L) {
     const int n = std::max(lua_gettop(L), 3);
-    lua_settop(L, std::max(lua_gettop(L), 3));
+    lua_settop(L, n);
     lua_pushliteral(L, "t");
     lua_replace(L, 3);
     lua_pushvalue(L, lua_upvalueindex(1));
@@ -658,9 +658,12 @@ struct GlobalCall {
 int callGlobal(lua_State* L) {
     const auto* call = static_cast<const GlobalCall*>(lua_touserdata(L, 1));
     lua_settop(L, 0);
+    // Without a pusher nothing is pushed, so the call takes no arguments.
+    const int count = *call->pusher ? call->count : 0;
+    luaL_checkstack(L, std::max(count, call->results) + 1, "too many arguments or results");
     lua_getglobal(L, call->name);
-    if (*call->pusher && call->count >= 1) (*call->pusher)(L, call->count);
-    lua_call(L, call->count, call->results);
+    if (count >= 1) (*call->pusher)(L, count);
+    lua_call(L, count, call->results);
     return call->results;
 }
 
@@ -686,12 +689,15 @@ void ScriptManager::runGlobalLuaFunctionWithArgumentsGetResult(lua_State* L, con
                                                                bool unprotected) {
     const int top = lua_gettop(L);
     if (count < 0) count = 0;
+    if (resultCount < LUA_MULTRET) resultCount = 0;
     if (unprotected) {
         if (lua_getglobal(L, name) != LUA_TFUNCTION) {
             lua_settop(L, top);
             return;
         }
-        if (pusher && count >= 1) pusher(L, count);
+        if (!pusher) count = 0;
+        luaL_checkstack(L, std::max(count, resultCount) + 1, "too many arguments or results");
+        if (count >= 1) pusher(L, count);
         lua_call(L, count, resultCount);
         if (reader) reader(L, resultCount);
         lua_settop(L, top);

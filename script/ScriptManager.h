@@ -59,8 +59,9 @@ public:
     // for with an estimate of its size against the same cap as the state.
     // False (nothing counted) when the cap would be passed.
     static bool chargeEngine(lua_State* L, size_t bytes);
-    // The wall-clock time a script run may take before it is stopped, and the
-    // memory cap; tests lower them. Apply to managers made afterwards.
+    // The wall-clock time a script run may take before it is stopped
+    // (counted from the manager's creation: one manager serves one run), and
+    // the memory cap; tests lower them. Apply to managers made afterwards.
     static constexpr double kTimeBudget = 30.0;
     static constexpr size_t kMemoryLimit = size_t(512) << 20;
     static void setLimits(double seconds, size_t bytes);

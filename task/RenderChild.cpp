@@ -5,11 +5,14 @@
 #include <stdio_ext.h>
 #include <sys/msg.h>
 #include <sys/prctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
+#include <ctime>
 #include <cstring>
 
+#include "core/Log.h"
 #include "task/RenderProcess.h"
 #include "task/SignalSafeLog.h"
 
@@ -20,9 +23,16 @@ namespace {
 
 // Everything the crash reporter needs, prepared before the handlers are
 // installed so that the handler only copies, writes and sends.
+constexpr size_t kCleanupPathSize = 4200;
+
 struct CrashReporter {
     volatile sig_atomic_t queueId = -1;
     volatile sig_atomic_t reportsToQueue = 0;
+    volatile sig_atomic_t outputClaimed = 0;
+    pid_t parentPid = 0;
+    // Empty when the render has none (or its path does not fit).
+    char outputPath[kCleanupPathSize] = {};
+    char sideFiles[2][kCleanupPathSize] = {};
     char signalLinePrefix[96] = {};
     char sendLine[96] = {};
     char failLinePrefix[96] = {};
@@ -38,9 +48,33 @@ void reportCrash(int signo) {
     at += SignalSafeFormatInt(line + at, sizeof line - at - 1, signo);
     line[at] = '\0';
     SignalSafeLog(line);
+    for (const char* side : gCrashReporter.sideFiles) {
+        if (side[0]) unlink(side);
+    }
+    if (gCrashReporter.outputClaimed && gCrashReporter.outputPath[0]) {
+        struct stat info;
+        if (lstat(gCrashReporter.outputPath, &info) == 0 && S_ISREG(info.st_mode)) {
+            unlink(gCrashReporter.outputPath);
+        }
+    }
     if (!gCrashReporter.reportsToQueue) _exit(1);
-    SignalSafeLog(gCrashReporter.sendLine);
     int queueId = gCrashReporter.queueId;
+    if (signo == SIGHUP) {
+        // The parent-death signal comes when the forking thread dies, which
+        // may be before the rest of the host: give the host a moment to be
+        // gone (this child is then re-parented) before taking it for alive.
+        for (int i = 0; i < 200 && getppid() == gCrashReporter.parentPid; ++i) {
+            struct timespec pause = {0, 10 * 1000 * 1000};
+            nanosleep(&pause, nullptr);
+        }
+    }
+    if (getppid() != gCrashReporter.parentPid) {
+        // The host is gone: nobody will read a report, and a full queue would
+        // block the send for ever.
+        if (queueId >= 0) msgctl(queueId, IPC_RMID, nullptr);
+        _exit(1);
+    }
+    SignalSafeLog(gCrashReporter.sendLine);
     int rc;
     do {
         rc = queueId < 0 ? -1 : msgsnd(queueId, &gCrashReporter.crash, kRenderMessageTextSize, 0);
@@ -95,6 +129,7 @@ void InstallChildSignalHandling(int pid, pid_t parentPid, bool reportsToQueue) {
     snprintf(gCrashReporter.failLinePrefix, sizeof gCrashReporter.failLinePrefix,
              "pid %d --> fail send message :  %s ", pid, "crash");
     gCrashReporter.reportsToQueue = reportsToQueue ? 1 : 0;
+    gCrashReporter.parentPid = parentPid;
     gCrashReporter.crash.type = kRenderMessageType;
     strncpy(gCrashReporter.crash.text, "crash", kRenderMessageTextSize - 1);
     shutdown_handler = reportCrash;
@@ -113,6 +148,12 @@ void InstallChildSignalHandling(int pid, pid_t parentPid, bool reportsToQueue) {
     sigemptyset(&unblock);
     for (int signo : kHandled) sigaddset(&unblock, signo);
     pthread_sigmask(SIG_UNBLOCK, &unblock, nullptr);
+    // Keys typed at the terminal (Ctrl-C, Ctrl-\) reach the whole process group
+    // and are the host's to act on: a host that dies of them takes the child
+    // down through the parent-death signal, which cleans up; one that goes on
+    // keeps its render.
+    signal(SIGINT, SIG_IGN);
+    signal(SIGQUIT, SIG_IGN);
 
     prctl(PR_SET_PDEATHSIG, SIGHUP);
     // The parent may have died before the request above took effect.
@@ -122,6 +163,62 @@ void InstallChildSignalHandling(int pid, pid_t parentPid, bool reportsToQueue) {
 void SetChildCrashQueue(int queueId) {
     gCrashReporter.queueId = queueId;
 }
+
+void SetChildCleanup(const std::string& outputPath) {
+    if (outputPath.empty() || outputPath.size() + 8 > kCleanupPathSize) return;
+    snprintf(gCrashReporter.outputPath, kCleanupPathSize, "%s", outputPath.c_str());
+    snprintf(gCrashReporter.sideFiles[0], kCleanupPathSize, "%s.h264", outputPath.c_str());
+    snprintf(gCrashReporter.sideFiles[1], kCleanupPathSize, "%s.aac", outputPath.c_str());
+}
+
+void ClaimChildOutput() {
+    if (gCrashReporter.outputPath[0]) RemoveRegularFile(gCrashReporter.outputPath);
+    gCrashReporter.outputClaimed = 1;
+}
+
+void RemoveRegularFile(const std::string& path) {
+    struct stat info;
+    if (lstat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode)) unlink(path.c_str());
+}
+
+namespace {
+std::atomic<long long> gStallLimitMs{kRenderStallLimit.count()};
+}  // namespace
+
+std::chrono::milliseconds RenderStallLimit() {
+    return std::chrono::milliseconds(gStallLimitMs.load());
+}
+
+void SetRenderStallLimitForTesting(std::chrono::milliseconds limit) {
+    gStallLimitMs = limit.count() > 0 ? limit.count() : kRenderStallLimit.count();
+}
+
+ChildSilenceClock::ChildSilenceClock()
+    : begun_(std::chrono::steady_clock::now()), lastHeard_(begun_) {}
+
+void ChildSilenceClock::heard(bool started) {
+    lastHeard_ = std::chrono::steady_clock::now();
+    started_ = started_ || started;
+}
+
+ChildSilenceClock::Verdict ChildSilenceClock::verdict() const {
+    auto now = std::chrono::steady_clock::now();
+    if (!started_) return now - begun_ >= kRenderStartLimit ? Verdict::NeverStarted : Verdict::Alive;
+    return now - lastHeard_ >= RenderStallLimit() ? Verdict::Stalled : Verdict::Alive;
+}
+
+void ChildSilenceClock::logKill(Verdict verdict, int pid, const std::string& output) const {
+    int err = errno;
+    if (verdict == Verdict::NeverStarted) {
+        QVPrint("Child process start failed, kill child pid : %d, %s, errno: %d %s", pid, output.c_str(), err,
+                strerror(err));
+    } else {
+        QVPrint("Child process stalled for %lld ms, kill child pid : %d, %s",
+                static_cast<long long>(RenderStallLimit().count()), pid, output.c_str());
+    }
+}
+
+void (*RenderChildHoldForTesting)() = nullptr;
 
 void ChildExit(int code) {
     fflush(stdout);

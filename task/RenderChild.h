@@ -5,7 +5,10 @@
 
 #include <sys/types.h>
 
+#include <atomic>
+#include <chrono>
 #include <shared_mutex>
+#include <string>
 
 namespace Quorvane {
 namespace Core {
@@ -46,13 +49,62 @@ bool InsideRenderForkGate();
 void DetachChildOutput();
 
 // Sets shutdown_handler to the crash reporter of child `pid` and installs
-// signal_handler for SIGHUP, SIGTERM and SIGABRT, then asks for SIGHUP when the
-// parent (`parentPid`) dies. The reporter logs "Child receive signo  pid  %d,
+// signal_handler for SIGHUP, SIGTERM and SIGABRT, ignores the terminal's
+// SIGINT and SIGQUIT, then asks for SIGHUP when the parent (`parentPid`) dies. The reporter logs "Child receive signo  pid  %d,
 // signo = %d"; with `reportsToQueue` it then sends "crash" into the queue given
 // by SetChildCrashQueue (logging the send and a failed send). It ends the
 // child with exit code 1.
 void InstallChildSignalHandling(int pid, pid_t parentPid, bool reportsToQueue);
 void SetChildCrashQueue(int queueId);
+
+// What a dying video render child removes itself: the side files beside
+// `outputPath` always, the output file once ClaimChildOutput has run, and its
+// queue when its parent is gone (nobody else would ever remove it).
+void SetChildCleanup(const std::string& outputPath);
+// From here on whatever lies at the output path is this render's (partial)
+// work: an older regular file there is removed now, so that a failed render
+// never leaves a file that looks like its result.
+void ClaimChildOutput();
+
+// Removes `path` when it is a regular file (never a device, FIFO or folder a
+// hostile output path names).
+void RemoveRegularFile(const std::string& path);
+
+// How long the parent lets a render child stay silent: 9.5 seconds until the
+// child reports that its work has begun ("start"), then the stall limit
+// between two reports.
+constexpr std::chrono::milliseconds kRenderStartLimit{9500};
+constexpr std::chrono::milliseconds kRenderWatchdogTick{500};
+// Five minutes: far above any single step of a real render on a slow machine
+// (the longest are a heavy frame on the software GL device, the text program,
+// a script within its budget and the final mux), so only a child that hangs
+// reaches it.
+constexpr std::chrono::milliseconds kRenderStallLimit{300000};
+// The stall limit in force; tests shorten it (a zero restores the default).
+std::chrono::milliseconds RenderStallLimit();
+void SetRenderStallLimitForTesting(std::chrono::milliseconds limit);
+
+class ChildSilenceClock {
+public:
+    enum class Verdict { Alive, NeverStarted, Stalled };
+    ChildSilenceClock();
+    // A report arrived; `started` when it says the work has begun.
+    void heard(bool started);
+    bool started() const { return started_; }
+    Verdict verdict() const;
+    // The logged reason of a kill.
+    void logKill(Verdict verdict, int pid, const std::string& output) const;
+
+private:
+    std::chrono::steady_clock::time_point begun_;
+    std::chrono::steady_clock::time_point lastHeard_;
+    bool started_ = false;
+};
+
+// Called in a render child (video or still image) before it builds its task.
+// Null but in tests, which hold a child there to stand for one that hangs
+// before "start".
+extern void (*RenderChildHoldForTesting)();
 
 // Ends the child with `code` after flushing its output. The host's atexit
 // handlers and static destructors belong to the parent and do not run.

@@ -2,9 +2,12 @@
 
 #include <errno.h>
 #include <signal.h>
+#include <poll.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <memory>
 #include <mutex>
 
@@ -23,31 +26,55 @@ RenderImageProcessData* recordOf(unsigned long* handle) {
     return reinterpret_cast<RenderImageProcessData*>(*handle);
 }
 
-// waitpid with WUNTRACED; a stopped child is killed and reaped rather than
-// left behind. Returns the status, or -1 when the child could not be waited for.
-int waitForChild(pid_t pid) {
+// Waits for the child while listening to its reports; a child that stays
+// silent too long (ChildSilenceClock) or stops is killed. A stopped child is
+// killed and reaped rather than left behind. Returns waitpid's status, or -1
+// when the child could not be waited for.
+int waitForChild(pid_t pid, int reports, const std::string& outputFolder) {
+    ChildSilenceClock silence;
     int status = 0;
-    pid_t reaped;
-    do {
-        reaped = waitpid(pid, &status, WUNTRACED);
-    } while (reaped == -1 && errno == EINTR);
-    if (reaped == pid && WIFSTOPPED(status)) {
-        {
-            RenderForkGateShared gate(RenderForkGate());
-            QVPrint("Child pid %d stopped by %d, killing it", static_cast<int>(pid), WSTOPSIG(status));
+    pid_t reaped = 0;
+    bool ending = false;  // the child closed its end: it is exiting
+    while (true) {
+        if (!ending) {
+            struct pollfd poller = {reports, POLLIN, 0};
+            if (poll(&poller, 1, static_cast<int>(kRenderWatchdogTick.count())) > 0) {
+                char bytes[64];
+                ssize_t got = recv(reports, bytes, sizeof bytes, MSG_DONTWAIT);
+                ending = got == 0;
+                for (ssize_t i = 0; i < got; ++i) silence.heard(bytes[i] == kImageReportStarted);
+            }
         }
-        kill(pid, SIGKILL);
-        do {
-            reaped = waitpid(pid, &status, 0);
-        } while (reaped == -1 && errno == EINTR);
+        reaped = waitpid(pid, &status, (ending ? 0 : WNOHANG) | WUNTRACED);
+        if (reaped == -1 && errno == EINTR) continue;
+        if (reaped == -1 || (reaped == pid && !WIFSTOPPED(status))) break;
+        ChildSilenceClock::Verdict verdict = silence.verdict();
+        if (reaped == pid || verdict != ChildSilenceClock::Verdict::Alive) {
+            {
+                RenderForkGateShared gate(RenderForkGate());
+                if (reaped == pid) {
+                    QVPrint("Child pid %d stopped by %d, killing it", static_cast<int>(pid), WSTOPSIG(status));
+                } else {
+                    silence.logKill(verdict, static_cast<int>(pid), outputFolder);
+                }
+            }
+            // Not reaped yet: the pid is still this child's.
+            kill(pid, SIGKILL);
+            do {
+                reaped = waitpid(pid, &status, 0);
+            } while (reaped == -1 && errno == EINTR);
+            break;
+        }
     }
+    close(reports);
     return reaped == pid ? status : -1;
 }
 
-void childAfterFork(const RenderImageProcessData& parentCopy, pid_t parentPid) {
+void childAfterFork(const RenderImageProcessData& parentCopy, pid_t parentPid, int reportFd) {
     DetachChildOutput();
     auto* data = new RenderImageProcessData(parentCopy.inputs, parentCopy.outputFolder);
     data->pid = getpid();
+    data->reportFd = reportFd;
     QVPrint("Child process start head --- 1 %d, %s", data->pid, data->outputFolder.c_str());
     InstallChildSignalHandling(data->pid, parentPid, false);
     data->filters = parentCopy.filters;
@@ -60,10 +87,12 @@ void childAfterFork(const RenderImageProcessData& parentCopy, pid_t parentPid) {
 
 void render_image_process_main(RenderImageProcessData* data) {
     QVPrint("Child process %d start", data->pid);
+    if (RenderChildHoldForTesting) RenderChildHoldForTesting();
     auto* task = new RenderImageTask(data->inputs, data->outputFolder);
     QVPrint("Child RenderImageProcessTask simple start %d", data->pid);
     // Never deleted: the child ends here, and its GL and scene go with it.
     auto* processTask = new RenderImageProcessTask(data, task);
+    task->setRenderDelegate(processTask);
     ChildExit(processTask->simple() ? 0 : 1);
 }
 
@@ -126,9 +155,16 @@ int zr_render_image_process_start(unsigned long* handle) {
     // The child works from this copy; the record itself stays the parent's.
     std::unique_ptr<RenderImageProcessData> copy;
     pid_t parentPid = getpid();
+    // The child's reports: [0] the parent's end, [1] the child's.
+    int reports[2];
     {
         RenderForkGateShared gate(RenderForkGate());
         QVPrint("Start render image process for output:%s", data->outputFolder.c_str());
+        if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, reports) != 0) {
+            int err = errno;
+            QVPrint("Failed create report socket, errno: %d %s, %s", err, strerror(err), data->outputFolder.c_str());
+            return 1;
+        }
         copy = std::make_unique<RenderImageProcessData>(*data);
     }
     pid_t pid;
@@ -136,12 +172,17 @@ int zr_render_image_process_start(unsigned long* handle) {
         std::unique_lock<std::shared_mutex> gate(RenderForkGate());
         pid = fork();
         // The child never returns, so it never releases its copy of the gate.
-        if (pid == 0) childAfterFork(*copy, parentPid);
+        if (pid == 0) {
+            close(reports[0]);
+            childAfterFork(*copy, parentPid, reports[1]);
+        }
     }
+    close(reports[1]);
 
     RenderForkGateShared gate(RenderForkGate());
     copy.reset();
     if (pid < 0) {
+        close(reports[0]);
         QVPrint("Fork process failed with pid : %d, err: %d ", static_cast<int>(parentPid), -1);
         return 1;
     }
@@ -149,7 +190,7 @@ int zr_render_image_process_start(unsigned long* handle) {
     data->pid = pid;
     gate.unlock();
 
-    int status = waitForChild(pid);
+    int status = waitForChild(pid, reports[0], data->outputFolder);
 
     gate.lock();
     bool exited = status != -1 && WIFEXITED(status);

@@ -24,6 +24,10 @@
 namespace Quorvane {
 namespace Core {
 
+// The child's reports on its socket, one byte each.
+constexpr char kImageReportStarted = 's';
+constexpr char kImageReportProgress = 'u';
+
 // The record behind an image-process handle.
 struct RenderImageProcessData {
     RenderImageProcessData(std::vector<std::string> inputs, std::string outputFolder)
@@ -34,6 +38,9 @@ struct RenderImageProcessData {
     std::string outputFolder;
     std::vector<std::string> filters;  // filter template folders
     std::vector<Watermark> watermarks;
+    // In the child: its end of the socket on which it tells the parent that
+    // its work has begun and that it still makes progress; -1 elsewhere.
+    int reportFd = -1;
 };
 
 // The child's whole life after the fork; never returns. Exit code 0 when the

@@ -1,5 +1,7 @@
 #include "task/RenderImageProcessTask.h"
 
+#include <sys/socket.h>
+
 #include "core/Log.h"
 #include "task/RenderImageProcess.h"
 #include "task/RenderImageTask.h"
@@ -9,6 +11,20 @@ namespace Core {
 
 RenderImageProcessTask::~RenderImageProcessTask() {
     delete task_;
+}
+
+void RenderImageProcessTask::report(char what) {
+    // Never blocks and never raises SIGPIPE: a parent that is gone or slow to
+    // read misses a report, not the render.
+    if (data_->reportFd >= 0) send(data_->reportFd, &what, 1, MSG_DONTWAIT | MSG_NOSIGNAL);
+}
+
+void RenderImageProcessTask::renderStarted() {
+    report(kImageReportStarted);
+}
+
+void RenderImageProcessTask::renderUpdate(float) {
+    report(kImageReportProgress);
 }
 
 bool RenderImageProcessTask::simple() {

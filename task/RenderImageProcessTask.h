@@ -1,7 +1,8 @@
 // The still-image child's driver: hands the host's filters and watermarks to
-// one RenderImageTask and runs it. It is a RenderDelegate that ignores every
-// report and is not attached to the task: the parent learns only the child's
-// exit code.
+// one RenderImageTask and runs it. As the task's delegate it passes on only
+// that the work has begun and that an image is done, so that the parent's
+// watchdog can tell a working child from a hung one; the result is the
+// child's exit code.
 #pragma once
 
 #include "task/RenderDelegate.h"
@@ -20,8 +21,8 @@ public:
     RenderImageProcessTask(const RenderImageProcessTask&) = delete;
     RenderImageProcessTask& operator=(const RenderImageProcessTask&) = delete;
 
-    void renderStarted() override {}
-    void renderUpdate(float) override {}
+    void renderStarted() override;
+    void renderUpdate(float) override;
     void renderEnd(bool) override {}
     void renderCancelled() override {}
 
@@ -32,6 +33,8 @@ public:
     RenderImageTask* task() const { return task_; }
 
 private:
+    void report(char what);
+
     RenderImageProcessData* data_;
     RenderImageTask* task_;
 };

@@ -36,10 +36,9 @@ void (*shutdown_handler)(int) = nullptr;
 
 namespace {
 
-constexpr int kWatchdogTicks = 20;
-constexpr auto kWatchdogTick = std::chrono::milliseconds(500);
 constexpr int kMaxReceiveFailures = 10;
-constexpr int kQueuePermissions = 0666;
+// The queue has no key and only this user may open it by its id.
+constexpr int kQueuePermissions = 0600;
 
 // Put into the queue by the parent once the child has been reaped, behind
 // everything the child sent. No child message has this text (the child's
@@ -58,8 +57,7 @@ using GateShared = RenderForkGateShared;
 struct StartSession {
     std::mutex lock;
     std::condition_variable changed;
-    int ticksLeft = kWatchdogTicks;
-    bool started = false;       // "start" or "end" arrived: the watchdog lets the child live
+    ChildSilenceClock silence;  // "start" or "end" counts as started
     bool childGone = false;     // the child is dead or being reaped: nobody may signal its pid
     bool receiverDone = false;  // the receiver has left its loop and removed the queue
     bool finalWord = false;     // the receiver got "end", "fail", "cancel" or "crash"
@@ -82,6 +80,20 @@ const char* finalStatusFor(const char* text) {
 RenderProcessData* recordOf(unsigned long* handle) {
     if (!handle || *handle == 0) return nullptr;
     return reinterpret_cast<RenderProcessData*>(*handle);
+}
+
+// The record whose callback this thread is running: a release of it there is
+// deferred until its start returns, since the start and the receiver still
+// work on it.
+thread_local const RenderProcessData* tCallbackRecord = nullptr;
+
+void notifyHost(RenderProcessData* data, zr_render_process_callback callback, unsigned long* handle,
+                const char* word) {
+    if (!callback || data->releaseRequested) return;
+    const RenderProcessData* outer = tCallbackRecord;
+    tCallbackRecord = data;
+    callback(handle, word);
+    tCallbackRecord = outer;
 }
 
 // What a worker thread's task works on. The task holds only a pointer to it,
@@ -113,6 +125,10 @@ void runReceiver(ReceiverJob* job) {
         ssize_t n = msgrcv(data->queueId, &data->message, kRenderMessageTextSize, kRenderMessageType, 0);
         int err = errno;
         GateShared gate(gForkGate);
+        if (n >= 0) {
+            std::lock_guard<std::mutex> guard(session->lock);
+            session->silence.heard(false);
+        }
         if (n < 0) {
             if (err == EINTR) continue;  // a signal is no failure of the queue
             QVPrint("Child process %d receive status : %s on recv failed", data->pid, data->status.load());
@@ -132,7 +148,7 @@ void runReceiver(ReceiverJob* job) {
             data->status = kStatusCrash;
             QVPrint("Child process %d ended without a final word, status : %s", data->pid,
                     data->status.load());
-            if (callback) callback(handle, kStatusCrash);
+            notifyHost(data, callback, handle, kStatusCrash);
             break;
         }
         if (const char* word = finalStatusFor(text)) {
@@ -140,19 +156,19 @@ void runReceiver(ReceiverJob* job) {
             gotFinalWord = true;
             if (word == kStatusEnd) {
                 std::lock_guard<std::mutex> guard(session->lock);
-                session->started = true;
+                session->silence.heard(true);
             }
             QVPrint("Child process %d receive status : %s", data->pid, word);
-            if (callback) callback(handle, word);
+            notifyHost(data, callback, handle, word);
             break;
         }
         if (strcmp(text, "start") == 0) {
             data->status = kStatusStart;
             {
                 std::lock_guard<std::mutex> guard(session->lock);
-                session->started = true;
+                session->silence.heard(true);
             }
-            if (callback) callback(handle, kStatusStart);
+            notifyHost(data, callback, handle, kStatusStart);
             continue;
         }
         char* colon = strchr(text, ':');
@@ -162,7 +178,7 @@ void runReceiver(ReceiverJob* job) {
         if (strcmp(text, "update") == 0) {
             data->status = kStatusUpdate;
             data->progress = static_cast<float>(strtod(value, nullptr));
-            if (callback) callback(handle, kStatusUpdate);
+            notifyHost(data, callback, handle, kStatusUpdate);
         } else {
             size_t size;
             {
@@ -185,26 +201,25 @@ void runReceiver(ReceiverJob* job) {
     delete job;
 }
 
+// Kills a child that stays silent too long (before "start", or between two
+// reports after it) and ends once the child is gone.
 void runWatchdog(const WatchdogJob* job) {
     StartSession* session = job->session.get();
-    int pid = job->pid;
-    const std::string& outputPath = job->outputPath;
     while (true) {
         {
             GateShared gate(gForkGate);
             std::unique_lock<std::mutex> guard(session->lock);
-            int ticks = session->ticksLeft--;
-            if (ticks < 1) return;
-            if (ticks == 1 && !session->started && !session->childGone) {
-                int err = errno;
-                QVPrint("Child process start failed, kill child pid : %d, %s, errno: %d %s", pid,
-                        outputPath.c_str(), err, strerror(err));
+            if (session->childGone) return;
+            ChildSilenceClock::Verdict verdict = session->silence.verdict();
+            if (verdict != ChildSilenceClock::Verdict::Alive) {
+                session->silence.logKill(verdict, job->pid, job->outputPath);
                 // Under the lock and before the parent reaps: the pid is still ours.
-                kill(pid, SIGKILL);
+                kill(job->pid, SIGKILL);
+                return;
             }
         }
         std::unique_lock<std::mutex> guard(session->lock);
-        session->changed.wait_for(guard, kWatchdogTick, [&] { return session->ticksLeft < 1; });
+        session->changed.wait_for(guard, kRenderWatchdogTick, [&] { return session->childGone; });
     }
 }
 
@@ -221,7 +236,6 @@ int waitForChild(int pid, StartSession& session) {
     {
         std::lock_guard<std::mutex> guard(session.lock);
         session.childGone = true;
-        session.ticksLeft = 0;
         session.changed.notify_all();
     }
     if (rc == 0 && info.si_code == CLD_STOPPED) {
@@ -243,11 +257,14 @@ int waitForChild(int pid, StartSession& session) {
     return status;
 }
 
-void removeSideFiles(const std::string& outputPath) {
+// What a dead child may have left: its side files, and once it had said
+// "start" (and so claimed the output path) its partial output.
+void removeLeftovers(const std::string& outputPath, bool started) {
     for (const char* suffix : {".h264", ".aac"}) {
         std::string path = outputPath + suffix;
         if (unlink(path.c_str()) == 0) QVPrint("removed side file %s", path.c_str());
     }
+    if (started) RemoveRegularFile(outputPath);
 }
 
 // ---- the child ----------------------------------------------------------
@@ -260,6 +277,8 @@ void childAfterFork(const RenderProcessData& parentCopy, pid_t parentPid) {
     data->messageKey = parentCopy.messageKey;
     data->queueId = parentCopy.queueId;
     QVPrint("Child process start head --- 1 %d, %s", data->pid, data->outputPath.c_str());
+    SetChildCrashQueue(data->queueId);
+    SetChildCleanup(data->outputPath);
     InstallChildSignalHandling(data->pid, parentPid, true);
     data->copyOptions(parentCopy);
     QVPrint("Child process start before --- %d", data->pid);
@@ -280,10 +299,6 @@ bool SendRenderMessage(int queueId, const char* text) {
         rc = msgsnd(queueId, &message, kRenderMessageTextSize, 0);
     } while (rc == -1 && errno == EINTR);
     return rc == 0;
-}
-
-int RenderMessageKey(const std::string& templatePath, int key) {
-    return static_cast<int>(ftok(templatePath.c_str(), key));
 }
 
 RenderProcessData::RenderProcessData(const std::string& templatePath, const std::string& outputPath, int key)
@@ -314,14 +329,9 @@ void RenderProcessData::copyOptions(const RenderProcessData& other) {
 
 void render_process_main(RenderProcessData* data) {
     QVPrint("Child process %d start", data->pid);
-    // A render whose folder gives no key talks through the private queue its
-    // parent created before the fork.
-    if (data->messageKey != -1 || data->queueId == -1) {
-        data->messageKey = RenderMessageKey(data->templatePath, data->key);
-        data->queueId = msgget(data->messageKey, IPC_CREAT | kQueuePermissions);
-    }
-    SetChildCrashQueue(data->queueId);
+    // The queue is the private one the parent created before the fork.
     QVPrint("msgkey %d - %d", data->messageKey, data->queueId);
+    if (RenderChildHoldForTesting) RenderChildHoldForTesting();
 
     auto* processTask = new RenderProcessTask(data);
     processTask->setTask(new RenderTask(data->templatePath.c_str(), data->outputPath.c_str(), processTask));
@@ -468,37 +478,26 @@ int zr_render_process_start(unsigned long* handle, zr_render_process_callback ca
     // The child works from this copy; the record itself stays the parent's.
     std::unique_ptr<RenderProcessData> copy;
     pid_t parentPid = getpid();
-    const int messageKey = RenderMessageKey(data->templatePath, data->key);
-    int privateQueue = -1;
+    int queueId;
     {
         GateShared gate(gForkGate);
         QVPrint("Start render process for output:%s", data->outputPath.c_str());
-        if (messageKey == -1) {
-            // ftok fails for a folder that does not exist, so every such render
-            // would share the key -1 and could read another's words (or remove
-            // its queue as stale). This one gets a queue without a key, created
-            // before the fork so that the child inherits its id.
-            privateQueue = msgget(IPC_PRIVATE, IPC_CREAT | kQueuePermissions);
-            if (privateQueue == -1) {
-                int err = errno;
-                QVPrint("Failed create msgqueue, errno: %d %s, %s", err, strerror(err),
-                        data->outputPath.c_str());
-                return 1;
-            }
-        } else {
-            // A queue under this key now is one that an earlier render left when
-            // its host died; its messages (a stale "end" among them) belong to no
-            // child of this start, so the queue goes before the child can write
-            // into it.
-            int stale = msgget(messageKey, 0);
-            if (stale != -1 && msgctl(stale, IPC_RMID, nullptr) == 0) {
-                QVPrint("Removed a message queue left by an earlier render: %d", stale);
-            }
+        // Every render gets a queue of its own, without a key, created before
+        // the fork so that the child inherits its id: no other render (of the
+        // same folder and key, or of a key equal modulo 256) can find, read or
+        // remove it.
+        queueId = msgget(IPC_PRIVATE, IPC_CREAT | kQueuePermissions);
+        if (queueId == -1) {
+            int err = errno;
+            QVPrint("Failed create msgqueue, errno: %d %s, %s", err, strerror(err), data->outputPath.c_str());
+            return 1;
         }
+        data->messageKey = IPC_PRIVATE;
+        data->queueId = queueId;
         copy = std::make_unique<RenderProcessData>(data->templatePath, data->outputPath, data->key);
         copy->copyOptions(*data);
-        copy->messageKey = messageKey;
-        copy->queueId = privateQueue;
+        copy->messageKey = IPC_PRIVATE;
+        copy->queueId = queueId;
     }
     pid_t pid;
     int forkError;
@@ -513,7 +512,7 @@ int zr_render_process_start(unsigned long* handle, zr_render_process_callback ca
     GateShared gate(gForkGate);
     copy.reset();
     if (pid < 0) {
-        if (privateQueue != -1) msgctl(privateQueue, IPC_RMID, nullptr);
+        msgctl(queueId, IPC_RMID, nullptr);
         data->status = kStatusFail;
         QVPrint("Fork process failed with pid : %d, fork ret: %d, errno: %d %s ", static_cast<int>(parentPid),
                 -1, forkError, strerror(forkError));
@@ -524,18 +523,7 @@ int zr_render_process_start(unsigned long* handle, zr_render_process_callback ca
 
     QVPrint("Child process created with pid : %d, %s", static_cast<int>(pid), data->outputPath.c_str());
     data->pid = pid;
-    data->messageKey = messageKey;
-    data->queueId = privateQueue != -1 ? privateQueue : msgget(messageKey, IPC_CREAT | kQueuePermissions);
     QVPrint("msgkey %d - %d", data->messageKey, data->queueId);
-    if (data->queueId == -1) {
-        QVPrint("Failed create msgqueue, child pid : %d, %s", static_cast<int>(pid),
-                data->outputPath.c_str());
-        // Nobody could hear the child: stop it rather than leave it behind.
-        kill(pid, SIGKILL);
-        while (waitpid(pid, nullptr, 0) == -1 && errno == EINTR) {
-        }
-        return 1;
-    }
 
     auto session = std::make_shared<StartSession>();
     // Declared before the thread, so that it outlives the thread's join.
@@ -585,25 +573,29 @@ int zr_render_process_start(unsigned long* handle, zr_render_process_callback ca
         }
     }
     gate.unlock();
+    bool started;
     {
         std::unique_lock<std::mutex> guard(session->lock);
         session->changed.wait(guard, [&] { return session->receiverDone; });
         if (!session->finalWord) died = true;
+        started = session->silence.started();
     }
     gate.lock();
     data->receiving = false;
 
     int result = 0;
     if (died) {
-        removeSideFiles(data->outputPath);
+        removeLeftovers(data->outputPath, started);
         data->status = kStatusCrash;
         QVPrint("Child process 1 pid %d status : %s", static_cast<int>(pid), data->status.load());
-        if (callback) callback(handle, kStatusCrash);
+        notifyHost(data, callback, handle, kStatusCrash);
         result = 1;
     }
     // Joined under the gate: the worker's own exit is part of this stretch.
     watchdog.reset();
     watchdogJob.reset();
+    // Released from inside a callback: freed now that nothing works on it.
+    if (data->releaseRequested) delete data;
     return result;
 }
 
@@ -629,8 +621,13 @@ void zr_render_process_release(unsigned long* handle) {
     RenderProcessData* data = recordOf(handle);
     if (!data) return;
     GateShared gate(gForkGate);
-    delete data;
     *handle = 0;
+    if (tCallbackRecord == data) {
+        // Its start frees it on return; no further callback reaches the host.
+        data->releaseRequested = true;
+        return;
+    }
+    delete data;
 }
 
 bool zr_msg_key_compare(const char* a, const char* b) {

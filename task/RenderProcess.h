@@ -30,9 +30,6 @@ struct RenderMessage {
 // queue is full, retries when a signal interrupts. Returns false on failure.
 bool SendRenderMessage(int queueId, const char* text);
 
-// The queue key of a render: ftok of the template folder and the key.
-int RenderMessageKey(const std::string& templatePath, int key);
-
 struct RenderProcessData {
     RenderProcessData(const std::string& templatePath, const std::string& outputPath, int key);
     ~RenderProcessData();
@@ -42,8 +39,8 @@ struct RenderProcessData {
     std::string templatePath;
     std::string outputPath;
     std::atomic<float> progress{0.0f};
-    // ftok's key, or -1 when the template folder gives none; the queue is then
-    // a private one that the parent created before the fork.
+    // Always IPC_PRIVATE once started: each render's queue is its own, made by
+    // the parent before the fork and known to the child by its id alone.
     int messageKey = 0;
     int queueId = 0;
     RenderMessage message;  // receive buffer of the receiver thread
@@ -70,6 +67,9 @@ struct RenderProcessData {
     std::map<std::string, std::string> renderedInfo;  // guarded by infoLock
     std::mutex infoLock;
     RenderThread* receiverThread = nullptr;
+    // Released by the host from inside one of its callbacks; the start that
+    // is running frees the record when it returns.
+    std::atomic<bool> releaseRequested{false};
 
     // Copies every host option (not the state) of `other`.
     void copyOptions(const RenderProcessData& other);

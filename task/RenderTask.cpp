@@ -36,6 +36,7 @@ extern "C" {
 #include "render/GLContext.h"
 #include "render/GLRenderDestination.h"
 #include "script/ScriptContext.h"
+#include "task/RenderChild.h"
 
 namespace Quorvane {
 namespace Core {
@@ -226,6 +227,9 @@ bool RenderTask::start() {
     clock_t loopStart = clock();
     clock_t renderTicks = 0;
     clock_t encodeTicks = 0;
+    // A frame the encoder lost would leave a video shorter than its template
+    // (and out of step with its audio): the render stops there and fails.
+    bool framesWhole = true;
     do {
         if (cancelled_) break;
         clock_t t0 = clock();
@@ -240,8 +244,14 @@ bool RenderTask::start() {
             writeSnapshot(frame);
         }
         unsigned int texture = context_->readDestination()->grabTextureForRead(true);
-        videoWriter_->writeVideoFrameData(texture, static_cast<int>(frame), static_cast<int>(frameRate));
+        int written =
+            videoWriter_->writeVideoFrameData(texture, static_cast<int>(frame), static_cast<int>(frameRate));
         encodeTicks += clock() - t1;
+        if (written <= 0) {
+            QVPrint("Child RenderTask %d: frame %lld could not be encoded", pid, static_cast<long long>(frame));
+            framesWhole = false;
+            break;
+        }
 
         // A template of no frames still draws its one frame; its progress is 0, not 0/0.
         float progress = duration > 0 ? static_cast<float>(frame) / static_cast<float>(duration) : 0.0f;
@@ -274,11 +284,13 @@ bool RenderTask::start() {
     // not written in full is not muxed at all: there is no video to keep, and
     // ffmpeg would read a target that never ends (a device) for ever.
     bool ok = false;
-    if (videoClosed) {
+    if (videoClosed && framesWhole) {
         ok = videoWriter_->muxFile(config_) == 0 && closed;
     } else {
         for (const char* suffix : {".h264", ".aac"}) remove((outputPath_ + suffix).c_str());
     }
+    // Whatever a failed mux (or a mux of a failed render) wrote is no video.
+    if (!ok) RemoveRegularFile(outputPath_);
     QVPrint("Child RenderTask mux finish %d", pid);
     pixels_ = std::vector<uint8_t>();
 

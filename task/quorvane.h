@@ -25,8 +25,9 @@
 
 typedef void (*zr_render_process_callback)(unsigned long* handle, const char* status);
 
-// Creates the render record for a template folder and an output video; `key`
-// tells concurrent renders of one template apart. Returns 0.
+// Creates the render record for a template folder and an output video. The
+// `key` is kept for hosts; every render has a message queue of its own, so
+// renders of one template may run at once whatever their keys. Returns 0.
 int zr_create_render_process(unsigned long* handle, const char* templatePath, const char* outputPath,
                              int key);
 
@@ -54,7 +55,9 @@ int zr_render_process_add_watermark(unsigned long* handle, std::vector<std::stri
 
 // Renders; blocks until the render child has ended and its last status word has
 // been received. Returns 0 when the child exited normally, 1 when it could not
-// be started or died.
+// be started or died. A child silent for 9.5 seconds before "start", or for
+// five minutes between two reports after it, is killed ("crash"). A render
+// that does not end with "end" leaves no file at the output path.
 int zr_render_process_start(unsigned long* handle, zr_render_process_callback callback);
 
 float zr_render_process_progress(unsigned long* handle);
@@ -62,7 +65,9 @@ float zr_render_process_progress(unsigned long* handle);
 const char* zr_render_process_status(unsigned long* handle);
 // "duration", "renderTime", "encodeTime", "totalTime" as "%f" texts.
 std::map<std::string, std::string> zr_render_process_rendered_info(unsigned long* handle);
-// Frees the record and sets the handle to 0.
+// Frees the record and sets the handle to 0. Called from inside a status
+// callback of that render, it sets the handle to 0 at once, no further
+// callback comes, and the record is freed when its start returns.
 void zr_render_process_release(unsigned long* handle);
 
 bool zr_msg_key_compare(const char* a, const char* b);

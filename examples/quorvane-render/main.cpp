@@ -5,12 +5,16 @@
 //       [--music FILE] [--music-loop] [--music-volume V] [--music-fadeout SECONDS]
 //       [--snapshot-dir DIR --snapshot-frames 0,5,9]
 //       [--watermark IMAGE,x,y,start,duration,sx,sy] [--bitrate FACTOR]
+//       [--log FILE | --verbose]
 //   quorvane-render --images OUT_DIR --filter FILTER_DIR [--filter ...] IMAGE ...
 //       (still images; see images.cpp)
 //
 // Progress goes to standard error (a bar on a terminal, plain lines otherwise);
 // the final status and the rendered information go to standard output as one
-// JSON line. The exit code is 0 only when the status is "end".
+// JSON line. The engine's own log lines (and those of its render child and of
+// ffmpeg) go to a log file, OUTPUT.mp4.log unless --log names another, or with
+// --verbose to standard error. The exit code is 0 only when the status is "end".
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -33,16 +37,19 @@ const char* kUsage =
     "           [--music FILE] [--music-loop] [--music-volume V] [--music-fadeout SECONDS]\n"
     "           [--snapshot-dir DIR --snapshot-frames 0,5,9]\n"
     "           [--watermark IMAGE,x,y,start,duration,sx,sy] [--bitrate FACTOR]\n"
-    "  --key N            tells concurrent renders of one template apart (default: from the process id)\n"
+    "           [--log FILE | --verbose]\n"
+    "  --key N            the render's key, kept for hosts (renders never share a queue)\n"
     "  --replace FILE...  the template's replaceable files, in order\n"
     "  --snapshot-dir DIR snapshots are named DIR + frame number + \".png\" (DIR is a prefix)\n"
     "  --watermark ...    may be given several times; start and duration in seconds\n"
+    "  --log FILE         where the engine's log lines go (default: OUTPUT.mp4.log)\n"
+    "  --verbose          the engine's log lines go to standard error instead\n"
     "   or: quorvane-render --images OUT_DIR --filter FILTER_DIR [--filter ...] IMAGE ...\n";
 
 struct Options {
     std::string templateDir;
     std::string output;
-    int key = static_cast<int>(getpid() % 255) + 1;
+    int key = 1;
     std::vector<std::string> replaceFiles;
     std::string music;
     bool musicLoop = false;
@@ -59,6 +66,8 @@ struct Options {
     std::vector<Mark> watermarks;
     float bitrate = 0.0f;
     bool haveBitrate = false;
+    std::string logFile;
+    bool verbose = false;
 };
 
 bool parseNumber(const char* text, double* out) {
@@ -159,6 +168,10 @@ bool parseArguments(int argc, char** argv, Options* options) {
             if (!number(&n) || n <= 0) return fail("--bitrate needs a positive factor");
             options->bitrate = static_cast<float>(n);
             options->haveBitrate = true;
+        } else if (arg == "--log") {
+            if (!value(&options->logFile) || options->logFile.empty()) return fail("--log needs a file");
+        } else if (arg == "--verbose") {
+            options->verbose = true;
         } else if (arg.size() > 1 && arg[0] == '-') {
             return fail("unknown option " + arg);
         } else {
@@ -169,8 +182,32 @@ bool parseArguments(int argc, char** argv, Options* options) {
     if (!options->snapshotFrames.empty() && options->snapshotDir.empty()) {
         return fail("--snapshot-frames needs --snapshot-dir");
     }
+    if (options->verbose && !options->logFile.empty()) return fail("--log and --verbose exclude each other");
     options->templateDir = positional[0];
     options->output = positional[1];
+    if (!options->verbose && options->logFile.empty()) options->logFile = options->output + ".log";
+    return true;
+}
+
+// What the user reads: the progress and the final word. Standard error until
+// the engine's log is sent elsewhere.
+FILE* gUserOut = stderr;
+
+// Sends everything written to standard error from here on (the engine's log
+// lines, the render child's, ffmpeg's) into `path`, and keeps the terminal for
+// the user. False when the file cannot be opened.
+bool sendEngineLogTo(const std::string& path) {
+    int log = open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    if (log < 0) return false;
+    int user = fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 3);
+    FILE* userOut = user >= 0 ? fdopen(user, "w") : nullptr;
+    if (!userOut || dup2(log, STDERR_FILENO) < 0) {
+        if (userOut) fclose(userOut);
+        close(log);
+        return false;
+    }
+    close(log);
+    gUserOut = userOut;
     return true;
 }
 
@@ -186,15 +223,15 @@ void drawProgress(float progress) {
     if (gTerminal) {
         constexpr int kWidth = 40;
         int filled = percent * kWidth / 100;
-        fprintf(stderr, "\r[%.*s%*s] %3d%%", filled, "########################################",
+        fprintf(gUserOut, "\r[%.*s%*s] %3d%%", filled, "########################################",
                 kWidth - filled, "", percent);
         gLastPercent = percent;
     } else if (gLastPercent < 0 || percent / 10 != gLastPercent / 10) {
         // One line per tenth keeps logs readable for long renders.
-        fprintf(stderr, "progress %d%%\n", percent);
+        fprintf(gUserOut, "progress %d%%\n", percent);
         gLastPercent = percent;
     }
-    fflush(stderr);
+    fflush(gUserOut);
 }
 
 void onStatus(unsigned long* handle, const char* status) {
@@ -205,10 +242,10 @@ void onStatus(unsigned long* handle, const char* status) {
     }
     // The last update reports (frames - 1) / frames; a finished render fills the bar.
     if (strcmp(status, "end") == 0) drawProgress(1.0f);
-    if (gTerminal && gLastPercent >= 0) fputc('\n', stderr);
+    if (gTerminal && gLastPercent >= 0) fputc('\n', gUserOut);
     gLastPercent = gTerminal ? -1 : gLastPercent;
-    fprintf(stderr, "status %s\n", status);
-    fflush(stderr);
+    fprintf(gUserOut, "status %s\n", status);
+    fflush(gUserOut);
 }
 
 std::string jsonString(const std::string& text) {
@@ -239,11 +276,15 @@ int main(int argc, char** argv) {
     Options options;
     if (!parseArguments(argc, argv, &options)) return kExitUsage;
     gTerminal = isatty(STDERR_FILENO);
+    if (!options.verbose && !sendEngineLogTo(options.logFile)) {
+        fprintf(stderr, "quorvane-render: cannot write the log file %s; the engine logs to standard error\n",
+                options.logFile.c_str());
+    }
 
     unsigned long handle = 0;
     if (zr_create_render_process(&handle, options.templateDir.c_str(), options.output.c_str(), options.key) !=
         0) {
-        fprintf(stderr, "quorvane-render: could not create the render\n");
+        fprintf(gUserOut, "quorvane-render: could not create the render\n");
         return kExitFailed;
     }
     if (!options.replaceFiles.empty())

@@ -309,6 +309,29 @@ TEST(RenderThreadTest, DestructionLetsTheRunningTaskFinishAndDropsTheRest) {
     EXPECT_EQ(token.use_count(), 1) << "dropped tasks must be destroyed";
 }
 
+// A task that destroys its own thread (as a host releasing a render from
+// its callback would): no abort, the tasks queued behind it are dropped, and
+// the worker ends on its own.
+TEST(RenderThreadTest, DestroyedFromItsOwnTaskLetsTheWorkerGo) {
+    Log log;
+    Semaphore done(0);
+    auto token = std::make_shared<int>(0);
+    auto* rt = new RenderThread();
+    Semaphore gate(0);
+    rt->async([&] {
+        gate.wait();
+        delete rt;
+        log.add(1);
+        done.signal(1);
+    });
+    for (int i = 2; i <= 3; ++i) rt->async([&, i, token] { log.add(i); });
+    gate.signal(1);
+    done.wait();
+    settle();
+    EXPECT_EQ(log.items(), std::vector<int>{1});
+    EXPECT_EQ(token.use_count(), 1) << "dropped tasks must be destroyed";
+}
+
 TEST(RenderThreadTest, IdleAndFreshThreadsStopPromptly) {
     for (int i = 0; i < 20; ++i) {
         RenderThread rt;

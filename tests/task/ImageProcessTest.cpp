@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstring>
 
 #include "ImageTestSupport.h"
@@ -186,8 +187,6 @@ void startImagesFromCallback(unsigned long*, const char* status) {
 // from there is refused with 1 instead of waiting for itself for ever.
 TEST(ImageProcess, StartFromAVideoCallbackIsRefused) {
     TempDir dir("qvimgproc");
-    // An existing folder without config.json: the queue key (ftok) needs the
-    // folder, or every such render would share the key of a failed ftok.
     std::string folder = dir.file("absent") + "/";
     mkdir(folder.c_str(), 0755);
     unsigned long video = 0;
@@ -207,16 +206,14 @@ TEST(ImageProcess, StartFromAVideoCallbackIsRefused) {
     zr_render_process_release(&video);
 }
 
-// A filter template whose config.json is a FIFO holds the child inside its
-// scene build. A child ended by SIGTERM reports through its own handler and
-// exits with 1; one killed outright or stopped gives 1 as well.
+// A child held before its work begins. One ended by SIGTERM reports through
+// its own handler and exits with 1; one killed outright or stopped gives 1 as
+// well.
 TEST(ImageProcess, SignalledOrStoppedChildGivesOne) {
     TempDir dir("qvimgproc");
     std::string image = dir.file("a.png");
     ASSERT_TRUE(QvTest::makeImage(image, 4, 4, {1, 2, 3}));
-    std::string filter = dir.file("blocking") + "/";
-    mkdir(filter.c_str(), 0755);
-    ASSERT_EQ(0, mkfifo((filter + "config.json").c_str(), 0644));
+    std::string filter = dir.file("filter") + "/";
 
     for (int signo : {SIGTERM, SIGKILL, SIGSTOP}) {
         SCOPED_TRACE(signo);
@@ -226,14 +223,14 @@ TEST(ImageProcess, SignalledOrStoppedChildGivesOne) {
         std::atomic<int> result{-1};
         std::string log;
         {
+            QvTaskTest::ChildHold hold;
             QvTaskTest::StderrCapture capture(dir.file("stderr.txt"));
             QvImageTest::HostThread host([&] { result = zr_render_image_process_start(&handle); });
-            int writer = QvImageTest::waitForFifoReader(filter + "config.json");
+            ASSERT_TRUE(hold.waitUntilHeld());
             int child = QvImageTest::waitForOneChild();
             ASSERT_GT(child, 0);
             kill(child, signo);
             host.join();
-            if (writer >= 0) close(writer);
             log = capture.stop();
         }
         EXPECT_EQ(1, result.load());
@@ -249,6 +246,26 @@ TEST(ImageProcess, SignalledOrStoppedChildGivesOne) {
         EXPECT_TRUE(QvTaskTest::childProcesses().empty());
         zr_render_image_process_release(&handle);
     }
+}
+
+// A filter whose config.json is a FIFO nobody writes: the child never begins
+// its work, and the start ends with failure instead of waiting for ever.
+TEST(ImageProcess, FifoFilterConfigEndsWithFailure) {
+    TempDir dir("qvimgproc");
+    std::string image = dir.file("a.png");
+    ASSERT_TRUE(QvTest::makeImage(image, 4, 4, {1, 2, 3}));
+    std::string filter = dir.file("blocking") + "/";
+    mkdir(filter.c_str(), 0755);
+    ASSERT_EQ(0, mkfifo((filter + "config.json").c_str(), 0644));
+    unsigned long handle = 0;
+    ASSERT_EQ(0, zr_create_render_image_process(&handle, {image}, dir.file("out")));
+    zr_render_image_process_add_filter(&handle, filter);
+    auto begin = std::chrono::steady_clock::now();
+    EXPECT_EQ(1, zr_render_image_process_start(&handle));
+    EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count(), 11.0);
+    EXPECT_TRUE(QvTaskTest::childProcesses().empty());
+    EXPECT_FALSE(QvTest::fileExists(dir.file("out/a.png")));
+    zr_render_image_process_release(&handle);
 }
 
 }  // namespace

@@ -108,7 +108,6 @@ inline std::string describe(Rgba c) {
 }
 
 using QvTaskTest::HostThread;
-using QvTaskTest::waitForFifoReader;
 using QvTaskTest::waitForOneChild;
 
 }  // namespace QvImageTest

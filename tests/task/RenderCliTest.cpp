@@ -1,5 +1,12 @@
 // The quorvane-render command as a user runs it.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+#include <chrono>
+#include <thread>
 
 #include "TaskTestSupport.h"
 #include "support/TestSupport.h"
@@ -34,24 +41,83 @@ TEST(RenderCli, RendersAndPrintsOneJsonLine) {
     EXPECT_NE(std::string::npos, run.err.find("\nstatus end\n"));
     EXPECT_EQ("5", QvTest::probe(output, "v:0", "nb_read_frames"));
     EXPECT_TRUE(QvTest::fileExists(dir.file("s4.png")));
+    // The engine's lines, the child's and ffmpeg's went to the log beside the
+    // output, not between the progress lines.
+    std::string log = QvTest::readFile(output + ".log");
+    for (const char* line : {"Start render process for output:", "Child RenderTask start", "ffmpeg command"})
+        EXPECT_NE(std::string::npos, log.find(line)) << line;
+    EXPECT_EQ(std::string::npos, run.err.find("Start render process")) << run.err;
 }
 
 TEST(RenderCli, FailuresExitNonZero) {
     TempDir dir("qvcli");
-    QvTest::ProgramResult missing = QvTest::runProgram({kCommand, dir.file("none"), dir.file("o.mp4")});
+    QvTest::ProgramResult missing =
+        QvTest::runProgram({kCommand, dir.file("none"), dir.file("o.mp4"), "--verbose"});
     EXPECT_EQ(1, missing.exitCode);
     EXPECT_EQ(0u, missing.out.find("{\"status\":\"cancel\",\"info\":{\"duration\":\"0.000000\""));
+    EXPECT_NE(std::string::npos, missing.err.find("Invalid template")) << missing.err;
+    EXPECT_FALSE(QvTest::fileExists(dir.file("o.mp4.log")));
+
+    // ffmpeg cannot put H.264 into Ogg: it creates the output, then fails. A
+    // failed mux leaves no file at the output path.
+    std::string folder = QvTaskTest::writeSolidTemplate(dir, "ogg", 32, 32, 25, 3, "#00FF00");
+    std::string ogg = dir.file("out.ogg");
+    QvTest::ProgramResult mux = QvTest::runProgram({kCommand, folder, ogg, "--log", dir.file("mux.log")});
+    EXPECT_EQ(1, mux.exitCode);
+    EXPECT_EQ(0u, mux.out.find("{\"status\":\"fail\""));
+    EXPECT_NE(std::string::npos, QvTest::readFile(dir.file("mux.log")).find("ffmpeg command exit ret"));
+    for (const std::string& left : {ogg, ogg + ".h264", ogg + ".aac"})
+        EXPECT_FALSE(QvTest::fileExists(left)) << left;
 
     for (std::vector<std::string> args :
          {std::vector<std::string>{kCommand},
           {kCommand, "t", "o.mp4", "--bogus"},
           {kCommand, "t", "o.mp4", "--snapshot-frames", "1,x", "--snapshot-dir", "d"},
           {kCommand, "t", "o.mp4", "--watermark", "w.png,1,2,3"},
-          {kCommand, "t", "o.mp4", "--snapshot-frames", "1"}}) {
+          {kCommand, "t", "o.mp4", "--snapshot-frames", "1"},
+          {kCommand, "t", "o.mp4", "--log", "l", "--verbose"}}) {
         QvTest::ProgramResult usage = QvTest::runProgram(args);
         EXPECT_EQ(2, usage.exitCode) << args.back();
         EXPECT_TRUE(usage.out.empty());
         EXPECT_NE(std::string::npos, usage.err.find("usage: quorvane-render"));
+    }
+}
+
+// The host dies mid-render (killed, terminated, or Ctrl-C at its terminal,
+// which reaches its whole process group): its render child removes the raw
+// stream, the partial output and its queue before it exits.
+TEST(RenderCli, HostDeathMidRenderLeavesNothingBehind) {
+    for (int signo : {SIGKILL, SIGTERM, SIGINT}) {
+        TempDir dir("qvcli");
+        std::string folder = QvTaskTest::writeSolidTemplate(dir, "long", 128, 128, 25, 3000, "#808080");
+        std::string output = dir.file("long.mp4");
+        std::vector<std::string> args = {kCommand, folder, output};
+        std::vector<char*> argv;
+        for (std::string& arg : args) argv.push_back(&arg[0]);
+        argv.push_back(nullptr);
+        // The orphaned render child becomes ours, so that its end can be waited for.
+        ASSERT_EQ(0, prctl(PR_SET_CHILD_SUBREAPER, 1));
+        pid_t host = fork();
+        if (host == 0) {
+            setpgid(0, 0);
+            execv(argv[0], argv.data());
+            _exit(127);
+        }
+        ASSERT_GT(host, 0);
+        struct stat info;
+        for (int i = 0; i < 3000 && !(stat((output + ".h264").c_str(), &info) == 0 && info.st_size > 0); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        std::vector<int> children = QvTaskTest::childProcesses(host);
+        kill(signo == SIGINT ? -host : host, signo);
+        waitpid(host, nullptr, 0);
+        ASSERT_EQ(1u, children.size()) << signo;
+        int status = 0;
+        EXPECT_EQ(children[0], waitpid(children[0], &status, 0));
+        prctl(PR_SET_CHILD_SUBREAPER, 0);
+        for (const std::string& left : {output, output + ".h264", output + ".aac"})
+            EXPECT_FALSE(QvTest::fileExists(left)) << left << " " << signo;
+        EXPECT_FALSE(QvTaskTest::queueUsedBy(children[0])) << signo;
+        EXPECT_FALSE(QvTaskTest::queueUsedBy(host)) << signo;
     }
 }
 

@@ -29,17 +29,16 @@ std::vector<std::string> infoKeys(unsigned long* handle) {
     return keys;
 }
 
-// A template whose config.json is a FIFO: the child blocks reading it before it
-// can say "start". Returns the folder.
-std::string blockingTemplate(const TempDir& dir) {
-    std::string folder = dir.file("blocking") + "/";
-    mkdir(folder.c_str(), 0755);
-    EXPECT_EQ(0, mkfifo((folder + "config.json").c_str(), 0644));
-    return folder;
+// The folder of the renders whose child is held before "start" (ChildHold);
+// released, the child finds no template there and cancels.
+std::string heldTemplate(const TempDir& dir) {
+    return dir.file("held") + "/";
 }
 
+using QvTaskTest::ChildHold;
 using QvTaskTest::HostThread;
-using QvTaskTest::waitForFifoReader;
+using QvTaskTest::queueExists;
+using QvTaskTest::renderQueue;
 using QvTaskTest::waitForOneChild;
 
 TEST(RenderProcess, NullHandlesAndFreshRecord) {
@@ -99,7 +98,7 @@ TEST(RenderProcess, MissingTemplateIsCancelledWithZeroInfo) {
     EXPECT_NE(std::string::npos,
               log.find("Invalid template, please check template path or template config.json"));
     EXPECT_EQ(std::string::npos, log.find("kill child"));
-    EXPECT_FALSE(QvTaskTest::queueExists(folder, 5));
+    EXPECT_FALSE(queueExists(renderQueue(handle)));
     EXPECT_TRUE(QvTaskTest::childProcesses().empty());
     CallbackRecorder::instance().clear(&handle);
     zr_render_process_release(&handle);
@@ -108,7 +107,8 @@ TEST(RenderProcess, MissingTemplateIsCancelledWithZeroInfo) {
 // A child that never says "start" is killed by the watchdog after 19 ticks.
 TEST(RenderProcess, WatchdogKillsChildThatNeverStarts) {
     TempDir dir("qvproc");
-    std::string folder = blockingTemplate(dir);
+    std::string folder = heldTemplate(dir);
+    ChildHold hold;
     unsigned long handle = 0;
     ASSERT_EQ(0, zr_create_render_process(&handle, folder.c_str(), dir.file("out.mp4").c_str(), 9));
     auto begin = std::chrono::steady_clock::now();
@@ -120,7 +120,7 @@ TEST(RenderProcess, WatchdogKillsChildThatNeverStarts) {
     EXPECT_EQ((std::vector<std::string>{"crash", "crash"}), CallbackRecorder::instance().words(&handle));
     EXPECT_GE(seconds, 9.4);
     EXPECT_LT(seconds, 10.5);
-    EXPECT_FALSE(QvTaskTest::queueExists(folder, 9));
+    EXPECT_FALSE(queueExists(renderQueue(handle)));
     EXPECT_TRUE(QvTaskTest::childProcesses().empty());
     CallbackRecorder::instance().clear(&handle);
     zr_render_process_release(&handle);
@@ -130,8 +130,9 @@ TEST(RenderProcess, WatchdogKillsChildThatNeverStarts) {
 // "crash" and exits; the parent reports "crash" and nothing is left behind.
 TEST(RenderProcess, TerminatedChildIsACrashAndLeavesNothing) {
     TempDir dir("qvproc");
-    std::string folder = blockingTemplate(dir);
+    std::string folder = heldTemplate(dir);
     std::string output = dir.file("out.mp4");
+    ChildHold hold;
     int descriptorsBefore = QvTaskTest::openDescriptorCount();
     unsigned long handle = 0;
     ASSERT_EQ(0, zr_create_render_process(&handle, folder.c_str(), output.c_str(), 11));
@@ -140,12 +141,11 @@ TEST(RenderProcess, TerminatedChildIsACrashAndLeavesNothing) {
     {
         QvTaskTest::StderrCapture capture(dir.file("stderr.txt"));
         HostThread host([&] { result = zr_render_process_start(&handle, CallbackRecorder::callback); });
-        int writer = waitForFifoReader(folder + "config.json");
+        ASSERT_TRUE(hold.waitUntilHeld());
         int child = waitForOneChild();
         ASSERT_GT(child, 0);
         kill(child, SIGTERM);
         host.join();
-        if (writer >= 0) close(writer);
         log = capture.stop();
     }
     EXPECT_EQ(1, result.load());
@@ -153,7 +153,7 @@ TEST(RenderProcess, TerminatedChildIsACrashAndLeavesNothing) {
     EXPECT_EQ((std::vector<std::string>{"crash", "crash"}), CallbackRecorder::instance().words(&handle));
     EXPECT_NE(std::string::npos, log.find("Child receive signo  pid  ")) << log;
     EXPECT_NE(std::string::npos, log.find(", signo = 15\n"));
-    EXPECT_FALSE(QvTaskTest::queueExists(folder, 11));
+    EXPECT_FALSE(queueExists(renderQueue(handle)));
     EXPECT_TRUE(QvTaskTest::childProcesses().empty());
     EXPECT_FALSE(QvTest::fileExists(output + ".h264"));
     EXPECT_FALSE(QvTest::fileExists(output + ".aac"));
@@ -165,21 +165,21 @@ TEST(RenderProcess, TerminatedChildIsACrashAndLeavesNothing) {
 // A stopped child counts as died; it is killed and reaped, not left stopped.
 TEST(RenderProcess, StoppedChildIsKilledAndReaped) {
     TempDir dir("qvproc");
-    std::string folder = blockingTemplate(dir);
+    std::string folder = heldTemplate(dir);
+    ChildHold hold;
     unsigned long handle = 0;
     ASSERT_EQ(0, zr_create_render_process(&handle, folder.c_str(), dir.file("out.mp4").c_str(), 12));
     std::atomic<int> result{-1};
     HostThread host([&] { result = zr_render_process_start(&handle, nullptr); });
-    int writer = waitForFifoReader(folder + "config.json");
+    ASSERT_TRUE(hold.waitUntilHeld());
     int child = waitForOneChild();
     ASSERT_GT(child, 0);
     kill(child, SIGSTOP);
     host.join();
-    if (writer >= 0) close(writer);
     EXPECT_EQ(1, result.load());
     EXPECT_STREQ("crash", zr_render_process_status(&handle));
     EXPECT_TRUE(QvTaskTest::childProcesses().empty());
-    EXPECT_FALSE(QvTaskTest::queueExists(folder, 12));
+    EXPECT_FALSE(queueExists(renderQueue(handle)));
     zr_render_process_release(&handle);
 }
 
@@ -190,7 +190,8 @@ void ignoreSignal(int) {}
 // key stays, and signals that interrupt the receiver's wait are no failures.
 TEST(RenderProcess, ReceiverParsesMessagesAndSurvivesSignals) {
     TempDir dir("qvproc");
-    std::string folder = blockingTemplate(dir);
+    std::string folder = heldTemplate(dir);
+    ChildHold hold;
     unsigned long handle = 0;
     ASSERT_EQ(0, zr_create_render_process(&handle, folder.c_str(), dir.file("out.mp4").c_str(), 13));
 
@@ -201,7 +202,7 @@ TEST(RenderProcess, ReceiverParsesMessagesAndSurvivesSignals) {
 
     std::atomic<int> result{-1};
     HostThread host([&] { result = zr_render_process_start(&handle, CallbackRecorder::callback); });
-    int writer = waitForFifoReader(folder + "config.json");
+    ASSERT_TRUE(hold.waitUntilHeld());
     int child = waitForOneChild();
     ASSERT_GT(child, 0);
 
@@ -218,8 +219,8 @@ TEST(RenderProcess, ReceiverParsesMessagesAndSurvivesSignals) {
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
 
-    int queue = msgget(ftok(folder.c_str(), 13), 0);
-    ASSERT_NE(-1, queue);
+    int queue = renderQueue(handle);
+    ASSERT_TRUE(queueExists(queue));
     for (const char* text : {"update", "bogus", "update:0.250000", "duration:1.500000", "duration:9.000000",
                              "start", "update:0.500000"}) {
         struct {
@@ -235,7 +236,6 @@ TEST(RenderProcess, ReceiverParsesMessagesAndSurvivesSignals) {
     }
     kill(child, SIGTERM);
     host.join();
-    if (writer >= 0) close(writer);
     sigaction(SIGUSR1, &previous, nullptr);
 
     EXPECT_EQ(1, result.load());
@@ -258,25 +258,19 @@ namespace {
 // no success.
 TEST(RenderProcess, LostQueueIsNoSuccess) {
     TempDir dir("qvproc");
-    std::string folder = blockingTemplate(dir);
+    std::string folder = heldTemplate(dir);
+    ChildHold hold;
     unsigned long handle = 0;
     ASSERT_EQ(0, zr_create_render_process(&handle, folder.c_str(), dir.file("out.mp4").c_str(), 14));
     std::atomic<int> result{-1};
     HostThread host([&] { result = zr_render_process_start(&handle, CallbackRecorder::callback); });
-    int writer = waitForFifoReader(folder + "config.json");
-    ASSERT_GE(writer, 0);
-    int queue = msgget(ftok(folder.c_str(), 14), 0);
-    ASSERT_NE(-1, queue);
+    ASSERT_TRUE(hold.waitUntilHeld());
+    int queue = renderQueue(handle);
     ASSERT_EQ(0, msgctl(queue, IPC_RMID, nullptr));
-    // Let the receiver run out of patience. Then put a broken configuration in
-    // the FIFO's place (the child opens the file a second time to read it) and
-    // end the first read: the child cancels, its reports go nowhere, and it
-    // exits with 0.
+    // Let the receiver run out of patience, then let the child go on: it finds
+    // no template and cancels, its reports go nowhere, and it exits with 0.
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    ASSERT_TRUE(QvTest::writeFile(dir.file("broken.json"), "{}"));
-    ASSERT_EQ(0, rename(dir.file("broken.json").c_str(), (folder + "config.json").c_str()));
-    ASSERT_EQ(2, write(writer, "{}", 2));
-    close(writer);
+    hold.release();
     auto begin = std::chrono::steady_clock::now();
     host.join();
     // Ended by the child itself, not by the watchdog.
@@ -324,9 +318,10 @@ TEST(RenderProcess, CallbackMayReadButNotStart) {
 
 namespace {
 
-// A host that died mid-render leaves its queue, with messages in it, behind;
-// the next render of the same template and key must not read them.
-TEST(RenderProcess, StaleQueueOfADeadHostIsNotRead) {
+// A queue under the key an older engine (or a dead host) would have used for
+// this template and key, with messages in it: the render neither reads it
+// nor removes it, since it is not its own.
+TEST(RenderProcess, KeyedQueueOfAnotherIsNeitherReadNorRemoved) {
     TempDir dir("qvproc");
     std::string folder = dir.file("absent") + "/";
     mkdir(folder.c_str(), 0755);  // ftok needs the folder; config.json stays missing
@@ -347,7 +342,9 @@ TEST(RenderProcess, StaleQueueOfADeadHostIsNotRead) {
     EXPECT_EQ(0.0f, zr_render_process_progress(&handle));
     EXPECT_EQ("0.000000", zr_render_process_rendered_info(&handle)["duration"]);
     EXPECT_EQ(std::vector<std::string>{"cancel"}, CallbackRecorder::instance().words(&handle));
-    EXPECT_FALSE(QvTaskTest::queueExists(folder, 17));
+    EXPECT_FALSE(queueExists(renderQueue(handle)));
+    EXPECT_TRUE(queueExists(stale));
+    msgctl(stale, IPC_RMID, nullptr);
     CallbackRecorder::instance().clear(&handle);
     zr_render_process_release(&handle);
 }

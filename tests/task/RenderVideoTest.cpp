@@ -59,8 +59,8 @@ void expectVideoColour(const std::string& file, int r, int g, int b) {
     EXPECT_NEAR(b, sum[2] / pixels, 4.0);
 }
 
-void expectNothingLeftBehind(const std::string& folder, int key, const std::string& output) {
-    EXPECT_FALSE(QvTaskTest::queueExists(folder, key)) << key;
+void expectNothingLeftBehind(unsigned long handle, const std::string& output) {
+    EXPECT_FALSE(QvTaskTest::queueExists(QvTaskTest::renderQueue(handle))) << output;
     EXPECT_TRUE(QvTaskTest::childProcesses().empty());
     EXPECT_FALSE(QvTest::fileExists(output + ".h264"));
     EXPECT_FALSE(QvTest::fileExists(output + ".aac"));
@@ -106,7 +106,7 @@ TEST(RenderVideo, TenFramesWithSnapshots) {
     EXPECT_EQ((std::vector<std::string>{"shot-0.png", "shot-5.png"}), shots);
     expectPngFilledWith(dir.file("shot-0.png"), 64, 48, {255, 128, 0, 255});
     expectPngFilledWith(dir.file("shot-5.png"), 64, 48, {255, 128, 0, 255});
-    expectNothingLeftBehind(folder, 31, output);
+    expectNothingLeftBehind(handle, output);
     CallbackRecorder::instance().clear(&handle);
     // The status is a constant word, not text of the record: it outlives it.
     const char* status = zr_render_process_status(&handle);
@@ -228,13 +228,27 @@ void slowCallback(unsigned long* handle, const char* status) {
     CallbackRecorder::callback(handle, status);
 }
 
+// Renders an eight-frame green template through `callback`; the handle (the
+// slot the callback is given) is left for the caller to read and release.
+struct GreenRender {
+    std::string output;
+    unsigned long handle = 0;
+    int result = -1;
+};
+void renderGreen(const TempDir& dir, const std::string& name, zr_render_process_callback callback,
+                 GreenRender* render) {
+    std::string folder = QvTaskTest::writeSolidTemplate(dir, name, 32, 32, 25, 8, "#00FF00");
+    render->output = dir.file(name + ".mp4");
+    if (zr_create_render_process(&render->handle, folder.c_str(), render->output.c_str(), 32) == 0)
+        render->result = zr_render_process_start(&render->handle, callback);
+}
+
 TEST(RenderVideo, SlowCallbackLosesNoFinalWord) {
     TempDir dir("qvrender");
-    std::string folder = QvTaskTest::writeSolidTemplate(dir, "slow", 32, 32, 25, 8, "#00FF00");
-    std::string output = dir.file("slow.mp4");
-    unsigned long handle = 0;
-    ASSERT_EQ(0, zr_create_render_process(&handle, folder.c_str(), output.c_str(), 32));
-    EXPECT_EQ(0, zr_render_process_start(&handle, slowCallback));
+    GreenRender render;
+    renderGreen(dir, "slow", slowCallback, &render);
+    unsigned long& handle = render.handle;
+    EXPECT_EQ(0, render.result);
     // Read before release: release would wait for the receiver anyway.
     EXPECT_STREQ("end", zr_render_process_status(&handle));
     EXPECT_EQ(10, gSlowCalls.load());
@@ -270,7 +284,7 @@ TEST(RenderVideo, ChildTerminatedMidRenderLeavesNothingBehind) {
     EXPECT_EQ((std::vector<std::string>{"crash", "crash"}),
               std::vector<std::string>(words.end() - 2, words.end()));
     // The raw stream the child had begun is gone with it.
-    expectNothingLeftBehind(folder, 33, output);
+    expectNothingLeftBehind(handle, output);
     EXPECT_FALSE(QvTest::fileExists(output));
     EXPECT_EQ(descriptors, QvTaskTest::openDescriptorCount());
     CallbackRecorder::instance().clear(&handle);
@@ -287,23 +301,25 @@ TEST(RenderVideo, TwentyRendersInARowLeaveNothingBehind) {
         ASSERT_EQ(0, zr_create_render_process(&handle, folder.c_str(), output.c_str(), 40));
         EXPECT_EQ(0, zr_render_process_start(&handle, nullptr)) << i;
         EXPECT_STREQ("end", zr_render_process_status(&handle)) << i;
+        expectNothingLeftBehind(handle, output);
         zr_render_process_release(&handle);
-        expectNothingLeftBehind(folder, 40, output);
         EXPECT_EQ(descriptors, QvTaskTest::openDescriptorCount()) << i;
     }
     EXPECT_EQ("2", QvTest::probe(output, "v:0", "nb_read_frames"));
 }
 
-TEST(RenderVideo, FourRendersAtOnceWithDifferentKeys) {
+// One template folder for all four, with equal keys and keys equal modulo
+// 256: each render's queue is its own all the same.
+TEST(RenderVideo, FourRendersAtOnceWithCollidingKeys) {
     TempDir dir("qvrender");
-    // One template folder for all four: the keys alone keep their queues apart.
     std::string folder = QvTaskTest::writeSolidTemplate(dir, "shared", 48, 32, 20, 6, "#0040C0");
     constexpr int kRenders = 4;
+    const int keys[kRenders] = {50, 50, 1, 257};
     unsigned long handles[kRenders] = {};
     int results[kRenders];
     for (int i = 0; i < kRenders; ++i) {
         std::string output = dir.file("out" + std::to_string(i) + ".mp4");
-        ASSERT_EQ(0, zr_create_render_process(&handles[i], folder.c_str(), output.c_str(), 50 + i));
+        ASSERT_EQ(0, zr_create_render_process(&handles[i], folder.c_str(), output.c_str(), keys[i]));
     }
     // The host threads begin and end together, so no thread of the test is
     // being created or torn down (which takes runtime locks) while a render forks.
@@ -325,10 +341,81 @@ TEST(RenderVideo, FourRendersAtOnceWithDifferentKeys) {
         EXPECT_EQ(8u, words.size()) << i;  // start, six updates, end: no word of another render
         EXPECT_EQ("6", QvTest::probe(output, "v:0", "nb_read_frames")) << i;
         expectVideoColour(output, 0, 64, 192);
-        expectNothingLeftBehind(folder, 50 + i, output);
+        expectNothingLeftBehind(handles[i], output);
         CallbackRecorder::instance().clear(&handles[i]);
         zr_render_process_release(&handles[i]);
     }
+}
+
+// The host releases its render from inside its first "update": the release
+// waits until the start returns, no word reaches the released handle, and
+// the render still completes its video.
+std::atomic<bool> gReleased{false};
+std::atomic<int> gWordsAfterRelease{0};
+std::atomic<int> gReleasedQueue{0};
+void releaseOnFirstUpdate(unsigned long* handle, const char* status) {
+    if (gReleased) {
+        ++gWordsAfterRelease;
+        return;
+    }
+    if (strcmp(status, "update") != 0) return;
+    gReleasedQueue = QvTaskTest::renderQueue(*handle);
+    gReleased = true;
+    zr_render_process_release(handle);
+}
+
+TEST(RenderVideo, ReleaseFromInsideTheCallback) {
+    TempDir dir("qvrender");
+    GreenRender render;
+    renderGreen(dir, "released", releaseOnFirstUpdate, &render);
+    const std::string& output = render.output;
+    unsigned long& handle = render.handle;
+    EXPECT_EQ(0, render.result);
+    EXPECT_TRUE(gReleased.load());
+    EXPECT_EQ(0u, handle);
+    EXPECT_EQ(0, gWordsAfterRelease.load());
+    EXPECT_FALSE(QvTaskTest::queueExists(gReleasedQueue));
+    EXPECT_EQ("8", QvTest::probe(output, "v:0", "nb_read_frames"));
+    zr_render_process_release(&handle);  // the slot is 0: nothing
+}
+
+// A child that falls silent after "start" (its text program hangs) is killed
+// once the stall limit has passed: "crash", and neither its partial work nor
+// the older file at the output path is left.
+TEST(RenderVideo, ChildStalledAfterStartIsKilled) {
+    TempDir dir("qvrender");
+    std::string folder = QvTaskTest::writeSolidTemplate(dir, "stall", 32, 32, 25, 4, "#00FF00");
+    std::string output = dir.file("stall.mp4");
+    ASSERT_TRUE(QvTest::writeFile(output, "an older video"));
+    std::string assets = dir.file("assets") + "/";
+    std::string scrivane = dir.file("scrivane") + "/";
+    mkdir(assets.c_str(), 0755);
+    mkdir(scrivane.c_str(), 0755);
+    ASSERT_TRUE(QvTest::writeFile(scrivane + "Scrivane", "#!/bin/sh\nexec sleep 600\n"));
+    chmod((scrivane + "Scrivane").c_str(), 0755);
+    ASSERT_TRUE(QvTest::writeFile(scrivane + "font_list.json", "[]"));
+
+    unsigned long handle = 0;
+    ASSERT_EQ(0, zr_create_render_process(&handle, folder.c_str(), output.c_str(), 35));
+    zr_render_process_set_lua_main_file(&handle, dir.file("none.lua"));
+    zr_render_process_set_lua_data(
+        &handle, R"({"zr_sub_texts":[{"replace_key":"k","d_key_prefix":"none","d_texts":["a"]}],"a":"<%k%>"})");
+    zr_render_process_set_asset_path(&handle, assets);
+    zr_render_process_set_scrivane_path(&handle, scrivane);
+    Quorvane::Core::SetRenderStallLimitForTesting(std::chrono::milliseconds(1500));
+    auto begin = std::chrono::steady_clock::now();
+    int result = zr_render_process_start(&handle, CallbackRecorder::callback);
+    double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
+    Quorvane::Core::SetRenderStallLimitForTesting(std::chrono::milliseconds(0));
+    EXPECT_EQ(1, result);
+    EXPECT_STREQ("crash", zr_render_process_status(&handle));
+    EXPECT_EQ((std::vector<std::string>{"start", "crash", "crash"}), CallbackRecorder::instance().words(&handle));
+    EXPECT_GE(seconds, 1.4);
+    EXPECT_LT(seconds, 8.0);
+    expectNothingLeftBehind(handle, output);
+    EXPECT_FALSE(QvTest::fileExists(output));
+    CallbackRecorder::instance().clear(&handle);
+    zr_render_process_release(&handle);
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/ipc.h>
 #include <sys/msg.h>
 #include <sys/stat.h>
@@ -21,6 +22,8 @@
 #include <vector>
 
 #include "support/TestSupport.h"
+#include "task/RenderChild.h"
+#include "task/RenderProcess.h"
 
 namespace QvTaskTest {
 
@@ -84,12 +87,12 @@ private:
     int waiting_;
 };
 
-// Process ids whose parent is this process.
-inline std::vector<int> childProcesses() {
+// Process ids whose parent is `parent` (this process by default).
+inline std::vector<int> childProcesses(int parent = getpid()) {
     std::vector<int> children;
     DIR* proc = opendir("/proc");
     if (!proc) return children;
-    std::string self = std::to_string(getpid());
+    std::string self = std::to_string(parent);
     while (dirent* entry = readdir(proc)) {
         if (entry->d_name[0] < '0' || entry->d_name[0] > '9') continue;
         std::string stat = QvTest::readFile(std::string("/proc/") + entry->d_name + "/stat");
@@ -117,11 +120,89 @@ inline int openDescriptorCount() {
     return count;
 }
 
-// Whether a message queue exists under the render's queue key.
-inline bool queueExists(const std::string& templateFolder, int key) {
-    key_t queueKey = ftok(templateFolder.c_str(), key);
-    return msgget(queueKey, 0) != -1;
+// The message queue of a started render (read before its release).
+inline int renderQueue(unsigned long handle) {
+    return reinterpret_cast<const Quorvane::Core::RenderProcessData*>(handle)->queueId;
 }
+
+inline bool queueExists(int queueId) {
+    struct msqid_ds info;
+    return queueId > 0 && msgctl(queueId, IPC_STAT, &info) == 0;
+}
+
+// Whether a message queue exists that process `pid` last sent into or
+// received from (the queues of a render whose record we cannot read).
+inline bool queueUsedBy(int pid) {
+    std::string table = QvTest::readFile("/proc/sysvipc/msg");
+    size_t at = table.find('\n');
+    while (at != std::string::npos && at + 1 < table.size()) {
+        size_t end = table.find('\n', at + 1);
+        long long key, id, perms, bytes, count, lastSent, lastReceived;
+        if (sscanf(table.c_str() + at + 1, "%lld %lld %llo %lld %lld %lld %lld", &key, &id, &perms, &bytes, &count,
+                   &lastSent, &lastReceived) == 7 &&
+            (lastSent == pid || lastReceived == pid)) {
+            return true;
+        }
+        at = end;
+    }
+    return false;
+}
+
+// Holds every render child forked meanwhile where it would build its task (as
+// one hung before "start" would be), until release() or the end of the scope.
+class ChildHold {
+public:
+    ChildHold() {
+        if (pipe2(fds_, O_CLOEXEC) != 0) fds_[0] = fds_[1] = -1;
+        if (pipe2(held_, O_CLOEXEC) != 0) held_[0] = held_[1] = -1;
+        readFd() = fds_[0];
+        writeFd() = fds_[1];
+        heldFd() = held_[1];
+        Quorvane::Core::RenderChildHoldForTesting = &hold;
+    }
+    ~ChildHold() {
+        Quorvane::Core::RenderChildHoldForTesting = nullptr;
+        release();
+        for (int fd : {fds_[0], held_[0], held_[1]}) {
+            if (fd >= 0) close(fd);
+        }
+    }
+    // Waits (at most five seconds) until a child is held: its signal handling
+    // is then in place.
+    bool waitUntilHeld() {
+        struct pollfd poller = {held_[0], POLLIN, 0};
+        char byte;
+        return poll(&poller, 1, 5000) == 1 && read(held_[0], &byte, 1) == 1;
+    }
+    void release() {
+        if (fds_[1] >= 0) close(fds_[1]);
+        fds_[1] = -1;
+    }
+
+private:
+    static int& readFd() {
+        static int fd = -1;
+        return fd;
+    }
+    static int& writeFd() {
+        static int fd = -1;
+        return fd;
+    }
+    static int& heldFd() {
+        static int fd = -1;
+        return fd;
+    }
+    // In the child: its copy of the write end would keep the pipe open for ever.
+    static void hold() {
+        close(writeFd());
+        char byte = 'h';
+        if (write(heldFd(), &byte, 1) != 1) return;
+        while (read(readFd(), &byte, 1) < 0 && errno == EINTR) {
+        }
+    }
+    int fds_[2];
+    int held_[2];
+};
 
 // Sends everything written to standard error (by this process and by children
 // forked meanwhile) into a file until stop().
@@ -133,17 +214,6 @@ inline int waitForOneChild() {
     for (int i = 0; i < 400; ++i) {
         std::vector<int> children = childProcesses();
         if (children.size() == 1) return children[0];
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return -1;
-}
-
-// Opens the FIFO's write end once a reader has opened it (-1 after five
-// seconds): the reader is then blocked in its read.
-inline int waitForFifoReader(const std::string& fifo) {
-    for (int i = 0; i < 500; ++i) {
-        int fd = open(fifo.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
-        if (fd >= 0) return fd;
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     return -1;
