@@ -1,10 +1,13 @@
 #include "render/CompositeRenderPass.h"
 
+#include <algorithm>
 #include <cmath>
+#include <limits>
 
 #include "core/Float.h"
 #include "core/Log.h"
 #include "render/FullScreenRenderPass.h"
+#include "render/GLFrameBufferManager.h"
 #include "render/GLShader.h"
 #include "scene/RenderLayer.h"
 
@@ -148,6 +151,9 @@ constexpr size_t kMaxCachedPrograms = 8;
 // close to zero the strip would be infinitely wide (inf/NaN vertices).
 constexpr float kMinEdgeScale = 1e-6f;
 
+// A corner this close to the eye plane (or behind it) has no bounded image.
+constexpr float kMinClipW = 1e-6f;
+
 bool InRange(long long value, int32_t count) {
     return value >= 0 && value < count;
 }
@@ -235,6 +241,11 @@ void CompositeRenderPass::setMatteTransform(const Mat4& m) {
     mMatteTransform.m[15] = 1.0f;
 }
 
+void CompositeRenderPass::setTargetHoldsPrevious() {
+    mTargetHoldsPrevious = true;
+    mBoxedDrawDone = false;
+}
+
 // ---- frame cycle -------------------------------------------------------------------
 
 void CompositeRenderPass::prepareForFrame(long long) {
@@ -290,18 +301,24 @@ std::string CompositeRenderPass::fragmentText(unsigned int previousTexture) cons
 void CompositeRenderPass::cacheShader() {
     const std::string vertex = vertexText();
     const std::string fragment = fragmentText(mPreviousTexture);
-    std::string key = vertex;
-    key += '\0';
-    key += fragment;
-    auto it = mProgramCache.find(key);
-    if (it == mProgramCache.end()) {
-        if (mProgramCache.size() >= kMaxCachedPrograms) mProgramCache.clear();
-        auto shader = std::make_unique<GLShader>(vertex, fragment);
-        shader->addAttributeBinding("position", 0);
-        shader->addAttributeBinding("inCoords", 1);
-        it = mProgramCache.emplace(std::move(key), std::move(shader)).first;
+    for (const std::shared_ptr<GLShader>& program : mProgramCache) {
+        if (program->vertexSource() == vertex && program->fragmentSource() == fragment) {
+            mShader = program.get();
+            mShaderDirty = false;
+            return;
+        }
     }
-    mShader = it->second.get();
+    if (mProgramCache.size() >= kMaxCachedPrograms) mProgramCache.clear();
+    std::shared_ptr<GLShader> program;
+    if (GLFrameBufferManager* manager = frameBufferManager()) {
+        program = manager->programCache().program(vertex, fragment);
+    } else {
+        program = std::make_shared<GLShader>(vertex, fragment);
+        program->addAttributeBinding("position", 0);
+        program->addAttributeBinding("inCoords", 1);
+    }
+    mProgramCache.push_back(program);
+    mShader = program.get();
     mShaderDirty = false;
 }
 
@@ -387,7 +404,7 @@ void CompositeRenderPass::drawSelf(unsigned int previousTexture) {
     } else {
         glDepthMask(GL_FALSE);
         glDisable(GL_DEPTH_TEST);
-        if (previousTexture != 0) {
+        if (previousTexture != 0 && !mTargetHoldsPrevious) {
             // A draw without prepareForFrame still has to keep what lies below.
             if (!mCopyPass) prepareForFrame(0);
             mCopyPass->draw(previousTexture);
@@ -456,6 +473,48 @@ void CompositeRenderPass::drawSelf(unsigned int previousTexture) {
 
     if (mEnableStencil) glDisable(GL_STENCIL_TEST);
     mShader->unuseProgram();
+
+    if (mTargetHoldsPrevious) {
+        mTargetHoldsPrevious = false;
+        mDrawnBox = boundsOnTarget(viewW, viewH, is3D || mOITLastDepthTexture != 0);
+        mBoxedDrawDone = true;
+    }
+}
+
+PixelBox CompositeRenderPass::boundsOnTarget(float viewW, float viewH, bool is3D) const {
+    GLint viewport[4] = {0, 0, 0, 0};
+    glGetIntegerv(GL_VIEWPORT, viewport);
+    const PixelBox whole{viewport[0], viewport[1], viewport[0] + viewport[2], viewport[1] + viewport[3]};
+    if (is3D) return whole;
+    constexpr float kInf = std::numeric_limits<float>::infinity();
+    float minX = kInf, minY = kInf, maxX = -kInf, maxY = -kInf;
+    // Every vertex drawn, through the vertex program's own steps.
+    for (const std::vector<float>* data : {&mVertexData, &mEdgeStrip}) {
+        for (size_t i = 0; i + 1 < data->size(); i += 6) {
+            const Vec4 vertex((*data)[i] - viewW * 0.5f, -((*data)[i + 1] - viewH * 0.5f), 0.0f, 1.0f);
+            const Vec4 clip = mProjection * (mTransform * vertex);
+            if (!(clip.w > kMinClipW) || !std::isfinite(clip.x) || !std::isfinite(clip.y)) return whole;
+            const float x = static_cast<float>(viewport[0]) + (clip.x / clip.w + 1.0f) * 0.5f * viewport[2];
+            const float y = static_cast<float>(viewport[1]) + (clip.y / clip.w + 1.0f) * 0.5f * viewport[3];
+            minX = std::min(minX, x);
+            maxX = std::max(maxX, x);
+            minY = std::min(minY, y);
+            maxY = std::max(maxY, y);
+        }
+    }
+    if (!(minX <= maxX) || !(minY <= maxY)) return PixelBox();
+    // A pixel is drawn when its centre lies inside; one pixel more on each
+    // side absorbs the rasteriser's sub-pixel snapping and the different
+    // rounding of its matrix products.
+    auto clampTo = [](float v, int lo, int hi) {
+        return static_cast<int>(std::clamp(v, static_cast<float>(lo), static_cast<float>(hi)));
+    };
+    PixelBox box;
+    box.x0 = clampTo(std::floor(minX) - 1.0f, whole.x0, whole.x1);
+    box.x1 = clampTo(std::ceil(maxX) + 1.0f, whole.x0, whole.x1);
+    box.y0 = clampTo(std::floor(minY) - 1.0f, whole.y0, whole.y1);
+    box.y1 = clampTo(std::ceil(maxY) + 1.0f, whole.y0, whole.y1);
+    return box;
 }
 
 }  // namespace Core

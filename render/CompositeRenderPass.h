@@ -14,6 +14,7 @@
 #include "core/Matrix.h"
 #include "core/Vector.h"
 #include "render/BlendModes.h"
+#include "render/GLRenderDestination.h"
 #include "render/PolygonEdgeBuilder.h"
 #include "render/RenderPass.h"
 
@@ -87,6 +88,16 @@ public:
     void setMatteTransform(const Mat4& m);
     void setMatteSize(const Vec2& size) { mMatteSize = size; }
 
+    // For the next draw only: the bound target holds the previous image
+    // already (the caller copied what differed), so the pass does not copy
+    // it, and records in drawnBox() the pixels it may change.
+    void setTargetHoldsPrevious();
+    // After such a draw: the pixels its quad and edge strip can reach, grown
+    // by a pixel for rasterisation; the whole viewport when that cannot be
+    // bounded (3D layers, depth peeling, a projection that puts a corner
+    // behind the eye). Null when no such draw came since the call.
+    const PixelBox* drawnBox() const { return mBoxedDrawDone ? &mDrawnBox : nullptr; }
+
     BlendMode blendMode() const { return mBlendMode; }
     TrackMatteType matteType() const { return mMatteType; }
     LayerResampleMode resampleMode() const { return mResampleMode; }
@@ -117,6 +128,7 @@ private:
 
     void cacheShader();
     void updateBuffer();
+    PixelBox boundsOnTarget(float viewW, float viewH, bool is3D) const;
     int sourceWidth() const;
     int sourceHeight() const;
 
@@ -131,7 +143,7 @@ private:
     Mat4 mCamera;
     Mat4 mTransform;
     Mat4 mProjection;
-    // Points into mProgramCache; null until the first draw.
+    // One of mProgramCache; null until the first draw.
     GLShader* mShader = nullptr;
     BlendMode mBlendMode;
     Vec2 mMatteSize;
@@ -149,10 +161,14 @@ private:
     std::vector<Vec3> mQuadCoords;
     std::vector<float> mVertexData;
     std::vector<float> mEdgeStrip;
-    // Programs by their vertex + fragment text: the text flips between two
-    // forms when the previous texture alternates between 0 and a texture, and
-    // every settings change adds one; kept small (see cacheShader).
-    std::map<std::string, std::unique_ptr<GLShader>> mProgramCache;
+    // The programs this pass has used: the text flips between two forms when
+    // the previous texture alternates between 0 and a texture, and every
+    // settings change adds one; kept small (see cacheShader). Taken from the
+    // render context's shared cache when there is one.
+    std::vector<std::shared_ptr<GLShader>> mProgramCache;
+    bool mTargetHoldsPrevious = false;
+    bool mBoxedDrawDone = false;
+    PixelBox mDrawnBox;
     // The parent's layer bits the current program was made for.
     bool mProgramIs3D = false;
     bool mProgramIsAdjustment = false;

@@ -1,5 +1,6 @@
 #include "render/FullScreenRenderPass.h"
 
+#include "render/GLFrameBufferManager.h"
 #include "render/GLRenderDestination.h"
 #include "render/GLShader.h"
 
@@ -98,6 +99,7 @@ void FullScreenRenderPass::unprepare() {
 void FullScreenRenderPass::setOutputBGRA(bool bgra) {
     delete mShader;
     mShader = newCopyShader(bgra);
+    mSharedShader.reset();
 }
 
 void FullScreenRenderPass::drawSelf(unsigned int texture) {
@@ -126,7 +128,13 @@ void FullScreenRenderPass::drawSelf(unsigned int texture) {
             glBlendFuncSeparate(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA, GL_ONE, GL_ONE_MINUS_SRC_ALPHA);
         }
     }
-    drawStrip(mShader, mVertexBuffer, texture);
+    GLShader* shader = mShader;
+    if (GLFrameBufferManager* manager = frameBufferManager()) {
+        if (!mSharedShader)
+            mSharedShader = manager->programCache().program(mShader->vertexSource(), mShader->fragmentSource());
+        shader = mSharedShader.get();
+    }
+    drawStrip(shader, mVertexBuffer, texture);
 }
 
 }  // namespace Core

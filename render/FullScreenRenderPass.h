@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
 #include "core/Color.h"
 #include "render/RenderPass.h"
@@ -51,6 +52,9 @@ public:
 private:
     Color mBackgroundColor{0.0f, 0.0f, 0.0f, 0.0f};
     GLShader* mShader = nullptr;
+    // The render context's program of mShader's texts, when there is a
+    // context: the copy passes of all its layers link one program.
+    std::shared_ptr<GLShader> mSharedShader;
     uint32_t mVertexBuffer = 0;
     uint32_t mOutputTexture;
     int32_t mOutputFramebuffer;

@@ -10,6 +10,21 @@ GLFrameBufferManager::~GLFrameBufferManager() {
     mStack.clear();
     for (StencilBuffer* buffer : mStencilPool) delete buffer;
     mStencilPool.clear();
+    if (mCopyFramebuffer != 0) glDeleteFramebuffers(1, &mCopyFramebuffer);
+}
+
+void GLFrameBufferManager::copyTextureBox(uint32_t texture, const PixelBox& box) {
+    if (texture == 0 || box.empty()) return;
+    if (mCopyFramebuffer == 0) glGenFramebuffers(1, &mCopyFramebuffer);
+    GLint read = 0;
+    glGetIntegerv(GL_READ_FRAMEBUFFER_BINDING, &read);
+    glBindFramebuffer(GL_READ_FRAMEBUFFER, mCopyFramebuffer);
+    glFramebufferTexture2D(GL_READ_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, texture, 0);
+    // Equal formats, equal boxes: the driver copies rows instead of drawing.
+    glBlitFramebuffer(box.x0, box.y0, box.x1, box.y1, box.x0, box.y0, box.x1, box.y1, GL_COLOR_BUFFER_BIT,
+                      GL_NEAREST);
+    glFramebufferTexture2D(GL_READ_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, 0, 0);
+    glBindFramebuffer(GL_READ_FRAMEBUFFER, static_cast<GLuint>(read));
 }
 
 GLRenderDestination* GLFrameBufferManager::pushDestination(int width, int height) {

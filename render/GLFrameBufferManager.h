@@ -1,12 +1,15 @@
-// The stack of render destinations (the top one is bound) and the pool of
-// stencil buffers reused by size; one per render context.
+// The stack of render destinations (the top one is bound), the pool of
+// stencil buffers reused by size and the programs shared by the passes; one
+// per render context.
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <vector>
 
 #include "render/GLBase.h"
 #include "render/GLRenderDestination.h"
+#include "render/GLShader.h"
 
 namespace Quorvane {
 namespace Core {
@@ -36,9 +39,17 @@ public:
     void releaseStencilBuffer(StencilBuffer* buffer);
     size_t pooledStencilCount() const { return mStencilPool.size(); }
 
+    // Copies a box of an RGBA texture into the same box of the bound
+    // destination, pixel for pixel, without a draw.
+    void copyTextureBox(uint32_t texture, const PixelBox& box);
+
+    GLProgramCache& programCache() { return mPrograms; }
+
 private:
     std::vector<GLRenderDestination*> mStack;
     std::vector<StencilBuffer*> mStencilPool;
+    GLProgramCache mPrograms;
+    uint32_t mCopyFramebuffer = 0;  // reads the texture of copyTextureBox
 };
 
 }  // namespace Core

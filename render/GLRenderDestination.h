@@ -10,6 +10,19 @@
 namespace Quorvane {
 namespace Core {
 
+// Whole pixels of a render target in GL window coordinates (origin at the
+// bottom left), half open: x0 <= x < x1 and y0 <= y < y1.
+struct PixelBox {
+    int x0 = 0;
+    int y0 = 0;
+    int x1 = 0;
+    int y1 = 0;
+
+    static PixelBox whole(int width, int height) { return {0, 0, width, height}; }
+    bool empty() const { return x1 <= x0 || y1 <= y0; }
+    bool operator==(const PixelBox& o) const { return x0 == o.x0 && y0 == o.y0 && x1 == o.x1 && y1 == o.y1; }
+};
+
 // One 8-bit stencil renderbuffer of a fixed size.
 class StencilBuffer {
 public:

@@ -278,5 +278,27 @@ void GLShader::disableVertexAttributeArray(int location) {
     glDisableVertexAttribArray(static_cast<GLuint>(location));
 }
 
+namespace {
+
+// A script that keeps changing settings must not pile programs up; the
+// engine's own texts come to a few dozen.
+constexpr size_t kMaxSharedPrograms = 256;
+
+}  // namespace
+
+std::shared_ptr<GLShader> GLProgramCache::program(const std::string& vertex, const std::string& fragment) {
+    std::string key = vertex;
+    key += '\0';
+    key += fragment;
+    auto it = mPrograms.find(key);
+    if (it != mPrograms.end()) return it->second;
+    if (mPrograms.size() >= kMaxSharedPrograms) mPrograms.clear();
+    auto shader = std::make_shared<GLShader>(vertex, fragment);
+    shader->addAttributeBinding("position", 0);
+    shader->addAttributeBinding("inCoords", 1);
+    mPrograms.emplace(std::move(key), shader);
+    return shader;
+}
+
 }  // namespace Core
 }  // namespace Quorvane

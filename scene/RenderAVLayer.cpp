@@ -327,6 +327,13 @@ void RenderAVLayer::loadFromJson(const rapidjson::Value& value) {
 
 // ---- drawing -------------------------------------------------------------------------------
 
+CompositeRenderPass* RenderAVLayer::plainCompositePass() {
+    const bool shows = mSource && mSource->width() != 0 && mSource->height() != 0;
+    if (!shows || is3D() || isAdjustmentLayer() || shouldCollapse() || asComp() || useNewDestination())
+        return nullptr;
+    return mCompositePass;
+}
+
 void RenderAVLayer::placeLayer(CompositeRenderPass* pass, RenderComp* comp) {
     if (!is3D()) {
         pass->setTransform(getCurrentWorldTransform());

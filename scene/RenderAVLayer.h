@@ -77,6 +77,12 @@ public:
     Vec2 getLimitDistanceToCamera();
 
     CompositeRenderPass* compositePass() const { return mCompositePass; }
+    // The pass through which alone the next draw changes the composition's
+    // target, when the layer takes the plain path: a 2D layer with a source
+    // to show, neither an adjustment layer nor collapsed, nor a composition
+    // drawing its own layers, drawn straight into that target. Null otherwise:
+    // other paths clear, stencil, depth-test or copy whole targets.
+    CompositeRenderPass* plainCompositePass();
 
 protected:
     // The composition whose registry (sources, compositions) this layer uses:

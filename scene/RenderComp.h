@@ -151,6 +151,7 @@ private:
     void drawBatch(const std::vector<RenderLayer*>& batch);
     void peelBatch(const std::vector<RenderLayer*>& batch);
     void drawSingle(RenderLayer* layer);
+    PixelBox wholeFrame() const { return PixelBox::whole(width(), height()); }
     void deleteOITObjects();
     void ensureDepthRenderbuffer();
 
@@ -165,6 +166,10 @@ private:
     std::vector<GLRenderDestination*> mDestinationsInUse;
     std::vector<GLRenderDestination*> mFreeDestinations;
     GLRenderDestination* mFrameDestinations[2] = {nullptr, nullptr};
+    // Where each frame destination may differ from the image drawn so far
+    // (the read destination's): a layer that draws through its plain
+    // compositing pass has only that much copied into the write destination.
+    PixelBox mStale[2];
     int32_t mReadIndex = 0;
     int32_t mDepthRenderbuffer = -1;
     bool mOITEnabled = false;

@@ -147,11 +147,18 @@ unsigned int RenderComp::getOutputTexture() {
 
 void RenderComp::swapReadAndWrite(bool clear) {
     mReadIndex = 1 - mReadIndex;
+    // Unless a caller knows better (drawSingle), the destination that held
+    // the image before may differ from it anywhere.
+    mStale[mReadIndex] = PixelBox();
+    mStale[1 - mReadIndex] = clear ? PixelBox() : wholeFrame();
     if (AVSource* own = layerSource(); own && readDestination())
         own->setMainTexture(readDestination()->grabTextureForRead(true));
     if (!clear) return;
     GLFrameBufferManager* manager = frameBufferManager();
-    if (!manager) return;
+    if (!manager) {
+        mStale[1 - mReadIndex] = wholeFrame();
+        return;
+    }
     for (GLRenderDestination* destination : mFrameDestinations) {
         if (!destination) continue;
         manager->pushDestination(destination);
@@ -345,18 +352,32 @@ void RenderComp::peelBatch(const std::vector<RenderLayer*>& batch) {
     manager->pushDestination(readDestination());
     mOITCopyPass->draw(mOITDestinations[mOITReadIndex]->grabTextureForRead(false));
     manager->popDestination(false);
+    mStale[1 - mReadIndex] = wholeFrame();
 }
 
 void RenderComp::drawSingle(RenderLayer* layer) {
     GLFrameBufferManager* manager = frameBufferManager();
     glDisable(GL_DEPTH_TEST);
+    const int write = 1 - mReadIndex;
     manager->pushDestination(writeDestination());
-    glClearColor(0, 0, 0, 0);
-    glClear(GL_COLOR_BUFFER_BIT);
+    auto* av = dynamic_cast<RenderAVLayer*>(layer);
+    CompositeRenderPass* plain = av ? av->plainCompositePass() : nullptr;
+    if (plain) {
+        // Outside its stale box the write destination holds the image drawn
+        // so far already.
+        manager->copyTextureBox(readDestination()->grabTextureForRead(true), mStale[write]);
+        plain->setTargetHoldsPrevious();
+    } else {
+        glClearColor(0, 0, 0, 0);
+        glClear(GL_COLOR_BUFFER_BIT);
+    }
     ResetDepthTexture(layer);
     layer->draw(readDestination()->grabTextureForRead(true));
+    const PixelBox* drawn = plain ? plain->drawnBox() : nullptr;
+    const PixelBox changed = drawn ? *drawn : wholeFrame();
     manager->popDestination(false);
     swapReadAndWrite(false);
+    mStale[1 - mReadIndex] = changed;
 }
 
 // ---- cameras ---------------------------------------------------------------------------------------

@@ -154,6 +154,9 @@ void InstallChildSignalHandling(int pid, pid_t parentPid, bool reportsToQueue) {
     // keeps its render.
     signal(SIGINT, SIG_IGN);
     signal(SIGQUIT, SIG_IGN);
+    // Output into a pipe whose reader has gone (a host piped into `head`) must
+    // fail the write, not kill the child before it has cleaned up.
+    signal(SIGPIPE, SIG_IGN);
 
     prctl(PR_SET_PDEATHSIG, SIGHUP);
     // The parent may have died before the request above took effect.

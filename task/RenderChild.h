@@ -50,7 +50,7 @@ void DetachChildOutput();
 
 // Sets shutdown_handler to the crash reporter of child `pid` and installs
 // signal_handler for SIGHUP, SIGTERM and SIGABRT, ignores the terminal's
-// SIGINT and SIGQUIT, then asks for SIGHUP when the parent (`parentPid`) dies. The reporter logs "Child receive signo  pid  %d,
+// SIGINT and SIGQUIT and SIGPIPE, then asks for SIGHUP when the parent (`parentPid`) dies. The reporter logs "Child receive signo  pid  %d,
 // signo = %d"; with `reportsToQueue` it then sends "crash" into the queue given
 // by SetChildCrashQueue (logging the send and a failed send). It ends the
 // child with exit code 1.

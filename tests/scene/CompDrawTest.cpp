@@ -124,6 +124,65 @@ TEST_F(CompDrawTest, NullParentMovesItsChild) {
     EXPECT_TRUE(PixelIs(p, 19, 12, 0, 0, 0));
 }
 
+TEST_F(CompDrawTest, MovingLayersLeaveNoTrailsWhenOnlyChangedBoxesAreCopied) {
+    // Bottom to top: a fixed red square; a green one moving right; a blue 3D
+    // one (a layer drawn the full-frame way) in the composition plane; a white
+    // one shown on frames 1 to 3 only, moving down. Each frame every pixel
+    // away from an edge must show the topmost square over it, or the
+    // background: a box copied too small would leave an earlier frame's or
+    // layer's square behind.
+    struct Square {
+        RenderAVLayer* layer;
+        Color color;
+        int size;
+        int x, y, dx, dy;
+        long long in, out;
+    };
+    std::vector<Square> squares = {
+        {nullptr, Color(1, 0, 0, 1), 12, 4, 4, 0, 0, 0, 99},
+        {nullptr, Color(0, 1, 0, 1), 6, 2, 12, 3, 0, 0, 99},
+        {nullptr, Color(0, 0, 1, 1), 6, 22, 2, 0, 0, 0, 99},
+        {nullptr, Color(1, 1, 1, 1), 4, 24, 10, 0, 4, 1, 3},
+    };
+    for (size_t i = 0; i < squares.size(); ++i) {
+        Square& q = squares[i];
+        q.layer = root->addSolid(root, "square" + std::to_string(i), q.color, q.size, q.size, q.x, q.y, 0,
+                                 q.in, q.out - q.in + 1);
+        for (long long f = q.in; f <= std::min(q.out, 5LL); ++f)
+            CompTestRoot::place(q.layer, Vec3(0, 0, 0), Vec3(q.x + q.dx * f, q.y + q.dy * f, 0), f);
+    }
+    squares[2].layer->setLayerType(kThreeDLayer, true);
+    loaded();
+    for (long long frame = 0; frame < 6; ++frame) {
+        Pixels p = root->drawFrame(frame);
+        for (int y = 0; y < 32; ++y) {
+            for (int x = 0; x < 32; ++x) {
+                const float cx = x + 0.5f, cy = y + 0.5f;
+                const Color* top = nullptr;
+                bool nearEdge = false;
+                for (const Square& q : squares) {
+                    if (frame < q.in || frame > q.out) continue;
+                    const float left = static_cast<float>(q.x + q.dx * frame);
+                    const float upper = static_cast<float>(q.y + q.dy * frame);
+                    const float right = left + q.size, lower = upper + q.size;
+                    const bool inX = cx > left - 1.5f && cx < right + 1.5f;
+                    const bool inY = cy > upper - 1.5f && cy < lower + 1.5f;
+                    if ((inY && (std::abs(cx - left) < 1.5f || std::abs(cx - right) < 1.5f)) ||
+                        (inX && (std::abs(cy - upper) < 1.5f || std::abs(cy - lower) < 1.5f)))
+                        nearEdge = true;
+                    if (cx > left && cx < right && cy > upper && cy < lower) top = &q.color;
+                }
+                if (nearEdge) continue;
+                const Color c = top ? *top : Color(0, 0, 0, 1);
+                ASSERT_TRUE(PixelIs(p, x, y, Channel(c.r), Channel(c.g), Channel(c.b))) << "frame " << frame;
+            }
+        }
+    }
+    // The 2D layers share one compositing program, the 3D layer has its own,
+    // and every copy pass (the output pass's too) shares the copy program.
+    EXPECT_EQ(root->manager.programCache().size(), 3u);
+}
+
 namespace {
 
 // Three centred solids seen by the default camera of a 64 x 64 composition:

@@ -1,5 +1,6 @@
 // The quorvane-render command as a user runs it.
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
@@ -83,32 +84,39 @@ TEST(RenderCli, FailuresExitNonZero) {
     }
 }
 
-// The host dies mid-render (killed, terminated, or Ctrl-C at its terminal,
-// which reaches its whole process group): its render child removes the raw
-// stream, the partial output and its queue before it exits.
+// The host dies mid-render (killed, terminated, by Ctrl-C at its terminal,
+// which reaches its whole process group, or because the pipe it logs into
+// closed): its render child removes the raw stream, the partial output and
+// its queue before it exits.
 TEST(RenderCli, HostDeathMidRenderLeavesNothingBehind) {
-    for (int signo : {SIGKILL, SIGTERM, SIGINT}) {
+    constexpr int kPipeCloses = 0;
+    for (int signo : {SIGKILL, SIGTERM, SIGINT, kPipeCloses}) {
         TempDir dir("qvcli");
         std::string folder = QvTaskTest::writeSolidTemplate(dir, "long", 128, 128, 25, 3000, "#808080");
         std::string output = dir.file("long.mp4");
-        std::vector<std::string> args = {kCommand, folder, output};
+        std::vector<std::string> args = {kCommand, folder, output, "--verbose"};
         std::vector<char*> argv;
         for (std::string& arg : args) argv.push_back(&arg[0]);
         argv.push_back(nullptr);
+        int logPipe[2];
+        ASSERT_EQ(0, pipe2(logPipe, O_CLOEXEC));
         // The orphaned render child becomes ours, so that its end can be waited for.
         ASSERT_EQ(0, prctl(PR_SET_CHILD_SUBREAPER, 1));
         pid_t host = fork();
         if (host == 0) {
             setpgid(0, 0);
+            if (signo == kPipeCloses) dup2(logPipe[1], STDERR_FILENO);
             execv(argv[0], argv.data());
             _exit(127);
         }
         ASSERT_GT(host, 0);
+        close(logPipe[1]);
         struct stat info;
         for (int i = 0; i < 3000 && !(stat((output + ".h264").c_str(), &info) == 0 && info.st_size > 0); ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         std::vector<int> children = QvTaskTest::childProcesses(host);
-        kill(signo == SIGINT ? -host : host, signo);
+        close(logPipe[0]);
+        if (signo != kPipeCloses) kill(signo == SIGINT ? -host : host, signo);
         waitpid(host, nullptr, 0);
         ASSERT_EQ(1u, children.size()) << signo;
         int status = 0;
