@@ -1,22 +1,30 @@
 // Whole renders of the showcase template through the native host interface
 // (fork, scene, encoder, mux), beside the floor no renderer can beat: the
-// ffmpeg program encoding the same number of raw frames with the same encoder
-// settings (libx264 veryfast, zerolatency, the engine's bitrate, one key frame
-// per second).
+// ffmpeg program encoding the same frames with the same encoder settings
+// (libx264 veryfast, zerolatency, the engine's bitrate, one key frame per
+// second). One run prints:
+//   BM_RenderShowcase      fps and the render child's peak memory (run first,
+//                          before any ffmpeg child can raise the peak);
+//   BM_AgainstFfmpeg       engine and ffmpeg wall times, taken in turn in each
+//                          iteration, and their ratio;
+//   BM_FourAtOnce          four renders started together against one alone.
 //
 //   ./build/bench/bench_render --benchmark_counters_tabular=true
+//
+// Figures mean little while other work loads the machine.
 #include <benchmark/benchmark.h>
 #include <sys/resource.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "task/quorvane.h"
 
@@ -27,10 +35,8 @@ namespace fs = std::filesystem;
 constexpr int kFrames = 125;
 constexpr int kFps = 25;
 constexpr float kBitrateFactor = 0.25f;
+constexpr int kTogether = 4;
 
-std::string repoRoot() {
-    return fs::path(__FILE__).parent_path().parent_path().string();
-}
 
 std::string readText(const fs::path& path) {
     std::ifstream in(path);
@@ -39,9 +45,23 @@ std::string readText(const fs::path& path) {
     return text.str();
 }
 
+double seconds(std::chrono::steady_clock::time_point since) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
+}
+
+// A scratch folder of this process, removed with it.
+struct Scratch {
+    explicit Scratch(const std::string& name)
+        : path(fs::temp_directory_path() / ("qvbench-" + name + "-" + std::to_string(getpid()))) {
+        fs::create_directories(path);
+    }
+    ~Scratch() { fs::remove_all(path); }
+    fs::path path;
+};
+
 // The showcase, or a copy of it with every 1280x720 size made 1920x1080.
 std::string templateFor(int width, const fs::path& scratch) {
-    fs::path showcase = fs::path(repoRoot()) / "examples/templates/showcase";
+    fs::path showcase = fs::path(QV_SOURCE_DIR) / "examples/templates/showcase";
     if (width == 1280) return showcase.string() + "/";
     fs::path copy = scratch / "showcase-1080";
     fs::remove_all(copy);
@@ -76,59 +96,111 @@ private:
     int saved_;
 };
 
+// One render through the host interface; true when it ended well. Renders
+// running at the same time need keys of their own.
+bool render(const std::string& folder, const std::string& output, int key) {
+    unsigned long handle = 0;
+    zr_create_render_process(&handle, folder.c_str(), output.c_str(), key);
+    zr_render_process_start(&handle, nullptr);
+    const bool ok = std::string(zr_render_process_status(&handle)) == "end";
+    zr_render_process_release(&handle);
+    return ok;
+}
+
+// Wall seconds of `count` renders started together.
+double renderTogether(const std::string& folder, const fs::path& scratch, int count, bool* ok) {
+    std::vector<std::thread> threads;
+    std::vector<char> results(static_cast<size_t>(count), 0);
+    auto start = std::chrono::steady_clock::now();
+    for (int i = 0; i < count; ++i) {
+        threads.emplace_back([&, i] {
+            std::string output = (scratch / ("together" + std::to_string(i) + ".mp4")).string();
+            results[static_cast<size_t>(i)] = render(folder, output, 100 + i);
+        });
+    }
+    for (std::thread& t : threads) t.join();
+    const double wall = seconds(start);
+    *ok = std::all_of(results.begin(), results.end(), [](char r) { return r != 0; });
+    return wall;
+}
+
 void BM_RenderShowcase(benchmark::State& state) {
     int width = static_cast<int>(state.range(0));
-    fs::path scratch = fs::temp_directory_path() / ("qvbench-" + std::to_string(getpid()));
-    fs::create_directories(scratch);
-    std::string folder = templateFor(width, scratch);
-    std::string output = (scratch / "showcase.mp4").string();
+    Scratch scratch("render");
+    std::string folder = templateFor(width, scratch.path);
+    std::string output = (scratch.path / "showcase.mp4").string();
+    QuietStderr quiet;
     for (auto _ : state) {
-        unsigned long handle = 0;
-        zr_create_render_process(&handle, folder.c_str(), output.c_str(), 90);
-        {
-            QuietStderr quiet;
-            zr_render_process_start(&handle, nullptr);
-        }
-        if (std::string(zr_render_process_status(&handle)) != "end") state.SkipWithError("render failed");
-        zr_render_process_release(&handle);
+        if (!render(folder, output, 90)) state.SkipWithError("render failed");
     }
     state.counters["fps"] =
         benchmark::Counter(static_cast<double>(kFrames) * state.iterations(), benchmark::Counter::kIsRate);
     state.counters["peak_rss_MB"] = static_cast<double>(peakChildMemoryKb()) / 1024.0;
-    fs::remove_all(scratch);
 }
 
-// The frames the engine rendered, decoded to raw RGBA outside the
-// measurement, then encoded by the ffmpeg program alone.
-void BM_FfmpegFloor(benchmark::State& state) {
+// In each iteration one engine render and one ffmpeg encode of the frames the
+// engine rendered (decoded to raw RGBA outside the timing), one after the
+// other, so that both see the same load.
+void BM_AgainstFfmpeg(benchmark::State& state) {
     int width = static_cast<int>(state.range(0));
     int height = width * 9 / 16;
     long bitrate = static_cast<long>(static_cast<float>(width * height * kFps) * kBitrateFactor);
     std::string size = std::to_string(width) + "x" + std::to_string(height);
-    fs::path scratch = fs::temp_directory_path() / ("qvbench-raw-" + std::to_string(getpid()));
-    fs::create_directories(scratch);
-    std::string folder = templateFor(width, scratch);
-    std::string rendered = (scratch / "showcase.mp4").string();
-    std::string raw = (scratch / "frames.rgba").string();
-    {
-        QuietStderr quiet;
-        unsigned long handle = 0;
-        zr_create_render_process(&handle, folder.c_str(), rendered.c_str(), 91);
-        zr_render_process_start(&handle, nullptr);
-        zr_render_process_release(&handle);
+    Scratch scratch("floor");
+    std::string folder = templateFor(width, scratch.path);
+    std::string rendered = (scratch.path / "showcase.mp4").string();
+    std::string raw = (scratch.path / "frames.rgba").string();
+    QuietStderr quiet;
+    if (!render(folder, rendered, 91)) {
+        state.SkipWithError("render failed");
+        return;
     }
     std::string decode = "ffmpeg -y -v error -i " + rendered + " -pix_fmt rgba -f rawvideo " + raw;
-    if (system(decode.c_str()) != 0) state.SkipWithError("could not decode the rendered frames");
+    if (system(decode.c_str()) != 0) {
+        state.SkipWithError("could not decode the rendered frames");
+        return;
+    }
     std::string encode = "ffmpeg -y -v error -f rawvideo -pix_fmt rgba -s " + size + " -r 25 -i " + raw +
                          " -c:v libx264 -preset veryfast -tune zerolatency -bf 0 -g 25 -b:v " +
                          std::to_string(bitrate) + " -pix_fmt yuv420p -f h264 " +
-                         (scratch / "out.h264").string();
+                         (scratch.path / "out.h264").string();
+    double engine = 0.0, ffmpeg = 0.0;
     for (auto _ : state) {
+        auto start = std::chrono::steady_clock::now();
+        if (!render(folder, rendered, 91)) state.SkipWithError("render failed");
+        engine += seconds(start);
+        start = std::chrono::steady_clock::now();
         if (system(encode.c_str()) != 0) state.SkipWithError("ffmpeg failed");
+        ffmpeg += seconds(start);
     }
-    state.counters["fps"] =
-        benchmark::Counter(static_cast<double>(kFrames) * state.iterations(), benchmark::Counter::kIsRate);
-    fs::remove_all(scratch);
+    const double n = static_cast<double>(state.iterations());
+    state.counters["engine_s"] = engine / n;
+    state.counters["ffmpeg_s"] = ffmpeg / n;
+    state.counters["ratio"] = ffmpeg > 0.0 ? engine / ffmpeg : 0.0;
+}
+
+// Four renders started together against one alone, taken in turn: the
+// throughput of the machine when hosts render in parallel.
+void BM_FourAtOnce(benchmark::State& state) {
+    Scratch scratch("together");
+    std::string folder = templateFor(static_cast<int>(state.range(0)), scratch.path);
+    QuietStderr quiet;
+    double alone = 0.0, together = 0.0;
+    for (auto _ : state) {
+        bool ok = false;
+        alone += renderTogether(folder, scratch.path, 1, &ok);
+        if (!ok) state.SkipWithError("render failed");
+        together += renderTogether(folder, scratch.path, kTogether, &ok);
+        if (!ok) state.SkipWithError("render failed");
+    }
+    const double n = static_cast<double>(state.iterations());
+    const double fpsAlone = kFrames * n / alone;
+    const double fpsTogether = kTogether * kFrames * n / together;
+    state.counters["alone_s"] = alone / n;
+    state.counters["four_s"] = together / n;
+    state.counters["fps_alone"] = fpsAlone;
+    state.counters["fps_four"] = fpsTogether;
+    state.counters["gain"] = fpsTogether / fpsAlone;
 }
 
 }  // namespace
@@ -139,6 +211,7 @@ BENCHMARK(BM_RenderShowcase)
     ->Iterations(3)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
-BENCHMARK(BM_FfmpegFloor)->Arg(1280)->Arg(1920)->Iterations(3)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_AgainstFfmpeg)->Arg(1280)->Arg(1920)->Iterations(3)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_FourAtOnce)->Arg(1280)->Iterations(2)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 BENCHMARK_MAIN();

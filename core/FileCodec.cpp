@@ -1,5 +1,7 @@
 #include "core/FileCodec.h"
 
+#include "core/FileManager.h"
+
 #include <dirent.h>
 #include <openssl/evp.h>
 #include <sys/stat.h>
@@ -25,16 +27,11 @@ constexpr uint32_t kV2FormatVersion = 2;
 
 static_assert(sizeof(Encoder::PackFileEntry) == kV1EntrySize, "entry record is 60 bytes in the file");
 
+using Quorvane::Core::FileManager;
+using Quorvane::Core::InputFileStatus;
+
 bool readWholeFile(const std::string& path, std::string& out) {
-    out.clear();
-    FILE* f = fopen(path.c_str(), "rb");
-    if (f == nullptr) return false;
-    char buf[65536];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, f)) > 0) out.append(buf, n);
-    bool ok = ferror(f) == 0;
-    fclose(f);
-    return ok;
+    return FileManager::readInput(path, out) == InputFileStatus::Ok;
 }
 
 bool writeWholeFile(const std::string& path, const void* data, size_t length) {
@@ -167,11 +164,13 @@ bool FileCodec::decodePack(const std::string& path) {
             FileAES aes;
             return aes.decodePack(path, content, size);
         }
-        case FileCodecVersionPlain:
-            // A plain file that cannot be opened reads as empty, and still succeeds.
-            if (!readWholeFile(path, content)) content.clear();
+        case FileCodecVersionPlain: {
+            // A missing plain file reads as empty, and still succeeds; one that
+            // is no regular file or is too large is refused.
+            InputFileStatus status = FileManager::readInput(path, content);
             size = content.size();
-            return true;
+            return status == InputFileStatus::Ok || status == InputFileStatus::Missing;
+        }
     }
     return false;
 }
@@ -202,14 +201,15 @@ bool FileCodec::unpack(const std::string& outputPath) {
 // Decoder
 
 int Decoder::validatePack(const std::string& path) {
-    FILE* f = fopen(path.c_str(), "rb");
-    // Unopenable paths count as packs so that decoding them fails instead of
+    std::string text;
+    // Unreadable paths count as packs so that decoding them fails instead of
     // yielding an empty plain file.
-    if (f == nullptr) return 1;
-    unsigned char head[kV1HeaderSize];
-    size_t n = fread(head, 1, sizeof head, f);
-    fclose(f);
-    if (n < 12) return 0;
+    if (FileManager::readInput(path, text, Quorvane::Core::kMaxInputFileBytes, kV1HeaderSize) !=
+        InputFileStatus::Ok) {
+        return 1;
+    }
+    if (text.size() < 12) return 0;
+    const unsigned char* head = reinterpret_cast<const unsigned char*>(text.data());
     return hasMagic(head) && static_cast<int32_t>(readLE32(head + 8)) >= 1 ? 1 : 0;
 }
 

@@ -1,5 +1,11 @@
 #include "core/FileManager.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+
 namespace Quorvane {
 namespace Core {
 
@@ -50,6 +56,77 @@ std::string FileManager::suffix(const std::string& path) {
     if (!isFile(path)) return std::string();
     size_t dot = path.rfind('.');
     return dot == std::string::npos ? path : path.substr(dot + 1);
+}
+
+namespace {
+
+InputFileStatus statusOf(const struct stat& st, uint64_t maxBytes) {
+    if (!S_ISREG(st.st_mode)) return InputFileStatus::NotRegular;
+    if (st.st_size < 0 || static_cast<uint64_t>(st.st_size) > maxBytes) return InputFileStatus::TooLarge;
+    return InputFileStatus::Ok;
+}
+
+}  // namespace
+
+InputFileStatus FileManager::checkInput(const std::string& path, uint64_t maxBytes) {
+    struct stat st;
+    if (!GetFileStat(path.c_str(), &st)) return InputFileStatus::Missing;
+    return statusOf(st, maxBytes);
+}
+
+InputFileStatus FileManager::readInput(const std::string& path, std::string& out, uint64_t maxBytes,
+                                       size_t headBytes) {
+    out.clear();
+    // Looked at before opening, so that no device is ever opened; and again
+    // on the open descriptor (without blocking on a FIFO), since the path may
+    // have been replaced in between.
+    InputFileStatus status = checkInput(path, maxBytes);
+    if (status != InputFileStatus::Ok) return status;
+    int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) return InputFileStatus::Unreadable;
+    struct stat st;
+    status = fstat(fd, &st) == 0 ? statusOf(st, maxBytes) : InputFileStatus::Unreadable;
+    if (status == InputFileStatus::Ok) {
+        // The file may grow while it is read: never past the cap.
+        const uint64_t limit = headBytes ? std::min<uint64_t>(headBytes, maxBytes) : maxBytes;
+        out.reserve(static_cast<size_t>(std::min<uint64_t>(static_cast<uint64_t>(st.st_size), limit)));
+        char buffer[65536];
+        while (true) {
+            ssize_t n = read(fd, buffer, sizeof buffer);
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0) {
+                status = InputFileStatus::Unreadable;
+                break;
+            }
+            if (n == 0) break;
+            const uint64_t room = limit - out.size();
+            out.append(buffer, static_cast<size_t>(std::min<uint64_t>(room, static_cast<uint64_t>(n))));
+            if (static_cast<uint64_t>(n) > room) {
+                if (!headBytes) status = InputFileStatus::TooLarge;
+                break;
+            }
+            if (out.size() == limit && headBytes) break;
+        }
+    }
+    close(fd);
+    if (status != InputFileStatus::Ok) out.clear();
+    return status;
+}
+
+const char* FileManager::describe(InputFileStatus status) {
+    switch (status) {
+        case InputFileStatus::Ok:
+            return "readable";
+        case InputFileStatus::Missing:
+            return "missing";
+        case InputFileStatus::NotRegular:
+            return "not a regular file";
+        case InputFileStatus::TooLarge:
+            return "too large";
+        case InputFileStatus::Unreadable:
+            return "cannot be read";
+    }
+    return "cannot be read";
 }
 
 }  // namespace Core

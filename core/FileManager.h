@@ -3,10 +3,26 @@
 
 #include <sys/stat.h>
 
+#include <cstdint>
 #include <string>
 
 namespace Quorvane {
 namespace Core {
+
+// Why a file of a template or a host may not be read.
+enum class InputFileStatus {
+    Ok,
+    Missing,     // no such path, or its status cannot be read
+    NotRegular,  // a folder, FIFO, socket or device: it would block or never end
+    TooLarge,    // above the cap of the read
+    Unreadable,  // opening or reading failed
+};
+
+// Caps far above any real template: files read whole into memory (configuration,
+// packs, data files, scripts, images) and media that decoders stream (videos,
+// audio).
+constexpr uint64_t kMaxInputFileBytes = 256ull << 20;
+constexpr uint64_t kMaxMediaFileBytes = 64ull << 30;
 
 // True when the status of path (symbolic links followed) was read into st.
 bool GetFileStat(const char* path, struct stat* st);
@@ -23,6 +39,17 @@ public:
     // Text after the last '.' of an existing regular file's path (the whole
     // path when it has no '.'); "" when path is not a regular file.
     static std::string suffix(const std::string& path);
+
+    // Every file named by a template or a host is read through these: only a
+    // regular file (links followed) of at most maxBytes. checkInput looks
+    // without opening; readInput reads the whole file (at most maxBytes, or
+    // only its first headBytes when that is not 0) into out, which is left
+    // empty on failure.
+    static InputFileStatus checkInput(const std::string& path, uint64_t maxBytes = kMaxInputFileBytes);
+    static InputFileStatus readInput(const std::string& path, std::string& out,
+                                     uint64_t maxBytes = kMaxInputFileBytes, size_t headBytes = 0);
+    // A short text for log lines ("not a regular file" ...).
+    static const char* describe(InputFileStatus status);
 };
 
 }  // namespace Core

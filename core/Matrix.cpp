@@ -294,6 +294,12 @@ void Mat4::setFrustum(float l, float r, float b, float t, float n, float f) {
     m[14] = -2.0f * f * n / (f - n);
 }
 void Mat4::setOrtho(float l, float r, float t, float b, float n, float f) {
+    // A box without width, height or depth (a layer or mask of no size) has
+    // no projection: the identity, rather than a matrix of infinities.
+    if (r == l || t == b || f == n) {
+        setIdentity();
+        return;
+    }
     setZero();
     m[0] = 2.0f / (r - l);
     m[5] = 2.0f / (t - b);

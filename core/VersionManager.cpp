@@ -1,5 +1,7 @@
 #include "core/VersionManager.h"
 
+#include <cstdint>
+
 namespace Quorvane {
 namespace Core {
 
@@ -34,7 +36,14 @@ bool VersionManager::init(const std::string& version) {
     auto store = [&](int index, const std::string& part) {
         if (index < kTagIndex) {
             if (!isDigitString(part)) return false;
-            *numbers[index] = static_cast<uint32_t>(std::stoi(part));  // throws std::out_of_range
+            // A number beyond the signed 32-bit range makes the text invalid
+            // (it would not convert); no text makes the parse throw.
+            uint64_t number = 0;
+            for (char c : part) {
+                number = number * 10 + static_cast<uint64_t>(c - '0');
+                if (number > static_cast<uint64_t>(INT32_MAX)) return false;
+            }
+            *numbers[index] = static_cast<uint32_t>(number);
         } else if (index == kTagIndex) {
             tag_ = part;
         }

@@ -9,6 +9,7 @@
 
 #include "stb_image.h"
 
+#include "core/FileManager.h"
 #include "core/Log.h"
 #include "core/Unique.h"
 #include "media/VideoSourceProvider.h"
@@ -56,6 +57,16 @@ int desiredComponents(AVSource::ColorFormat format) {
     if (format == AVSource::kColorFormatRGBA) return 4;
     if (format == AVSource::kColorFormatRGB24) return 3;
     return 0;
+}
+
+// Only a regular file is opened: a FIFO or a device would block or never end.
+// Images are decoded whole into memory, videos streamed.
+bool isReadableMedia(const std::string& path, const std::string& key) {
+    const uint64_t cap = fileTypeOfPath(path) == AVSource::kFileTypeVideo ? kMaxMediaFileBytes : kMaxInputFileBytes;
+    const InputFileStatus status = FileManager::checkInput(path, cap);
+    if (status == InputFileStatus::Ok) return true;
+    QVPrint("AVSource %s: %s is %s", key.c_str(), path.c_str(), FileManager::describe(status));
+    return false;
 }
 
 long wrapIndex(long frame, long count) {
@@ -248,7 +259,7 @@ void AVSource::loadSourceInfo() {
             } else if (type == kFileTypeImage) {
                 fileType_ = sequenceFiles_.empty() ? kFileTypeImage : kFileTypeImageSequence;
                 int w = 0, h = 0, n = 0;
-                FILE* file = fopen(mainFile_.c_str(), "rb");
+                FILE* file = isReadableMedia(mainFile_, key_) ? fopen(mainFile_.c_str(), "rb") : nullptr;
                 if (file && stbi_info_from_file(file, &w, &h, &n)) {
                     width_ = w;
                     height_ = h;
@@ -387,6 +398,12 @@ void AVSource::updateStillImage(int frame) {
 void AVSource::updateSolid(int frame) {
     if (texture_ == 0 && width_ > 0 && height_ > 0) {
         texture_ = createEmptyTexture(width_, height_, true);
+        // Every texel is the same colour, so any filter reads exactly that
+        // colour; the nearest texel is the cheapest to fetch.
+        glBindTexture(GL_TEXTURE_2D, texture_);
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
+        glBindTexture(GL_TEXTURE_2D, 0);
         auto* destination = new GLRenderDestination(width_, height_, static_cast<int>(texture_), false, -1);
         GLFrameBufferManager* manager = context_ ? context_->frameBufferManager() : nullptr;
         GLint previous = 0;
@@ -613,7 +630,8 @@ bool AVSource::uploadDecodedImage(unsigned char* pixels, int width, int height, 
 bool AVSource::updateImageTexture(const std::string& path) {
     int w = 0, h = 0, n = 0;
     const int desired = desiredComponents(colorFormat_);
-    unsigned char* pixels = stbi_load(path.c_str(), &w, &h, &n, desired);
+    unsigned char* pixels =
+        isReadableMedia(path, key_) ? stbi_load(path.c_str(), &w, &h, &n, desired) : nullptr;
     if (!pixels) {
         QVPrint("AVSource %s: cannot decode image %s", key_.c_str(), path.c_str());
         ensureFallbackTexture();

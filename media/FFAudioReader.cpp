@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <stdexcept>
 
+#include "core/FileManager.h"
 #include "core/Log.h"
 #include "media/FFVideoReader.h"
 
@@ -26,6 +27,12 @@ std::string checkedPath(const char* path) {
 }  // namespace
 
 FFAudioReader::FFAudioReader(const char* path) : mFilePath(checkedPath(path)) {
+    // Only a regular file is opened: a FIFO or a device would block or never end.
+    const InputFileStatus status = FileManager::checkInput(mFilePath, kMaxMediaFileBytes);
+    if (status != InputFileStatus::Ok) {
+        QVPrint("fail to open source file: %s: %s", path, FileManager::describe(status));
+        return;
+    }
     if (avformat_open_input(&mFormat, path, nullptr, nullptr) < 0) {
         QVPrint("fail to open source file: %s", path);
         mFormat = nullptr;

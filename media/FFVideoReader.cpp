@@ -13,6 +13,8 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
+#include "core/FileManager.h"
+
 namespace Quorvane {
 namespace Core {
 
@@ -53,6 +55,12 @@ AVPixelFormat FFVideoReader::AVPixelFormatFromAVSourceColorFormat(AVSource::Colo
 
 FFVideoReader::FFVideoReader(const std::string& path, AVSource::ColorFormat asked)
     : askedFormat_(asked), filePath_(path) {
+    // Only a regular file is opened: a FIFO or a device would block or never end.
+    const InputFileStatus status = FileManager::checkInput(path, kMaxMediaFileBytes);
+    if (status != InputFileStatus::Ok) {
+        fprintf(stderr, "Could not open source file %s: %s\n", path.c_str(), FileManager::describe(status));
+        return;
+    }
     int ret = avformat_open_input(&formatContext_, path.c_str(), nullptr, nullptr);
     if (ret < 0) {
         fprintf(stderr, "Could not open source file %s\n error:%d\n", path.c_str(), ret);

@@ -6,7 +6,9 @@
 #include <cstdio>
 #include <cstring>
 
+#include "core/FileManager.h"
 #include "core/Log.h"
+#include "core/RenderThread.h"
 #include "core/Subprocess.h"
 #include "media/FFAudioWriter.h"
 #include "render/Config.h"
@@ -33,6 +35,11 @@ std::string ffmpegPath(const std::string& path) {
 // Length of the audio file in whole seconds, or a negative value when the file
 // cannot be opened or read.
 float probeMusicSeconds(const std::string& path) {
+    const InputFileStatus status = FileManager::checkInput(path, kMaxMediaFileBytes);
+    if (status != InputFileStatus::Ok) {
+        QVPrint("music probe failed: %s: %s", path.c_str(), FileManager::describe(status));
+        return -1.0f;
+    }
     AVFormatContext* ctx = avformat_alloc_context();
     int ret = avformat_open_input(&ctx, path.c_str(), nullptr, nullptr);
     if (ret < 0) {
@@ -64,6 +71,9 @@ NVMediaWriter::NVMediaWriter(const char* path) : mPath(path ? path : "") {
 }
 
 NVMediaWriter::~NVMediaWriter() {
+    // The worker uses the encoder: let it finish first.
+    drain();
+    mEncodeThread.reset();
     NvPipe_Destroy(mEncoder);
     mEncoder = nullptr;
     avcodec_free_context(&mVideoCodecContext);
@@ -73,33 +83,74 @@ NVMediaWriter::~NVMediaWriter() {
     if (mRawStream.is_open()) mRawStream.close();
 }
 
+namespace {
+
+// Far above any real stream, and within what the encoder takes (kbit/s in an int).
+constexpr double kMaxBitrate = 2147483647.0;
+
+uint64_t bitsPerSecond(double bits) {
+    // Not finite or not positive (a factor no setter let through): the encoder's own default.
+    if (!(bits > 0.0)) return 0;
+    return static_cast<uint64_t>(std::min(bits, kMaxBitrate));
+}
+
+}  // namespace
+
 uint64_t NVMediaWriter::bitrateFor(int width, int height, int fps) const {
-    // 32-bit product, then float, as the stored templates' bitrates were made.
-    int32_t pixels = static_cast<int32_t>(static_cast<uint32_t>(width) * static_cast<uint32_t>(height) *
-                                          static_cast<uint32_t>(fps));
-    return static_cast<uint64_t>(static_cast<float>(pixels) * mBitrateFactor);
+    // Product then float, as the stored templates' bitrates were made; taken
+    // in 64 bits, where 32 would wrap for the largest frames.
+    const int64_t pixels = static_cast<int64_t>(width) * height * fps;
+    return bitsPerSecond(static_cast<double>(static_cast<float>(pixels) * mBitrateFactor));
+}
+
+uint64_t NVMediaWriter::bitrateFor(int width, int height, AVRational rate) const {
+    if (rate.den == 1) return bitrateFor(width, height, rate.num);
+    const double pixels = static_cast<double>(width) * height * rate.num / rate.den;
+    return bitsPerSecond(pixels * mBitrateFactor);
+}
+
+AVRational NVMediaWriter::frameRateRational(float fps) {
+    if (!std::isfinite(fps) || fps <= 0.0f) return AVRational{0, 1};
+    const double rate = fps;
+    // Within float precision of a whole number, or of one of the NTSC rates
+    // (a whole number times 1000/1001).
+    const double whole = std::round(rate);
+    if (std::fabs(rate - whole) < 1e-4 * rate && whole <= INT32_MAX) {
+        return AVRational{static_cast<int>(whole), 1};
+    }
+    const double ntsc = std::round(rate * 1.001);
+    if (std::fabs(rate - ntsc * 1000.0 / 1001.0) < 1e-4 * rate && ntsc * 1000.0 <= INT32_MAX) {
+        return AVRational{static_cast<int>(ntsc) * 1000, 1001};
+    }
+    return av_d2q(rate, 100000);
 }
 
 bool NVMediaWriter::addVideoInput(int width, int height, int fps) {
+    return addVideoInput(width, height, AVRational{fps, 1});
+}
+
+bool NVMediaWriter::addVideoInput(int width, int height, AVRational rate) {
     mWidth = width;
     mHeight = height;
-    mFps = fps;
+    mRate = rate;
     mHasVideo = true;
     if (mEncoder) return true;
-    if (width <= 0 || height <= 0 || fps <= 0) {
+    if (width <= 0 || height <= 0 || rate.num <= 0 || rate.den <= 0) {
         QVPrint("Failed to create nv encoder: %s", "invalid size or frame rate");
         return false;
     }
 
-    uint64_t bitrate = bitrateFor(width, height, fps);
+    uint64_t bitrate = bitrateFor(width, height, rate);
     mEncoder = NvPipe_CreateEncoder(NVPIPE_FORMAT_RGBA32, NVPIPE_CODEC_H264, NVPIPE_COMPRESSION_LOSSY,
-                                    bitrate, static_cast<uint32_t>(fps), static_cast<uint32_t>(width),
-                                    static_cast<uint32_t>(height));
+                                    bitrate, static_cast<uint32_t>(rate.num), static_cast<uint32_t>(rate.den),
+                                    static_cast<uint32_t>(width), static_cast<uint32_t>(height));
     if (!mEncoder) {
         QVPrint("Failed to create nv encoder: %s", NvPipe_GetError(nullptr));
         return false;
     }
-    mEncodeBuffer.assign(static_cast<size_t>(width) * height * 4, 0);
+    const int codedWidth = static_cast<int>(NvPipe_CodedSide(static_cast<uint32_t>(width)));
+    const int codedHeight = static_cast<int>(NvPipe_CodedSide(static_cast<uint32_t>(height)));
+    mEncodeBuffer.assign(static_cast<size_t>(codedWidth) * codedHeight * 4, 0);
 
     mVideoStream = mOutput ? avformat_new_stream(mOutput, nullptr) : nullptr;
     if (!mVideoStream) {
@@ -110,31 +161,40 @@ bool NVMediaWriter::addVideoInput(int width, int height, int fps) {
     mVideoCodecContext = avcodec_alloc_context3(nullptr);
     mVideoCodecContext->codec_type = AVMEDIA_TYPE_VIDEO;
     mVideoCodecContext->codec_id = AV_CODEC_ID_H264;
-    mVideoCodecContext->width = width;
-    mVideoCodecContext->height = height;
+    mVideoCodecContext->width = codedWidth;
+    mVideoCodecContext->height = codedHeight;
     mVideoCodecContext->sample_aspect_ratio = AVRational{1, 1};
-    mVideoCodecContext->time_base = AVRational{1, fps};
+    mVideoCodecContext->time_base = AVRational{rate.den, rate.num};
     mVideoCodecContext->bit_rate = static_cast<int64_t>(bitrate);
     mVideoCodecContext->profile = FF_PROFILE_H264_BASELINE;
-    mVideoCodecContext->gop_size = fps;
+    mVideoCodecContext->gop_size = std::max(1, (rate.num + rate.den / 2) / rate.den);
     mVideoCodecContext->pix_fmt = AV_PIX_FMT_YUV420P;
 
-    std::vector<uint8_t> params;
-    NvPipe_GetSequenceParams(mEncoder, params);
-    mVideoCodecContext->extradata_size = static_cast<int>(params.size());
-    mVideoCodecContext->extradata =
-        static_cast<uint8_t*>(av_mallocz(params.size() + AV_INPUT_BUFFER_PADDING_SIZE));
-    if (!params.empty()) memcpy(mVideoCodecContext->extradata, params.data(), params.size());
-
+    // The raw stream carries its parameter sets in band; its description
+    // takes them from the first frame (at close), which spares a second
+    // encoder. The container of packet mode needs them before that frame.
+    if (!mMux) describeParameterSets();
     if (mMux) {
         mRawStream.open(mPath + ".h264", std::ios::binary | std::ios::out | std::ios::trunc);
     }
     if (mOutput->oformat->flags & AVFMT_GLOBALHEADER)
         mVideoCodecContext->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
     mVideoStream->time_base = mVideoCodecContext->time_base;
-    mVideoStream->avg_frame_rate = AVRational{fps, 1};
+    mVideoStream->avg_frame_rate = rate;
     avcodec_parameters_from_context(mVideoStream->codecpar, mVideoCodecContext);
     return true;
+}
+
+void NVMediaWriter::describeParameterSets() {
+    if (!mEncoder || !mVideoCodecContext) return;
+    std::vector<uint8_t> params;
+    NvPipe_GetSequenceParams(mEncoder, params);
+    av_freep(&mVideoCodecContext->extradata);
+    mVideoCodecContext->extradata_size = static_cast<int>(params.size());
+    mVideoCodecContext->extradata =
+        static_cast<uint8_t*>(av_mallocz(params.size() + AV_INPUT_BUFFER_PADDING_SIZE));
+    if (!params.empty()) memcpy(mVideoCodecContext->extradata, params.data(), params.size());
+    if (mVideoStream) avcodec_parameters_from_context(mVideoStream->codecpar, mVideoCodecContext);
 }
 
 bool NVMediaWriter::openPacketOutput() {
@@ -164,6 +224,7 @@ int NVMediaWriter::start() {
 }
 
 int NVMediaWriter::writeVideoFrameData(unsigned int texture, int, int) {
+    if (mEncodeOnWorker && mEncoder) return handOver(texture);
     uint64_t size = 0;
     if (mEncoder) {
         size = NvPipe_EncodeTexture(mEncoder, texture, kTexture2D, mEncodeBuffer.data(), mEncodeBuffer.size(),
@@ -173,6 +234,49 @@ int NVMediaWriter::writeVideoFrameData(unsigned int texture, int, int) {
         QVPrint("NVEncoder encode error: %s", NvPipe_GetError(mEncoder));
         return 0;
     }
+    return writeEncoded(size);
+}
+
+int NVMediaWriter::handOver(unsigned int texture) {
+    std::vector<uint8_t>& picture = mPictures[mNextPicture];
+    picture.resize(NvPipe_FrameBytes(mEncoder));
+    std::string error;
+    if (!NvPipe_ReadTexture(mEncoder, texture, kTexture2D, picture.data(), &error)) {
+        QVPrint("NVEncoder encode error: %s", error.c_str());
+        return 0;
+    }
+    mFrameSlot.wait();
+    if (mEncodeFailed) {
+        mFrameSlot.signal();
+        return 0;
+    }
+    if (!mEncodeThread) mEncodeThread = std::make_unique<RenderThread>();
+    const uint8_t* pixels = picture.data();
+    mEncodeThread->async(
+        [this, pixels] {
+            uint64_t size = NvPipe_EncodeFrame(mEncoder, pixels, mEncodeBuffer.data(), mEncodeBuffer.size(), false);
+            if (size == 0) {
+                QVPrint("NVEncoder encode error: %s", NvPipe_GetError(mEncoder));
+                mEncodeFailed = true;
+            } else if (writeEncoded(size) == 0) {
+                mEncodeFailed = true;
+            }
+            mFrameSlot.signal();
+        },
+        false);
+    mNextPicture = 1 - mNextPicture;
+    return static_cast<int>(picture.size());
+}
+
+bool NVMediaWriter::drain() {
+    if (mEncodeThread) {
+        mFrameSlot.wait();
+        mFrameSlot.signal();
+    }
+    return !mEncodeFailed;
+}
+
+int NVMediaWriter::writeEncoded(uint64_t size) {
     if (mMux) {
         mRawStream.write(reinterpret_cast<const char*>(mEncodeBuffer.data()),
                          static_cast<std::streamsize>(size));
@@ -200,7 +304,10 @@ int NVMediaWriter::writeVideoFrameData(unsigned int texture, int, int) {
 
 int NVMediaWriter::close() {
     QVPrint("NVMediaWriter close()");
+    const bool encoded = drain();
+    if (!encoded) QVPrint("NVMediaWriter: a frame failed to encode");
     if (mMux) {
+        describeParameterSets();
         // The stream keeps its failure from the open on: a raw stream that could
         // not be created or written in full is a lost video, not a success.
         if (mRawStream.is_open()) {
@@ -211,7 +318,7 @@ int NVMediaWriter::close() {
             QVPrint("NVMediaWriter could not write %s.h264", mPath.c_str());
             return 1;
         }
-        return 0;
+        return encoded ? 0 : 1;
     }
     if (mHasAudio && mAudioCodecContext && mHeaderWritten) {
         int got = 0;
@@ -224,7 +331,7 @@ int NVMediaWriter::close() {
         QVPrint("NVMediaWriter Error occurred");
         return 1;
     }
-    return 0;
+    return encoded ? 0 : 1;
 }
 
 NVMediaWriter::MuxCommand NVMediaWriter::buildMuxCommand(Config* config) const {
@@ -269,6 +376,13 @@ NVMediaWriter::MuxCommand NVMediaWriter::buildMuxCommand(Config* config) const {
                              ":d=" + std::to_string(fadeout);
         text += " -filter_complex \"" + filter + "\"";
         argv.insert(argv.end(), {"-filter_complex", filter});
+    }
+    // A raw stream's own timing is read back wrongly at some rates (1000 fps
+    // comes back as 1,200,000): the encoder's rate is given to the mux.
+    if (mRate.num > 0 && mRate.den > 0) {
+        const std::string rate = std::to_string(mRate.num) + "/" + std::to_string(mRate.den);
+        text += " -r " + rate;
+        argv.insert(argv.end(), {"-r", rate});
     }
     text += " -i " + mPath + ".h264";
     argv.insert(argv.end(), {"-i", ffmpegPath(mPath + ".h264")});

@@ -4,11 +4,14 @@
 // file by running the ffmpeg program.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <fstream>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "core/Semaphore.h"
 #include "media/SoftwareH264Encoder.h"
 
 extern "C" {
@@ -20,6 +23,7 @@ namespace Quorvane {
 namespace Core {
 
 class Config;
+class RenderThread;
 
 class NVMediaWriter {
 public:
@@ -33,13 +37,36 @@ public:
     bool isMux() const { return mMux; }
     void setBitrateControl(float factor) { mBitrateFactor = factor; }
     float bitrateControl() const { return mBitrateFactor; }
+    // Bits per pixel per frame: above 0 and at most the 24 of raw RGB.
+    static constexpr float kMaxBitrateFactor = 24.0f;
+    static bool isUsableBitrateFactor(float factor) { return factor > 0.0f && factor <= kMaxBitrateFactor; }
     // Bits per second for a size and rate at the current factor.
     uint64_t bitrateFor(int width, int height, int fps) const;
+    uint64_t bitrateFor(int width, int height, AVRational rate) const;
+    // A template's frame rate as the fraction it stands for: the NTSC rates
+    // 29.97, 23.976 and 59.94 as 30000/1001, 24000/1001 and 60000/1001, whole
+    // numbers over 1, anything else as the nearest small fraction.
+    static AVRational frameRateRational(float fps);
 
+    // Encoding on a thread of the writer's own, one frame in flight; set
+    // before the first frame. The texture is still read back on the calling
+    // thread (its GL context is current there); colour conversion and the
+    // encoder run on the worker while the caller draws the next frame.
+    void setEncodeOnWorker(bool on) { mEncodeOnWorker = on; }
+
+    // Pictures of an odd width or height are encoded one column or row larger
+    // (see NvPipe_CreateEncoder).
     bool addVideoInput(int width, int height, int fps);
+    bool addVideoInput(int width, int height, AVRational rate);
     int start();
-    // Encodes one frame texture; the number of encoded bytes, 0 on error.
+    // Encodes one frame texture; the number of encoded bytes, 0 on error. On
+    // the worker: the number of bytes read back once the frame is handed
+    // over, 0 when it could not be read or an earlier frame failed to encode.
     int writeVideoFrameData(unsigned int texture, int frame, int fps);
+    // Waits for the frame in flight; false when a frame handed to the worker
+    // failed to encode.
+    bool drain();
+    // Drains first; 1 also when a frame handed to the worker failed.
     int close();
     // Runs ffmpeg; returns its raw wait status (0 on success).
     int muxFile(Config* config);
@@ -63,12 +90,18 @@ public:
 
 private:
     bool openPacketOutput();
+    // Takes the encoder's parameter sets into the stream description.
+    void describeParameterSets();
+    // Appends an encoded frame of the encode buffer to the raw stream or the
+    // container; the byte count, 0 when it cannot.
+    int writeEncoded(uint64_t size);
+    int handOver(unsigned int texture);
 
     int mWriterKind = 1;
     NvPipe* mEncoder = nullptr;
     int mWidth = 0;
     int mHeight = 0;
-    int mFps = 0;
+    AVRational mRate{0, 1};
     std::string mPath;
     std::vector<uint8_t> mEncodeBuffer;
     bool mHasVideo = false;
@@ -84,6 +117,13 @@ private:
     float mBitrateFactor = 0.25f;
     bool mHeaderWritten = false;
     bool mAudioDrained = false;
+    bool mEncodeOnWorker = false;
+    std::unique_ptr<RenderThread> mEncodeThread;
+    // Read back into one while the worker encodes the other.
+    std::vector<uint8_t> mPictures[2];
+    int mNextPicture = 0;
+    Semaphore mFrameSlot{1};  // taken while a frame is in flight
+    std::atomic<bool> mEncodeFailed{false};
 };
 
 int get_nal_type(void* data, int size);

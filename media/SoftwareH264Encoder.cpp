@@ -1,5 +1,6 @@
 #include "media/SoftwareH264Encoder.h"
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 
@@ -18,9 +19,12 @@ namespace Quorvane {
 namespace Core {
 
 struct NvPipe {
-    uint32_t width = 0;
+    uint32_t width = 0;  // the picture's
     uint32_t height = 0;
-    uint32_t fps = 0;
+    uint32_t codedWidth = 0;  // the stream's, even
+    uint32_t codedHeight = 0;
+    uint32_t fpsNum = 0;
+    uint32_t fpsDen = 1;
     uint64_t bitrate = 0;
     AVCodecContext* codec = nullptr;
     SwsContext* scaler = nullptr;
@@ -62,14 +66,16 @@ AVCodecContext* openCodec(const NvPipe& p, bool globalHeader, std::string* error
         *error = "out of memory";
         return nullptr;
     }
-    ctx->width = static_cast<int>(p.width);
-    ctx->height = static_cast<int>(p.height);
+    ctx->width = static_cast<int>(p.codedWidth);
+    ctx->height = static_cast<int>(p.codedHeight);
     ctx->pix_fmt = AV_PIX_FMT_YUV420P;
     // The raw stream carries the frame rate in its timing information.
-    ctx->time_base = AVRational{1, static_cast<int>(p.fps)};
-    ctx->framerate = AVRational{static_cast<int>(p.fps), 1};
+    const int num = static_cast<int>(p.fpsNum);
+    const int den = static_cast<int>(p.fpsDen);
+    ctx->time_base = AVRational{den, num};
+    ctx->framerate = AVRational{num, den};
     ctx->bit_rate = static_cast<int64_t>(p.bitrate);
-    ctx->gop_size = static_cast<int>(p.fps);
+    ctx->gop_size = std::max(1, (num + den / 2) / den);
     ctx->max_b_frames = 0;
     ctx->thread_count = 0;  // as many as the machine has
     ctx->sample_aspect_ratio = AVRational{1, 1};
@@ -98,10 +104,12 @@ public:
         glGetIntegerv(GL_READ_FRAMEBUFFER_BINDING, &mReadFramebuffer);
         glGetIntegerv(GL_PACK_ALIGNMENT, &mPackAlignment);
         glGetIntegerv(GL_PIXEL_PACK_BUFFER_BINDING, &mPackBuffer);
+        glGetIntegerv(GL_PACK_ROW_LENGTH, &mPackRowLength);
     }
     ~ReadBackState() {
         glBindFramebuffer(GL_READ_FRAMEBUFFER, static_cast<GLuint>(mReadFramebuffer));
         glPixelStorei(GL_PACK_ALIGNMENT, mPackAlignment);
+        glPixelStorei(GL_PACK_ROW_LENGTH, mPackRowLength);
         glBindBuffer(GL_PIXEL_PACK_BUFFER, static_cast<GLuint>(mPackBuffer));
     }
 
@@ -109,9 +117,24 @@ private:
     GLint mReadFramebuffer = 0;
     GLint mPackAlignment = 4;
     GLint mPackBuffer = 0;
+    GLint mPackRowLength = 0;
 };
 
-bool readTexture(NvPipe* p, uint32_t texture, uint32_t target) {
+// Fills the extra column and row of an odd picture with copies of its last ones.
+void repeatEdges(const NvPipe* p, uint8_t* rows) {
+    const size_t stride = static_cast<size_t>(p->codedWidth) * 4;
+    if (p->codedWidth > p->width) {
+        for (uint32_t y = 0; y < p->height; ++y) {
+            uint8_t* last = rows + y * stride + (p->width - 1) * 4;
+            memcpy(last + 4, last, 4);
+        }
+    }
+    if (p->codedHeight > p->height)
+        memcpy(rows + p->height * stride, rows + (p->height - 1) * stride, stride);
+}
+
+// Reads the picture into rgba (coded size), its odd edges repeated.
+bool readTexture(const NvPipe* p, uint32_t texture, uint32_t target, uint8_t* rgba, std::string* error) {
     while (glGetError() != GL_NO_ERROR) {
     }
     ReadBackState state;
@@ -123,47 +146,88 @@ bool readTexture(NvPipe* p, uint32_t texture, uint32_t target) {
     if (ok) {
         glBindBuffer(GL_PIXEL_PACK_BUFFER, 0);
         glPixelStorei(GL_PACK_ALIGNMENT, 1);
+        glPixelStorei(GL_PACK_ROW_LENGTH, static_cast<GLint>(p->codedWidth));
         glReadBuffer(GL_COLOR_ATTACHMENT0);
         glReadPixels(0, 0, static_cast<GLsizei>(p->width), static_cast<GLsizei>(p->height), GL_RGBA,
-                     GL_UNSIGNED_BYTE, p->rgba.data());
+                     GL_UNSIGNED_BYTE, rgba);
         ok = glGetError() == GL_NO_ERROR;
-        p->error = ok ? "" : "cannot read the texture back";
+        *error = ok ? "" : "cannot read the texture back";
     } else {
-        p->error = "texture cannot be attached to a framebuffer";
+        *error = "texture cannot be attached to a framebuffer";
     }
     glBindFramebuffer(GL_READ_FRAMEBUFFER, 0);
     glDeleteFramebuffers(1, &fbo);
+    if (ok) repeatEdges(p, rgba);
     return ok;
+}
+
+// Keeps the sequence and picture parameter sets (NAL types 7 and 8) of an
+// Annex B access unit, each with a four-byte start code.
+void keepParameterSets(NvPipe* p, const uint8_t* data, size_t size) {
+    std::vector<uint8_t> sets;
+    size_t i = 0;
+    auto startCodeAt = [&](size_t at) {
+        return at + 3 <= size && data[at] == 0 && data[at + 1] == 0 && data[at + 2] == 1;
+    };
+    while (i < size && !startCodeAt(i)) ++i;
+    while (i < size) {
+        const size_t begin = i + 3;
+        size_t end = begin;
+        while (end < size && !startCodeAt(end)) ++end;
+        size_t last = end;
+        // The zero before a four-byte start code belongs to the next unit.
+        if (end < size && last > begin && data[last - 1] == 0) --last;
+        if (begin < last) {
+            const int type = data[begin] & 0x1F;
+            if (type == 7 || type == 8) {
+                sets.insert(sets.end(), {0, 0, 0, 1});
+                sets.insert(sets.end(), data + begin, data + last);
+            }
+        }
+        i = end;
+    }
+    if (!sets.empty()) p->sequenceParams = std::move(sets);
 }
 
 }  // namespace
 
 NvPipe* NvPipe_CreateEncoder(NvPipe_Format format, NvPipe_Codec codec, NvPipe_Compression compression,
                              uint64_t bitrate, uint32_t targetFps, uint32_t width, uint32_t height) {
+    return NvPipe_CreateEncoder(format, codec, compression, bitrate, targetFps, 1, width, height);
+}
+
+NvPipe* NvPipe_CreateEncoder(NvPipe_Format format, NvPipe_Codec codec, NvPipe_Compression compression,
+                             uint64_t bitrate, uint32_t fpsNum, uint32_t fpsDen, uint32_t width,
+                             uint32_t height) {
     if (format != NVPIPE_FORMAT_RGBA32 || codec != NVPIPE_CODEC_H264 ||
         compression != NVPIPE_COMPRESSION_LOSSY) {
         gCreateError = "unsupported format, codec or compression";
         return nullptr;
     }
-    // 4:2:0 pictures need even sizes; the frame rate is the time base.
-    if (width == 0 || height == 0 || width % 2 || height % 2 || width > 16384 || height > 16384) {
-        gCreateError = "width and height must be even and between 2 and 16384";
+    if (width == 0 || height == 0 || width > 16384 || height > 16384) {
+        gCreateError = "width and height must be between 1 and 16384";
         return nullptr;
     }
-    if (targetFps == 0 || targetFps > 1000) {
+    // The frame rate is the time base.
+    if (fpsNum == 0 || fpsDen == 0 || fpsNum > 1000ull * fpsDen || fpsNum < fpsDen || fpsNum > INT32_MAX ||
+        fpsDen > INT32_MAX) {
         gCreateError = "frame rate must be between 1 and 1000";
         return nullptr;
     }
     NvPipe* p = new NvPipe;
     p->width = width;
     p->height = height;
-    p->fps = targetFps;
+    p->codedWidth = NvPipe_CodedSide(width);
+    p->codedHeight = NvPipe_CodedSide(height);
+    p->fpsNum = fpsNum;
+    p->fpsDen = fpsDen;
     p->bitrate = bitrate;
     p->codec = openCodec(*p, false, &gCreateError);
     if (p->codec) {
-        p->scaler = sws_getContext(static_cast<int>(width), static_cast<int>(height), AV_PIX_FMT_RGBA,
-                                   static_cast<int>(width), static_cast<int>(height), AV_PIX_FMT_YUV420P,
-                                   SWS_BICUBIC, nullptr, nullptr, nullptr);
+        const int w = static_cast<int>(p->codedWidth);
+        const int h = static_cast<int>(p->codedHeight);
+        p->scaler = sws_getContext(w, h, AV_PIX_FMT_RGBA, w, h, AV_PIX_FMT_YUV420P, SWS_BICUBIC, nullptr,
+                                   nullptr, nullptr);
         p->frame = av_frame_alloc();
         p->packet = av_packet_alloc();
     }
@@ -173,8 +237,8 @@ NvPipe* NvPipe_CreateEncoder(NvPipe_Format format, NvPipe_Codec codec, NvPipe_Co
         return nullptr;
     }
     p->frame->format = AV_PIX_FMT_YUV420P;
-    p->frame->width = static_cast<int>(width);
-    p->frame->height = static_cast<int>(height);
+    p->frame->width = static_cast<int>(p->codedWidth);
+    p->frame->height = static_cast<int>(p->codedHeight);
     p->frame->colorspace = AVCOL_SPC_SMPTE170M;
     p->frame->color_range = AVCOL_RANGE_MPEG;
     if (av_frame_get_buffer(p->frame, 0) < 0) {
@@ -182,7 +246,7 @@ NvPipe* NvPipe_CreateEncoder(NvPipe_Format format, NvPipe_Codec codec, NvPipe_Co
         NvPipe_Destroy(p);
         return nullptr;
     }
-    p->rgba.resize(static_cast<size_t>(width) * height * 4);
+    p->rgba.resize(static_cast<size_t>(p->codedWidth) * p->codedHeight * 4);
     gCreateError.clear();
     return p;
 }
@@ -191,8 +255,8 @@ bool NvPipe_GetSequenceParams(NvPipe* p, std::vector<uint8_t>& params) {
     params.clear();
     if (!p) return false;
     if (p->sequenceParams.empty()) {
-        // The stream carries its parameter sets in band; a twin encoder with the
-        // same settings, asked for global headers, yields the same sets apart.
+        // No frame yet: a twin encoder with the same settings, asked for
+        // global headers, yields the same sets apart.
         AVCodecContext* twin = openCodec(*p, true, &p->error);
         if (!twin) return false;
         if (twin->extradata && twin->extradata_size > 0)
@@ -205,6 +269,18 @@ bool NvPipe_GetSequenceParams(NvPipe* p, std::vector<uint8_t>& params) {
     }
     params = p->sequenceParams;
     return true;
+}
+
+size_t NvPipe_FrameBytes(const NvPipe* p) {
+    return p ? p->rgba.size() : 0;
+}
+
+bool NvPipe_ReadTexture(NvPipe* p, uint32_t texture, uint32_t target, uint8_t* rgba, std::string* error) {
+    if (!p || !rgba) {
+        *error = "no encoder or no buffer";
+        return false;
+    }
+    return readTexture(p, texture, target, rgba, error);
 }
 
 uint64_t NvPipe_EncodeTexture(NvPipe* p, uint32_t texture, uint32_t target, void* dst, uint64_t dstSize,
@@ -221,15 +297,27 @@ uint64_t NvPipe_EncodeTexture(NvPipe* p, uint32_t texture, uint32_t target, void
         p->error = "no destination buffer";
         return 0;
     }
-    if (!readTexture(p, texture, target)) return 0;
+    if (!readTexture(p, texture, target, p->rgba.data(), &p->error)) return 0;
+    return NvPipe_EncodeFrame(p, p->rgba.data(), dst, dstSize, forceKeyFrame);
+}
 
+uint64_t NvPipe_EncodeFrame(NvPipe* p, const uint8_t* rgba, void* dst, uint64_t dstSize, bool forceKeyFrame) {
+    if (!p) {
+        gCreateError = "no encoder";
+        return 0;
+    }
+    if (!dst || !rgba) {
+        p->error = "no picture or no destination buffer";
+        return 0;
+    }
     if (av_frame_make_writable(p->frame) < 0) {
         p->error = "out of memory";
         return 0;
     }
-    const uint8_t* src[4] = {p->rgba.data(), nullptr, nullptr, nullptr};
-    int srcStride[4] = {static_cast<int>(p->width) * 4, 0, 0, 0};
-    sws_scale(p->scaler, src, srcStride, 0, static_cast<int>(p->height), p->frame->data, p->frame->linesize);
+    const uint8_t* src[4] = {rgba, nullptr, nullptr, nullptr};
+    int srcStride[4] = {static_cast<int>(p->codedWidth) * 4, 0, 0, 0};
+    sws_scale(p->scaler, src, srcStride, 0, static_cast<int>(p->codedHeight), p->frame->data,
+              p->frame->linesize);
     p->frame->pts = p->nextPts++;
     p->frame->pict_type = forceKeyFrame || p->keyFrameDue ? AV_PICTURE_TYPE_I : AV_PICTURE_TYPE_NONE;
 
@@ -245,6 +333,7 @@ uint64_t NvPipe_EncodeTexture(NvPipe* p, uint32_t texture, uint32_t target, void
         return 0;
     }
     uint64_t size = static_cast<uint64_t>(p->packet->size);
+    if (p->nextPts == 1) keepParameterSets(p, p->packet->data, static_cast<size_t>(p->packet->size));
     uint64_t written = 0;
     if (size > dstSize) {
         p->error = "encoded frame larger than the destination buffer";

@@ -440,8 +440,15 @@ void CompositeRenderPass::drawSelf(unsigned int previousTexture) {
     int unit = 0;
     if (mOITLastDepthTexture != 0)
         mShader->setUniformTexture("lastDepthTexture", GL_TEXTURE_2D, mOITLastDepthTexture, unit++);
-    if (previousTexture != 0)
+    // In a composition's ping-pong the previous image has the target's size
+    // and is read at the centres of its texels.
+    GLFrameBufferManager* manager = mTargetHoldsPrevious ? frameBufferManager() : nullptr;
+    int previousUnit = -1;
+    if (previousTexture != 0) {
+        previousUnit = unit;
         mShader->setUniformTexture("previousTexture", GL_TEXTURE_2D, previousTexture, unit++);
+        if (manager) glBindSampler(static_cast<GLuint>(previousUnit), manager->texelSampler());
+    }
     mShader->setUniformTexture("sourceTexture", GL_TEXTURE_2D, mSourceTexture, unit++);
     if (mMatteType != kNoTrackMatte) {
         mShader->setUniformTexture("matteTexture", GL_TEXTURE_2D, mMatteTexture, unit++);
@@ -472,6 +479,7 @@ void CompositeRenderPass::drawSelf(unsigned int previousTexture) {
     if (mDrawEdge && !mEdgeStrip.empty()) DrawStrip(mVertexBuffer, mEdgeStrip);
 
     if (mEnableStencil) glDisable(GL_STENCIL_TEST);
+    if (manager && previousUnit >= 0) glBindSampler(static_cast<GLuint>(previousUnit), 0);
     mShader->unuseProgram();
 
     if (mTargetHoldsPrevious) {

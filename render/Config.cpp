@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
 #include <initializer_list>
 
 #include "core/FileCodec.h"
@@ -115,6 +116,10 @@ private:
 Config::Config(std::string const& folder) {
     setFolder(folder);
     const std::string path = templatePath_ + "config.json";
+    const InputFileStatus status = FileManager::checkInput(path);
+    if (status != InputFileStatus::Ok && status != InputFileStatus::Missing) {
+        noteUnreadableFile("config.json is " + std::string(FileManager::describe(status)));
+    }
     FileCodec codec(FileCodec::getFileCodecVersion(path));
     codec.decodePack(path);
     // A damaged pack may announce more bytes than it holds.
@@ -152,9 +157,13 @@ void Config::setFolder(std::string const& folder) {
 void Config::chooseMusic() {
     for (const char* name : {"music.aac", "music.mp3"}) {
         const std::string path = templatePath_ + name;
-        if (FileManager::exist(path)) {
+        const InputFileStatus status = FileManager::checkInput(path, kMaxMediaFileBytes);
+        if (status == InputFileStatus::Ok) {
             musicFile_ = path;
             return;
+        }
+        if (status != InputFileStatus::Missing) {
+            noteUnreadableFile(std::string(name) + " is " + FileManager::describe(status));
         }
     }
     musicFile_.clear();
@@ -172,6 +181,7 @@ void Config::loadFromJson(char const* bytes, unsigned long size) {
         templateType_ = static_cast<TemplateType>(type);
         resolveConflict(doc, templateType_);
         readRoot(doc);
+        checkCompSizes(doc);
     }
     configContent_ = Json::write(doc);
 }
@@ -268,8 +278,94 @@ void Config::readMainComp(Value const& root) {
         // field; it is refused and the duration stays 0.
         int32_t duration = 0;
         if (Json::read(comp, "duration", duration, Json::getInt) && duration >= 0) duration_ = duration;
+        // The composition's own rate replaces the root's in the render context.
+        hasMainCompFrameRate_ = Json::read(comp, "fps", mainCompFrameRate_, Json::getFloat);
         return;
     }
+}
+
+namespace {
+
+// The first "size" of a composition value that is not two integers from 1 to
+// maxSide, as a text for the log, or "".
+std::string badSize(Value const& comp, int64_t* largest) {
+    if (!comp.IsObject()) return std::string();
+    Value const* size = Json::find(comp, "size");
+    if (!size) return std::string();
+    int32_t width = 0, height = 0;
+    std::string name;
+    Json::read(comp, "name", name, Json::getString);
+    if (!Json::getSize(*size, width, height) || width <= 0 || height <= 0) {
+        return "composition \"" + name + "\" has no positive size";
+    }
+    *largest = std::max<int64_t>(*largest, std::max(width, height));
+    return std::string();
+}
+
+}  // namespace
+
+void Config::checkCompSizes(Value const& root) {
+    // The compositions the render context builds, by template type.
+    std::vector<Value const*> comps;
+    auto addList = [&](const char* key) {
+        if (Value const* list = Json::findArray(root, key)) {
+            for (Value const& comp : list->GetArray()) comps.push_back(&comp);
+        }
+    };
+    if (templateType_ == TemplateTypeDynamic) {
+        for (const char* key : {"sources", "others", "segments"}) addList(key);
+        for (const char* key : {"entrance", "exit", "foreground", "background"}) {
+            if (Value const* comp = Json::find(root, key)) comps.push_back(comp);
+        }
+    } else {
+        addList("comps");
+    }
+    for (Value const* comp : comps) {
+        std::string reason = badSize(*comp, &largestCompSide_);
+        if (!reason.empty() && badCompSize_.empty()) badCompSize_ = reason;
+    }
+}
+
+std::string Config::refusalReason(int maxSide) const {
+    char text[160];
+    if (!unreadableFiles_.empty()) return unreadableFiles_.front();
+    if (mainCompWidth_ <= 0 || mainCompHeight_ <= 0) return "the main composition has no positive size";
+    if (!badCompSize_.empty()) return badCompSize_;
+    const int64_t largest = std::max<int64_t>({largestCompSide_, mainCompWidth_, mainCompHeight_});
+    if (largest > maxSide) {
+        snprintf(text, sizeof text, "a composition side of %lld pixels is above the largest, %d",
+                 static_cast<long long>(largest), maxSide);
+        return text;
+    }
+    struct Rate {
+        const char* what;
+        bool given;
+        float fps;
+    };
+    for (Rate const& rate :
+         {Rate{"\"fps\"", true, frameRate_},
+          Rate{"the main composition's \"fps\"", hasMainCompFrameRate_, mainCompFrameRate_}}) {
+        if (rate.given && !isUsableFrameRate(rate.fps)) {
+            snprintf(text, sizeof text, "%s %g is not a frame rate from 1 to %g", rate.what,
+                     static_cast<double>(rate.fps), static_cast<double>(kMaxFrameRate));
+            return text;
+        }
+    }
+    return std::string();
+}
+
+void Config::noteUnreadableFile(std::string const& what) const {
+    QVPrint("Template file refused: %s", what.c_str());
+    unreadableFiles_.push_back(what);
+}
+
+void Config::setMusicVolume(float volume) {
+    if (!isUsableMusicVolume(volume)) {
+        QVPrint("music volume %f is not from 0 to %g, %f kept", static_cast<double>(volume),
+                static_cast<double>(kMaxMusicVolume), static_cast<double>(musicVolume_));
+        return;
+    }
+    musicVolume_ = volume;
 }
 
 void Config::setMusicFile(std::string const& path) {
@@ -277,7 +373,13 @@ void Config::setMusicFile(std::string const& path) {
 }
 
 void Config::setMusicPath(std::string const& path) {
-    if (isMusicExtension(path) && FileManager::exist(path)) musicFile_ = path;
+    if (!isMusicExtension(path)) return;
+    const InputFileStatus status = FileManager::checkInput(path, kMaxMediaFileBytes);
+    if (status == InputFileStatus::Ok) {
+        musicFile_ = path;
+    } else if (status != InputFileStatus::Missing) {
+        QVPrint("music %s is %s, skipped", path.c_str(), FileManager::describe(status));
+    }
 }
 
 std::string Config::assetFolder() const {
@@ -289,12 +391,29 @@ std::string Config::assetFile(std::string const& name) const {
 }
 
 std::string Config::dataFile(std::string const& name) const {
-    return templatePath_ + "datas/" + name;
+    // A ".." component would lead out of the template (to a device, say).
+    for (size_t begin = 0; begin <= name.size();) {
+        size_t end = name.find('/', begin);
+        if (end == std::string::npos) end = name.size();
+        if (name.compare(begin, end - begin, "..") == 0) {
+            noteUnreadableFile("data file " + name + " lies outside the data folder");
+            return std::string();
+        }
+        begin = end + 1;
+    }
+    const std::string path = templatePath_ + "datas/" + name;
+    if (name.empty()) return path;
+    const InputFileStatus status = FileManager::checkInput(path);
+    if (status != InputFileStatus::Ok && status != InputFileStatus::Missing) {
+        noteUnreadableFile("data file " + name + " is " + FileManager::describe(status));
+        return std::string();
+    }
+    return path;
 }
 
 FileCodec* Config::loadDataFile(std::string const& name) const {
     const std::string path = dataFile(name);
-    if (!FileManager::exist(path)) return nullptr;
+    if (path.empty() || !FileManager::exist(path)) return nullptr;
     FileCodec* codec = new FileCodec(FileCodec::getFileCodecVersion(path));
     codec->decodePack(path);
     return codec;

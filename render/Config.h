@@ -90,7 +90,7 @@ public:
     void setBackgroundColor(Color const& color) { backgroundColor_ = color; }
     void setFinalDuration(unsigned long frames) { finalDuration_ = frames; }
     void setMusicLoop(bool loop) { musicLoop_ = loop; }
-    void setMusicVolume(float volume) { musicVolume_ = volume; }
+    void setMusicVolume(float volume);
     void setMusicFadeoutDuration(int seconds) { musicFadeoutDuration_ = seconds; }
     void setRandomSegment(bool random) { randomSegment_ = random; }
 
@@ -101,9 +101,12 @@ public:
 
     std::string assetFolder() const;
     std::string assetFile(std::string const& name) const;
+    // The path of a data file; "" for a name that leaves "datas/" (a ".."
+    // component) or a file there that is no regular file or too large, which
+    // is logged and noted (noteUnreadableFile).
     std::string dataFile(std::string const& name) const;
     // The decoded data file of "datas/", owned by the caller; null when the
-    // file does not exist.
+    // file does not exist or may not be read.
     FileCodec* loadDataFile(std::string const& name) const;
 
     bool setFileForAsset(std::string const& uiKey, std::string const& file);
@@ -118,11 +121,35 @@ public:
     // negative size counts as invalid).
     bool isTemplateValid() const;
 
+    // Why the template cannot be rendered, or "" when it can: every rate the
+    // render uses (the root's and the main composition's own) finite and
+    // from 1 to kMaxFrameRate, every composition size given positive and at
+    // most maxSide pixels, and no file of the template that exists but may
+    // not be read (recorded while the template is read, see dataFile).
+    std::string refusalReason(int maxSide) const;
+    // Largest composition side a render takes, whatever GL allows.
+    static constexpr int kMaxCompSide = 16384;
+    // The encoder's limit.
+    static constexpr float kMaxFrameRate = 1000.0f;
+    static bool isUsableFrameRate(float fps) { return fps >= 1.0f && fps <= kMaxFrameRate; }
+    // The rate frames are counted at once the scene is built (the main
+    // composition's own rate, when it gives one); the render task stores it so
+    // that the encoder, the mux and the reported duration agree.
+    void setFrameRate(float fps) { frameRate_ = fps; }
+    // Music volume: finite and from 0 to kMaxMusicVolume (a ten-fold gain
+    // already clips any real music); setMusicVolume keeps the current value
+    // with a log line otherwise.
+    static constexpr float kMaxMusicVolume = 10.0f;
+    static bool isUsableMusicVolume(float volume) { return volume >= 0.0f && volume <= kMaxMusicVolume; }
+    // Notes a file of the template that exists but may not be read.
+    void noteUnreadableFile(std::string const& what) const;
+
 private:
     void setFolder(std::string const& folder);
     void chooseMusic();
     void readRoot(rapidjson::Value const& root);
     void readMainComp(rapidjson::Value const& root);
+    void checkCompSizes(rapidjson::Value const& root);
     AssetConfig* findAsset(std::string const& uiKey) const;
 
     std::string version_ = "1.0.0";
@@ -148,6 +175,12 @@ private:
     std::vector<AssetConfig*> assets_;
     std::vector<std::string> replaceableFilePaths_;
     std::vector<AudioTrackInfo> audioTracks_;
+    // Facts for refusalReason.
+    bool hasMainCompFrameRate_ = false;
+    float mainCompFrameRate_ = 0.0f;
+    int64_t largestCompSide_ = 0;
+    std::string badCompSize_;
+    mutable std::vector<std::string> unreadableFiles_;
 };
 
 }  // namespace Core

@@ -27,6 +27,19 @@ const float kFlippedUV[8] = {1, 0, 1, 1, 0, 0, 0, 1};
 
 constexpr GLsizei kStride = 4 * sizeof(float);
 
+// A texture of the viewport's size, stretched over it, is read at the centres
+// of its texels.
+bool SizedLikeViewport(unsigned int texture) {
+    GLint viewport[4] = {0, 0, 0, 0};
+    glGetIntegerv(GL_VIEWPORT, viewport);
+    GLint width = 0, height = 0;
+    glActiveTexture(GL_TEXTURE0);
+    glBindTexture(GL_TEXTURE_2D, texture);
+    glGetTexLevelParameteriv(GL_TEXTURE_2D, 0, GL_TEXTURE_WIDTH, &width);
+    glGetTexLevelParameteriv(GL_TEXTURE_2D, 0, GL_TEXTURE_HEIGHT, &height);
+    return width == viewport[2] && height == viewport[3];
+}
+
 }  // namespace
 
 GLShader* FullScreenRenderPass::newCopyShader(bool bgra) {
@@ -129,12 +142,16 @@ void FullScreenRenderPass::drawSelf(unsigned int texture) {
         }
     }
     GLShader* shader = mShader;
-    if (GLFrameBufferManager* manager = frameBufferManager()) {
+    GLFrameBufferManager* manager = frameBufferManager();
+    if (manager) {
         if (!mSharedShader)
             mSharedShader = manager->programCache().program(mShader->vertexSource(), mShader->fragmentSource());
         shader = mSharedShader.get();
     }
+    const bool texelForTexel = manager && SizedLikeViewport(texture);
+    if (texelForTexel) glBindSampler(0, manager->texelSampler());
     drawStrip(shader, mVertexBuffer, texture);
+    if (texelForTexel) glBindSampler(0, 0);
 }
 
 }  // namespace Core

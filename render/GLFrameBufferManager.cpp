@@ -11,6 +11,18 @@ GLFrameBufferManager::~GLFrameBufferManager() {
     for (StencilBuffer* buffer : mStencilPool) delete buffer;
     mStencilPool.clear();
     if (mCopyFramebuffer != 0) glDeleteFramebuffers(1, &mCopyFramebuffer);
+    if (mTexelSampler != 0) glDeleteSamplers(1, &mTexelSampler);
+}
+
+uint32_t GLFrameBufferManager::texelSampler() {
+    if (mTexelSampler == 0) {
+        glGenSamplers(1, &mTexelSampler);
+        glSamplerParameteri(mTexelSampler, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
+        glSamplerParameteri(mTexelSampler, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
+        glSamplerParameteri(mTexelSampler, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
+        glSamplerParameteri(mTexelSampler, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
+    }
+    return mTexelSampler;
 }
 
 void GLFrameBufferManager::copyTextureBox(uint32_t texture, const PixelBox& box) {

@@ -44,12 +44,17 @@ public:
     void copyTextureBox(uint32_t texture, const PixelBox& box);
 
     GLProgramCache& programCache() { return mPrograms; }
+    // A sampler object that reads the nearest texel: a texture sampled at the
+    // centres of its own texels reads the same through it as through linear
+    // filtering, for less work.
+    uint32_t texelSampler();
 
 private:
     std::vector<GLRenderDestination*> mStack;
     std::vector<StencilBuffer*> mStencilPool;
     GLProgramCache mPrograms;
     uint32_t mCopyFramebuffer = 0;  // reads the texture of copyTextureBox
+    uint32_t mTexelSampler = 0;
 };
 
 }  // namespace Core

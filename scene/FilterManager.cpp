@@ -23,8 +23,9 @@ FilterManager::~FilterManager() {
 void FilterManager::placeFilter(RenderAVLayer* layer, const Config* config, double cx, double cy) {
     const int w = config->mainCompWidth();
     const int h = config->mainCompHeight();
-    const float scaleX = static_cast<float>(mContext->width()) / static_cast<float>(w);
-    const float scaleY = static_cast<float>(mContext->height()) / static_cast<float>(h);
+    // A filter template of no size is shown unscaled rather than infinitely large.
+    const float scaleX = w > 0 ? static_cast<float>(mContext->width()) / static_cast<float>(w) : 1.0f;
+    const float scaleY = h > 0 ? static_cast<float>(mContext->height()) / static_cast<float>(h) : 1.0f;
     layer->setTransformAtTime(Vec3(static_cast<float>(0.5 * w), static_cast<float>(0.5 * h), 0.0f),
                               Vec3(static_cast<float>(cx), static_cast<float>(cy), 0.0f),
                               Vec3(0.0f, 0.0f, 0.0f), Vec3(scaleX, scaleY, 1.0f), 0);

@@ -74,6 +74,9 @@ void RenderCameraLayer::setFilmHeight(float height, bool update) {
 }
 
 void RenderCameraLayer::setFocalLength(float focal, bool update) {
+    // A focal length of 0 (or below, or not a number) has no field of view:
+    // the current one stays.
+    if (!(focal > 0.0f) || !std::isfinite(focal)) return;
     mFov = 2.0f * std::atan(mFilmHeight * 0.5f / focal) * Float::radiansToDegreesFactor;
     if (update) updateProjectionMatrix();
 }
@@ -86,7 +89,7 @@ void RenderCameraLayer::prepareForFrame(long long frame) {
     RenderLayer::prepareForFrame(frame);
     mFilmWidth = static_cast<float>(width());
     mFilmHeight = static_cast<float>(height());
-    mAspect = mFilmWidth / mFilmHeight;
+    mAspect = mFilmHeight > 0.0f ? mFilmWidth / mFilmHeight : 1.0f;
     mNear = 1.0f;
     mFar = 20000.0f;
     if (mFocalLengths.empty()) return;

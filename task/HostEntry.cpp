@@ -13,6 +13,8 @@
 
 #include "core/Json.h"
 #include "core/Log.h"
+#include "media/NVMediaWriter.h"
+#include "render/Config.h"
 #include "task/quorvane.h"
 
 using Quorvane::Core::HostRenderRecord;
@@ -276,6 +278,8 @@ int nRenderProcessSetMusicLoop(const char* handle, int loop) {
 }
 
 int nRenderProcessSetMusicVolume(const char* handle, float volume) {
+    // Not finite or out of range: refused, the stored volume stays.
+    if (!Quorvane::Core::Config::isUsableMusicVolume(volume)) return 1;
     return setNumber(handle, &HostRenderRecord::musicVolume, volume);
 }
 
@@ -284,6 +288,7 @@ int nRenderProcessSetMusicFadeoutDuration(const char* handle, int duration) {
 }
 
 int nRenderProcessSetBitrateControl(const char* handle, float factor) {
+    if (!Quorvane::Core::NVMediaWriter::isUsableBitrateFactor(factor)) return 1;
     return setNumber(handle, &HostRenderRecord::bitrateControl, factor);
 }
 

@@ -113,7 +113,7 @@ enum class InputCheck { Accepted, Refused, Broken };
 // output would be written as if it were the image.
 InputCheck checkInput(const std::string& input, int* width, int* height) {
     const char* path = input.c_str();
-    if (!FileManager::isFile(input) || !FileManager::exist(input)) {
+    if (FileManager::checkInput(input) != InputFileStatus::Ok) {
         QVPrint("图片：%s 不存在", path);
         return InputCheck::Refused;
     }

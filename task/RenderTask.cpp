@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <set>
 
 #ifndef GL_GLEXT_PROTOTYPES
 #define GL_GLEXT_PROTOTYPES
@@ -29,8 +30,10 @@ extern "C" {
 
 #include "core/Log.h"
 #include "core/RenderThread.h"
+#include "media/AVSource.h"
 #include "media/FFAudioWriter.h"
 #include "media/NVMediaWriter.h"
+#include "render/AssetConfig.h"
 #include "render/Config.h"
 #include "render/FullScreenRenderPass.h"
 #include "render/GLContext.h"
@@ -67,6 +70,15 @@ RenderTask::~RenderTask() {
     delete audioMixer_;
     delete audioWriter_;
     delete taskInfo_;
+}
+
+void RenderTask::setBitrateControl(float factor) {
+    if (!NVMediaWriter::isUsableBitrateFactor(factor)) {
+        QVPrint("bitrate control %f is not above 0 and at most %g, %f kept", static_cast<double>(factor),
+                static_cast<double>(NVMediaWriter::kMaxBitrateFactor), static_cast<double>(bitrateControl_));
+        return;
+    }
+    bitrateControl_ = factor;
 }
 
 void RenderTask::setLoopAudio(bool loop) {
@@ -114,11 +126,15 @@ void RenderTask::addAudioNewFrame(AVFrame* frame, long pts, bool) {
 
 void RenderTask::prepareAudio() {
     audioMixer_ = new FFAudioComposer(this);
-    std::string path = outputPath_ + ".aac";
-    audioWriter_ = new FFAudioWriter(path.c_str());
-    config_->setMusicFile(path);
     audioMixer_->setMaxDuration(taskInfo_->duration);
     for (const AudioTrackInfo& info : config_->audioTracks()) {
+        // A track that starts after the video ends adds nothing to it; mixed
+        // alone it would leave an empty mix that fails the whole render.
+        if (!(info.inPoint < taskInfo_->duration)) {
+            QVPrint("audio track %s starts at %f s, after the video's end at %f s, skipped", info.filePath.c_str(),
+                    static_cast<double>(info.inPoint), static_cast<double>(taskInfo_->duration));
+            continue;
+        }
         FFAudioComposer::AudioTrack* track = audioMixer_->addAudioTrack(info.filePath);
         if (!track) continue;
         track->setDuration(info.duration);
@@ -129,6 +145,15 @@ void RenderTask::prepareAudio() {
         track->setFadeInDuration(info.fadeInDuration);
         track->setVolume(info.volume);
     }
+    if (audioMixer_->getTrackCount() == 0) {
+        // Nothing to mix: the video keeps the template's or the host's music.
+        delete audioMixer_;
+        audioMixer_ = nullptr;
+        return;
+    }
+    std::string path = outputPath_ + ".aac";
+    audioWriter_ = new FFAudioWriter(path.c_str());
+    config_->setMusicFile(path);
     int sampleRate = static_cast<int>(audioMixer_->getSampleRate());
     audioWriter_->addAudioInput(kAudioBitrate, sampleRate, audioMixer_->getChannelCount(),
                                 AVRational{1, sampleRate}, audioMixer_->getSampleFormat());
@@ -169,32 +194,81 @@ void RenderTask::releaseScene() {
     glContext_ = nullptr;
 }
 
+bool RenderTask::refuseTemplate(const std::string& reason) {
+    QVPrint("Invalid template, please check template path or template config.json");
+    QVPrint("Invalid template: %s", reason.c_str());
+    if (context_ || glContext_) releaseScene();
+    rendering_ = false;
+    return false;
+}
+
+std::string RenderTask::lostReplaceableFile() const {
+    std::set<std::string> replaced(config_->replaceableFilePaths().begin(),
+                                   config_->replaceableFilePaths().end());
+    for (const AssetConfig* asset : config_->assets()) {
+        if (asset && asset->replaced) replaced.insert(asset->name);
+    }
+    replaced.erase(std::string());
+    for (const auto& entry : context_->sources()) {
+        const AVSource* source = entry.second;
+        if (!source || source->sourceType() != AVSource::kSourceTypeFile) continue;
+        if (!replaced.count(source->mainFile())) continue;
+        if (source->width() <= 0 || source->height() <= 0) return source->mainFile();
+    }
+    return std::string();
+}
+
 bool RenderTask::start() {
     int pid = static_cast<int>(getpid());
     QVPrint("Child RenderTask start %d", pid);
-    if (!config_->isTemplateValid()) {
-        QVPrint("Invalid template, please check template path or template config.json");
-        return false;
-    }
+    // Everything a render needs of the template is checked before anything
+    // is allocated for it: a template that cannot be rendered ends "cancel"
+    // at once, never a crash, a blocked child or a wrong video.
+    std::string reason = config_->refusalReason(Config::kMaxCompSide);
+    if (!reason.empty()) return refuseTemplate(reason);
 
     int width = config_->mainCompWidth();
     int height = config_->mainCompHeight();
     rendering_ = true;
-    pixels_.assign(static_cast<size_t>(width) * static_cast<size_t>(height) * 4, 0);
 
     glContext_ = GLContextGet(width, height, nullptr);
     if (!glContext_) {
         // Nothing can be drawn: a failure, never a silent success.
         QVPrint("Child RenderTask %d could not create its GL context", pid);
         rendering_ = false;
-        pixels_ = std::vector<uint8_t>();
         if (delegate_) delegate_->renderEnd(false);
         return false;
     }
     GLContextMakeCurrent(glContext_);
+    GLint maxTexture = 0;
+    glGetIntegerv(GL_MAX_TEXTURE_SIZE, &maxTexture);
+    const int maxSide = std::min(Config::kMaxCompSide, static_cast<int>(maxTexture));
+    reason = config_->refusalReason(maxSide);
+    if (!reason.empty()) return refuseTemplate(reason);
+
     commit();
     context_->setGLContext(glContext_);
+    // Files the scene read while it was built (data files) and the timeline
+    // a dynamic template assembled are known only now.
+    reason = config_->refusalReason(maxSide);
+    if (reason.empty() && context_->duration() < 1) reason = "the main timeline has no frame";
+    if (!reason.empty()) return refuseTemplate(reason);
+    // The main composition's own rate, when it gives one, is the rate frames
+    // are counted at: the encoder, the mux and the reported duration use it.
+    config_->setFrameRate(context_->frameRate());
+
     if (delegate_) delegate_->renderStarted();
+
+    // The user's own material never vanishes silently from the video.
+    const std::string lost = lostReplaceableFile();
+    if (!lost.empty()) {
+        QVPrint("Child RenderTask %d: replaceable file %s is missing or cannot be decoded", pid,
+                lost.c_str());
+        releaseScene();
+        rendering_ = false;
+        if (delegate_) delegate_->renderEnd(false);
+        return false;
+    }
 
     // Text images, the template's main script and the dynamic sub images, in
     // this order: the script sees the text images, the dynamic layers take
@@ -217,9 +291,10 @@ bool RenderTask::start() {
 
     context_->flipVerticalPass()->setOutputBGRA(true);
     videoWriter_->setMux(true);
+    // Drawing the next frame overlaps encoding this one.
+    videoWriter_->setEncodeOnWorker(true);
     videoWriter_->setBitrateControl(bitrateControl_);
-    int fps = static_cast<int>(config_->frameRate());
-    videoWriter_->addVideoInput(width, height, fps);
+    videoWriter_->addVideoInput(width, height, NVMediaWriter::frameRateRational(frameRate));
 
     if (!config_->audioTracks().empty()) prepareAudio();
 
@@ -253,10 +328,13 @@ bool RenderTask::start() {
             break;
         }
 
-        // A template of no frames still draws its one frame; its progress is 0, not 0/0.
-        float progress = duration > 0 ? static_cast<float>(frame) / static_cast<float>(duration) : 0.0f;
+        float progress = static_cast<float>(frame) / static_cast<float>(duration);
         if (delegate_) delegate_->renderUpdate(progress);
     } while (context_->stepForward());
+    // The last frame's encoding belongs to the loop's time.
+    clock_t t2 = clock();
+    if (!videoWriter_->drain()) framesWhole = false;
+    encodeTicks += clock() - t2;
 
     taskInfo_->totalTime = clockSeconds(clock() - loopStart);
     taskInfo_->renderTime = clockSeconds(renderTicks);

@@ -56,7 +56,8 @@ public:
     void prepareAudioEncoder() override {}
     void addAudioNewFrame(AVFrame* frame, long pts, bool last) override;
 
-    void setBitrateControl(float factor) { bitrateControl_ = factor; }
+    // A factor that is not finite and in range keeps the current one, with a log line.
+    void setBitrateControl(float factor);
     void setLoopAudio(bool loop);
     void setAudioFile(const std::string& path);
     void setDynamicSubImgJson(const std::string& json) { dynamicSubImgJson_ = json; }
@@ -91,6 +92,11 @@ public:
 
 private:
     void prepareAudio();
+    // Logs the invalid-template lines with the reason, releases what start
+    // made and returns false: the child then reports "cancel".
+    bool refuseTemplate(const std::string& reason);
+    // The first replaceable file whose source could not be read or decoded.
+    std::string lostReplaceableFile() const;
     void writeSnapshot(int64_t frame);
     void releaseScene();
     // The text steps in their order; the drawn texts join the dynamic sub

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -13,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "core/FileCodec.h"
 #include "core/FileManager.h"
 #include "core/Unique.h"
 #include "support/TestSupport.h"
@@ -136,6 +138,52 @@ TEST(FileManagerTest, FileNames) {
     EXPECT_EQ(FileManager::getFileName("dir/", true), "dir");
     EXPECT_EQ(FileManager::getFileName("name", false), "name");
     EXPECT_EQ(FileManager::getFileName("/x.y/name", false), "name");
+}
+
+// Files of templates and hosts are read only when regular and under the cap:
+// a FIFO or a device is refused at once (never read, never waited on), and
+// the pack reader refuses them too.
+TEST(FileManagerTest, InputFilesAreRegularAndCapped) {
+    QvTest::TempDir dir("inputfiles");
+    ASSERT_TRUE(QvTest::writeFile(dir.file("five"), "12345"));
+    ASSERT_TRUE(QvTest::writeFile(dir.file("empty"), ""));
+    ASSERT_EQ(mkfifo(dir.file("fifo").c_str(), 0644), 0);
+    ASSERT_EQ(symlink("/dev/zero", dir.file("zero").c_str()), 0);
+    ASSERT_EQ(symlink(dir.file("five").c_str(), dir.file("link").c_str()), 0);
+    struct Case {
+        const char* name;
+        uint64_t cap;
+        size_t head;
+        InputFileStatus status;
+        const char* content;
+    };
+    const Case cases[] = {
+        {"five", kMaxInputFileBytes, 0, InputFileStatus::Ok, "12345"},
+        {"link", 5, 0, InputFileStatus::Ok, "12345"},
+        {"five", 4, 0, InputFileStatus::TooLarge, ""},
+        {"five", kMaxInputFileBytes, 3, InputFileStatus::Ok, "123"},
+        {"empty", kMaxInputFileBytes, 0, InputFileStatus::Ok, ""},
+        {"missing", kMaxInputFileBytes, 0, InputFileStatus::Missing, ""},
+        {"", kMaxInputFileBytes, 0, InputFileStatus::NotRegular, ""},  // the folder itself
+        {"fifo", kMaxInputFileBytes, 0, InputFileStatus::NotRegular, ""},
+        {"zero", kMaxInputFileBytes, 0, InputFileStatus::NotRegular, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string path = dir.file(c.name);
+        std::string out = "stale";
+        EXPECT_EQ(c.status, FileManager::readInput(path, out, c.cap, c.head));
+        EXPECT_EQ(c.content, out);
+        if (c.head == 0) {
+            EXPECT_EQ(c.status, FileManager::checkInput(path, c.cap));
+        }
+        if (c.status == InputFileStatus::NotRegular) {
+            FileCodec codec(FileCodec::getFileCodecVersion(path));
+            EXPECT_FALSE(codec.decodePack(path));
+            EXPECT_EQ(0u, codec.size);
+        }
+    }
+    EXPECT_STREQ("not a regular file", FileManager::describe(InputFileStatus::NotRegular));
 }
 
 TEST(FileManagerTest, QueriesOnRealPaths) {

@@ -36,8 +36,12 @@ TEST(VersionManagerTest, ValidAndInvalidTexts) {
     EXPECT_FALSE(VersionManager::isDigitString("12a"));
     EXPECT_FALSE(VersionManager::isDigitString("-1"));
 
-    EXPECT_THROW(VersionManager("99999999999.1"), std::out_of_range);
+    // Numbers beyond 32 bits make the text invalid, never an exception.
     EXPECT_TRUE(VersionManager::isValid("2147483647.0"));
+    for (const char* text : {"99999999999.1", "2147483648.0", "1.99999999999999999999999"}) {
+        EXPECT_NO_THROW(EXPECT_FALSE(VersionManager::isValid(text))) << text;
+    }
+    EXPECT_NO_THROW(EXPECT_EQ(VersionManager::compareVersion("1.99999999999", "1.2", true), -1));
 }
 
 TEST(VersionManagerTest, Comparisons) {

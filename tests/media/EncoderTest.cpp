@@ -72,7 +72,7 @@ class EncoderTest : public QvTest::GLFixture {};
 
 TEST_F(EncoderTest, InterfaceAndRefusals) {
     EXPECT_EQ(NvPipe_CreateEncoder(NVPIPE_FORMAT_RGBA32, NVPIPE_CODEC_H264, NVPIPE_COMPRESSION_LOSSY, 1000000,
-                                   30, 321, 240),
+                                   30, 16386, 240),
               nullptr);
     EXPECT_STRNE(NvPipe_GetError(nullptr), "");
     EXPECT_EQ(NvPipe_CreateEncoder(NVPIPE_FORMAT_RGBA32, NVPIPE_CODEC_H264, NVPIPE_COMPRESSION_LOSSY, 1000000,
@@ -111,6 +111,10 @@ TEST_F(EncoderTest, InterfaceAndRefusals) {
     std::string firstBytes(reinterpret_cast<const char*>(out.data()), n);
     EXPECT_NE(firstBytes.find(std::string(params.begin() + 4, params.end())), std::string::npos);
     EXPECT_EQ(NVMediaWriter::getVopType(out.data(), static_cast<int>(n)), -1);  // starts with a parameter set
+    // From the first frame on, the sets are taken from the stream itself.
+    std::vector<uint8_t> inBand;
+    ASSERT_TRUE(NvPipe_GetSequenceParams(enc, inBand));
+    EXPECT_EQ(inBand, params);
     n = NvPipe_EncodeTexture(enc, tex, 0x0DE1, out.data(), w * h * 4, w, h, false);
     ASSERT_GT(n, 0u);
     std::vector<int> second = nalTypes(out.data(), n);
@@ -183,6 +187,38 @@ TEST_F(EncoderTest, SixtyFramesBecomeTheRawStreamAndTheMuxedFile) {
     EXPECT_FALSE(QvTest::fileExists(raw));
 }
 
+// Encoding on the writer's worker thread gives the raw stream of encoding on
+// the drawing thread, byte for byte; a frame that cannot be read back is
+// refused at once.
+TEST_F(EncoderTest, WorkerThreadWritesTheSameStream) {
+    const int w = 96, h = 64, fps = 25, frames = 30;
+    QvTest::TempDir dir;
+    std::string raw[2];
+    for (int worker = 0; worker < 2; ++worker) {
+        std::string out = dir.file(worker ? "worker.mp4" : "direct.mp4");
+        NVMediaWriter writer(out.c_str());
+        writer.setMux(true);
+        writer.setEncodeOnWorker(worker == 1);
+        ASSERT_TRUE(writer.addVideoInput(w, h, fps));
+        writer.start();
+        for (int i = 0; i < frames; ++i) {
+            GLuint tex = uploadTexture(w, h, framePixels(w, h, i));
+            ASSERT_GT(writer.writeVideoFrameData(tex, i, fps), 0) << "frame " << i;
+            deleteTexture(tex);  // read back already: the worker encodes its own copy
+        }
+        EXPECT_TRUE(writer.drain());
+        if (worker) {
+            testing::internal::CaptureStderr();
+            EXPECT_EQ(writer.writeVideoFrameData(0, frames, fps), 0);
+            EXPECT_NE(testing::internal::GetCapturedStderr().find("NVEncoder encode error: "), std::string::npos);
+        }
+        EXPECT_EQ(writer.close(), 0);
+        raw[worker] = QvTest::readFile(out + ".h264");
+    }
+    ASSERT_FALSE(raw[0].empty());
+    EXPECT_TRUE(raw[0] == raw[1]);
+}
+
 TEST_F(EncoderTest, PacketModeWritesTheContainer) {
     const int w = 96, h = 64, fps = 25;
     QvTest::TempDir dir;
@@ -203,17 +239,17 @@ TEST_F(EncoderTest, PacketModeWritesTheContainer) {
 
 TEST_F(EncoderTest, WriterWithoutEncoderFailsTheMux) {
     QvTest::TempDir dir;
-    std::string out = dir.file("odd.mp4");
+    std::string out = dir.file("huge.mp4");
     NVMediaWriter writer(out.c_str());
     writer.setMux(true);
     testing::internal::CaptureStderr();
-    EXPECT_FALSE(writer.addVideoInput(321, 240, 30));  // odd width
+    EXPECT_FALSE(writer.addVideoInput(16386, 240, 30));  // wider than the encoder takes
     EXPECT_EQ(writer.writeVideoFrameData(1, 0, 30), 0);
     std::string log = testing::internal::GetCapturedStderr();
     EXPECT_NE(log.find("Failed to create nv encoder: "), std::string::npos);
     EXPECT_NE(log.find("NVEncoder encode error: "), std::string::npos);
     EXPECT_EQ(writer.close(), 0);
-    Config config(321, 240, 30.0f, 30, "main");
+    Config config(16386, 240, 30.0f, 30, "main");
     config.setFinalDuration(30);
     EXPECT_NE(writer.muxFile(&config), 0);
 }
@@ -247,6 +283,17 @@ TEST(WriterBitrate, FollowsTheFactor) {
     EXPECT_EQ(writer.bitrateFor(1920, 1080, 25), 12960000u);
     writer.setBitrateControl(0.1f);
     EXPECT_EQ(writer.bitrateFor(1280, 720, 30), 2764800u);
+    EXPECT_EQ(writer.bitrateFor(1280, 720, AVRational{30000, 1001}), 2762038u);
+    struct {
+        float fps;
+        int num, den;
+    } const rates[] = {{29.97f, 30000, 1001}, {23.976f, 24000, 1001}, {59.94f, 60000, 1001},
+                       {25.0f, 25, 1},        {12.5f, 25, 2},         {1000.0f, 1000, 1}};
+    for (const auto& rate : rates) {
+        AVRational q = NVMediaWriter::frameRateRational(rate.fps);
+        EXPECT_EQ(q.num, rate.num) << rate.fps;
+        EXPECT_EQ(q.den, rate.den) << rate.fps;
+    }
     EXPECT_EQ(NVMediaWriter::getVopType(nullptr, 10), -1);
     const uint8_t idr[] = {0, 0, 0, 1, 0x65, 0x88, 0x84, 0};
     const uint8_t ref[] = {0, 0, 1, 0x61, 0x9a, 0, 0};

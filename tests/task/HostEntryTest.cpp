@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 
 #include <cstdlib>
+#include <limits>
 #include <memory>
 
 #include "TaskTestSupport.h"
@@ -156,6 +157,45 @@ TEST(HostEntry, ListsAppendAndRejectedTextsStoreNothing) {
         << log;
 }
 
+// Bitrate factor and music volume are taken only when finite and in range;
+// otherwise the setter says 1 and the stored value stays.
+TEST(HostEntry, NumberSettersRefuseValuesOutOfRange) {
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    const float inf = std::numeric_limits<float>::infinity();
+    struct Case {
+        int (*set)(const char*, float);
+        float HostRenderRecord::*field;
+        float value;
+        int result;
+    };
+    const Case cases[] = {
+        {nRenderProcessSetBitrateControl, &HostRenderRecord::bitrateControl, 0.5f, 0},
+        {nRenderProcessSetBitrateControl, &HostRenderRecord::bitrateControl, 24.0f, 0},
+        {nRenderProcessSetBitrateControl, &HostRenderRecord::bitrateControl, 0.0f, 1},
+        {nRenderProcessSetBitrateControl, &HostRenderRecord::bitrateControl, -1.0f, 1},
+        {nRenderProcessSetBitrateControl, &HostRenderRecord::bitrateControl, 1e30f, 1},
+        {nRenderProcessSetBitrateControl, &HostRenderRecord::bitrateControl, nan, 1},
+        {nRenderProcessSetBitrateControl, &HostRenderRecord::bitrateControl, inf, 1},
+        {nRenderProcessSetMusicVolume, &HostRenderRecord::musicVolume, 0.0f, 0},
+        {nRenderProcessSetMusicVolume, &HostRenderRecord::musicVolume, 2.5f, 0},
+        {nRenderProcessSetMusicVolume, &HostRenderRecord::musicVolume, -0.5f, 1},
+        {nRenderProcessSetMusicVolume, &HostRenderRecord::musicVolume, 1e9f, 1},
+        {nRenderProcessSetMusicVolume, &HostRenderRecord::musicVolume, nan, 1},
+        {nRenderProcessSetMusicVolume, &HostRenderRecord::musicVolume, -inf, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.value);
+        Handle h;
+        const float before = h.record().*c.field;
+        EXPECT_EQ(c.result, c.set(h.c_str(), c.value));
+        if (c.result == 0) {
+            EXPECT_EQ(c.value, h.record().*c.field);
+        } else {
+            EXPECT_EQ(before, h.record().*c.field);
+        }
+    }
+}
+
 TEST(HostEntry, StartForwardsOnlyWhatWasSet) {
     TempDir dir("qvhost");
     {
@@ -216,7 +256,7 @@ TEST(HostEntry, StartForwardsOnlyWhatWasSet) {
         ASSERT_EQ(0, nRenderProcessSetMusicLoop(h.c_str(), 1));
         ASSERT_EQ(0, nRenderProcessSetScript(h.c_str(), "", "/lua", "data"));
         ASSERT_EQ(0, nRenderProcessSetSnapShotPath(h.c_str(), "/snap/s"));
-        ASSERT_EQ(0, nRenderProcessSetBitrateControl(h.c_str(), bitrate));
+        ASSERT_EQ(1, nRenderProcessSetBitrateControl(h.c_str(), bitrate));  // refused, the default stays
         EXPECT_EQ(1, nRenderProcessAddWatermark(h.c_str(), "[]", 1, 2, 3, 4, 5, 6));
         QvTaskTest::StderrCapture capture(dir.file("log"));
         Quorvane::Core::CreateNativeRender(h.record());

@@ -10,11 +10,13 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <thread>
 
 #include "TaskTestSupport.h"
+#include "support/MediaGen.h"
 #include "support/TestSupport.h"
 #include "task/quorvane.h"
 
@@ -194,6 +196,123 @@ TEST(RenderVideo, WatermarkShowsDuringItsSpan) {
         EXPECT_EQ(0, outside[0]) << frame;
         EXPECT_EQ(255, outside[2]) << frame;
         stbi_image_free(shot);
+    }
+}
+
+// Odd sizes are encoded one column and row larger with the last ones repeated,
+// so every template pixel comes out right; a rate of 29.97 is encoded as
+// 30000/1001, so the video lasts what the rendered information says.
+TEST(RenderVideo, OddSizesAndNtscRatesKeepPixelsAndDuration) {
+    TempDir dir("qvrender");
+    struct Case {
+        const char* name;
+        int width, height, frames;
+        const char* fps;
+        const char* rate;      // as ffprobe gives it
+        const char* duration;  // rendered information
+        int codedWidth, codedHeight;
+    };
+    const Case cases[] = {
+        {"odd", 65, 49, 2, "25", "25/1", "0.080000", 66, 50},
+        {"ntsc", 32, 32, 300, "29.97", "30000/1001", "10.010010", 32, 32},
+    };
+    int key = 40;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        // Blue, red from column x0 on, green from row y0 on: the last column
+        // and row lie in flat colours, so 4:2:0 keeps them exactly unless the
+        // padding brings in another colour. Edges inside the picture blur
+        // over a few pixels in any 4:2:0 video and are not looked at.
+        const int x0 = c.width / 2 & ~1, y0 = c.height / 2 & ~1;
+        char json[1024];
+        snprintf(json, sizeof json,
+                 R"({"type":1,"fps":%s,"main":"main","assets":[
+                       {"key":"col","type":4,"name":"#FF0000","size":[%d,%d]},
+                       {"key":"row","type":4,"name":"#00FF00","size":[%d,%d]}],
+                     "comps":[{"name":"main","size":[%d,%d],"bg":"#0000FF","duration":%d,"layers":[
+                       {"type":1,"uuid":"c","source":"col","transform":{"a":[0,0],"p":[%d,0],"s":[1,1],"r":0,"t":1}},
+                       {"type":1,"uuid":"r","source":"row","transform":{"a":[0,0],"p":[0,%d],"s":[1,1],"r":0,"t":1}}]}]})",
+                 c.fps, c.width - x0, c.height, c.width, c.height - y0, c.width, c.height, c.frames, x0, y0);
+        std::string folder = dir.file(c.name) + "/";
+        mkdir(folder.c_str(), 0755);
+        QvTest::writeFile(folder + "config.json", json);
+        std::string output = dir.file(std::string(c.name) + ".mp4");
+        unsigned long handle = 0;
+        ASSERT_EQ(0, zr_create_render_process(&handle, folder.c_str(), output.c_str(), ++key));
+        EXPECT_EQ(0, zr_render_process_start(&handle, nullptr));
+        EXPECT_STREQ("end", zr_render_process_status(&handle));
+        EXPECT_EQ(c.duration, zr_render_process_rendered_info(&handle)["duration"]);
+        zr_render_process_release(&handle);
+
+        EXPECT_EQ(std::to_string(c.codedWidth), QvTest::probe(output, "v:0", "width"));
+        EXPECT_EQ(std::to_string(c.codedHeight), QvTest::probe(output, "v:0", "height"));
+        EXPECT_EQ(std::to_string(c.frames), QvTest::probe(output, "v:0", "nb_read_frames"));
+        EXPECT_EQ(c.rate, QvTest::probe(output, "v:0", "r_frame_rate"));
+        EXPECT_NEAR(atof(c.duration), QvTest::probeDuration(output), 0.002);
+        std::string frame = firstFrameRgb(output);
+        ASSERT_EQ(static_cast<size_t>(c.codedWidth * c.codedHeight * 3), frame.size());
+        int wrong = 0;
+        for (int y = 0; y < c.height; ++y) {
+            for (int x = 0; x < c.width; ++x) {
+                if (std::abs(x - x0) < 4 || std::abs(y - y0) < 4) continue;
+                const unsigned char* p =
+                    reinterpret_cast<const unsigned char*>(&frame[(y * c.codedWidth + x) * 3]);
+                Rgba want =
+                    y >= y0 ? Rgba{0, 255, 0, 0} : (x >= x0 ? Rgba{255, 0, 0, 0} : Rgba{0, 0, 255, 0});
+                // H.264 4:2:0 in limited range: a few steps off at most.
+                if (std::abs(p[0] - want.r) > 8 || std::abs(p[1] - want.g) > 8 ||
+                    std::abs(p[2] - want.b) > 8) {
+                    if (wrong++ < 6)
+                        ADD_FAILURE()
+                            << x << "," << y << ": " << int(p[0]) << " " << int(p[1]) << " " << int(p[2]);
+                }
+            }
+        }
+        EXPECT_EQ(0, wrong);
+    }
+}
+
+// The user's file replacing a template asset is never lost silently: a
+// missing one fails the render and is named in the log; an empty path keeps
+// the template's own file.
+TEST(RenderVideo, LostReplaceableFileFailsTheRender) {
+    TempDir dir("qvrender");
+    std::string folder = dir.file("replace") + "/";
+    mkdir(folder.c_str(), 0755);
+    mkdir((folder + "assets").c_str(), 0755);
+    ASSERT_TRUE(QvTest::makeImage(folder + "assets/own.png", 8, 8, {255, 0, 0}));
+    QvTest::writeFile(folder + "config.json",
+                      R"({"type":1,"fps":25,"main":"main",
+                          "assets":[{"key":"img","type":1,"name":"own.png","ui":{}}],
+                          "comps":[{"name":"main","size":[32,32],"bg":"#0000FF","duration":2,"layers":[
+                            {"type":1,"uuid":"i","source":"img"}]}]})");
+    const std::string missing = dir.file("no-such-photo.png");
+    struct Case {
+        std::string file;
+        const char* status;
+    };
+    int key = 50;
+    for (const Case& c : {Case{missing, "fail"}, Case{"", "end"}}) {
+        SCOPED_TRACE(c.file);
+        std::string output = dir.file("replace.mp4");
+        unsigned long handle = 0;
+        ASSERT_EQ(0, zr_create_render_process(&handle, folder.c_str(), output.c_str(), ++key));
+        std::vector<std::string> files = {c.file};
+        ASSERT_EQ(0, zr_render_process_set_replaceable_files(&handle, &files));
+        std::string log;
+        {
+            QvTaskTest::StderrCapture capture(dir.file("stderr.txt"));
+            zr_render_process_start(&handle, nullptr);
+            log = capture.stop();
+        }
+        EXPECT_STREQ(c.status, zr_render_process_status(&handle));
+        expectNothingLeftBehind(handle, output);
+        zr_render_process_release(&handle);
+        EXPECT_EQ(c.file.empty(), QvTest::fileExists(output));
+        if (!c.file.empty()) {
+            EXPECT_NE(std::string::npos, log.find("replaceable file " + missing)) << log;
+        }
+        remove(output.c_str());
     }
 }
 
