@@ -268,6 +268,16 @@ int NVMediaWriter::handOver(unsigned int texture) {
     return static_cast<int>(picture.size());
 }
 
+clock_t NVMediaWriter::workerTicks() const {
+    clockid_t clock = 0;
+    struct timespec used = {0, 0};
+    if (!mEncodeThread || pthread_getcpuclockid(mEncodeThread->getThreadID(), &clock) != 0 ||
+        clock_gettime(clock, &used) != 0)
+        return 0;
+    return static_cast<clock_t>(used.tv_sec * CLOCKS_PER_SEC + used.tv_nsec / (1000000000 / CLOCKS_PER_SEC)) +
+           NvPipe_ThreadTicks(mEncoder);
+}
+
 bool NVMediaWriter::drain() {
     if (mEncodeThread) {
         mFrameSlot.wait();

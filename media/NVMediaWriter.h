@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <ctime>
 #include <fstream>
 #include <memory>
 #include <string>
@@ -68,6 +69,10 @@ public:
     bool drain();
     // Drains first; 1 also when a frame handed to the worker failed.
     int close();
+    // Processor time the encode worker's thread and the encoder's own threads
+    // have used so far, in clock() ticks: the conversion and encoding that
+    // run alongside the caller's drawing. 0 without a worker.
+    clock_t workerTicks() const;
     // Runs ffmpeg; returns its raw wait status (0 on success).
     int muxFile(Config* config);
 

@@ -1,7 +1,12 @@
 #include "media/SoftwareH264Encoder.h"
 
+#include <dirent.h>
+#include <sys/types.h>
+
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <string>
 
 #define GL_GLEXT_PROTOTYPES 1
@@ -35,6 +40,7 @@ struct NvPipe {
     int64_t nextPts = 0;
     bool keyFrameDue = false;  // a frame was dropped: the next one must not refer to it
     std::string error;
+    std::vector<pid_t> threads;  // the encoding library's own
 };
 
 namespace {
@@ -189,6 +195,29 @@ void keepParameterSets(NvPipe* p, const uint8_t* data, size_t size) {
     if (!sets.empty()) p->sequenceParams = std::move(sets);
 }
 
+// Ids of the threads of this process.
+std::vector<pid_t> processThreads() {
+    std::vector<pid_t> ids;
+    if (DIR* dir = opendir("/proc/self/task")) {
+        while (dirent* entry = readdir(dir)) {
+            if (entry->d_name[0] != '.') ids.push_back(static_cast<pid_t>(atoi(entry->d_name)));
+        }
+        closedir(dir);
+    }
+    std::sort(ids.begin(), ids.end());
+    return ids;
+}
+
+// Processor time a thread of this process has used, in clock() ticks; 0 for
+// a thread that is gone. The clock id is the kernel's per-thread CPU clock,
+// made from the thread id as pthread_getcpuclockid makes it.
+clock_t threadTicks(pid_t thread) {
+    const clockid_t clock = static_cast<clockid_t>((~static_cast<unsigned>(thread) << 3) | 6u);
+    struct timespec used = {0, 0};
+    if (clock_gettime(clock, &used) != 0) return 0;
+    return static_cast<clock_t>(used.tv_sec * CLOCKS_PER_SEC + used.tv_nsec / (1000000000 / CLOCKS_PER_SEC));
+}
+
 }  // namespace
 
 NvPipe* NvPipe_CreateEncoder(NvPipe_Format format, NvPipe_Codec codec, NvPipe_Compression compression,
@@ -222,7 +251,11 @@ NvPipe* NvPipe_CreateEncoder(NvPipe_Format format, NvPipe_Codec codec, NvPipe_Co
     p->fpsNum = fpsNum;
     p->fpsDen = fpsDen;
     p->bitrate = bitrate;
+    // The threads that appear while the encoder opens are its own.
+    const std::vector<pid_t> before = processThreads();
     p->codec = openCodec(*p, false, &gCreateError);
+    const std::vector<pid_t> after = processThreads();
+    std::set_difference(after.begin(), after.end(), before.begin(), before.end(), std::back_inserter(p->threads));
     if (p->codec) {
         const int w = static_cast<int>(p->codedWidth);
         const int h = static_cast<int>(p->codedHeight);
@@ -269,6 +302,14 @@ bool NvPipe_GetSequenceParams(NvPipe* p, std::vector<uint8_t>& params) {
     }
     params = p->sequenceParams;
     return true;
+}
+
+clock_t NvPipe_ThreadTicks(const NvPipe* p) {
+    clock_t sum = 0;
+    if (p) {
+        for (pid_t thread : p->threads) sum += threadTicks(thread);
+    }
+    return sum;
 }
 
 size_t NvPipe_FrameBytes(const NvPipe* p) {

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <ctime>
 #include <string>
 #include <vector>
 
@@ -63,6 +64,9 @@ uint64_t NvPipe_EncodeTexture(NvPipe* encoder, uint32_t texture, uint32_t target
 // NvPipe_EncodeTexture. Neither may run at the same time as another call for
 // the same encoder, except that one read-back may overlap one encode.
 size_t NvPipe_FrameBytes(const NvPipe* encoder);
+// Processor time, in clock() ticks, of the threads the encoding library
+// started for this encoder (its slice threads).
+clock_t NvPipe_ThreadTicks(const NvPipe* encoder);
 bool NvPipe_ReadTexture(NvPipe* encoder, uint32_t texture, uint32_t target, uint8_t* rgba, std::string* error);
 uint64_t NvPipe_EncodeFrame(NvPipe* encoder, const uint8_t* rgba, void* dst, uint64_t dstSize,
                             bool forceKeyFrame);

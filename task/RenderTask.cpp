@@ -308,9 +308,14 @@ bool RenderTask::start() {
     do {
         if (cancelled_) break;
         clock_t t0 = clock();
+        // The worker encodes the frame before while this one is drawn: its
+        // processor time is encoding, not drawing.
+        clock_t encodedAlongside = videoWriter_->workerTicks();
         context_->draw(0);
         glFinish();
-        renderTicks += clock() - t0;
+        encodedAlongside = std::max<clock_t>(0, videoWriter_->workerTicks() - encodedAlongside);
+        renderTicks += clock() - t0 - encodedAlongside;
+        encodeTicks += encodedAlongside;
 
         clock_t t1 = clock();
         int64_t frame = context_->currentLocalTime();
