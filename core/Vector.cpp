@@ -14,6 +14,20 @@ namespace Core {
 
 Range::Range(bool whole) : start(0), size(whole ? INT32_MAX : 0) {}
 
+namespace {
+int32_t saturated(int64_t v) {
+    return static_cast<int32_t>(std::clamp<int64_t>(v, INT32_MIN, INT32_MAX));
+}
+}  // namespace
+
+void Range::setEnd(int end) {
+    size = saturated(static_cast<int64_t>(end) - start);
+}
+
+void Range::offset(int delta) {
+    start = saturated(static_cast<int64_t>(start) + delta);
+}
+
 // ---------------------------------------------------------------- Vec2
 
 void Vec2::set(float nx, float ny) {

@@ -25,6 +25,15 @@ struct Range {
     Range(int start, int size) : start(start), size(size) {}
     Range(const Range&) = default;
     Range& operator=(const Range&) = default;
+
+    // One past the last index, without overflow.
+    int64_t end() const { return static_cast<int64_t>(start) + size; }
+    // The size that makes the range end there; int32 limits saturate.
+    void setEnd(int end);
+    // Moves the start by delta, keeping the size; int32 limits saturate.
+    void offset(int delta);
+    // start <= index < end: an empty or negative size holds nothing.
+    bool contains(int index) const { return index >= start && index < end(); }
 };
 
 struct Vec2 {

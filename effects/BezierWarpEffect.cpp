@@ -26,6 +26,10 @@ const char* const kFragmentShader =
 
 constexpr size_t kRecordNumbers = 24;
 
+bool allFinite(const float* v) {
+    return std::all_of(v, v + kRecordNumbers, [](float f) { return std::isfinite(f); });
+}
+
 Vec2 bezier(const Vec2& p0, const Vec2& p1, const Vec2& p2, const Vec2& p3, float t) {
     return Vec2(bezierPoint(p0.x, p1.x, p2.x, p3.x, t), bezierPoint(p0.y, p1.y, p2.y, p3.y, t));
 }
@@ -43,6 +47,14 @@ BezierWarpEffect::BezierWarpData::BezierWarpData(const float* v)
     : corners{Vec2(v[0], v[1]), Vec2(v[6], v[7]), Vec2(v[12], v[13]), Vec2(v[18], v[19])},
       tangents{Vec2(v[2], v[3]),   Vec2(v[4], v[5]),   Vec2(v[8], v[9]),   Vec2(v[10], v[11]),
                Vec2(v[14], v[15]), Vec2(v[16], v[17]), Vec2(v[20], v[21]), Vec2(v[22], v[23])} {}
+
+BezierWarpEffect::BezierWarpData::BezierWarpData(const rapidjson::Value& value) {
+    float v[kRecordNumbers];
+    if (value.IsArray() && value.Size() == kRecordNumbers &&
+        EffectRecords::readRecord(value, EffectRecords::arrayOf(kRecordNumbers), v) && allFinite(v)) {
+        *this = BezierWarpData(v);
+    }
+}
 
 BezierWarpEffect::BezierWarpEffect(RenderLayer* layer)
     : RenderEffect(layer), mShader(newEffectShader(CornerPinEffect::kVertexShader, kFragmentShader)) {
@@ -78,8 +90,7 @@ void BezierWarpEffect::loadFromJson(const rapidjson::Value& item) {
     wrapped.SetObject();
     wrapped.AddMember("data", rapidjson::Value(*corner, wrapped.GetAllocator()), wrapped.GetAllocator());
     EffectRecords::load(wrapped, parent(), EffectRecords::arrayOf(kRecordNumbers), [this](const float* v) {
-        if (std::all_of(v, v + kRecordNumbers, [](float f) { return std::isfinite(f); }))
-            mDataList.emplace_back(v);
+        if (allFinite(v)) mDataList.emplace_back(v);
     });
 }
 
@@ -179,8 +190,9 @@ bool BezierWarpEffect::willExtendLayerSize(LayerSizeExtendData* data) {
         return false;
     data->offsetDelta = Vec2(-mBounds.x - data->offset.x, -mBounds.y - data->offset.y);
     data->offset = Vec2(-mBounds.x, -mBounds.y);
-    data->size =
-        Vec2(CornerPinEffect::clampedSide(mBounds.width), CornerPinEffect::clampedSide(mBounds.height));
+    const Vec2 largest = CornerPinEffect::largestSides(parent(), width(), height());
+    data->size = Vec2(CornerPinEffect::clampedSide(mBounds.width, largest.x),
+                      CornerPinEffect::clampedSide(mBounds.height, largest.y));
     if (mDestination && (mDestination->width() != static_cast<int>(data->size.x) ||
                          mDestination->height() != static_cast<int>(data->size.y)))
         dropDestination();

@@ -26,6 +26,10 @@ public:
         // From 24 numbers in pairs: tl, tangent 0, tangent 1, tr, tangent 2,
         // tangent 3, br, tangent 4, tangent 5, bl, tangent 6, tangent 7.
         explicit BezierWarpData(const float* numbers);
+        // From a JSON array of exactly 24 finite numbers; from anything else a
+        // record without corners, which is never evaluated.
+        explicit BezierWarpData(const rapidjson::Value& value);
+        bool hasCorners() const { return corners.size() == 4; }
 
         const Vec2& tl() const { return corners[0]; }
         const Vec2& tr() const { return corners[1]; }
@@ -59,7 +63,7 @@ public:
 
     const std::vector<BezierWarpData>& records() const { return mDataList; }
     const BezierWarpData* currentData() const {
-        return mCurrent < mDataList.size() ? &mDataList[mCurrent] : nullptr;
+        return mCurrent < mDataList.size() && mDataList[mCurrent].hasCorners() ? &mDataList[mCurrent] : nullptr;
     }
     const Rect& bounds() const { return mBounds; }
     // [column][row], 21 x 21 points.

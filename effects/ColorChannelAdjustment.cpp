@@ -1,5 +1,6 @@
 #include "effects/ColorChannelAdjustment.h"
 
+#include "effects/ParameterBounds.h"
 #include "render/GLShader.h"
 
 namespace Quorvane {
@@ -57,8 +58,8 @@ bool ColorChannelAdjustment::hasAnimation() {
 
 void ColorChannelAdjustment::drawSelf(unsigned int texture) {
     mQuad.drawFullScreen(mShader, texture, [this](GLShader& shader) {
-        shader.setUniform3f("channel", mChannel);
-        shader.setUniform1f("saturation", mSaturation);
+        shader.setUniform3f("channel", ParameterBounds::bounded(mChannel, 0.0f));
+        shader.setUniform1f("saturation", ParameterBounds::bounded(mSaturation, 1.0f));
     });
 }
 

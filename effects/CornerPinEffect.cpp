@@ -127,9 +127,20 @@ int CornerPinEffect::truncated(float v) {
     return static_cast<int>(std::clamp(v, -limit, limit));
 }
 
-float CornerPinEffect::clampedSide(float side) {
+Vec2 CornerPinEffect::largestSides(const RenderLayer* layer, int width, int height) {
+    const RenderLayer* comp = layer ? layer->parentCompLayer() : nullptr;
+    auto side = [](int compSide, int own) {
+        if (compSide <= 0) return static_cast<float>(kLargestSide);
+        const int64_t reach = std::max<int64_t>(compSide, own) * kCompositionReach;
+        return static_cast<float>(std::min<int64_t>(reach, kLargestSide));
+    };
+    return comp ? Vec2(side(comp->width(), width), side(comp->height(), height))
+                : Vec2(static_cast<float>(kLargestSide), static_cast<float>(kLargestSide));
+}
+
+float CornerPinEffect::clampedSide(float side, float largest) {
     if (!(side >= 1.0f)) return 1.0f;
-    return std::min(side, static_cast<float>(kLargestSide));
+    return std::min(side, std::max(largest, 1.0f));
 }
 
 bool CornerPinEffect::willExtendLayerSize(LayerSizeExtendData* data) {
@@ -155,8 +166,9 @@ bool CornerPinEffect::willExtendLayerSize(LayerSizeExtendData* data) {
     data->offsetDelta =
         Vec2(static_cast<float>(-left) - data->offset.x, static_cast<float>(-top) - data->offset.y);
     data->offset = Vec2(static_cast<float>(-left), static_cast<float>(-top));
-    data->size = Vec2(clampedSide(static_cast<float>(std::abs(right - left))),
-                      clampedSide(static_cast<float>(std::abs(bottom - top))));
+    const Vec2 largest = largestSides(parent(), width(), height());
+    data->size = Vec2(clampedSide(static_cast<float>(std::abs(right - left)), largest.x),
+                      clampedSide(static_cast<float>(std::abs(bottom - top)), largest.y));
     if (mDestination && (mDestination->width() != static_cast<int>(data->size.x) ||
                          mDestination->height() != static_cast<int>(data->size.y)))
         dropDestination();

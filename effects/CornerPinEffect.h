@@ -45,6 +45,8 @@ public:
     // texture of the software renderer): a corner thousands of pixels away
     // must not ask for a destination no GL can make.
     static constexpr int kLargestSide = 16384;
+    // How many composition (or own) sizes an enlarged layer may span on each axis.
+    static constexpr int kCompositionReach = 4;
 
     explicit CornerPinEffect(RenderLayer* layer);
     // Copies the records; new program and edge builder, no buffer, no current record.
@@ -90,9 +92,13 @@ public:
     static void drawVertices(const std::vector<float>& vertices, GLenum mode);
     // A pixel coordinate truncated toward zero and held within +-kLargestSide·4.
     static int truncated(float v);
+    // The largest sides a layer now width x height may be enlarged to: a few
+    // times the larger of its composition's and its own (what lies farther out
+    // hardly reaches the composition), at most kLargestSide.
+    static Vec2 largestSides(const RenderLayer* layer, int width, int height);
     // A side of an enlarged layer: at least 1 (0 would make the layer inherit
-    // its composition's size) and at most kLargestSide.
-    static float clampedSide(float side);
+    // its composition's size) and at most the largest.
+    static float clampedSide(float side, float largest);
 
 private:
     GLShader* mShader;

@@ -10,9 +10,6 @@ namespace Core {
 
 namespace EffectRecords {
 
-namespace {
-
-// One record of the shape from a JSON value; false for any other shape.
 bool readRecord(const rapidjson::Value& value, Shape shape, float* out) {
     if (shape.scalar) return Json::getNumber(value, out[0]);
     if (!value.IsArray() || value.Size() < shape.numbers) return false;
@@ -21,8 +18,6 @@ bool readRecord(const rapidjson::Value& value, Shape shape, float* out) {
     }
     return true;
 }
-
-}  // namespace
 
 bool readDataFile(const std::string& path, std::string& text) {
     FileCodec codec(FileCodec::getFileCodecVersion(path));

@@ -43,6 +43,10 @@ using Sink = std::function<void(const float* values)>;
 // not an array, gives nothing. Nothing is logged.
 void load(const rapidjson::Value& item, RenderLayer* layer, Shape shape, const Sink& sink);
 
+// One record of the shape from a JSON value into `out` (shape.numbers floats);
+// false for any other shape.
+bool readRecord(const rapidjson::Value& value, Shape shape, float* out);
+
 // The text of a data file through the template file reader (plain or packed);
 // false when it cannot be read.
 bool readDataFile(const std::string& path, std::string& text);

@@ -1,5 +1,9 @@
 #include "effects/FaceReshapeEffect.h"
 
+#include <algorithm>
+#include <array>
+
+#include "effects/ParameterBounds.h"
 #include "render/GLShader.h"
 
 namespace Quorvane {
@@ -209,11 +213,8 @@ void FaceReshapeEffect::clearFaces() {
 }
 
 std::vector<const FaceReshapeEffect::FaceInfo*> FaceReshapeEffect::drawnFaces() const {
-    // A face of other than 68 points has no eye centres and would leave its
-    // uniform array partly unset: it is not warped.
     std::vector<const FaceInfo*> drawn;
-    for (size_t i = 0; i < mFaces.size() && i < kDrawnFaces; ++i)
-        if (mFaces[i]->complete()) drawn.push_back(mFaces[i]);
+    for (size_t i = 0; i < mFaces.size() && i < kDrawnFaces; ++i) drawn.push_back(mFaces[i]);
     return drawn;
 }
 
@@ -228,20 +229,26 @@ void FaceReshapeEffect::drawSelf(unsigned int texture) {
     }
     mQuad.drawFullScreen(mShader, texture, [&](GLShader& shader) {
         shader.setUniform2f("viewPort", static_cast<float>(width()), static_cast<float>(height()));
-        shader.setUniform1f("faceShaveStrength", mFaceShaveStrength);
-        shader.setUniform1f("faceSlimStrength", mFaceSlimStrength);
-        shader.setUniform1f("chinChangeStrength", mChinChangeStrength);
-        shader.setUniform1f("eyeEnlargeStrength", mEyeEnlargeStrength);
-        shader.setUniform1f("mouthAdjustStrength", mMouthAdjustStrength);
-        shader.setUniform1f("noseLengthStrength", mNoseLengthStrength);
-        shader.setUniform1f("noseWidthStrength", mNoseWidthStrength);
+        using ParameterBounds::bounded;
+        const std::pair<const char*, float> strengths[] = {
+            {"faceShaveStrength", mFaceShaveStrength},     {"faceSlimStrength", mFaceSlimStrength},
+            {"chinChangeStrength", mChinChangeStrength},   {"eyeEnlargeStrength", mEyeEnlargeStrength},
+            {"mouthAdjustStrength", mMouthAdjustStrength}, {"noseLengthStrength", mNoseLengthStrength},
+            {"noseWidthStrength", mNoseWidthStrength},
+        };
+        for (const auto& strength : strengths) shader.setUniform1f(strength.first, bounded(strength.second, 0.0f));
         for (size_t k = 0; k < drawn.size(); ++k) {
             const std::string n = std::to_string(k + 1);
-            shader.setUniform2f("leftEyeCenter" + n, drawn[k]->leftEyeCenter);
-            shader.setUniform2f("rightEyeCenter" + n, drawn[k]->rightEyeCenter);
-            shader.setUniform2fv("landmarks" + n, drawn[k]->landmarks.data(),
-                                 static_cast<int>(kPointsPerFace));
-            shader.setUniform1f("eyeDistance" + n, drawn[k]->eyeDistance);
+            const FaceInfo& face = *drawn[k];
+            // The face's points up to the 68 of the array; the rest of the
+            // array is set to 0 rather than left with another face's points.
+            std::array<float, 2 * kPointsPerFace> points{};
+            const size_t count = std::min(points.size(), face.landmarks.size() & ~size_t(1));
+            for (size_t i = 0; i < count; ++i) points[i] = bounded(face.landmarks[i], 0.0f);
+            shader.setUniform2f("leftEyeCenter" + n, bounded(face.leftEyeCenter, 0.0f));
+            shader.setUniform2f("rightEyeCenter" + n, bounded(face.rightEyeCenter, 0.0f));
+            shader.setUniform2fv("landmarks" + n, points.data(), static_cast<int>(kPointsPerFace));
+            shader.setUniform1f("eyeDistance" + n, bounded(face.eyeDistance, 0.0f));
         }
         shader.setUniform1i("numFaces", static_cast<int>(drawn.size()));
     });

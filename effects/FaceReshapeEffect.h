@@ -56,7 +56,8 @@ public:
     void updateNoseWidthStrength(float s) { mNoseWidthStrength = s; }
 
     const std::vector<FaceInfo*>& faces() const { return mFaces; }
-    // The faces the next draw warps: the complete ones among the first three.
+    // The faces the next draw warps: the first three, each with its points up
+    // to the 68 (a face of other than 68 has no eye centres).
     std::vector<const FaceInfo*> drawnFaces() const;
     float noseLengthStrength() const { return mNoseLengthStrength; }
     float noseWidthStrength() const { return mNoseWidthStrength; }

@@ -12,7 +12,8 @@ namespace Core {
 // An empty or inverted input range (maximum at or below minimum) would divide
 // by zero or give a negative base to pow, both NaN: such a channel becomes a
 // threshold at its minimum. Within a proper range the result is the plain
-// formula.
+// formula wherever it is finite; where pow overflows (a negative middle at or
+// near 0) it is held at kHeld, which the 8-bit output clamps anyway.
 const char* const LevelAdjustment::kFragmentShader =
     "#ifdef GL_ES\nprecision highp float;\n#endif\n"
     "varying vec2 textureCoords;\n"
@@ -26,7 +27,9 @@ const char* const LevelAdjustment::kFragmentShader =
     "    float x;\n"
     "    if (high > low) x = min(max(c - low, 0.0) / (high - low), 1.0);\n"
     "    else x = c > low ? 1.0 : 0.0;\n"
-    "    x = pow(x, 1.0 / middle);\n"
+    "    const float kHeld = 1.0e6;\n"
+    "    if (x > 0.0) x = min(pow(x, 1.0 / middle), kHeld);\n"
+    "    else x = middle > 0.0 ? 0.0 : kHeld;\n"
     "    return mix(outLow, outHigh, x);\n"
     "}\n"
     "void main() {\n"
@@ -82,8 +85,13 @@ void LevelAdjustment::set(float min, float mid, float max, float minOutput, floa
 void LevelAdjustment::drawSelf(unsigned int texture) {
     mQuad.drawFullScreen(mShader, texture, [this](GLShader& shader) {
         using ParameterBounds::bounded;
+        // A middle of 0 acts as its limit from above (every input below the
+        // maximum goes to the output minimum), a tinier one as the smallest of
+        // its sign; NaN is the neutral 1.
         auto middle = [](float m) {
-            return std::isnan(m) ? 1.0f : std::clamp(m, kSmallestMiddle, kLargestMiddle);
+            if (std::isnan(m)) return 1.0f;
+            if (std::fabs(m) < kSmallestMiddle) return m < 0.0f ? -kSmallestMiddle : kSmallestMiddle;
+            return ParameterBounds::bounded(m, 1.0f);
         };
         shader.setUniform3f("levelMinimum", bounded(mMinimum, 0.0f));
         shader.setUniform3f("levelMiddle", Vec3(middle(mMiddle.x), middle(mMiddle.y), middle(mMiddle.z)));

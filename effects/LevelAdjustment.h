@@ -14,11 +14,10 @@ namespace Core {
 
 class LevelAdjustment : public RenderEffect {
 public:
-    // The middle the shader uses is held within these bounds: pow needs a
-    // finite positive exponent (1 / middle), and gammas beyond them map every
-    // input inside the range to practically 0 or 1 anyway.
-    static constexpr float kSmallestMiddle = 1.0e-3f;
-    static constexpr float kLargestMiddle = 1.0e3f;
+    // A middle of 0, or of a smaller size, is drawn as this (with its sign):
+    // 1 / middle stays a finite exponent, so large that every input below 1
+    // goes to 0 (or, negative, to the largest value).
+    static constexpr float kSmallestMiddle = 1.0e-30f;
 
     explicit LevelAdjustment(RenderLayer* layer);
     // Copies every value.

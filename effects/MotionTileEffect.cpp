@@ -73,19 +73,28 @@ MotionTileEffect::~MotionTileEffect() {
     delete mShader;
 }
 
+bool MotionTileEffect::DataPack::setNumbers(const float* v) {
+    if (!std::all_of(v, v + kRecordNumbers, [](float f) { return std::isfinite(f); })) return false;
+    center = Vec2(v[0], v[1]);
+    tileWidth = v[2] / 100.0f;
+    tileHeight = v[3] / 100.0f;
+    outputWidth = v[4] / 100.0f;
+    outputHeight = v[5] / 100.0f;
+    mirrorEdges = v[6] != 0.0f;
+    phase = v[7];
+    horizontalPhaseShift = v[8] != 0.0f;
+    return true;
+}
+
+void MotionTileEffect::DataPack::loadFromJson(const rapidjson::Value& value) {
+    float v[kRecordNumbers];
+    if (EffectRecords::readRecord(value, EffectRecords::arrayOf(kRecordNumbers), v)) setNumbers(v);
+}
+
 void MotionTileEffect::loadFromJson(const rapidjson::Value& item) {
     EffectRecords::load(item, parent(), EffectRecords::arrayOf(kRecordNumbers), [this](const float* v) {
-        if (!std::all_of(v, v + kRecordNumbers, [](float f) { return std::isfinite(f); })) return;
         DataPack d;
-        d.center = Vec2(v[0], v[1]);
-        d.tileWidth = v[2] / 100.0f;
-        d.tileHeight = v[3] / 100.0f;
-        d.outputWidth = v[4] / 100.0f;
-        d.outputHeight = v[5] / 100.0f;
-        d.mirrorEdges = v[6] != 0.0f;
-        d.phase = v[7];
-        d.horizontalPhaseShift = v[8] != 0.0f;
-        mDataList.push_back(d);
+        if (d.setNumbers(v)) mDataList.push_back(d);
     });
 }
 
@@ -99,10 +108,11 @@ bool MotionTileEffect::willExtendLayerSize(LayerSizeExtendData* data) {
     const int h = height();
     mSourceSize = Vec2(static_cast<float>(w), static_cast<float>(h));
     if (!data) return false;
+    const Vec2 largest = CornerPinEffect::largestSides(parent(), w, h);
     const int newW = static_cast<int>(
-        CornerPinEffect::clampedSide(std::trunc(static_cast<float>(w) * mCurrent.outputWidth)));
+        CornerPinEffect::clampedSide(std::trunc(static_cast<float>(w) * mCurrent.outputWidth), largest.x));
     const int newH = static_cast<int>(
-        CornerPinEffect::clampedSide(std::trunc(static_cast<float>(h) * mCurrent.outputHeight)));
+        CornerPinEffect::clampedSide(std::trunc(static_cast<float>(h) * mCurrent.outputHeight), largest.y));
     if (newW == w && newH == h) return false;
     // Half the growth, truncated toward zero (51 pixels more give 25).
     const Vec2 offset(static_cast<float>(-((w - newW) / 2)), static_cast<float>(-((h - newH) / 2)));

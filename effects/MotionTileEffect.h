@@ -28,6 +28,11 @@ public:
         bool mirrorEdges = false;
         float phase = 0.0f;
         bool horizontalPhaseShift = false;
+
+        // False (the record unchanged) unless the nine numbers are finite.
+        bool setNumbers(const float* numbers);
+        // From a nine-number array; any other value leaves the record unchanged.
+        void loadFromJson(const rapidjson::Value& value);
     };
 
     // Tile fractions are held at least this large when drawn: a tile of no

@@ -1,6 +1,7 @@
 #include "render/TransformManager.h"
 
 #include <algorithm>
+#include <iterator>
 
 #include "core/FileCodec.h"
 #include "core/Float.h"
@@ -18,9 +19,10 @@ using Json::Value;
 
 const Vec3 kZero;
 
-// Highest frame a track grows to: 2^24 frames are 77 hours at 60 fps. A larger
-// index from a script or host would only exhaust memory one record at a time.
-constexpr uint64_t kMaxFrame = uint64_t(1) << 24;
+// A record set at most this many frames past the end of the per-frame list
+// extends the list with copies; one farther away starts a run instead, so a
+// record at frame 2^24 costs a record, not 2^24 of them.
+constexpr uint64_t kLargestFilledGap = 64;
 
 Vec3 degreesToRadians(Vec3 const& degrees) {
     return Vec3(degrees.x * Float::degreesToRadiansFactor, degrees.y * Float::degreesToRadiansFactor,
@@ -176,6 +178,7 @@ TransformManager::TransformManager() = default;
 TransformManager::TransformManager(TransformManager const& other) {
     transforms_.reserve(other.transforms_.size());
     for (TransformData const* record : other.transforms_) transforms_.push_back(new TransformData(*record));
+    for (const auto& run : other.runs_) runs_.emplace(run.first, new TransformData(*run.second));
 }
 
 TransformManager::~TransformManager() {
@@ -185,12 +188,21 @@ TransformManager::~TransformManager() {
 void TransformManager::clear() {
     for (TransformData* record : transforms_) delete record;
     transforms_.clear();
+    for (auto& run : runs_) delete run.second;
+    runs_.clear();
+}
+
+int64_t TransformManager::frameCount() const {
+    return runs_.empty() ? static_cast<int64_t>(transforms_.size()) : runs_.rbegin()->first + 1;
 }
 
 TransformManager::TransformData* TransformManager::at(int64_t t) const {
     if (transforms_.empty()) return nullptr;
     if (t >= 0 && static_cast<uint64_t>(t) < transforms_.size()) return transforms_[static_cast<size_t>(t)];
-    return transforms_.back();
+    if (runs_.empty()) return transforms_.back();
+    if (t < 0) return runs_.rbegin()->second;
+    auto next = runs_.upper_bound(t);
+    return next == runs_.begin() ? transforms_.back() : std::prev(next)->second;
 }
 
 Vec3 const& TransformManager::anchor(int64_t t) const {
@@ -238,16 +250,31 @@ Mat4 TransformManager::transformWithAnchorOffset(int64_t t, float width, float h
     return record ? *record->transformWithAnchorOffset(anchorOffset_, width, height, camera) : mIdentity;
 }
 
-TransformManager::TransformData* TransformManager::createDataAtTime(int64_t t) {
+TransformManager::TransformData** TransformManager::slot(int64_t t) {
     if (t < 0) return nullptr;
     const uint64_t frame = static_cast<uint64_t>(t);
-    if (frame < transforms_.size()) return transforms_[static_cast<size_t>(frame)];
-    if (frame > kMaxFrame) return nullptr;
-    while (transforms_.size() <= frame) {
-        transforms_.push_back(transforms_.empty() ? new TransformData()
-                                                  : new TransformData(*transforms_.back()));
+    if (frame < transforms_.size()) return &transforms_[static_cast<size_t>(frame)];
+    if (runs_.empty() && frame - transforms_.size() <= kLargestFilledGap) {
+        while (transforms_.size() <= frame) {
+            transforms_.push_back(transforms_.empty() ? new TransformData()
+                                                      : new TransformData(*transforms_.back()));
+        }
+        return &transforms_.back();
     }
-    return transforms_.back();
+    // A run: the record shows from its frame up to the next run's. The frames
+    // around t keep what they showed, as the per-frame list would.
+    if (transforms_.empty()) transforms_.push_back(new TransformData());
+    auto found = runs_.find(t);
+    if (found != runs_.end()) return &found->second;
+    TransformData const* shown = at(t);
+    auto next = runs_.upper_bound(t);
+    if (next != runs_.end() && next->first > t + 1) runs_.emplace(t + 1, new TransformData(*shown));
+    return &runs_.emplace(t, new TransformData(*shown)).first->second;
+}
+
+TransformManager::TransformData* TransformManager::createDataAtTime(int64_t t) {
+    TransformData** record = slot(t);
+    return record ? *record : nullptr;
 }
 
 void TransformManager::setAnchorAtTime(Vec3 const& anchor, int64_t t) {
@@ -285,25 +312,19 @@ void TransformManager::loadNewData(Value const& value, int64_t t) {
         load(value);
         return;
     }
-    const uint64_t frame = static_cast<uint64_t>(t);
-    if (frame > kMaxFrame) return;
-    // Gaps are filled as createDataAtTime fills them: copies of the last record,
-    // default records on an empty track.
-    while (transforms_.size() < frame) {
-        transforms_.push_back(transforms_.empty() ? new TransformData()
-                                                  : new TransformData(*transforms_.back()));
-    }
+    // The track is padded to t frames (copies of its last record), then an
+    // array follows its last record and an object takes frame t.
+    auto place = [this](int64_t frame, TransformData* record) {
+        TransformData** entry = slot(frame);
+        delete *entry;
+        *entry = record;
+    };
     if (value.IsArray()) {
-        for (Value const& record : value.GetArray()) transforms_.push_back(new TransformData(record));
+        int64_t frame = std::max(t, frameCount());
+        for (Value const& record : value.GetArray()) place(frame++, new TransformData(record));
         return;
     }
-    TransformData* record = new TransformData(value);
-    if (transforms_.size() == frame) {
-        transforms_.push_back(record);
-    } else {
-        delete transforms_[static_cast<size_t>(frame)];
-        transforms_[static_cast<size_t>(frame)] = record;
-    }
+    place(t, new TransformData(value));
 }
 
 void TransformManager::load(std::string const& path) {

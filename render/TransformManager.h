@@ -5,6 +5,7 @@
 #include <rapidjson/document.h>
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -83,8 +84,11 @@ public:
     virtual ~TransformManager();
 
     void clear();
-    // The records themselves; callers may read them and append owned records.
+    // The per-frame records from frame 0 on; callers may read them and append
+    // owned records to a track without runs.
     std::vector<TransformData*>& transforms() { return transforms_; }
+    // Frames the track holds records for, runs included.
+    int64_t frameCount() const;
     void setAnchorOffset(Vec3 const& offset) { anchorOffset_ = offset; }
     Vec3 const& anchorOffset() const { return anchorOffset_; }
 
@@ -101,9 +105,9 @@ public:
     Mat4 aetransformWithAnchorOffset(int64_t t);
     Mat4 transformWithAnchorOffset(int64_t t, float width, float height, bool camera);
 
-    // The record of frame t, growing the track with copies of its last record
-    // (default records when empty) up to t; null for a negative t and for a t
-    // beyond 2^24 that the track does not reach yet.
+    // The record of frame t, growing the track as if with copies of its last
+    // record (default records when empty) up to t; null for a negative t. A t
+    // far past the end starts a run instead of filling every frame between.
     TransformData* createDataAtTime(int64_t t);
     void setAnchorAtTime(Vec3 const& anchor, int64_t t);
     void setPositionAtTime(Vec3 const& position, int64_t t);
@@ -116,8 +120,7 @@ public:
     void load(rapidjson::Value const& value);
     // New data from frame t: t < 1 replaces the track; otherwise the track is
     // padded to t records, then an array is appended after the last record and
-    // an object replaces record t (or is appended when the track holds t). A t
-    // beyond 2^24 is ignored.
+    // an object replaces record t (or is appended when the track holds t).
     void loadNewData(rapidjson::Value const& value, int64_t t);
     // Loads a data file (plain or packed) whose root is an array of records. A
     // file that is missing, fails to parse (a byte-order mark included) or has
@@ -130,9 +133,14 @@ public:
 
 private:
     TransformData* at(int64_t t) const;
+    // The owning entry of frame t's record, made as createDataAtTime makes it.
+    TransformData** slot(int64_t t);
 
     Vec3 anchorOffset_;
     std::vector<TransformData*> transforms_;
+    // Records past the per-frame list, keyed by the first frame each shows;
+    // each shows up to the next key, the last one from its key on.
+    std::map<int64_t, TransformData*> runs_;
 };
 
 }  // namespace Core

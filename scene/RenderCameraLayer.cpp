@@ -118,7 +118,7 @@ void RenderCameraLayer::loadFromJson(const rapidjson::Value& value) {
     codec.decodePack(path);
     Json::Document doc;
     const size_t size = static_cast<size_t>(std::min<uint64_t>(codec.size, codec.content.size()));
-    if (!Json::parse(doc, codec.content.data(), size, Json::ByteOrderMark::Skip) || !doc.IsArray()) {
+    if (!Json::parse(doc, codec.content.data(), size, Json::ByteOrderMark::Reject) || !doc.IsArray()) {
         QVPrint("camera %s: focal data file %s is not a JSON array", layerID().c_str(), focal->GetString());
         return;
     }

@@ -454,7 +454,7 @@ void RenderLayer::contentLoaded() {
 bool RenderLayer::hasAnimation() {
     for (RenderEffect* effect : mEffects)
         if (effect->hasAnimation()) return true;
-    return mTransformManager.transforms().size() >= 2;
+    return mTransformManager.frameCount() >= 2;
 }
 
 unsigned int RenderLayer::getOutputTexture() {

@@ -49,19 +49,15 @@ const luaL_Reg kStatics[] = {
     {nullptr, nullptr},
 };
 
-// The end, its setter, offset and contains have no engine operation of Range
-// to forward to yet; getEnd is the start plus the size.
 const luaL_Reg kMethods[] = {
     {"getStart", [](lua_State* L) { return lua_pushnumber(L, self(L).start), 1; }},
     {"getSize", [](lua_State* L) { return lua_pushnumber(L, self(L).size), 1; }},
-    {"getEnd",
-     [](lua_State* L) {
-         const Range& r = self(L);
-         lua_pushnumber(L, static_cast<lua_Number>(r.start) + r.size);
-         return 1;
-     }},
+    {"getEnd", [](lua_State* L) { return lua_pushnumber(L, static_cast<lua_Number>(self(L).end())), 1; }},
     {"setStart", [](lua_State* L) { return self(L).start = toInt32(L, 2), 0; }},
     {"setSize", [](lua_State* L) { return self(L).size = toInt32(L, 2), 0; }},
+    {"setEnd", [](lua_State* L) { return self(L).setEnd(toInt32(L, 2)), 0; }},
+    {"offset", [](lua_State* L) { return self(L).offset(toInt32(L, 2)), 0; }},
+    {"contains", [](lua_State* L) { return lua_pushboolean(L, self(L).contains(toInt32(L, 2))), 1; }},
     {"__gc", [](lua_State* L) { return collectValue<Range>(L, kClass, "RangeScript parm is invalid"); }},
     {nullptr, nullptr},
 };

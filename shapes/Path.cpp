@@ -133,7 +133,6 @@ Path* Path::lineStrip(const std::vector<Vec2>& points) {
     if (points.empty()) return nullptr;
     Path* path = new Path();
     for (size_t i = 1; i < points.size(); ++i) path->mSegments.push_back(new Line(points[i - 1], points[i]));
-    path->mFirstPoint = points.front();
     path->mLastPoint = points.back();
     path->markDirty();
     return path;

@@ -66,7 +66,9 @@ void Shape::cache() {
     mPathLengths.assign(count, 0.0f);
     mLengthRatios.assign(count, 0.0f);
     mTotalLength = 0;
-    // An emptied shape has no bounds (not the bounds it had before).
+    // An emptied shape drops the summary of the paths it had: the old length
+    // shares would lead split() to paths that no longer exist, and the old
+    // bounds would size its drawing.
     if (count == 0) {
         mBounds = Rect();
         return;

@@ -42,6 +42,20 @@ TEST(Range, Constructors) {
     Range copy(span);
     EXPECT_EQ(copy.start, 3);
     EXPECT_EQ(copy.size, 4);
+
+    // End, moves and membership, saturating at the int32 limits.
+    EXPECT_EQ(whole.end(), 2147483647);
+    copy.offset(-5);
+    copy.setEnd(1);
+    EXPECT_EQ(copy.start, -2);
+    EXPECT_EQ(copy.size, 3);
+    EXPECT_TRUE(copy.contains(-2) && copy.contains(0));
+    EXPECT_FALSE(copy.contains(1) || copy.contains(-3) || none.contains(0));
+    copy.offset(INT32_MIN);
+    EXPECT_EQ(copy.start, INT32_MIN);
+    copy.setEnd(INT32_MAX);
+    EXPECT_EQ(copy.size, INT32_MAX);
+    EXPECT_EQ(copy.end(), -1);
 }
 
 TEST(Vec2, ArithmeticFamiliesInPlaceAndNew) {

@@ -226,6 +226,20 @@ TEST_F(BezierWarpTest, RecordsFromInlineDataAndDataFiles) {
     ASSERT_NE(warpCopy, nullptr);
     EXPECT_EQ(warpCopy->records().size(), 2u);
     EXPECT_EQ(warpCopy->currentData(), nullptr);
+
+    // One record from a JSON value: exactly 24 finite numbers, or no corners.
+    for (const std::string& value : {movedRecord, record.substr(0, record.rfind(',')) + "]",
+                                     record.substr(0, record.size() - 1) + ",1]", overflow, std::string("{}")}) {
+        rapidjson::Document doc;
+        doc.Parse(value.c_str());
+        const BezierWarpEffect::BezierWarpData data(doc);
+        EXPECT_EQ(data.hasCorners(), value == movedRecord) << value;
+        if (data.hasCorners()) {
+            EXPECT_EQ(data.tl().x, -5.0f);
+            EXPECT_EQ(data.br().x, 64.0f);
+            EXPECT_EQ(data.tangents[7].y, 32.0f / 3);
+        }
+    }
 }
 
 TEST_F(BezierWarpTest, CollapsedAndOverflowingPatchesDrawNoNaN) {

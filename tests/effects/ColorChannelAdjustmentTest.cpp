@@ -77,6 +77,12 @@ TEST_F(ColorChannelTest, NoRecordsLeavesTheImageAndTextureZeroDrawsNothing) {
 
     const QvTest::Pixels empty = drawFrame(effect, 0, 0);
     for (int c = 0; c < 4; ++c) EXPECT_EQ(empty.at(3, 3)[c], 0);
+
+    // Records beyond float range are held finite, not turned into NaN: red
+    // pushed far up, green far down, and the saturation spreads them further.
+    auto* wild = create<ColorChannelAdjustment>("ZR_Color_Channel_Adjustment", "[1e39, -1e39, 0, 1e39]");
+    ASSERT_NE(wild, nullptr);
+    expectColour(drawFrame(wild, input, 0), 1, 0, 1, "beyond float range");
 }
 
 TEST_F(ColorChannelTest, ClonedEffectDrawsWithDefaultsUntilPrepared) {

@@ -187,14 +187,19 @@ TEST_F(CornerPinTest, CollapsedAndFarCornersStayUsable) {
     drawFrame(line, pattern, 0);
     EXPECT_EQ(rec->size.y, 1.0f);
 
-    // Corners far beyond any texture size: held to the largest side, and no
-    // undefined float-to-int conversion.
+    // Corners far beyond any texture size: held to a few times the 64 x 32
+    // composition, and no undefined float-to-int conversion.
     auto* far = create<CornerPinEffect>("ZR_Corner_Pin", "[-3e9, -1e30, 3e9, 0, 0, 1e30, 64, 32]");
     far->prepareForFrame(0);
     EXPECT_TRUE(far->willExtendLayerSize(rec));
-    EXPECT_EQ(rec->size.x, static_cast<float>(CornerPinEffect::kLargestSide));
-    EXPECT_EQ(rec->size.y, static_cast<float>(CornerPinEffect::kLargestSide));
+    EXPECT_EQ(rec->size.x, 64.0f * CornerPinEffect::kCompositionReach);
+    EXPECT_EQ(rec->size.y, 32.0f * CornerPinEffect::kCompositionReach);
     EXPECT_TRUE(std::isfinite(rec->offset.x));
+    // The largest side: from the composition or the layer, whichever is
+    // larger, and never past the GL limit.
+    EXPECT_EQ(CornerPinEffect::largestSides(layer, 10, 100).y, 400.0f);
+    EXPECT_EQ(CornerPinEffect::largestSides(layer, 10, 10000).y, float(CornerPinEffect::kLargestSide));
+    EXPECT_EQ(CornerPinEffect::largestSides(nullptr, 10, 10).x, float(CornerPinEffect::kLargestSide));
 }
 
 TEST_F(CornerPinTest, RecordsFromInlineDataAndDataFiles) {

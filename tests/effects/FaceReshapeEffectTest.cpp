@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <limits>
 #include <memory>
 
 #include "CornerPinEffectPattern.h"
@@ -215,13 +216,44 @@ TEST_F(FaceTest, FaceLimitsCopiesAndDegenerateFaces) {
     effect->addFace(landmarks.data(), 0);  // nothing
     EXPECT_EQ(effect->faces().size(), 4u);
 
-    // A face of other than 68 points has no eye centres and is not warped.
+    // A face is warped with its points up to the 68. One of other than 68
+    // has no eye centres, so the eye warp (radius 0) leaves it alone.
     effect->clearFaces();
     effect->addFace(landmarks.data(), 20);
     EXPECT_EQ(effect->faces()[0]->eyeDistance, 0.0f);
-    EXPECT_TRUE(effect->drawnFaces().empty());
+    EXPECT_EQ(effect->drawnFaces().size(), 1u);
     effect->updateEyeEnlargeStrength(1.0f);
     EXPECT_EQ(unchanged(drawFrame(effect, pattern, 0)), kSide * kSide);
+    // The mouth warp needs points 48 to 57 only: 60 points move the mouth as
+    // 68 do, and points past the 68 are not read.
+    FaceReshapeEffect* whole = reshape();
+    whole->updateMouthAdjustStrength(3.0f);
+    const Pixels mouth = drawFrame(whole, pattern, 0);
+    EXPECT_LT(unchanged(mouth), kSide * kSide);
+    std::vector<float> longer = landmarks;
+    longer.insert(longer.end(), {1e30f, -1e30f, 5.0f});
+    for (size_t count : {size_t(120), longer.size()}) {
+        FaceReshapeEffect* part = create<FaceReshapeEffect>("ZR_Face_ReShape", "0");
+        part->addFace(longer.data(), count);
+        part->updateMouthAdjustStrength(3.0f);
+        EXPECT_EQ(drawFrame(part, pattern, 0).rgba, mouth.rgba) << count;
+    }
+    // Strengths and points beyond float range are held finite: every output
+    // pixel still shows some pixel of the input.
+    std::vector<float> wild = landmarks;
+    wild[2 * 51 + 1] = std::numeric_limits<float>::infinity();
+    FaceReshapeEffect* extreme = create<FaceReshapeEffect>("ZR_Face_ReShape", "0");
+    extreme->addFace(wild.data(), wild.size());
+    extreme->updateFaceSlimStrength(std::numeric_limits<float>::infinity());
+    extreme->updateMouthAdjustStrength(-std::numeric_limits<float>::infinity());
+    const Pixels held = drawFrame(extreme, pattern, 0);
+    int sampled = 0;
+    for (int y = 0; y < kSide; ++y)
+        for (int x = 0; x < kSide; ++x) {
+            int sx, sy;
+            sampled += QvTest::sourceAt(held, x, y, sx, sy);
+        }
+    EXPECT_EQ(sampled, kSide * kSide);
 
     // Copies keep the strengths, not the faces.
     std::unique_ptr<RenderEffect> copy(RenderEffectManager::cloneEffect(effect, layer));

@@ -19,9 +19,11 @@ struct Levels {
 
 class LevelAdjustmentTest : public QvTest::ColourImageFixture {
 protected:
+    // Where pow overflows (x = 0 under a negative middle) the effect holds a
+    // large value, which the 8-bit output clamps like the infinity.
     static float level(float c, const Levels& l) {
         float x = std::min(std::max(c - l.min, 0.0f) / (l.max - l.min), 1.0f);
-        x = std::pow(x, 1.0f / l.mid);
+        x = x > 0.0f ? std::min(std::pow(x, 1.0f / l.mid), 1.0e6f) : (l.mid > 0.0f ? 0.0f : 1.0e6f);
         return mixf(l.outMin, l.outMax, x);
     }
     std::function<Rgba(int, int)> reference(const Levels& r, const Levels& g, const Levels& b) const {
@@ -95,16 +97,15 @@ TEST_F(LevelAdjustmentTest, EmptyInvertedRangesAndZeroMiddleGiveNoNaN) {
             effect, input, 0,
             "levels " + std::to_string(l.min) + " " + std::to_string(l.mid) + " " + std::to_string(l.max));
     }
-    // A middle of 0 is held at the smallest middle: everything inside the
-    // range below its maximum goes to the output minimum.
+    // Any finite middle follows the formula, a negative one too; a middle of
+    // 0 acts as its limit from above: everything below the range's maximum
+    // goes to the output minimum.
+    for (const Levels& l : {Levels{0, -2, 1, 0, 0.25f}, Levels{0, 2000, 1, 0, 1}, Levels{0.1f, 1e-4f, 0.9f, 0, 1},
+                            Levels{0, LevelAdjustment::kSmallestMiddle, 1, 0, 1}}) {
+        effect->set(l.min, l.mid, l.max, l.outMin, l.outMax);
+        expectImage(drawFrame(effect, input, 0), reference(l, l, l), "middle " + std::to_string(l.mid));
+    }
     effect->set(0, 0, 1);
-    expectImage(
-        drawFrame(effect, input, 0),
-        [&](int x, int y) {
-            Rgba c = image.at(x, y);
-            for (int i = 0; i < 3; ++i)
-                c[i] = c[i] >= 1.0f ? 1.0f : std::pow(c[i], 1.0f / LevelAdjustment::kSmallestMiddle);
-            return c;
-        },
-        "middle 0");
+    const Levels limit{0, LevelAdjustment::kSmallestMiddle, 1, 0, 1};
+    expectImage(drawFrame(effect, input, 0), reference(limit, limit, limit), "middle 0");
 }

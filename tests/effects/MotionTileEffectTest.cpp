@@ -7,6 +7,7 @@
 
 #include "CornerPinEffectPattern.h"
 #include "EffectFixture.h"
+#include "effects/CornerPinEffect.h"
 #include "effects/MotionTileEffect.h"
 
 using namespace Quorvane::Core;
@@ -172,6 +173,15 @@ TEST_F(MotionTileTest, OutputAreaEnlargesByHalfTheGrowth) {
     ASSERT_TRUE(none->willExtendLayerSize(rec));
     EXPECT_EQ(rec->size.x, 1.0f);
     EXPECT_EQ(rec->size.y, 1.0f);
+
+    // A 10 x 10 layer asking for an enormous output in the 64 x 32
+    // composition grows to a few composition sizes, not to the GL limit.
+    setLayerSize(10, 10);
+    auto* huge = create<MotionTileEffect>("ADBE Tile", "[5, 5, 1, 1, 1e9, 1e9, 0, 0, 0]");
+    huge->prepareForFrame(0);
+    ASSERT_TRUE(huge->willExtendLayerSize(rec));
+    EXPECT_EQ(rec->size.x, 64.0f * CornerPinEffect::kCompositionReach);
+    EXPECT_EQ(rec->size.y, 32.0f * CornerPinEffect::kCompositionReach);
 }
 
 TEST_F(MotionTileTest, EnlargedOutputTilesAroundTheLayer) {
@@ -232,4 +242,17 @@ TEST_F(MotionTileTest, RecordsFromInlineDataAndDataFiles) {
     ASSERT_NE(tileCopy, nullptr);
     EXPECT_EQ(tileCopy->records().size(), 2u);
     EXPECT_EQ(tileCopy->current().phase, 45.0f);  // the current parameters come along
+
+    // One record from a JSON value: nine numbers fill it, anything else leaves it.
+    MotionTileEffect::DataPack pack;
+    for (const char* value : {"[7,8,20,30,110,120,1,-90,1]", "[1,2,3]", "{}", "[1,2,50,50,100,100,0,1e39,0]"}) {
+        rapidjson::Document doc;
+        doc.Parse(value);
+        pack.loadFromJson(doc);
+        EXPECT_EQ(pack.center.y, 8.0f) << value;
+        EXPECT_FLOAT_EQ(pack.tileHeight, 0.3f) << value;
+        EXPECT_FLOAT_EQ(pack.outputWidth, 1.1f) << value;
+        EXPECT_EQ(pack.phase, -90.0f) << value;
+        EXPECT_TRUE(pack.mirrorEdges && pack.horizontalPhaseShift) << value;
+    }
 }

@@ -173,11 +173,31 @@ TEST(TransformTrack, SettingAFramePastTheEndGrowsTheTrack) {
     EXPECT_EQ(empty.transforms().size(), 3u);
     EXPECT_EQ(empty.alpha(0), 1.0f);
     expectVec(empty.rotation(1), 0, 0, kPi);
-    // A frame index that no video reaches is refused instead of allocating
-    // billions of records.
-    EXPECT_EQ(empty.createDataAtTime(int64_t(1) << 40), nullptr);
-    empty.setPositionAtTime(Vec3(1, 1, 1), int64_t(1) << 40);
+
+    // A frame far past the end costs a record or two, not one per frame
+    // between; every frame shows what the per-frame track would show.
+    const int64_t far = int64_t(1) << 40, mid = int64_t(1) << 30;
+    empty.setPositionAtTime(Vec3(1, 1, 1), far);
     EXPECT_EQ(empty.transforms().size(), 3u);
+    EXPECT_EQ(empty.frameCount(), far + 1);
+    empty.setPositionAtTime(Vec3(2, 2, 2), mid);
+    empty.loadNewData(parsed(R"({"t":0.25})"), mid + 5);
+    empty.loadNewData(parsed(R"([{"t":0.5},{"t":0.75}])"), far - 1);
+    struct Frame {
+        int64_t t;
+        float position, alpha;
+    };
+    for (const Frame& f : {Frame{2, 0, 1}, Frame{3, 0, 1}, Frame{mid - 1, 0, 1}, Frame{mid, 2, 1},
+                           Frame{mid + 1, 0, 1}, Frame{mid + 5, 0, 0.25f}, Frame{mid + 6, 0, 1}, Frame{far - 1, 0, 1},
+                           Frame{far, 1, 1}, Frame{far + 1, 0, 0.5f}, Frame{far + 2, 0, 0.75f}, Frame{far * 4, 0, 0.75f},
+                           Frame{-1, 0, 0.75f}}) {
+        EXPECT_EQ(empty.position(f.t).x, f.position) << f.t;
+        EXPECT_EQ(empty.alpha(f.t), f.alpha) << f.t;
+    }
+    EXPECT_EQ(empty.frameCount(), far + 3);
+    const TransformManager copy(empty);
+    EXPECT_EQ(copy.position(mid).x, 2.0f);
+    EXPECT_EQ(copy.alpha(far + 1), 0.5f);
 }
 
 TEST(TransformTrack, LoadNewDataReplacesAppendsOrRestarts) {

@@ -46,6 +46,8 @@ TEST_F(CameraLayerTest, FocalLengthsFromADataFileDriveTheirFrames) {
     QvTest::writeFile(dir.path() + "/focal.json", "[100, 200, \"x\", 300]");
     QvTest::writeFile(dir.path() + "/object.json", "{\"focal\": 5}");
     QvTest::writeFile(dir.path() + "/broken.json", "[100,");
+    // A byte-order mark fails the parse, as in every other data file.
+    QvTest::writeFile(dir.path() + "/marked.json", "\xEF\xBB\xBF[100]");
     RenderCameraLayer* cam = camera(R"({"focal": "focal.json"})");
     // The text element is passed over: three values for frames 0, 1 and 2.
     ASSERT_EQ(cam->focalLengths(), (std::vector<float>{100, 200, 300}));
@@ -57,7 +59,7 @@ TEST_F(CameraLayerTest, FocalLengthsFromADataFileDriveTheirFrames) {
         EXPECT_FLOAT_EQ(cam->getAspect(), 2);
     }
     for (const char* name : {R"({"focal": "object.json"})", R"({"focal": "broken.json"})",
-                             R"({"focal": "absent.json"})", R"({"focal": true})"})
+                             R"({"focal": "marked.json"})", R"({"focal": "absent.json"})", R"({"focal": true})"})
         EXPECT_TRUE(camera(name)->focalLengths().empty()) << name;
 }
 

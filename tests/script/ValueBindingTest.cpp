@@ -182,6 +182,8 @@ TEST(ValueBinding, GeometryColourAndTimeValues) {
     lua.setValue("twist", twist, "AffineScript");
     ASSERT_EQ(lua.run(R"(
 r = Range.create(5); r2 = Range.create(2, 3); rEnd = r2:getEnd(); rs = r:getStart(); rz = r:getSize()
+r2:offset(10); r2:setEnd(20); in12 = r2:contains(12); in19 = r2:contains(19); in20 = r2:contains(20)
+rStart2 = r2:getStart(); rSize2 = r2:getSize(); in11 = r2:contains(11)
 c = Color.create('#FF000080'); c2 = Color.create(0.2, 0.4, 0.6, 1) * 2; cw = Color.create()
 nilc = Color.create(); nilc:setNil(); isnil = nilc:isNil(); ceq = Color.create(1, 1, 1, 1) == cw
 b = Box3.create(); b:setFromPoints({Vec3.create(1, 2, 3), Vec3.create(-1, 5, 0), Vec3.create(9, 9, 9)}, 2)
@@ -197,6 +199,10 @@ def = TimeRange.create(1, 2):duration():fps(); getterNil = TimeUnit.create().fps
 )"),
               "");
     EXPECT_EQ(lua.number("rEnd"), 5);
+    EXPECT_EQ(lua.number("rStart2"), 12);
+    EXPECT_EQ(lua.number("rSize2"), 8);
+    for (const char* inside : {"in12", "in19"}) EXPECT_TRUE(lua.boolean(inside)) << inside;
+    for (const char* outside : {"in11", "in20"}) EXPECT_FALSE(lua.boolean(outside)) << outside;
     EXPECT_EQ(lua.number("rs"), 5);
     EXPECT_EQ(lua.number("rz"), 0);
     const Color c = lua.value<Color>("c", "ColorScript");
@@ -269,8 +275,7 @@ pos, rot, scl = (a * b):decompose()
 TEST(ValueBinding, ClassTablesHoldEveryNameAndGlobalsExistBeforeAnyScript) {
     LuaHost lua;
     // Entries of each class metatable (without its "__index") and functions of
-    // its global table. Range lacks setEnd, offset and contains (the engine's
-    // Range has no such operations yet).
+    // its global table.
     struct Expect {
         const char* className;
         const char* global;
@@ -283,7 +288,7 @@ TEST(ValueBinding, ClassTablesHoldEveryNameAndGlobalsExistBeforeAnyScript) {
         {"EulerScript", "Euler", 7, 2},
         {"QuaternionScript", "Quaternion", 19, 3},
         {"FloatScript", "Float", 0, 34},
-        {"RangeScript", "Range", 6, 1},
+        {"RangeScript", "Range", 9, 1},
         {"ColorScript", "Color", 12, 2},
         {"Box3Script", "Box3", 19, 1},
         {"AffineScript", "Affine", 20, 2},
