@@ -17,6 +17,8 @@
 
 #include "core/Log.h"
 #include "core/RenderThread.h"
+#include "media/NVMediaWriter.h"
+#include "render/Config.h"
 #include "task/RenderChild.h"
 #include "task/RenderProcessTask.h"
 #include "task/RenderTask.h"
@@ -426,6 +428,9 @@ int zr_render_process_set_music_fadeout_duration(unsigned long* handle, int seco
 }
 
 int zr_render_process_set_music_volume(unsigned long* handle, float volume) {
+    // Refused here as the Go host's setter refuses it, instead of reaching the
+    // mux as NaN or an absurd gain after every frame has been drawn.
+    if (!Config::isUsableMusicVolume(volume)) return 1;
     return storeOption(handle, &RenderProcessData::musicVolume, volume);
 }
 
@@ -450,6 +455,7 @@ int zr_render_process_set_snapshot_frames(unsigned long* handle, std::vector<int
 }
 
 int zr_render_process_set_bitrate_control(unsigned long* handle, float factor) {
+    if (!NVMediaWriter::isUsableBitrateFactor(factor)) return 1;
     return storeOption(handle, &RenderProcessData::bitrateControl, factor);
 }
 
