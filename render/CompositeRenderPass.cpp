@@ -44,6 +44,8 @@ const char* const kFragmentHeader =
     "previousTexture;\nuniform sampler2D lastDepthTexture;\nuniform sampler2D sourceTexture;\nuniform vec2 "
     "sourceSize;\nuniform lowp float alpha;\nuniform highp vec2 viewPort;\n";
 
+const char* const kFetchExtension = "#extension GL_EXT_shader_framebuffer_fetch : require\n";
+
 const char* const kMatteUniforms =
     "uniform sampler2D matteTexture;\nuniform mat4 matteTransform;\nuniform vec2 matteSize;\n";
 
@@ -154,6 +156,16 @@ constexpr float kMinEdgeScale = 1e-6f;
 // A corner this close to the eye plane (or behind it) has no bounded image.
 constexpr float kMinClipW = 1e-6f;
 
+// The quad is drawn at the edge builder's inner corners: its strip lies
+// outside the quad as long as they stay strictly inside the w x h source
+// rectangle in its own order (an affine placement keeps that).
+bool StripLeavesQuad(const std::vector<Vec2>& inner, float w, float h) {
+    for (const Vec2& p : inner)
+        if (!(p.x > 0.0f && p.x < w && p.y > 0.0f && p.y < h)) return false;
+    return inner[0].x < inner[1].x && inner[3].x < inner[2].x && inner[0].y < inner[3].y &&
+           inner[1].y < inner[2].y;
+}
+
 bool InRange(long long value, int32_t count) {
     return value >= 0 && value < count;
 }
@@ -246,6 +258,12 @@ void CompositeRenderPass::setTargetHoldsPrevious() {
     mBoxedDrawDone = false;
 }
 
+void CompositeRenderPass::setTargetIsPrevious() {
+    mTargetHoldsPrevious = true;
+    mTargetIsPrevious = true;
+    mBoxedDrawDone = false;
+}
+
 // ---- frame cycle -------------------------------------------------------------------
 
 void CompositeRenderPass::prepareForFrame(long long) {
@@ -269,14 +287,18 @@ std::string CompositeRenderPass::fragmentText(unsigned int previousTexture) cons
     const bool hasPrevious = previousTexture != 0;
     const bool hasMatte = mMatteType != kNoTrackMatte;
 
-    std::string text = kFragmentHeader;
+    const bool fetch = hasPrevious && mFetchPrevious;
+    std::string text = fetch ? std::string(kFetchExtension) + kFragmentHeader : std::string(kFragmentHeader);
     if (mBlendMode != BlendMode::Normal) text += BlendModes::GetBlendDefineStr(BlendMode::Normal);
     text += BlendModes::GetBlendDefineStr(mBlendMode);
     if (hasMatte) text += kMatteUniforms;
     text += kReadTexture[mResampleMode];
     text += "void main(){\nvec2 screenCoords = gl_FragCoord.xy / viewPort;\n";
     if (mOITLastDepthTexture != 0) text += kOITTest;
-    if (hasPrevious) text += "lowp vec4 previousColor = texture2D(previousTexture, screenCoords);\n";
+    if (fetch)
+        text += "lowp vec4 previousColor = gl_LastFragData[0];\n";
+    else if (hasPrevious)
+        text += "lowp vec4 previousColor = texture2D(previousTexture, screenCoords);\n";
     text += kSourceLine[mUseScreenTexture ? 1 : 0][mFlipSource ? 1 : 0];
     if (hasMatte) text += kMatteRead;
     text += adjustment ? "sourceColor.a = sourceColor.a * textureCoords.w"
@@ -344,6 +366,7 @@ void CompositeRenderPass::updateBuffer() {
         mQuadCoords.assign({Vec3(0, 1, 0), Vec3(1, 1, 0), Vec3(1, 0, 0), Vec3(0, 0, 0)});
 
     mEdgeStrip.clear();
+    mEdgeOverlapsQuad = false;
     const std::vector<Vec2>* positions = &mQuadCorners;
     if (mDrawEdge) {
         const float scale = mTransform.getAffine().averageScale();
@@ -355,6 +378,7 @@ void CompositeRenderPass::updateBuffer() {
             if (mEdgeBuilder.innerVertices()->size() == mQuadCorners.size()) {
                 positions = mEdgeBuilder.innerVertices();
                 mEdgeStrip = *mEdgeBuilder.result();
+                mEdgeOverlapsQuad = !StripLeavesQuad(*positions, w, h);
             }
         }
     }
@@ -395,6 +419,19 @@ void DrawStrip(unsigned int buffer, const std::vector<float>& data) {
 void CompositeRenderPass::drawSelf(unsigned int previousTexture) {
     updateBuffer();
     const bool is3D = parent() && parent()->is3D();
+    bool fetch = false;
+    if (mTargetIsPrevious) {
+        mTargetIsPrevious = false;
+        // A pixel that the quad and its edge strip both cover would be blended
+        // twice in place, where the ping-pong way blends it once and keeps the
+        // last: such a draw (a layer narrower than its edge) reads a copy.
+        fetch = !mEdgeOverlapsQuad;
+        if (previousTexture != 0 && !fetch) {
+            if (GLFrameBufferManager* manager = frameBufferManager())
+                previousTexture = manager->copyOfBound();
+        }
+    }
+    setProgramInput(mFetchPrevious, fetch);
 
     if (mOITLastDepthTexture != 0) {
         glDisable(GL_BLEND);
@@ -444,7 +481,7 @@ void CompositeRenderPass::drawSelf(unsigned int previousTexture) {
     // and is read at the centres of its texels.
     GLFrameBufferManager* manager = mTargetHoldsPrevious ? frameBufferManager() : nullptr;
     int previousUnit = -1;
-    if (previousTexture != 0) {
+    if (previousTexture != 0 && !fetch) {
         previousUnit = unit;
         mShader->setUniformTexture("previousTexture", GL_TEXTURE_2D, previousTexture, unit++);
         if (manager) glBindSampler(static_cast<GLuint>(previousUnit), manager->texelSampler());

@@ -2,7 +2,8 @@
 // with a GLSL program generated for the layer's blend mode, track matte,
 // resampling kernel, adjustment-layer mode, depth peeling and opacity. GL
 // blending is off while it draws: the program reads the image drawn so far from
-// the "previous" texture and writes the finished pixel itself.
+// the "previous" texture, or from the target itself where the context can
+// fetch it there, and writes the finished pixel itself.
 #pragma once
 
 #include <cstdint>
@@ -92,6 +93,11 @@ public:
     // already (the caller copied what differed), so the pass does not copy
     // it, and records in drawnBox() the pixels it may change.
     void setTargetHoldsPrevious();
+    // For the next draw only: the bound target is the previous image itself
+    // (see GLFrameBufferManager::framebufferFetch). The pass composites in
+    // place, reading the pixel under each fragment from the target, and
+    // records drawnBox() as above.
+    void setTargetIsPrevious();
     // After such a draw: the pixels its quad and edge strip can reach, grown
     // by a pixel for rasterisation; the whole viewport when that cannot be
     // bounded (3D layers, depth peeling, a projection that puts a corner
@@ -161,12 +167,18 @@ private:
     std::vector<Vec3> mQuadCoords;
     std::vector<float> mVertexData;
     std::vector<float> mEdgeStrip;
+    // Some pixel may lie under both the quad and the strip (a source narrower
+    // than its edge).
+    bool mEdgeOverlapsQuad = false;
     // The programs this pass has used: the text flips between two forms when
     // the previous texture alternates between 0 and a texture, and every
     // settings change adds one; kept small (see cacheShader). Taken from the
     // render context's shared cache when there is one.
     std::vector<std::shared_ptr<GLShader>> mProgramCache;
     bool mTargetHoldsPrevious = false;
+    bool mTargetIsPrevious = false;
+    // The program reads the previous image from the target (a text input).
+    bool mFetchPrevious = false;
     bool mBoxedDrawDone = false;
     PixelBox mDrawnBox;
     // The parent's layer bits the current program was made for.

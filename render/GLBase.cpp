@@ -43,6 +43,26 @@ int GLBase::openGLVersionCode(const char* version) {
     return kNewerDesktopCode;
 }
 
+bool GLBase::hasExtension(const char* name) {
+    GLint count = 0;
+    glGetIntegerv(GL_NUM_EXTENSIONS, &count);
+    if (glGetError() == GL_NO_ERROR && count > 0) {
+        for (GLint i = 0; i < count; ++i) {
+            const char* extension =
+                reinterpret_cast<const char*>(glGetStringi(GL_EXTENSIONS, static_cast<GLuint>(i)));
+            if (extension && strcmp(extension, name) == 0) return true;
+        }
+        return false;
+    }
+    // Contexts before 3.0 list them in one string.
+    const char* all = reinterpret_cast<const char*>(glGetString(GL_EXTENSIONS));
+    const size_t length = strlen(name);
+    for (const char* at = all; at && (at = strstr(at, name)) != nullptr; at += length) {
+        if ((at == all || at[-1] == ' ') && (at[length] == ' ' || at[length] == '\0')) return true;
+    }
+    return false;
+}
+
 int GLBase::getOpenGLVersion() {
     return openGLVersionCode(reinterpret_cast<const char*>(glGetString(GL_VERSION)));
 }

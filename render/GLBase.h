@@ -22,6 +22,8 @@ public:
     static int getOpenGLVersion();
     // The same mapping for a given version string (null gives 0).
     static int openGLVersionCode(const char* version);
+    // Whether the current context names this extension.
+    static bool hasExtension(const char* name);
 };
 
 }  // namespace Core

@@ -12,6 +12,30 @@ GLFrameBufferManager::~GLFrameBufferManager() {
     mStencilPool.clear();
     if (mCopyFramebuffer != 0) glDeleteFramebuffers(1, &mCopyFramebuffer);
     if (mTexelSampler != 0) glDeleteSamplers(1, &mTexelSampler);
+    delete mCopy;
+}
+
+bool GLFrameBufferManager::framebufferFetch() {
+    if (mFetch < 0) mFetch = hasExtension("GL_EXT_shader_framebuffer_fetch") ? 1 : 0;
+    return mFetch == 1;
+}
+
+uint32_t GLFrameBufferManager::copyOfBound() {
+    GLRenderDestination* bound = topDestination();
+    if (!bound) return 0;
+    const int w = bound->width(), h = bound->height();
+    if (!mCopy || mCopy->width() != w || mCopy->height() != h) {
+        delete mCopy;
+        mCopy = new GLRenderDestination(w, h);
+    }
+    GLint drawn = 0;
+    glGetIntegerv(GL_DRAW_FRAMEBUFFER_BINDING, &drawn);
+    mCopy->bindDestination();
+    glBindFramebuffer(GL_READ_FRAMEBUFFER, static_cast<GLuint>(drawn));
+    glBlitFramebuffer(0, 0, w, h, 0, 0, w, h, GL_COLOR_BUFFER_BIT, GL_NEAREST);
+    const uint32_t texture = mCopy->grabTextureForRead(true);
+    bound->bindDestination();
+    return texture;
 }
 
 uint32_t GLFrameBufferManager::texelSampler() {

@@ -43,6 +43,19 @@ public:
     // destination, pixel for pixel, without a draw.
     void copyTextureBox(uint32_t texture, const PixelBox& box);
 
+    // Whether passes can read the pixel under a fragment straight from the
+    // bound target (GL_EXT_shader_framebuffer_fetch, asked of the context
+    // once). Layers then composite in place: no second image to keep up to
+    // date, and no wait for the rasteriser between one layer and the next,
+    // which a texture written and then read costs.
+    bool framebufferFetch();
+    // Composites the ping-pong way from now on, as on a context without it.
+    void disableFramebufferFetch() { mFetch = 0; }
+    // A texture holding a copy of the bound destination's image, for a pass
+    // that has to read the target as it was before it draws. Valid until the
+    // next call.
+    uint32_t copyOfBound();
+
     GLProgramCache& programCache() { return mPrograms; }
     // A sampler object that reads the nearest texel: a texture sampled at the
     // centres of its own texels reads the same through it as through linear
@@ -55,6 +68,8 @@ private:
     GLProgramCache mPrograms;
     uint32_t mCopyFramebuffer = 0;  // reads the texture of copyTextureBox
     uint32_t mTexelSampler = 0;
+    int mFetch = -1;  // not asked yet
+    GLRenderDestination* mCopy = nullptr;  // of copyOfBound
 };
 
 }  // namespace Core

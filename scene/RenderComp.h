@@ -151,6 +151,8 @@ private:
     void drawBatch(const std::vector<RenderLayer*>& batch);
     void peelBatch(const std::vector<RenderLayer*>& batch);
     void drawSingle(RenderLayer* layer);
+    // A plain layer composited into the read destination itself.
+    void drawInPlace(RenderLayer* layer, CompositeRenderPass* pass);
     PixelBox wholeFrame() const { return PixelBox::whole(width(), height()); }
     void deleteOITObjects();
     void ensureDepthRenderbuffer();

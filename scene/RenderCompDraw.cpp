@@ -159,8 +159,12 @@ void RenderComp::swapReadAndWrite(bool clear) {
         mStale[1 - mReadIndex] = wholeFrame();
         return;
     }
+    // Where plain layers composite in place, every draw into the write
+    // destination clears it first: only the image needs clearing.
+    const bool inPlace = manager->framebufferFetch();
+    if (inPlace) mStale[1 - mReadIndex] = wholeFrame();
     for (GLRenderDestination* destination : mFrameDestinations) {
-        if (!destination) continue;
+        if (!destination || (inPlace && destination != readDestination())) continue;
         manager->pushDestination(destination);
         glClearColor(0, 0, 0, 0);
         glClear(GL_COLOR_BUFFER_BIT);
@@ -359,9 +363,13 @@ void RenderComp::drawSingle(RenderLayer* layer) {
     GLFrameBufferManager* manager = frameBufferManager();
     glDisable(GL_DEPTH_TEST);
     const int write = 1 - mReadIndex;
-    manager->pushDestination(writeDestination());
     auto* av = dynamic_cast<RenderAVLayer*>(layer);
     CompositeRenderPass* plain = av ? av->plainCompositePass() : nullptr;
+    if (plain && manager->framebufferFetch()) {
+        drawInPlace(layer, plain);
+        return;
+    }
+    manager->pushDestination(writeDestination());
     if (plain) {
         // Outside its stale box the write destination holds the image drawn
         // so far already.
@@ -378,6 +386,28 @@ void RenderComp::drawSingle(RenderLayer* layer) {
     manager->popDestination(false);
     swapReadAndWrite(false);
     mStale[1 - mReadIndex] = changed;
+}
+
+void RenderComp::drawInPlace(RenderLayer* layer, CompositeRenderPass* pass) {
+    GLFrameBufferManager* manager = frameBufferManager();
+    GLRenderDestination* image = readDestination();
+    manager->pushDestination(image);
+    // Stays attached: the pass reads it through the target, not as a texture.
+    const unsigned int texture = image->grabTextureForRead(false);
+    pass->setTargetIsPrevious();
+    ResetDepthTexture(layer);
+    layer->draw(texture);
+    const PixelBox* drawn = pass->drawnBox();
+    const PixelBox changed = drawn ? *drawn : wholeFrame();
+    manager->popDestination(false);
+    // The write destination now differs from the image there too.
+    PixelBox& stale = mStale[1 - mReadIndex];
+    if (stale.empty()) {
+        stale = changed;
+    } else if (!changed.empty()) {
+        stale = PixelBox{std::min(stale.x0, changed.x0), std::min(stale.y0, changed.y0),
+                         std::max(stale.x1, changed.x1), std::max(stale.y1, changed.y1)};
+    }
 }
 
 // ---- cameras ---------------------------------------------------------------------------------------

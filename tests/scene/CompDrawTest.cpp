@@ -183,6 +183,56 @@ TEST_F(CompDrawTest, MovingLayersLeaveNoTrailsWhenOnlyChangedBoxesAreCopied) {
     EXPECT_EQ(root->manager.programCache().size(), 3u);
 }
 
+TEST_F(CompDrawTest, InPlaceCompositingGivesTheBytesOfThePingPong) {
+    // Layers composite in the image itself where the context can read the
+    // target under a fragment; every byte must equal the ping-pong way's:
+    // blend modes over translucent pixels, opacity, rotation and scale (edge
+    // strips at odd angles), a track matte, a 3D layer between 2D ones, and
+    // sources narrower than their edge strip (quad and strip overlap).
+    if (!root->manager.framebufferFetch()) GTEST_SKIP() << "the context cannot fetch the target";
+    struct Case {
+        Color color;
+        int w, h;
+        float x, y, angle, scale, alpha;
+        BlendMode blend;
+    };
+    const std::vector<Case> cases = {
+        {Color(0.8f, 0.2f, 0.1f, 0.7f), 20, 14, 3, 4, 0, 1, 1, BlendMode::Normal},
+        {Color(0.1f, 0.9f, 0.4f, 0.6f), 12, 12, 10, 8, 33, 1.3f, 0.8f, BlendMode::Multiply},
+        {Color(0.3f, 0.3f, 1.0f, 1.0f), 9, 17, 18, 2, -12, 0.9f, 0.55f, BlendMode::Screen},
+        {Color(1.0f, 1.0f, 0.2f, 0.5f), 4, 4, 7, 21, 20, 0.3f, 1, BlendMode::Normal},
+        {Color(0.9f, 0.5f, 0.9f, 0.5f), 30, 2, 1, 25, 7, 0.4f, 0.9f, BlendMode::Overlay},
+        {Color(0.2f, 0.5f, 0.9f, 0.5f), 3, 20, 26, 8, 0, 0.3f, 1, BlendMode::Normal},
+    };
+    const long long frames = 3;
+    for (size_t i = 0; i < cases.size(); ++i) {
+        const Case& c = cases[i];
+        RenderAVLayer* layer = root->addSolid(root, "layer" + std::to_string(i), c.color, c.w, c.h, c.x, c.y);
+        for (long long f = 0; f < frames; ++f)
+            layer->setTransformAtTime(Vec3(c.w / 2.0f, c.h / 2.0f, 0), Vec3(c.x + f, c.y + 0.5f * f, 0),
+                                      Vec3(0, 0, c.angle + 5.0f * f), Vec3(c.scale, c.scale, 1), f);
+        layer->setAlphaAtTime(c.alpha, 0);
+        layer->setBlendMode(c.blend);
+    }
+    RenderAVLayer* flat = root->addSolid(root, "flat", Color(0.2f, 0.7f, 0.7f, 0.5f), 10, 10, 14, 14);
+    flat->setLayerType(kThreeDLayer, true);
+    RenderAVLayer* matted = root->addSolid(root, "matted", Color(1, 0.4f, 0, 1), 24, 24, 4, 4);
+    matted->setMatteType(kAlphaMatte);
+    RenderAVLayer* matte = root->addSolid(root, "matte", Color(1, 1, 1, 0.6f), 10, 20, 9, 6);
+    matte->setEnabled(false);
+    loaded();
+    std::vector<Pixels> inPlace;
+    for (long long f = 0; f < frames; ++f) inPlace.push_back(root->drawFrame(f));
+    root->manager.disableFramebufferFetch();
+    for (long long f = 0; f < frames; ++f) {
+        const Pixels pingPong = root->drawFrame(f);
+        for (int y = 0; y < 32; ++y)
+            for (int x = 0; x < 32; ++x)
+                ASSERT_EQ(inPlace[f].packed(x, y), pingPong.packed(x, y))
+                    << "frame " << f << " at " << x << ", " << y;
+    }
+}
+
 namespace {
 
 // Three centred solids seen by the default camera of a 64 x 64 composition:
