@@ -73,6 +73,7 @@ NVMediaWriter::NVMediaWriter(const char* path) : mPath(path ? path : "") {
 NVMediaWriter::~NVMediaWriter() {
     // The worker uses the encoder: let it finish first.
     drain();
+    mConvertThread.reset();
     mEncodeThread.reset();
     NvPipe_Destroy(mEncoder);
     mEncoder = nullptr;
@@ -245,43 +246,76 @@ int NVMediaWriter::handOver(unsigned int texture) {
         QVPrint("NVEncoder encode error: %s", error.c_str());
         return 0;
     }
-    mFrameSlot.wait();
+    mConvertSlot.wait();
     if (mEncodeFailed) {
-        mFrameSlot.signal();
+        mConvertSlot.signal();
         return 0;
     }
+    if (!mConvertThread) mConvertThread = std::make_unique<RenderThread>();
     if (!mEncodeThread) mEncodeThread = std::make_unique<RenderThread>();
     const uint8_t* pixels = picture.data();
-    mEncodeThread->async(
-        [this, pixels] {
-            uint64_t size = NvPipe_EncodeFrame(mEncoder, pixels, mEncodeBuffer.data(), mEncodeBuffer.size(), false);
-            if (size == 0) {
-                QVPrint("NVEncoder encode error: %s", NvPipe_GetError(mEncoder));
+    const int slot = mNextSlot;
+    mConvertThread->async(
+        [this, pixels, slot] {
+            std::string error;
+            // The slot is free: its last picture was encoded before the
+            // encode of the frame before this one was queued.
+            if (!NvPipe_ConvertFrame(mEncoder, pixels, slot, &error)) {
+                QVPrint("NVEncoder encode error: %s", error.c_str());
                 mEncodeFailed = true;
-            } else if (writeEncoded(size) == 0) {
-                mEncodeFailed = true;
+                mConvertSlot.signal();
+                return;
             }
-            mFrameSlot.signal();
+            mEncodeSlot.wait();
+            mEncodeThread->async(
+                [this, slot] {
+                    const uint64_t size = NvPipe_EncodeConverted(mEncoder, slot, mEncodeBuffer.data(),
+                                                                 mEncodeBuffer.size(), false);
+                    if (size == 0) {
+                        QVPrint("NVEncoder encode error: %s", NvPipe_GetError(mEncoder));
+                        mEncodeFailed = true;
+                    } else if (writeEncoded(size) == 0) {
+                        mEncodeFailed = true;
+                    }
+                    mEncodeSlot.signal();
+                },
+                false);
+            mConvertSlot.signal();
         },
         false);
     mNextPicture = 1 - mNextPicture;
+    mNextSlot = (mNextSlot + 1) % kNvPipePictureSlots;
     return static_cast<int>(picture.size());
 }
 
-clock_t NVMediaWriter::workerTicks() const {
+namespace {
+
+clock_t threadTicks(const std::unique_ptr<RenderThread>& thread) {
     clockid_t clock = 0;
     struct timespec used = {0, 0};
-    if (!mEncodeThread || pthread_getcpuclockid(mEncodeThread->getThreadID(), &clock) != 0 ||
+    if (!thread || pthread_getcpuclockid(thread->getThreadID(), &clock) != 0 ||
         clock_gettime(clock, &used) != 0)
         return 0;
-    return static_cast<clock_t>(used.tv_sec * CLOCKS_PER_SEC + used.tv_nsec / (1000000000 / CLOCKS_PER_SEC)) +
-           NvPipe_ThreadTicks(mEncoder);
+    return static_cast<clock_t>(used.tv_sec * CLOCKS_PER_SEC + used.tv_nsec / (1000000000 / CLOCKS_PER_SEC));
+}
+
+}  // namespace
+
+clock_t NVMediaWriter::workerTicks() const {
+    if (!mEncodeThread) return 0;
+    return threadTicks(mConvertThread) + threadTicks(mEncodeThread) + NvPipe_ThreadTicks(mEncoder);
 }
 
 bool NVMediaWriter::drain() {
+    // The converter queues a frame's encode before it lets the next picture
+    // in, so once it has let the last one in, every encode is queued.
+    if (mConvertThread) {
+        mConvertSlot.wait();
+        mConvertSlot.signal();
+    }
     if (mEncodeThread) {
-        mFrameSlot.wait();
-        mFrameSlot.signal();
+        mEncodeSlot.wait();
+        mEncodeSlot.signal();
     }
     return !mEncodeFailed;
 }

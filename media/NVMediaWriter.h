@@ -123,11 +123,18 @@ private:
     bool mHeaderWritten = false;
     bool mAudioDrained = false;
     bool mEncodeOnWorker = false;
+    // Three stages overlap: the render thread draws and reads back a frame
+    // while the converter turns the one before into the encoder's colour
+    // format and the encoder encodes the one before that.
+    std::unique_ptr<RenderThread> mConvertThread;
     std::unique_ptr<RenderThread> mEncodeThread;
-    // Read back into one while the worker encodes the other.
+    // Read back into one while the converter reads the other.
     std::vector<uint8_t> mPictures[2];
     int mNextPicture = 0;
-    Semaphore mFrameSlot{1};  // taken while a frame is in flight
+    int mNextSlot = 0;  // of the encoder's converted pictures
+    // Taken from handing a picture to the converter until its encode is queued.
+    Semaphore mConvertSlot{1};
+    Semaphore mEncodeSlot{1};  // taken while a converted picture waits or is encoded
     std::atomic<bool> mEncodeFailed{false};
 };
 

@@ -33,7 +33,8 @@ struct NvPipe {
     uint64_t bitrate = 0;
     AVCodecContext* codec = nullptr;
     SwsContext* scaler = nullptr;
-    AVFrame* frame = nullptr;
+    // Converted pictures: one may be filled while the encoder takes the other.
+    AVFrame* frames[kNvPipePictureSlots] = {nullptr, nullptr};
     AVPacket* packet = nullptr;
     std::vector<uint8_t> rgba;
     std::vector<uint8_t> sequenceParams;
@@ -255,29 +256,32 @@ NvPipe* NvPipe_CreateEncoder(NvPipe_Format format, NvPipe_Codec codec, NvPipe_Co
     const std::vector<pid_t> before = processThreads();
     p->codec = openCodec(*p, false, &gCreateError);
     const std::vector<pid_t> after = processThreads();
-    std::set_difference(after.begin(), after.end(), before.begin(), before.end(), std::back_inserter(p->threads));
+    std::set_difference(after.begin(), after.end(), before.begin(), before.end(),
+                        std::back_inserter(p->threads));
     if (p->codec) {
         const int w = static_cast<int>(p->codedWidth);
         const int h = static_cast<int>(p->codedHeight);
         p->scaler = sws_getContext(w, h, AV_PIX_FMT_RGBA, w, h, AV_PIX_FMT_YUV420P, SWS_BICUBIC, nullptr,
                                    nullptr, nullptr);
-        p->frame = av_frame_alloc();
+        for (AVFrame*& frame : p->frames) frame = av_frame_alloc();
         p->packet = av_packet_alloc();
     }
-    if (!p->codec || !p->scaler || !p->frame || !p->packet) {
+    if (!p->codec || !p->scaler || !p->frames[0] || !p->frames[1] || !p->packet) {
         if (p->codec && gCreateError.empty()) gCreateError = "out of memory";
         NvPipe_Destroy(p);
         return nullptr;
     }
-    p->frame->format = AV_PIX_FMT_YUV420P;
-    p->frame->width = static_cast<int>(p->codedWidth);
-    p->frame->height = static_cast<int>(p->codedHeight);
-    p->frame->colorspace = AVCOL_SPC_SMPTE170M;
-    p->frame->color_range = AVCOL_RANGE_MPEG;
-    if (av_frame_get_buffer(p->frame, 0) < 0) {
-        gCreateError = "out of memory";
-        NvPipe_Destroy(p);
-        return nullptr;
+    for (AVFrame* frame : p->frames) {
+        frame->format = AV_PIX_FMT_YUV420P;
+        frame->width = static_cast<int>(p->codedWidth);
+        frame->height = static_cast<int>(p->codedHeight);
+        frame->colorspace = AVCOL_SPC_SMPTE170M;
+        frame->color_range = AVCOL_RANGE_MPEG;
+        if (av_frame_get_buffer(frame, 0) < 0) {
+            gCreateError = "out of memory";
+            NvPipe_Destroy(p);
+            return nullptr;
+        }
     }
     p->rgba.resize(static_cast<size_t>(p->codedWidth) * p->codedHeight * 4);
     gCreateError.clear();
@@ -351,18 +355,40 @@ uint64_t NvPipe_EncodeFrame(NvPipe* p, const uint8_t* rgba, void* dst, uint64_t 
         p->error = "no picture or no destination buffer";
         return 0;
     }
-    if (av_frame_make_writable(p->frame) < 0) {
-        p->error = "out of memory";
-        return 0;
+    if (!NvPipe_ConvertFrame(p, rgba, 0, &p->error)) return 0;
+    return NvPipe_EncodeConverted(p, 0, dst, dstSize, forceKeyFrame);
+}
+
+bool NvPipe_ConvertFrame(NvPipe* p, const uint8_t* rgba, int slot, std::string* error) {
+    if (!p || !rgba || slot < 0 || slot >= kNvPipePictureSlots) {
+        *error = "no encoder, no picture or no such slot";
+        return false;
+    }
+    AVFrame* frame = p->frames[slot];
+    if (av_frame_make_writable(frame) < 0) {
+        *error = "out of memory";
+        return false;
     }
     const uint8_t* src[4] = {rgba, nullptr, nullptr, nullptr};
     int srcStride[4] = {static_cast<int>(p->codedWidth) * 4, 0, 0, 0};
-    sws_scale(p->scaler, src, srcStride, 0, static_cast<int>(p->codedHeight), p->frame->data,
-              p->frame->linesize);
-    p->frame->pts = p->nextPts++;
-    p->frame->pict_type = forceKeyFrame || p->keyFrameDue ? AV_PICTURE_TYPE_I : AV_PICTURE_TYPE_NONE;
+    sws_scale(p->scaler, src, srcStride, 0, static_cast<int>(p->codedHeight), frame->data, frame->linesize);
+    return true;
+}
 
-    int ret = avcodec_send_frame(p->codec, p->frame);
+uint64_t NvPipe_EncodeConverted(NvPipe* p, int slot, void* dst, uint64_t dstSize, bool forceKeyFrame) {
+    if (!p) {
+        gCreateError = "no encoder";
+        return 0;
+    }
+    if (!dst || slot < 0 || slot >= kNvPipePictureSlots) {
+        p->error = "no destination buffer or no such slot";
+        return 0;
+    }
+    AVFrame* frame = p->frames[slot];
+    frame->pts = p->nextPts++;
+    frame->pict_type = forceKeyFrame || p->keyFrameDue ? AV_PICTURE_TYPE_I : AV_PICTURE_TYPE_NONE;
+
+    int ret = avcodec_send_frame(p->codec, frame);
     if (ret < 0) {
         p->error = errorText("cannot encode the frame", ret);
         return 0;
@@ -397,7 +423,7 @@ void NvPipe_Destroy(NvPipe* p) {
     if (!p) return;
     avcodec_free_context(&p->codec);
     sws_freeContext(p->scaler);
-    av_frame_free(&p->frame);
+    for (AVFrame*& frame : p->frames) av_frame_free(&frame);
     av_packet_free(&p->packet);
     delete p;
 }

@@ -67,9 +67,18 @@ size_t NvPipe_FrameBytes(const NvPipe* encoder);
 // Processor time, in clock() ticks, of the threads the encoding library
 // started for this encoder (its slice threads).
 clock_t NvPipe_ThreadTicks(const NvPipe* encoder);
-bool NvPipe_ReadTexture(NvPipe* encoder, uint32_t texture, uint32_t target, uint8_t* rgba, std::string* error);
+bool NvPipe_ReadTexture(NvPipe* encoder, uint32_t texture, uint32_t target, uint8_t* rgba,
+                        std::string* error);
 uint64_t NvPipe_EncodeFrame(NvPipe* encoder, const uint8_t* rgba, void* dst, uint64_t dstSize,
                             bool forceKeyFrame);
+// The two halves of NvPipe_EncodeFrame, for a caller that converts the next
+// picture on one thread while another encodes this one: the colour conversion
+// of a read-back picture into one of the encoder's slots, and the encoding of
+// a slot's picture. One conversion may overlap one encode of the other slot;
+// the encode takes the slots' pictures in the order they are to appear.
+constexpr int kNvPipePictureSlots = 2;
+bool NvPipe_ConvertFrame(NvPipe* encoder, const uint8_t* rgba, int slot, std::string* error);
+uint64_t NvPipe_EncodeConverted(NvPipe* encoder, int slot, void* dst, uint64_t dstSize, bool forceKeyFrame);
 
 // The last error of the encoder, or of the last failed creation when null.
 const char* NvPipe_GetError(NvPipe* encoder);

@@ -187,9 +187,9 @@ TEST_F(EncoderTest, SixtyFramesBecomeTheRawStreamAndTheMuxedFile) {
     EXPECT_FALSE(QvTest::fileExists(raw));
 }
 
-// Encoding on the writer's worker thread gives the raw stream of encoding on
-// the drawing thread, byte for byte; a frame that cannot be read back is
-// refused at once.
+// Converting and encoding on the writer's worker threads gives the raw stream
+// of encoding on the drawing thread, byte for byte; a frame that cannot be
+// read back is refused at once.
 TEST_F(EncoderTest, WorkerThreadWritesTheSameStream) {
     const int w = 96, h = 64, fps = 25, frames = 30;
     QvTest::TempDir dir;
