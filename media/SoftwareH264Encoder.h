@@ -62,7 +62,8 @@ uint64_t NvPipe_EncodeTexture(NvPipe* encoder, uint32_t texture, uint32_t target
 // NvPipe_FrameBytes bytes; false (with the reason in error) when it cannot.
 // NvPipe_EncodeFrame needs no GL context: it encodes such a picture like
 // NvPipe_EncodeTexture. Neither may run at the same time as another call for
-// the same encoder, except that one read-back may overlap one encode.
+// the same encoder, except that one read-back may overlap one conversion and
+// one encode (below).
 size_t NvPipe_FrameBytes(const NvPipe* encoder);
 // Processor time, in clock() ticks, of the threads the encoding library
 // started for this encoder (its slice threads).
