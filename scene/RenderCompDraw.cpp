@@ -397,17 +397,9 @@ void RenderComp::drawInPlace(RenderLayer* layer, CompositeRenderPass* pass) {
     pass->setTargetIsPrevious();
     ResetDepthTexture(layer);
     layer->draw(texture);
-    const PixelBox* drawn = pass->drawnBox();
-    const PixelBox changed = drawn ? *drawn : wholeFrame();
     manager->popDestination(false);
-    // The write destination now differs from the image there too.
-    PixelBox& stale = mStale[1 - mReadIndex];
-    if (stale.empty()) {
-        stale = changed;
-    } else if (!changed.empty()) {
-        stale = PixelBox{std::min(stale.x0, changed.x0), std::min(stale.y0, changed.y0),
-                         std::max(stale.x1, changed.x1), std::max(stale.y1, changed.y1)};
-    }
+    // The write destination is not kept up to date on this path.
+    mStale[1 - mReadIndex] = wholeFrame();
 }
 
 // ---- cameras ---------------------------------------------------------------------------------------
