@@ -374,11 +374,16 @@ void Config::setMusicFile(std::string const& path) {
 }
 
 void Config::setMusicPath(std::string const& path) {
-    if (!isMusicExtension(path)) return;
+    // The host's music is the user's own choice: when it is not taken, the log
+    // says so, so that a video without sound is never a riddle.
+    if (!isMusicExtension(path)) {
+        QVPrint("music %s is not an mp3 or aac file, skipped", path.c_str());
+        return;
+    }
     const InputFileStatus status = FileManager::checkInput(path, kMaxMediaFileBytes);
     if (status == InputFileStatus::Ok) {
         musicFile_ = path;
-    } else if (status != InputFileStatus::Missing) {
+    } else {
         QVPrint("music %s is %s, skipped", path.c_str(), FileManager::describe(status));
     }
 }
@@ -452,10 +457,9 @@ void Config::setReplaceableFilePaths(std::vector<std::string> const& paths) {
         replaceableFilePaths_ = paths;
         return;
     }
-    if (templateType_ != TemplateTypeNormal) return;
     auto path = paths.begin();
     for (AssetConfig* asset : assets_) {
-        if (path == paths.end()) break;
+        if (path == paths.end() || templateType_ != TemplateTypeNormal) break;
         if (!asset->hasUI) continue;
         if (!path->empty()) {
             asset->name = *path;
@@ -463,6 +467,10 @@ void Config::setReplaceableFilePaths(std::vector<std::string> const& paths) {
             asset->replaced = true;
         }
         ++path;
+    }
+    // Files beyond the template's replaceable assets have no place in the video.
+    for (; path != paths.end(); ++path) {
+        if (!path->empty()) QVPrint("replaceable file %s has no asset to replace, skipped", path->c_str());
     }
 }
 
