@@ -13,8 +13,12 @@
 // the final status and the rendered information go to standard output as one
 // JSON line. The engine's own log lines (and those of its render child and of
 // ffmpeg) go to a log file, OUTPUT.mp4.log unless --log names another, or with
-// --verbose to standard error. The exit code is 0 only when the status is "end".
+// --verbose to standard error. After the status, standard error also gets the
+// log's lines about what the engine passed over (music of a kind it does not
+// read, media it cannot read) and, when the render did not end with "end", why
+// and where the full log is. The exit code is 0 only when the status is "end".
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -25,6 +29,7 @@
 #include <string>
 #include <vector>
 
+#include "report.h"
 #include "task/quorvane.h"
 
 namespace {
@@ -211,6 +216,46 @@ bool sendEngineLogTo(const std::string& path) {
     return true;
 }
 
+// Engine lines carry paths from templates and hosts: no byte of them may drive
+// the user's terminal.
+std::string printable(const std::string& text) {
+    std::string out = text;
+    for (char& c : out) {
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = '?';
+    }
+    return out;
+}
+
+// The setters refuse values outside the engine's range; the render then goes on
+// with the engine's own.
+void warnRefused(const char* option, float value) {
+    fprintf(gUserOut, "quorvane-render: warning: %s %g is outside the engine's range, ignored\n", option,
+            static_cast<double>(value));
+}
+
+// Enough to see what went wrong; a template with hundreds of broken assets
+// leaves the rest in the log.
+constexpr size_t kMaxReportedLines = 20;
+
+// The log's lines about this render: what was passed over, and, when the
+// render did not end with "end", why and where the whole log is.
+void reportFromLog(const std::string& logFile, off_t from, const std::string& status) {
+    const bool ended = status == "end";
+    size_t shown = 0, more = 0;
+    for (const EngineLogLine& line : pickEngineLogLines(logFile, from, getpid())) {
+        if (!line.warning && ended) continue;
+        if (shown == kMaxReportedLines) {
+            ++more;
+            continue;
+        }
+        ++shown;
+        fprintf(gUserOut, "quorvane-render: %s%s\n", line.warning ? "warning: " : "", printable(line.text).c_str());
+    }
+    if (more) fprintf(gUserOut, "quorvane-render: %zu more such lines in the log\n", more);
+    if (!ended) fprintf(gUserOut, "quorvane-render: the full log is %s\n", printable(logFile).c_str());
+    fflush(gUserOut);
+}
+
 // ---- progress on standard error -------------------------------------------
 
 std::mutex gProgressLock;
@@ -276,9 +321,16 @@ int main(int argc, char** argv) {
     Options options;
     if (!parseArguments(argc, argv, &options)) return kExitUsage;
     gTerminal = isatty(STDERR_FILENO);
-    if (!options.verbose && !sendEngineLogTo(options.logFile)) {
-        fprintf(stderr, "quorvane-render: cannot write the log file %s; the engine logs to standard error\n",
-                options.logFile.c_str());
+    // Where this render's lines begin: the log file may hold earlier renders.
+    off_t logStart = -1;
+    if (!options.verbose) {
+        struct stat info;
+        if (!sendEngineLogTo(options.logFile)) {
+            fprintf(stderr, "quorvane-render: cannot write the log file %s; the engine logs to standard error\n",
+                    options.logFile.c_str());
+        } else if (fstat(STDERR_FILENO, &info) == 0) {
+            logStart = info.st_size;
+        }
     }
 
     unsigned long handle = 0;
@@ -291,7 +343,8 @@ int main(int argc, char** argv) {
         zr_render_process_set_replaceable_files(&handle, &options.replaceFiles);
     if (!options.music.empty()) zr_render_process_set_music_path(&handle, options.music, options.musicLoop);
     zr_render_process_set_music_loop(&handle, options.musicLoop);
-    if (options.haveMusicVolume) zr_render_process_set_music_volume(&handle, options.musicVolume);
+    if (options.haveMusicVolume && zr_render_process_set_music_volume(&handle, options.musicVolume) != 0)
+        warnRefused("--music-volume", options.musicVolume);
     if (options.haveMusicFadeout) zr_render_process_set_music_fadeout_duration(&handle, options.musicFadeout);
     if (!options.snapshotDir.empty()) zr_render_process_set_snapshot_dir(&handle, options.snapshotDir);
     if (!options.snapshotFrames.empty())
@@ -300,11 +353,14 @@ int main(int argc, char** argv) {
         const float* v = mark.values;
         zr_render_process_add_watermark(&handle, {mark.image}, v[0], v[1], v[2], v[3], v[4], v[5]);
     }
-    if (options.haveBitrate) zr_render_process_set_bitrate_control(&handle, options.bitrate);
+    if (options.haveBitrate && zr_render_process_set_bitrate_control(&handle, options.bitrate) != 0)
+        warnRefused("--bitrate", options.bitrate);
 
     zr_render_process_start(&handle, onStatus);
 
     std::string status = zr_render_process_status(&handle);
+    // With the log on standard error the user has read every line already.
+    if (logStart >= 0) reportFromLog(options.logFile, logStart, status);
     std::string line = "{\"status\":" + jsonString(status) + ",\"info\":{";
     bool first = true;
     for (const auto& entry : zr_render_process_rendered_info(&handle)) {

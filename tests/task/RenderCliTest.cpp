@@ -10,6 +10,8 @@
 #include <thread>
 
 #include "TaskTestSupport.h"
+#include "support/AudioGen.h"
+#include "support/MediaGen.h"
 #include "support/TestSupport.h"
 
 using QvTest::TempDir;
@@ -81,6 +83,73 @@ TEST(RenderCli, FailuresExitNonZero) {
         EXPECT_EQ(2, usage.exitCode) << args.back();
         EXPECT_TRUE(usage.out.empty());
         EXPECT_NE(std::string::npos, usage.err.find("usage: quorvane-render"));
+    }
+}
+
+// Without --verbose the engine's lines go to the log file, yet after the status
+// the user reads why a render did not end with "end" (with the log's path) and
+// what the engine passed over; a clean render adds nothing.
+TEST(RenderCli, TellsWhyAndWhatWasIgnored) {
+    TempDir dir("qvcli");
+    std::string good = QvTaskTest::writeSolidTemplate(dir, "good", 32, 32, 25, 3, "#00FF00");
+    std::string flat = QvTaskTest::writeSolidTemplate(dir, "flat", 0, 32, 25, 3, "#00FF00");
+    std::string media = dir.file("media") + "/";
+    mkdir(media.c_str(), 0755);
+    mkdir((media + "assets").c_str(), 0755);
+    ASSERT_TRUE(QvTest::makeImage(media + "assets/own.png", 8, 8, {255, 0, 0}));
+    QvTest::writeFile(media + "assets/anim.gif", "GIF89a");
+    QvTest::writeFile(media + "config.json",
+                      R"({"type":1,"fps":25,"main":"main",
+                          "assets":[{"key":"img","type":1,"name":"own.png","ui":{}},
+                                    {"key":"gif","type":1,"name":"anim.gif"}],
+                          "comps":[{"name":"main","size":[32,32],"bg":"#0000FF","duration":3,"layers":[
+                            {"type":1,"uuid":"i","source":"img"}]}]})");
+    std::string wav = dir.file("pluck.wav");
+    ASSERT_TRUE(QvTest::writeTones(wav, {{440.0, 0.5}}));
+    std::string missing = dir.file("no-such-photo.png");
+
+    struct Row {
+        const char* name;
+        std::string folder;
+        std::vector<std::string> options;
+        const char* status;
+        std::string told;  // a line on standard error after the status
+    };
+    const Row rows[] = {
+        {"refused.mp4", flat, {}, "cancel",
+         "\nquorvane-render: Invalid template: the main composition has no positive size\n"},
+        {"lost.mp4", media, {"--replace", missing}, "fail",
+         "replaceable file " + missing + " is missing or cannot be decoded\n"},
+        // ffmpeg cannot put H.264 into Ogg: its own error lines tell why.
+        {"mux.ogg", good, {}, "fail", "\nquorvane-render: Could not write header for output file"},
+        {"music.mp4", good, {"--music", wav}, "end",
+         "\nquorvane-render: warning: music " + wav + " is not an mp3 or aac file, skipped\n"},
+        {"gif.mp4", media, {}, "end", ": unknown media type " + media + "assets/anim.gif\n"},
+        {"good.mp4", good, {}, "end", ""},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        std::string output = dir.file(row.name);
+        std::vector<std::string> args = {kCommand, row.folder, output};
+        args.insert(args.end(), row.options.begin(), row.options.end());
+        QvTest::ProgramResult run = QvTest::runProgram(args);
+        const bool ended = std::string(row.status) == "end";
+        EXPECT_EQ(ended ? 0 : 1, run.exitCode);
+        ASSERT_EQ(1, countLines(run.out)) << run.out;
+        EXPECT_EQ(0u, run.out.find(std::string("{\"status\":\"") + row.status + "\""));
+        const std::string err = "\n" + run.err;
+        size_t status = err.find(std::string("\nstatus ") + row.status + "\n");
+        ASSERT_NE(std::string::npos, status) << run.err;
+        std::string told = err.substr(status);
+        if (row.told.empty()) {
+            EXPECT_EQ(std::string::npos, told.find("quorvane-render:")) << run.err;
+        } else {
+            EXPECT_NE(std::string::npos, told.find(row.told)) << run.err;
+        }
+        const std::string logLine = "\nquorvane-render: the full log is " + output + ".log\n";
+        EXPECT_EQ(!ended, told.find(logLine) != std::string::npos) << run.err;
+        // The engine's own lines stayed in the log.
+        EXPECT_EQ(std::string::npos, run.err.find("Child RenderTask start")) << run.err;
     }
 }
 
