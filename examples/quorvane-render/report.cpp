@@ -46,6 +46,7 @@ const LinePattern kPatterns[] = {
     {"bitrate control ", " kept", Kind::Warning, nullptr},
     {"replaceable file ", ", skipped", Kind::Warning, nullptr},
     {"audio track ", ", skipped", Kind::Warning, nullptr},
+    {"invalid music file ", nullptr, Kind::Warning, nullptr},
     {"RenderContext: image sequence asset ", ", skipped", Kind::Warning, nullptr},
 };
 
