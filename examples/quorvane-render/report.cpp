@@ -172,7 +172,9 @@ std::vector<EngineLogLine> pickEngineLogLines(const std::string& path, off_t fro
             }
             return;
         }
-        if (line.pid != host && line.pid != child) return;
+        // Without the parent's word on its child, every engine line of the log
+        // since the start counts: better one line too many than none.
+        if (line.pid != host && child > 0 && line.pid != child) return;
         if (beginsWith(line.message, kMuxBegins)) {
             inMux = true;
             muxErrors.clear();
