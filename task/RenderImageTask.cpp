@@ -113,7 +113,8 @@ bool checkInput(const std::string& input, int* width, int* height) {
     const char* path = input.c_str();
     const InputFileStatus status = FileManager::checkInput(input);
     if (status == InputFileStatus::TooLarge) {
-        QVPrint("图片：%s too large: above %llu bytes", path, static_cast<unsigned long long>(kMaxInputFileBytes));
+        QVPrint("render image task: %s is too large: above %llu bytes", path,
+                static_cast<unsigned long long>(kMaxInputFileBytes));
         return false;
     }
     if (status != InputFileStatus::Ok) {

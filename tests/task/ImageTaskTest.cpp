@@ -97,7 +97,7 @@ TEST(ImageTask, RefusedInputsAreLoggedAndTheRestRender) {
     EXPECT_EQ((std::vector<std::string>{first, last}), task.inputs());
     EXPECT_TRUE(contains(log, "图片：" + missing + " 不存在")) << log;
     EXPECT_TRUE(contains(log, "图片：" + dir.path() + " 不存在")) << log;  // a folder is no file
-    EXPECT_TRUE(contains(log, "图片：" + huge + " too large: above 268435456 bytes")) << log;
+    EXPECT_TRUE(contains(log, "render image task: " + huge + " is too large: above 268435456 bytes")) << log;
     EXPECT_FALSE(contains(log, "图片：" + huge + " 不存在")) << log;
     EXPECT_TRUE(contains(log, "图片：" + gif + " 不支持的格式或无后缀名")) << log;
     EXPECT_TRUE(contains(log, "图片：" + broken + " 不支持的格式或无后缀名")) << log;
