@@ -50,8 +50,7 @@ BezierWarpEffect::BezierWarpData::BezierWarpData(const float* v)
 
 BezierWarpEffect::BezierWarpData::BezierWarpData(const rapidjson::Value& value) {
     float v[kRecordNumbers];
-    if (value.IsArray() && value.Size() == kRecordNumbers &&
-        EffectRecords::readRecord(value, EffectRecords::arrayOf(kRecordNumbers), v) && allFinite(v)) {
+    if (EffectRecords::readRecord(value, EffectRecords::exactArrayOf(kRecordNumbers), v) && allFinite(v)) {
         *this = BezierWarpData(v);
     }
 }
@@ -84,12 +83,12 @@ void BezierWarpEffect::loadFromJson(const rapidjson::Value& item) {
     const rapidjson::Value* data = Json::find(item, "data");
     if (!data || !data->IsObject()) return;
     const rapidjson::Value* corner = Json::find(*data, "corner");
-    if (!corner || (corner->IsArray() && corner->Size() != kRecordNumbers)) return;
+    if (!corner) return;
     // The common loader reads an item's "data": hand it the "corner" value so.
     rapidjson::Document wrapped;
     wrapped.SetObject();
     wrapped.AddMember("data", rapidjson::Value(*corner, wrapped.GetAllocator()), wrapped.GetAllocator());
-    EffectRecords::load(wrapped, parent(), EffectRecords::arrayOf(kRecordNumbers), [this](const float* v) {
+    EffectRecords::load(wrapped, parent(), EffectRecords::exactArrayOf(kRecordNumbers), [this](const float* v) {
         if (allFinite(v)) mDataList.emplace_back(v);
     });
 }
@@ -188,11 +187,10 @@ bool BezierWarpEffect::willExtendLayerSize(LayerSizeExtendData* data) {
     if (mBounds.x == 0.0f && mBounds.y == 0.0f && mBounds.width == static_cast<float>(width()) &&
         mBounds.height == static_cast<float>(height()))
         return false;
-    data->offsetDelta = Vec2(-mBounds.x - data->offset.x, -mBounds.y - data->offset.y);
-    data->offset = Vec2(-mBounds.x, -mBounds.y);
-    const Vec2 largest = CornerPinEffect::largestSides(parent(), width(), height());
-    data->size = Vec2(CornerPinEffect::clampedSide(mBounds.width, largest.x),
-                      CornerPinEffect::clampedSide(mBounds.height, largest.y));
+    const Rect kept = CornerPinEffect::keptArea(parent(), width(), height(), data->offset, mBounds);
+    data->offsetDelta = Vec2(-kept.x - data->offset.x, -kept.y - data->offset.y);
+    data->offset = Vec2(-kept.x, -kept.y);
+    data->size = Vec2(kept.width, kept.height);
     if (mDestination && (mDestination->width() != static_cast<int>(data->size.x) ||
                          mDestination->height() != static_cast<int>(data->size.y)))
         dropDestination();

@@ -143,6 +143,58 @@ float CornerPinEffect::clampedSide(float side, float largest) {
     return std::min(side, std::max(largest, 1.0f));
 }
 
+Rect CornerPinEffect::keptArea(RenderLayer* layer, int width, int height, const Vec2& offset, const Rect& box) {
+    const Vec2 largest = largestSides(layer, width, height);
+    if (box.width <= largest.x && box.height <= largest.y) {
+        return Rect(box.x, box.y, clampedSide(box.width, largest.x), clampedSide(box.height, largest.y));
+    }
+    const float limit = static_cast<float>(kLargestSide);
+    const Rect whole(box.x, box.y, clampedSide(box.width, limit), clampedSide(box.height, limit));
+    const RenderLayer* comp = layer ? layer->parentCompLayer() : nullptr;
+    if (!comp || comp->width() <= 0 || comp->height() <= 0 || layer->is3D() || layer->collapseCompLayer())
+        return whole;
+
+    // A 2D layer lands in its composition by the affine part of its world
+    // matrix (composition pixels, y down): c = A·q + t for a point q of its
+    // current area.
+    const Mat4 world = layer->getCurrentWorldAETransform();
+    const double a = world.m[0], b = world.m[1], c = world.m[4], d = world.m[5];
+    const double tx = world.m[12], ty = world.m[13];
+    const double det = a * d - b * c;
+    if (!std::isfinite(det) || std::fabs(det) < 1e-12 || !std::isfinite(tx) || !std::isfinite(ty))
+        return Rect(box.x, box.y, clampedSide(box.width, largest.x), clampedSide(box.height, largest.y));
+    // Four composition pixels beyond each edge: the composite's bilinear
+    // reads and its anti-aliased band at the cut lie outside what shows.
+    constexpr double kMargin = 4.0;
+    const double cw = comp->width(), ch = comp->height();
+    double minX = HUGE_VAL, minY = HUGE_VAL, maxX = -HUGE_VAL, maxY = -HUGE_VAL;
+    for (const double cx : {-kMargin, cw + kMargin}) {
+        for (const double cy : {-kMargin, ch + kMargin}) {
+            const double x = (d * (cx - tx) - c * (cy - ty)) / det - offset.x;
+            const double y = (a * (cy - ty) - b * (cx - tx)) / det - offset.y;
+            minX = std::min(minX, x);
+            maxX = std::max(maxX, x);
+            minY = std::min(minY, y);
+            maxY = std::max(maxY, y);
+        }
+    }
+    // Whole pixels, so that the layer's texels keep their places on the grid.
+    auto cut = [limit](double lo, double hi, float boxLo, float boxSide, float* from, float* side) {
+        const double first = std::max<double>(boxLo, std::floor(lo));
+        const double last = std::min<double>(static_cast<double>(boxLo) + boxSide, std::ceil(hi));
+        if (!std::isfinite(first) || !std::isfinite(last)) return false;
+        *from = static_cast<float>(first);
+        // Nothing of the box reaches the composition: one pixel stands for it.
+        *side = last > first ? static_cast<float>(std::min<double>(last - first, limit)) : 1.0f;
+        return true;
+    };
+    Rect kept;
+    if (!cut(minX, maxX, box.x, box.width, &kept.x, &kept.width) ||
+        !cut(minY, maxY, box.y, box.height, &kept.y, &kept.height))
+        return whole;
+    return kept;
+}
+
 bool CornerPinEffect::willExtendLayerSize(LayerSizeExtendData* data) {
     RenderEffect::willExtendLayerSize(data);
     const CornerPinData* pin = currentData();
@@ -163,12 +215,12 @@ bool CornerPinEffect::willExtendLayerSize(LayerSizeExtendData* data) {
     const int bottom = truncated(maxY);
     if (left == 0 && top == 0 && right == width() && bottom == height()) return false;
 
-    data->offsetDelta =
-        Vec2(static_cast<float>(-left) - data->offset.x, static_cast<float>(-top) - data->offset.y);
-    data->offset = Vec2(static_cast<float>(-left), static_cast<float>(-top));
-    const Vec2 largest = largestSides(parent(), width(), height());
-    data->size = Vec2(clampedSide(static_cast<float>(std::abs(right - left)), largest.x),
-                      clampedSide(static_cast<float>(std::abs(bottom - top)), largest.y));
+    const Rect kept = keptArea(parent(), width(), height(), data->offset,
+                               Rect(static_cast<float>(left), static_cast<float>(top),
+                                    static_cast<float>(right - left), static_cast<float>(bottom - top)));
+    data->offsetDelta = Vec2(-kept.x - data->offset.x, -kept.y - data->offset.y);
+    data->offset = Vec2(-kept.x, -kept.y);
+    data->size = Vec2(kept.width, kept.height);
     if (mDestination && (mDestination->width() != static_cast<int>(data->size.x) ||
                          mDestination->height() != static_cast<int>(data->size.y)))
         dropDestination();

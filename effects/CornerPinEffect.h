@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "core/Matrix.h"
+#include "core/Rect.h"
 #include "core/Vector.h"
 #include "effects/EffectCommon.h"
 #include "render/PolygonEdgeBuilder.h"
@@ -99,6 +100,15 @@ public:
     // A side of an enlarged layer: at least 1 (0 would make the layer inherit
     // its composition's size) and at most the largest.
     static float clampedSide(float side, float largest);
+    // The part of an enlarged image to draw, in the layer's own pixels, given
+    // its whole box. A box within largestSides is kept whole. A larger one is
+    // cut to what can reach the composition: the composition (with a margin
+    // for filtering and edge bands) taken back through the layer's placement,
+    // `offset` being where the layer's origin lies in its current, possibly
+    // already enlarged, area. Where no such cut is sound (a 3D or collapsed
+    // layer, no composition) the box is kept up to kLargestSide; a layer
+    // placed with no area at all keeps the capped box, of which nothing shows.
+    static Rect keptArea(RenderLayer* layer, int width, int height, const Vec2& offset, const Rect& box);
 
 private:
     GLShader* mShader;

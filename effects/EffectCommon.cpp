@@ -13,6 +13,7 @@ namespace EffectRecords {
 bool readRecord(const rapidjson::Value& value, Shape shape, float* out) {
     if (shape.scalar) return Json::getNumber(value, out[0]);
     if (!value.IsArray() || value.Size() < shape.numbers) return false;
+    if (shape.exact && value.Size() != shape.numbers) return false;
     for (size_t i = 0; i < shape.numbers; ++i) {
         if (!Json::getNumber(value[static_cast<rapidjson::SizeType>(i)], out[i])) return false;
     }

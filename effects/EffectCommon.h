@@ -21,14 +21,19 @@ class RenderLayer;
 
 namespace EffectRecords {
 
-// The JSON shape of one record: a bare number, or an array of `numbers` numbers.
+// The JSON shape of one record: a bare number, or an array of `numbers`
+// numbers (with `exact`, of no more than those either).
 struct Shape {
     bool scalar;
     size_t numbers;
+    bool exact = false;
 };
 constexpr Shape kNumber{true, 1};
 constexpr Shape arrayOf(size_t numbers) {
     return Shape{false, numbers};
+}
+constexpr Shape exactArrayOf(size_t numbers) {
+    return Shape{false, numbers, true};
 }
 
 // Receives one record: `shape.numbers` floats, in JSON order.
@@ -37,9 +42,9 @@ using Sink = std::function<void(const float* values)>;
 // Reads the item's "data": a record of the shape itself (one record for every
 // frame), or a string naming a file of the layer's data folder whose root array
 // holds one record per frame. Elements of another shape, array records with
-// fewer numbers than the shape needs or with a non-number among those, are
-// skipped, so the later frames move up by one; numbers past the needed ones
-// are ignored. A missing, unreadable or unparsable file, or one whose root is
+// fewer numbers than the shape needs (or more, for an exact shape) or with a
+// non-number among those, are skipped, so the later frames move up by one;
+// numbers past the needed ones are otherwise ignored. A missing, unreadable or unparsable file, or one whose root is
 // not an array, gives nothing. Nothing is logged.
 void load(const rapidjson::Value& item, RenderLayer* layer, Shape shape, const Sink& sink);
 

@@ -632,6 +632,7 @@ bool AVSource::updateImageTexture(const std::string& path) {
     const int desired = desiredComponents(colorFormat_);
     unsigned char* pixels =
         isReadableMedia(path, key_) ? stbi_load(path.c_str(), &w, &h, &n, desired) : nullptr;
+    imageDecodeFailed_ = !pixels;
     if (!pixels) {
         QVPrint("AVSource %s: cannot decode image %s", key_.c_str(), path.c_str());
         ensureFallbackTexture();
@@ -647,6 +648,7 @@ bool AVSource::updateImageTexture(const unsigned char* bytes, int64_t length) {
     if (bytes && length > 0 && length <= INT_MAX) {
         pixels = stbi_load_from_memory(bytes, static_cast<int>(length), &w, &h, &n, desired);
     }
+    imageDecodeFailed_ = !pixels;
     if (!pixels) {
         QVPrint("AVSource %s: cannot decode image bytes", key_.c_str());
         ensureFallbackTexture();

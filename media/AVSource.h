@@ -110,6 +110,9 @@ public:
 
     // For a sequence the file at the index (clamped to the list); otherwise the main file.
     std::string getFullFilePath(int index) const;
+    // The latest decode of an image (file, bytes or sequence member) failed:
+    // the source shows one transparent pixel instead.
+    bool imageDecodeFailed() const { return imageDecodeFailed_; }
 
 private:
     AVSource(std::string key, AVSourceContext* context, SourceType type, float fps);
@@ -160,6 +163,7 @@ private:
     // re-specified instead of written past the texture's edge.
     int textureWidth_ = 0;
     int textureHeight_ = 0;
+    bool imageDecodeFailed_ = false;
 };
 
 }  // namespace Core

@@ -11,7 +11,8 @@
 // Each output is named after its input: the output folder, "/", the input's
 // file name without its suffix and ".png" (inputs png, psd), ".jpg" (jpg,
 // jpeg), ".bmp" (bmp) or ".tga" (tga). Inputs that are missing, of another
-// kind, unreadable or wider or higher than 4096 pixels are skipped. There is no
+// kind, unreadable or wider or higher than 4096 pixels are skipped; inputs of
+// one output name write it in turn, the last one staying. There is no
 // callback: start returns 0 when every accepted image was written.
 #pragma once
 

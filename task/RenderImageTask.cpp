@@ -19,6 +19,7 @@
 #include "core/Log.h"
 #include "core/TimeUnit.h"
 #include "core/Unique.h"
+#include "media/AVSource.h"
 #include "render/Config.h"
 #include "render/GLContext.h"
 #include "scene/FilterManager.h"
@@ -105,21 +106,24 @@ bool writeImage(const std::string& path, ImageKind kind, int width, int height, 
     return ok;
 }
 
-enum class InputCheck { Accepted, Refused, Broken };
-
 // The header size of an input the task can render; logs the reason for one it
-// refuses. Broken: the header promises an image that does not decode (cut
-// file, header larger than its data); its layer would show nothing and the
-// output would be written as if it were the image.
-InputCheck checkInput(const std::string& input, int* width, int* height) {
+// refuses. Only the header is read: the pixels are decoded when the image's
+// frame is drawn, after the task has reported that its work began.
+bool checkInput(const std::string& input, int* width, int* height) {
     const char* path = input.c_str();
-    if (FileManager::checkInput(input) != InputFileStatus::Ok) {
+    const InputFileStatus status = FileManager::checkInput(input);
+    if (status == InputFileStatus::TooLarge) {
+        QVPrint("render image task: %s is too large: above %llu bytes", path,
+                static_cast<unsigned long long>(kMaxInputFileBytes));
+        return false;
+    }
+    if (status != InputFileStatus::Ok) {
         QVPrint("图片：%s 不存在", path);
-        return InputCheck::Refused;
+        return false;
     }
     if (!formatFor(RenderImageTask::getSuffix(input))) {
         QVPrint("图片：%s 不支持的格式或无后缀名", path);
-        return InputCheck::Refused;
+        return false;
     }
     int components = 0;
     // A header that cannot be read is no image of a supported kind; taken as
@@ -127,21 +131,14 @@ InputCheck checkInput(const std::string& input, int* width, int* height) {
     // run before the images after it.
     if (!stbi_info(path, width, height, &components) || *width <= 0 || *height <= 0) {
         QVPrint("图片：%s 不支持的格式或无后缀名", path);
-        return InputCheck::Refused;
+        return false;
     }
     if (*width > RenderImageTask::kMaxImageSide || *height > RenderImageTask::kMaxImageSide) {
         QVPrint("图片：%s 大小：[%d,%d] 超过了最大值:%d", path, *width, *height,
                 RenderImageTask::kMaxImageSide);
-        return InputCheck::Refused;
+        return false;
     }
-    int w = 0, h = 0;
-    unsigned char* pixels = stbi_load(path, &w, &h, &components, 0);
-    stbi_image_free(pixels);
-    if (!pixels) {
-        QVPrint("图片：%s 不支持的格式或无后缀名", path);
-        return InputCheck::Broken;
-    }
-    return InputCheck::Accepted;
+    return true;
 }
 
 }  // namespace
@@ -202,25 +199,13 @@ void RenderImageTask::commit() {
 
     int largestWidth = 0;
     int largestHeight = 0;
-    refusedBroken_ = false;
-    std::map<std::string, std::string> outputs;  // output file -> the input writing it
     for (auto it = inputs_.begin(); it != inputs_.end();) {
         int width = 0;
         int height = 0;
-        InputCheck check = checkInput(*it, &width, &height);
-        // A second input of the same name would silently replace the first's output.
-        const std::string output = outputFileFor(outputFolder_, *it);
-        if (check == InputCheck::Accepted && outputs.count(output)) {
-            QVPrint("render image task: %s would overwrite %s written for %s, refused", it->c_str(),
-                    output.c_str(), outputs[output].c_str());
-            check = InputCheck::Broken;
-        }
-        if (check != InputCheck::Accepted) {
-            refusedBroken_ = refusedBroken_ || check == InputCheck::Broken;
+        if (!checkInput(*it, &width, &height)) {
             it = inputs_.erase(it);
             continue;
         }
-        outputs.emplace(output, *it);
         largestWidth = std::max(largestWidth, width);
         largestHeight = std::max(largestHeight, height);
         sizes_.emplace_back(width, height);
@@ -248,8 +233,10 @@ bool RenderImageTask::buildScene(int width, int height) {
 
     // Frame j shows input j at its natural size in the top-left corner.
     long long made = 0;
+    sourceKeys_.clear();
     for (const std::string& path : inputs_) {
         std::string key = Unique::GenerateID();
+        sourceKeys_.push_back(key);
         context_->createAVFileSource(path, key, 0.0f, std::string());
         auto* layer = new RenderAVLayer(context_);
         layer->setSourceID(key, true);
@@ -317,6 +304,11 @@ bool RenderImageTask::start() {
     bool result = false;
     bool ended = false;
     bool cancelled = false;
+    // An input whose header promised an image its data does not hold (a cut
+    // file, a header larger than its data): its layer showed nothing, so
+    // nothing is written for it and the run reports failure.
+    bool undecodable = false;
+    std::map<std::string, std::string> writers;  // output file -> the input last written there
     std::vector<uint8_t> pixels;
     for (size_t i = 0; i < inputs_.size() && !ended; ++i) {
         const std::string& path = inputs_[i];
@@ -330,22 +322,40 @@ bool RenderImageTask::start() {
         context_->draw(0);
         glFinish();
 
-        pixels.assign(static_cast<size_t>(width) * static_cast<size_t>(height) * 4, 0);
-        context_->beginReadContent();
-        glPixelStorei(GL_PACK_ALIGNMENT, 1);
-        glReadPixels(0, 0, width, height, GL_RGBA, GL_UNSIGNED_BYTE, pixels.data());
-        context_->endReadContent();
+        AVSource* source = context_->source(sourceKeys_[i]);
+        bool saved = true;
+        if (source && source->imageDecodeFailed()) {
+            QVPrint("图片：%s 不支持的格式或无后缀名", path.c_str());
+            undecodable = true;
+        } else {
+            pixels.assign(static_cast<size_t>(width) * static_cast<size_t>(height) * 4, 0);
+            context_->beginReadContent();
+            glPixelStorei(GL_PACK_ALIGNMENT, 1);
+            glReadPixels(0, 0, width, height, GL_RGBA, GL_UNSIGNED_BYTE, pixels.data());
+            context_->endReadContent();
 
-        std::string file = outputFileFor(outputFolder_, path);
-        const ImageFormat* format = formatFor(getSuffix(path));
-        bool written = format && writeImage(file, format->kind, width, height, pixels.data(), jpgQuality_);
-        if (!written) QVPrint("write image fail, %s", file.c_str());
+            std::string file = outputFileFor(outputFolder_, path);
+            const ImageFormat* format = formatFor(getSuffix(path));
+            // Two inputs of one name (x.png and x.psd, or one path given
+            // twice) write the same file: the later one replaces the earlier.
+            auto earlier = writers.find(file);
+            if (earlier != writers.end()) {
+                QVPrint("render image task: %s replaces %s written for %s", path.c_str(), file.c_str(),
+                        earlier->second.c_str());
+            }
+            saved = format && writeImage(file, format->kind, width, height, pixels.data(), jpgQuality_);
+            if (saved) {
+                writers[file] = path;
+            } else {
+                QVPrint("write image fail, %s", file.c_str());
+            }
+        }
 
         if (delegate_) {
             delegate_->renderUpdate(static_cast<float>(context_->currentLocalTime()) /
                                     static_cast<float>(context_->duration()));
         }
-        if (!written) {
+        if (!saved) {
             ended = true;
         } else if (cancelled_) {
             if (delegate_) delegate_->renderCancelled();
@@ -358,7 +368,7 @@ bool RenderImageTask::start() {
         }
     }
     // Inputs that ran out while the context still had frames leave result false.
-    if (refusedBroken_) result = false;
+    if (undecodable) result = false;
     if (!cancelled && delegate_) delegate_->renderEnd(result);
     cancelled_ = false;
     rendering_ = false;

@@ -28,13 +28,16 @@ public:
     // context's filters borrow.
     ~RenderImageTask() override;
 
-    // Checks the inputs (refused ones are logged and dropped), then builds the
-    // render context with one layer per input, the filters and the watermarks.
+    // Checks the inputs by their headers alone (refused ones are logged and
+    // dropped), then builds the render context with one layer per input, the filters and the watermarks.
     // No input left, or a filter that cannot be loaded: no render context.
     void commit() override;
-    // Draws and writes every frame; true when every image was written (or the
-    // task was cancelled), false without a render context, on a failed write or
-    // when commit refused an undecodable input or a second input of one name.
+    // Draws and writes every frame, in input order; an input whose output file
+    // an earlier one wrote replaces it. True when every image was written (or
+    // the task was cancelled); false without a render context, on a failed
+    // write or when an input's pixels did not decode (nothing is written for
+    // it, the others still are). Pixels are decoded frame by frame, after the
+    // delegate heard renderStarted.
     bool start() override;
     bool isRendering() override { return rendering_; }
     // Only while rendering: the loop stops after the image it is writing.
@@ -71,11 +74,10 @@ private:
     std::vector<Config*> filterConfigs_;
     std::vector<std::string> inputs_;
     std::string outputFolder_;
-    // commit refused an input that does not decode or that shares its output
-    // file with an earlier one: the run renders the rest and reports failure.
-    bool refusedBroken_ = false;
     // Header sizes of the accepted inputs, read once by commit.
     std::vector<std::pair<int, int>> sizes_;
+    // The source key of each accepted input's layer.
+    std::vector<std::string> sourceKeys_;
     // (filter name, configuration) of every filter laid over the context.
     std::vector<std::pair<std::string, Config*>> filterNames_;
 };

@@ -207,8 +207,9 @@ TEST_F(BezierWarpTest, RecordsFromInlineDataAndDataFiles) {
     moved.p[0] = Vec2(-5, 0);
     const std::string movedRecord = moved.json().substr(10, moved.json().size() - 11);
     const std::string overflow = "[1e39" + record.substr(record.find(','));
-    QvTest::writeFile(dir.file("warp.json"),
-                      "[" + record + ", 3, \"x\", [1,2], " + overflow + ", " + movedRecord + "]");
+    const std::string longer = record.substr(0, record.size() - 1) + ",1]";  // 25 numbers
+    QvTest::writeFile(dir.file("warp.json"), "[" + record + ", 3, \"x\", [1,2], " + overflow + ", " + longer +
+                                                 ", " + movedRecord + "]");
     auto* file = create<BezierWarpEffect>("ZR_Bezier_Warp", "{\"corner\":\"warp.json\"}");
     ASSERT_EQ(file->records().size(), 2u);
     EXPECT_TRUE(file->hasAnimation());

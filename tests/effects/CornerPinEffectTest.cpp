@@ -187,14 +187,16 @@ TEST_F(CornerPinTest, CollapsedAndFarCornersStayUsable) {
     drawFrame(line, pattern, 0);
     EXPECT_EQ(rec->size.y, 1.0f);
 
-    // Corners far beyond any texture size: held to a few times the 64 x 32
-    // composition, and no undefined float-to-int conversion.
+    // Corners far beyond any texture size: the area is cut to what can reach
+    // the 64 x 32 composition (four pixels around it included), and no
+    // undefined float-to-int conversion.
     auto* far = create<CornerPinEffect>("ZR_Corner_Pin", "[-3e9, -1e30, 3e9, 0, 0, 1e30, 64, 32]");
     far->prepareForFrame(0);
     EXPECT_TRUE(far->willExtendLayerSize(rec));
-    EXPECT_EQ(rec->size.x, 64.0f * CornerPinEffect::kCompositionReach);
-    EXPECT_EQ(rec->size.y, 32.0f * CornerPinEffect::kCompositionReach);
-    EXPECT_TRUE(std::isfinite(rec->offset.x));
+    EXPECT_EQ(rec->size.x, 72.0f);
+    EXPECT_EQ(rec->size.y, 40.0f);
+    EXPECT_EQ(rec->offset.x, 4.0f);
+    EXPECT_EQ(rec->offset.y, 4.0f);
     // The largest side: from the composition or the layer, whichever is
     // larger, and never past the GL limit.
     EXPECT_EQ(CornerPinEffect::largestSides(layer, 10, 100).y, 400.0f);
@@ -393,4 +395,63 @@ TEST_F(CornerPinCompTest, MotionTileAfterThePinKeepsThePinnedImageInPlace) {
     ASSERT_TRUE(QvTest::sourceAt(tiled, 44, 24, tx, ty));
     EXPECT_EQ(tx, sx);
     EXPECT_EQ(ty, sy);
+}
+
+// A 64 x 64 layer filling a 64 x 64 composition, pinned or Bezier-warped to k
+// times its size about its centre. However far past the enlargement limit the
+// image reaches, the composition shows at every pixel the texel that the
+// scaling puts there: composition pixel centre c shows layer point
+// 32 + (c - 32) / k.
+TEST_F(CornerPinCompTest, ImageEnlargedPastTheLimitStillFillsTheComposition) {
+    struct Row {
+        const char* effect;
+        double k;
+    };
+    const Row rows[] = {{"ZR_Corner_Pin", 3}, {"ZR_Corner_Pin", 9},  {"ZR_Corner_Pin", 20},
+                        {"ZR_Bezier_Warp", 3}, {"ZR_Bezier_Warp", 9}, {"ZR_Bezier_Warp", 20}};
+    const GLuint big = QvTest::uploadPositionPattern(64, 64);
+    for (const Row& row : rows) {
+        SCOPED_TRACE(std::string(row.effect) + " x" + std::to_string(static_cast<int>(row.k)));
+        const double lo = 32 - 32 * row.k, hi = 32 + 32 * row.k, third = (hi - lo) / 3;
+        char data[512];
+        if (row.effect == std::string("ZR_Corner_Pin")) {
+            std::snprintf(data, sizeof data, "[%g,%g,%g,%g,%g,%g,%g,%g]", lo, lo, hi, lo, lo, hi, hi, hi);
+        } else {
+            // Straight edges with their control points at thirds: the warp is the scaling.
+            std::snprintf(data, sizeof data,
+                          "{\"corner\":[%g,%g, %g,%g, %g,%g, %g,%g, %g,%g, %g,%g, %g,%g, %g,%g, %g,%g, %g,%g, "
+                          "%g,%g, %g,%g]}",
+                          lo, lo, lo + third, lo, hi - third, lo, hi, lo, hi, lo + third, hi, hi - third, hi, hi,
+                          hi - third, hi, lo + third, hi, lo, hi, lo, hi - third, lo, lo + third);
+        }
+        delete root;
+        root = new QvTest::CompTestRoot(64, 64, 25, 10);
+        layer = new RenderAVLayer(root);
+        layer->setSourceID(root->createTextureSource(big, AVSource::kColorFormatRGBA, 64, 64, "big"), true);
+        QvTest::CompTestRoot::place(layer, Vec3(0, 0, 0), Vec3(0, 0, 0), 0);
+        layer->setLayerDuration(TimeUnit(10, 25));
+        root->addLayer(layer, false);
+        addEffect(row.effect, data);
+        root->contentLoaded();
+        const Pixels p = root->drawFrame(0);
+        EXPECT_LE(layer->layerSizeExtendData()->size.x, float(CornerPinEffect::kLargestSide));
+        int wrong = 0;
+        for (int y = 0; y < 64; ++y) {
+            for (int x = 0; x < 64; ++x) {
+                const double ex = 32 + (x + 0.5 - 32) / row.k, ey = 32 + (y + 0.5 - 32) / row.k;
+                int sx = -1, sy = -1;
+                const bool shown = QvTest::sourceAt(p, x, y, sx, sy);
+                if (!shown || std::fabs(sx - ex) > 1.01 || std::fabs(sy - ey) > 1.01) {
+                    if (++wrong <= 3)
+                        ADD_FAILURE() << "at " << x << "," << y << " texel " << sx << "," << sy << " expected "
+                                      << ex << "," << ey;
+                }
+            }
+        }
+        EXPECT_EQ(wrong, 0);
+    }
+    delete root;
+    root = nullptr;
+    deleteTexture(big);
+    build();
 }

@@ -19,12 +19,16 @@ struct Levels {
 
 class LevelAdjustmentTest : public QvTest::ColourImageFixture {
 protected:
-    // Where pow overflows (x = 0 under a negative middle) the effect holds a
-    // large value, which the 8-bit output clamps like the infinity.
+    // The levels formula in double precision: x = clamp((c - min) / (max -
+    // min)), x = x^(1 / middle), out = mix(outMin, outMax, x). An infinite x
+    // (0 under a negative middle) gives an infinite result of the output
+    // range's sign, which the 8-bit output clamps; a middle of 0 is 1 / 0 =
+    // infinity as the exponent, its limit from above.
     static float level(float c, const Levels& l) {
-        float x = std::min(std::max(c - l.min, 0.0f) / (l.max - l.min), 1.0f);
-        x = x > 0.0f ? std::min(std::pow(x, 1.0f / l.mid), 1.0e6f) : (l.mid > 0.0f ? 0.0f : 1.0e6f);
-        return mixf(l.outMin, l.outMax, x);
+        const double x = std::pow(std::min(std::max(double(c) - l.min, 0.0) / (double(l.max) - l.min), 1.0),
+                                  1.0 / double(l.mid));
+        if (l.outMax == l.outMin) return l.outMin;
+        return static_cast<float>(l.outMin + (double(l.outMax) - l.outMin) * x);
     }
     std::function<Rgba(int, int)> reference(const Levels& r, const Levels& g, const Levels& b) const {
         return [=](int x, int y) {
@@ -106,6 +110,6 @@ TEST_F(LevelAdjustmentTest, EmptyInvertedRangesAndZeroMiddleGiveNoNaN) {
         expectImage(drawFrame(effect, input, 0), reference(l, l, l), "middle " + std::to_string(l.mid));
     }
     effect->set(0, 0, 1);
-    const Levels limit{0, LevelAdjustment::kSmallestMiddle, 1, 0, 1};
-    expectImage(drawFrame(effect, input, 0), reference(limit, limit, limit), "middle 0");
+    const Levels zero{0, 0, 1, 0, 1};
+    expectImage(drawFrame(effect, input, 0), reference(zero, zero, zero), "middle 0");
 }

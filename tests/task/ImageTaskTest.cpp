@@ -9,6 +9,7 @@
 #include "support/GLFixture.h"
 #include "support/MediaGen.h"
 #include "support/TestSupport.h"
+#include "core/FileManager.h"
 #include "task/RenderImageTask.h"
 
 using Quorvane::Core::RenderImageTask;
@@ -83,8 +84,12 @@ TEST(ImageTask, RefusedInputsAreLoggedAndTheRestRender) {
     mkdir(folder.c_str(), 0755);
     QvTest::writeFile(folder + "/raw", "raw");
     std::string missing = dir.file("missing.png");
+    // Past the cap of files read whole, without taking the disk: a sparse file.
+    std::string huge = dir.file("huge.png");
+    QvTest::writeFile(huge, "");
+    ASSERT_EQ(0, truncate(huge.c_str(), static_cast<off_t>(Quorvane::Core::kMaxInputFileBytes + 1)));
 
-    RenderImageTask task({missing, first, gif, broken, folder + "/raw", dir.path(), last}, out);
+    RenderImageTask task({missing, first, gif, broken, folder + "/raw", dir.path(), huge, last}, out);
     task.addFilter(filter);
     bool ok = false;
     std::string log = commitAndStart(task, dir, &ok);
@@ -92,6 +97,8 @@ TEST(ImageTask, RefusedInputsAreLoggedAndTheRestRender) {
     EXPECT_EQ((std::vector<std::string>{first, last}), task.inputs());
     EXPECT_TRUE(contains(log, "图片：" + missing + " 不存在")) << log;
     EXPECT_TRUE(contains(log, "图片：" + dir.path() + " 不存在")) << log;  // a folder is no file
+    EXPECT_TRUE(contains(log, "render image task: " + huge + " is too large: above 268435456 bytes")) << log;
+    EXPECT_FALSE(contains(log, "图片：" + huge + " 不存在")) << log;
     EXPECT_TRUE(contains(log, "图片：" + gif + " 不支持的格式或无后缀名")) << log;
     EXPECT_TRUE(contains(log, "图片：" + broken + " 不支持的格式或无后缀名")) << log;
     EXPECT_TRUE(contains(log, "图片：" + folder + "/raw 不支持的格式或无后缀名")) << log;
@@ -111,20 +118,22 @@ TEST(ImageTask, RefusedInputsAreLoggedAndTheRestRender) {
     EXPECT_FALSE(QvTest::fileExists(out + "/anim.png"));
 }
 
-// Inputs that would write an output they cannot fill: a second input of an
-// already used output name, a PNG cut after its header, a header promising
-// more pixels than its data holds. Each is refused with a log line, the others
-// render, and the run reports failure.
-TEST(ImageTask, SameNamedOrUndecodableInputsFailTheRun) {
+// Runs whose outputs share a name or whose inputs do not decode. Every input
+// is written in order, a later one replacing an earlier output of its name
+// (x/photo.png, y/photo.png and photo.psd all write photo.png; one path given
+// twice writes its file twice), and such a run succeeds. A PNG cut after its
+// header, or a header promising more pixels than its data holds, is found
+// when its frame is drawn: nothing is written for it, the others are, and the
+// run fails.
+TEST(ImageTask, SameNamedInputsReplaceInOrderAndUndecodableOnesFail) {
     TempDir dir("qvimg");
-    std::string out = dir.file("out");
-    for (const char* folder : {"out", "x", "y"}) mkdir(dir.file(folder).c_str(), 0755);
+    for (const char* folder : {"x", "y"}) mkdir(dir.file(folder).c_str(), 0755);
     std::string filter = QvImageTest::writeTintFilter(dir, "tint", 10, 10, "#FF0000", 0.0f, 0, 0, 10, 10);
-    const std::string first = dir.file("x/photo.png"), twin = dir.file("y/photo.png");
-    const std::string psd = dir.file("photo.psd"), good = dir.file("good.png");
-    ASSERT_TRUE(QvTest::makeImage(first, 6, 4, {0, 0, 255}));
-    ASSERT_TRUE(QvTest::makeImage(twin, 6, 4, {0, 255, 0}));
-    ASSERT_TRUE(QvTest::makeImage(psd, 6, 4, {255, 255, 0}));
+    const std::string blue = dir.file("x/photo.png"), green = dir.file("y/photo.png");
+    const std::string yellow = dir.file("photo.psd"), good = dir.file("good.png");
+    ASSERT_TRUE(QvTest::makeImage(blue, 6, 4, {0, 0, 255}));
+    ASSERT_TRUE(QvTest::makeImage(green, 6, 4, {0, 255, 0}));
+    ASSERT_TRUE(QvTest::makeImage(yellow, 6, 4, {255, 255, 0}));
     ASSERT_TRUE(QvTest::makeImage(good, 5, 3, {255, 255, 255}));
     const std::string png = QvTest::readFile(good);
     const std::string cut = dir.file("cut.png"), liar = dir.file("liar.png");
@@ -133,24 +142,59 @@ TEST(ImageTask, SameNamedOrUndecodableInputsFailTheRun) {
     for (int i : {16, 20}) claim.replace(i, 4, std::string("\0\0\x0f\xa0", 4));  // 4000 x 4000
     QvTest::writeFile(liar, claim);
 
-    RenderImageTask task({first, cut, twin, psd, liar, good}, out);
-    task.addFilter(filter);
-    bool ok = true;
-    std::string log = commitAndStart(task, dir, &ok);
-    EXPECT_FALSE(ok) << log;
-    EXPECT_EQ((std::vector<std::string>{first, good}), task.inputs());
-    for (const std::string& refused : {twin, psd}) {
-        EXPECT_TRUE(contains(log, refused + " would overwrite " + out + "/photo.png written for " + first)) << log;
+    struct Output {
+        std::string name;  // in the output folder
+        int width;         // 0: not written
+        Rgba color;
+    };
+    struct Run {
+        const char* name;
+        std::vector<std::string> inputs;
+        bool ok;
+        std::vector<Output> outputs;
+        std::vector<std::string> logged;
+    };
+    const std::vector<Run> runs = {
+        {"three of one name",
+         {blue, green, yellow},
+         true,
+         {{"photo.png", 6, {255, 255, 0, 255}}},
+         {green + " replaces OUT/photo.png written for " + blue,
+          yellow + " replaces OUT/photo.png written for " + green}},
+        {"one path twice", {good, good}, true, {{"good.png", 5, {255, 255, 255, 255}}},
+         {good + " replaces OUT/good.png written for " + good}},
+        {"undecodable",
+         {cut, blue, liar},
+         false,
+         {{"photo.png", 6, {0, 0, 255, 255}}, {"cut.png", 0, {}}, {"liar.png", 0, {}}},
+         {"图片：" + cut + " 不支持的格式或无后缀名", "图片：" + liar + " 不支持的格式或无后缀名"}},
+    };
+    for (const Run& run : runs) {
+        SCOPED_TRACE(run.name);
+        const std::string out = dir.file(std::string("out-") + std::to_string(&run - runs.data()));
+        mkdir(out.c_str(), 0755);
+        RenderImageTask task(run.inputs, out);
+        task.addFilter(filter);
+        bool ok = !run.ok;
+        std::string log = commitAndStart(task, dir, &ok);
+        EXPECT_EQ(run.ok, ok) << log;
+        EXPECT_EQ(run.inputs, task.inputs());  // every input was accepted by its header
+        for (std::string line : run.logged) {
+            const size_t at = line.find("OUT");
+            if (at != std::string::npos) line.replace(at, 3, out);
+            EXPECT_TRUE(contains(log, line)) << line << "\n" << log;
+        }
+        for (const Output& expected : run.outputs) {
+            SCOPED_TRACE(expected.name);
+            if (expected.width == 0) {
+                EXPECT_FALSE(QvTest::fileExists(out + "/" + expected.name));
+                continue;
+            }
+            QvImageTest::Image image = QvImageTest::decode(out + "/" + expected.name);
+            ASSERT_EQ(expected.width, image.width);
+            EXPECT_TRUE(QvImageTest::near(image.at(3, 2), expected.color, 2)) << QvImageTest::describe(image.at(3, 2));
+        }
     }
-    for (const std::string& refused : {cut, liar}) {
-        EXPECT_TRUE(contains(log, "图片：" + refused + " 不支持的格式或无后缀名")) << log;
-    }
-    QvImageTest::Image photo = QvImageTest::decode(out + "/photo.png");
-    ASSERT_EQ(6, photo.width);
-    EXPECT_TRUE(QvImageTest::near(photo.at(3, 2), {0, 0, 255, 255}, 2)) << QvImageTest::describe(photo.at(3, 2));
-    EXPECT_EQ(5, QvImageTest::decode(out + "/good.png").width);
-    EXPECT_FALSE(QvTest::fileExists(out + "/cut.png"));
-    EXPECT_FALSE(QvTest::fileExists(out + "/liar.png"));
 }
 
 // Inputs of different sizes and kinds in one run: the filter (a half-opaque
@@ -307,6 +351,51 @@ TEST(ImageTask, DelegateReportsAndCancelStopsAfterTheCurrentImage) {
                 recorder.calls);
             EXPECT_TRUE(QvTest::fileExists(out + "/c.png"));
         }
+    }
+}
+
+// The task reports that its work began before it decodes any input's pixels
+// (the parent's start limit would otherwise end a large batch before it
+// begins): inputs that hold only their header until that report, and their
+// pixels from then on, are written whole, each in its own colour.
+TEST(ImageTask, PixelsAreDecodedOnlyAfterTheStartIsReported) {
+    struct Completer : Quorvane::Core::RenderDelegate {
+        std::vector<std::pair<std::string, std::string>> files;  // path, whole content
+        bool completed = false;
+        void renderStarted() override {
+            completed = true;
+            for (const auto& file : files) completed = QvTest::writeFile(file.first, file.second) && completed;
+        }
+        void renderUpdate(float) override {}
+        void renderEnd(bool) override {}
+        void renderCancelled() override {}
+    };
+    TempDir dir("qvimg");
+    std::string out = dir.file("out");
+    mkdir(out.c_str(), 0755);
+    std::string filter = QvImageTest::writeTintFilter(dir, "tint", 8, 8, "#FF0000", 0.0f, 0, 0, 8, 8);
+    const Rgba colors[] = {{200, 0, 200, 255}, {0, 200, 0, 255}, {30, 60, 90, 255}};
+    Completer completer;
+    std::vector<std::string> paths;
+    for (const Rgba& c : colors) {
+        paths.push_back(dir.file("in" + std::to_string(paths.size()) + ".png"));
+        ASSERT_TRUE(QvTest::makeImage(paths.back(), 16, 12, {c.r, c.g, c.b}));
+        const std::string whole = QvTest::readFile(paths.back());
+        completer.files.emplace_back(paths.back(), whole);
+        QvTest::writeFile(paths.back(), whole.substr(0, 33));  // signature and header chunk
+    }
+    RenderImageTask task(paths, out);
+    task.setRenderDelegate(&completer);
+    task.addFilter(filter);
+    bool ok = false;
+    std::string log = commitAndStart(task, dir, &ok);
+    ASSERT_TRUE(ok) << log;
+    ASSERT_TRUE(completer.completed);
+    for (size_t i = 0; i < paths.size(); ++i) {
+        SCOPED_TRACE(paths[i]);
+        QvImageTest::Image image = QvImageTest::decode(out + "/in" + std::to_string(i) + ".png");
+        ASSERT_EQ(16, image.width);
+        EXPECT_TRUE(QvImageTest::near(image.at(8, 6), colors[i], 2)) << QvImageTest::describe(image.at(8, 6));
     }
 }
 

