@@ -13,8 +13,6 @@
 
 #include "core/Json.h"
 #include "core/Log.h"
-#include "media/NVMediaWriter.h"
-#include "render/Config.h"
 #include "task/quorvane.h"
 
 using Quorvane::Core::HostRenderRecord;
@@ -278,8 +276,7 @@ int nRenderProcessSetMusicLoop(const char* handle, int loop) {
 }
 
 int nRenderProcessSetMusicVolume(const char* handle, float volume) {
-    // Not finite or out of range: refused, the stored volume stays.
-    if (!Quorvane::Core::Config::isUsableMusicVolume(volume)) return 1;
+    // Stored as given: the render child ignores a volume it cannot use.
     return setNumber(handle, &HostRenderRecord::musicVolume, volume);
 }
 
@@ -288,7 +285,8 @@ int nRenderProcessSetMusicFadeoutDuration(const char* handle, int duration) {
 }
 
 int nRenderProcessSetBitrateControl(const char* handle, float factor) {
-    if (!Quorvane::Core::NVMediaWriter::isUsableBitrateFactor(factor)) return 1;
+    // Stored as given: start forwards only a factor above 0, and the render
+    // child ignores one it cannot use.
     return setNumber(handle, &HostRenderRecord::bitrateControl, factor);
 }
 

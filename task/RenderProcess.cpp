@@ -17,8 +17,6 @@
 
 #include "core/Log.h"
 #include "core/RenderThread.h"
-#include "media/NVMediaWriter.h"
-#include "render/Config.h"
 #include "task/RenderChild.h"
 #include "task/RenderProcessTask.h"
 #include "task/RenderTask.h"
@@ -428,9 +426,8 @@ int zr_render_process_set_music_fadeout_duration(unsigned long* handle, int seco
 }
 
 int zr_render_process_set_music_volume(unsigned long* handle, float volume) {
-    // Refused here as the Go host's setter refuses it, instead of reaching the
-    // mux as NaN or an absurd gain after every frame has been drawn.
-    if (!Config::isUsableMusicVolume(volume)) return 1;
+    // Stored as given; the child's configuration keeps its volume, with a log
+    // line, when this one is not finite or negative.
     return storeOption(handle, &RenderProcessData::musicVolume, volume);
 }
 
@@ -455,7 +452,8 @@ int zr_render_process_set_snapshot_frames(unsigned long* handle, std::vector<int
 }
 
 int zr_render_process_set_bitrate_control(unsigned long* handle, float factor) {
-    if (!NVMediaWriter::isUsableBitrateFactor(factor)) return 1;
+    // Stored as given; the child's render task keeps its factor, with a log
+    // line, when this one is unusable.
     return storeOption(handle, &RenderProcessData::bitrateControl, factor);
 }
 
