@@ -17,7 +17,9 @@
  * unknown or mistyped handle ("", "0", "abc") only makes a function report
  * "no render": the setters and nRenderProcessStart return 1, the two readers
  * return an empty text, and nRenderProcessRelease does nothing (releasing twice
- * is harmless).
+ * is harmless). A release while the handle's start runs (from another thread)
+ * frees the render once that start has returned; a second start while one
+ * runs returns 1 and changes nothing.
  *
  * Text results: every char* returned (handle, status, rendered information,
  * also an empty text) is a new buffer from malloc that the caller owns and
@@ -116,6 +118,11 @@ struct HostRenderRecord {
     std::string scrivanePath;
     std::string snapshotPath;
     std::vector<int32_t> snapshotFrames;
+    // Guarded by the handle registry's lock: a start is running, and the
+    // handle was released meanwhile (the start releases the native render
+    // when it returns).
+    bool running = false;
+    bool released = false;
 };
 
 // The live record a handle text names, or null.

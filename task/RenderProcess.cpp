@@ -82,6 +82,14 @@ RenderProcessData* recordOf(unsigned long* handle) {
     return reinterpret_cast<RenderProcessData*>(*handle);
 }
 
+// Orders a start's claim on its record against a release of it: a start
+// reads the slot and marks the record under it, a release clears the slot and
+// decides under it whether to free now or leave that to the running start.
+std::mutex& recordLock() {
+    static std::mutex lock;
+    return lock;
+}
+
 // The record whose callback this thread is running: a release of it there is
 // deferred until its start returns, since the start and the receiver still
 // work on it.
@@ -470,9 +478,42 @@ int zr_render_process_add_watermark(unsigned long* handle, std::vector<std::stri
     return 0;
 }
 
+namespace {
+int startRecord(RenderProcessData* data, unsigned long* handle, zr_render_process_callback callback);
+}  // namespace
+
 int zr_render_process_start(unsigned long* handle, zr_render_process_callback callback) {
-    RenderProcessData* data = recordOf(handle);
-    if (!data) return 0;
+    RenderProcessData* data;
+    bool running;
+    {
+        std::lock_guard<std::mutex> guard(recordLock());
+        data = recordOf(handle);
+        if (!data) return 0;
+        running = data->startRunning;
+        data->startRunning = true;
+    }
+    if (running) {
+        // Its child, queue and receiver belong to the start that runs.
+        GateShared gate(gForkGate);
+        QVPrint("Start render process refused: this render is running already, %s", data->outputPath.c_str());
+        return 1;
+    }
+    int result = startRecord(data, handle, callback);
+    GateShared gate(gForkGate);
+    bool release;
+    {
+        std::lock_guard<std::mutex> guard(recordLock());
+        data->startRunning = false;
+        release = data->releaseRequested;
+    }
+    // Released while it ran: freed now that nothing works on it.
+    if (release) delete data;
+    return result;
+}
+
+namespace {
+
+int startRecord(RenderProcessData* data, unsigned long* handle, zr_render_process_callback callback) {
     if (InsideRenderForkGate()) {
         // Forking here would wait for this very thread to leave the gate.
         QVPrint("Start render process refused: called from a status callback, %s", data->outputPath.c_str());
@@ -598,10 +639,10 @@ int zr_render_process_start(unsigned long* handle, zr_render_process_callback ca
     // Joined under the gate: the worker's own exit is part of this stretch.
     watchdog.reset();
     watchdogJob.reset();
-    // Released from inside a callback: freed now that nothing works on it.
-    if (data->releaseRequested) delete data;
     return result;
 }
+
+}  // namespace
 
 float zr_render_process_progress(unsigned long* handle) {
     RenderProcessData* data = recordOf(handle);
@@ -622,14 +663,18 @@ std::map<std::string, std::string> zr_render_process_rendered_info(unsigned long
 }
 
 void zr_render_process_release(unsigned long* handle) {
-    RenderProcessData* data = recordOf(handle);
-    if (!data) return;
     GateShared gate(gForkGate);
-    *handle = 0;
-    if (tCallbackRecord == data) {
-        // Its start frees it on return; no further callback reaches the host.
-        data->releaseRequested = true;
-        return;
+    RenderProcessData* data;
+    {
+        std::lock_guard<std::mutex> guard(recordLock());
+        data = recordOf(handle);
+        if (!data) return;
+        *handle = 0;
+        if (data->startRunning || tCallbackRecord == data) {
+            // Its start frees it on return; no further callback reaches the host.
+            data->releaseRequested = true;
+            return;
+        }
     }
     delete data;
 }

@@ -10,11 +10,13 @@
 #include <chrono>
 #include <cmath>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <thread>
 
 #include "TaskTestSupport.h"
 #include "support/TestSupport.h"
+#include "task/HostEntry.h"
 #include "task/quorvane.h"
 
 using QvTaskTest::CallbackRecorder;
@@ -416,6 +418,69 @@ TEST(RenderProcess, ManyInstantRendersLeaveNothing) {
         zr_render_process_release(&handle);
     }
     EXPECT_TRUE(QvTaskTest::childProcesses().empty());
+}
+
+// A text result of the host-language family, freed as a host frees it.
+std::string hostText(char* text) {
+    std::string copy = text ? text : "<null>";
+    free(text);
+    return copy;
+}
+
+// Host calls around a running start, through both entry families: a second
+// start is refused at once and changes nothing, a release from another thread
+// frees the render only once the start has returned (the sanitizer build
+// checks that nothing is used after its free), and the render completes.
+TEST(RenderProcess, HostCallsAroundARunningStart) {
+    TempDir dir("qvproc");
+    std::string folder = QvTaskTest::writeSolidTemplate(dir, "green", 32, 32, 25, 3, "#00FF00");
+    struct Family {
+        const char* name;
+        std::function<void(const std::string&)> create;
+        std::function<int()> start;
+        std::function<std::string()> status;
+        std::function<void()> release;
+    };
+    unsigned long handle = 0;
+    std::string text;
+    const Family families[] = {
+        {"native",
+         [&](const std::string& out) { zr_create_render_process(&handle, folder.c_str(), out.c_str(), 41); },
+         [&] { return zr_render_process_start(&handle, nullptr); },
+         [&] {
+             const char* status = zr_render_process_status(&handle);
+             return std::string(status ? status : "");
+         },
+         [&] { zr_render_process_release(&handle); }},
+        {"host language",
+         [&](const std::string& out) {
+             text = hostText(nCreateRenderProcess(folder.c_str(), out.c_str(), 42));
+         },
+         [&] { return nRenderProcessStart(text.c_str()); },
+         [&] { return hostText(nRenderProcessStatus(text.c_str())); },
+         [&] { nRenderProcessRelease(text.c_str()); }},
+    };
+    for (const Family& family : families) {
+        SCOPED_TRACE(family.name);
+        std::string output = dir.file(std::string(family.name) + ".mp4");
+        family.create(output);
+        ChildHold hold;
+        int result = -2;
+        HostThread host([&] { result = family.start(); });
+        ASSERT_TRUE(hold.waitUntilHeld());
+        const std::string before = family.status();
+        EXPECT_EQ(1, family.start());
+        EXPECT_EQ(before, family.status());
+        EXPECT_EQ(1u, QvTaskTest::childProcesses().size());
+        family.release();
+        EXPECT_EQ("", family.status());  // the released handle names nothing
+        hold.release();
+        host.join();
+        EXPECT_EQ(0, result);
+        EXPECT_EQ("3", QvTest::probe(output, "v:0", "nb_read_frames"));
+        EXPECT_TRUE(QvTaskTest::childProcesses().empty());
+        family.release();  // nothing left to release
+    }
 }
 
 }  // namespace
