@@ -18,6 +18,7 @@
 #include "core/Log.h"
 #include "core/RenderThread.h"
 #include "task/RenderChild.h"
+#include "task/RenderOutput.h"
 #include "task/RenderProcessTask.h"
 #include "task/RenderTask.h"
 
@@ -265,14 +266,12 @@ int waitForChild(int pid, StartSession& session) {
     return status;
 }
 
-// What a dead child may have left: its side files, and once it had said
-// "start" (and so claimed the output path) its partial output.
-void removeLeftovers(const std::string& outputPath, bool started) {
-    for (const char* suffix : {".h264", ".aac"}) {
-        std::string path = outputPath + suffix;
-        if (unlink(path.c_str()) == 0) QVPrint("removed side file %s", path.c_str());
-    }
-    if (started) RemoveRegularFile(outputPath);
+// What a dead child may have left: its work folder beside the output, with
+// the raw stream, the mixed audio and the partial video in it. The output
+// path itself still holds what it held before the render.
+void removeLeftovers(const std::string& outputPath, int pid) {
+    const std::string folder = RenderOutput::workFolderFor(outputPath, pid);
+    RemoveRenderWorkFolder(folder.c_str(), RenderOutput::baseNameOf(outputPath).c_str());
 }
 
 // ---- the child ----------------------------------------------------------
@@ -356,6 +355,7 @@ void render_process_main(RenderProcessData* data) {
     if (!SendRenderMessage(data->queueId, word)) {
         QVPrint("pid %d --> fail send message :  %s %d", data->pid, word, data->queueId);
     }
+    ChildAwaitQueueEnd();
     ChildExit(0);
 }
 
@@ -547,11 +547,19 @@ int startRecord(RenderProcessData* data, unsigned long* handle, zr_render_proces
     pid_t pid;
     int forkError;
     {
+        // Until its own handlers are in place the child holds these back: a
+        // signal to the whole process group in between would end it without
+        // a report and without its cleanup.
+        sigset_t held, previous;
+        sigemptyset(&held);
+        for (int signo : {SIGHUP, SIGTERM, SIGABRT, SIGINT, SIGQUIT}) sigaddset(&held, signo);
         std::unique_lock<std::shared_mutex> gate(gForkGate);
+        pthread_sigmask(SIG_BLOCK, &held, &previous);
         pid = fork();
         forkError = errno;
         // The child never returns, so it never releases its copy of the gate.
         if (pid == 0) childAfterFork(*copy, parentPid);
+        pthread_sigmask(SIG_SETMASK, &previous, nullptr);
     }
 
     GateShared gate(gForkGate);
@@ -618,19 +626,17 @@ int startRecord(RenderProcessData* data, unsigned long* handle, zr_render_proces
         }
     }
     gate.unlock();
-    bool started;
     {
         std::unique_lock<std::mutex> guard(session->lock);
         session->changed.wait(guard, [&] { return session->receiverDone; });
         if (!session->finalWord) died = true;
-        started = session->silence.started();
     }
     gate.lock();
     data->receiving = false;
 
     int result = 0;
     if (died) {
-        removeLeftovers(data->outputPath, started);
+        removeLeftovers(data->outputPath, pid);
         data->status = kStatusCrash;
         QVPrint("Child process 1 pid %d status : %s", static_cast<int>(pid), data->status.load());
         notifyHost(data, callback, handle, kStatusCrash);

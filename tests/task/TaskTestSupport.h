@@ -23,6 +23,7 @@
 
 #include "support/TestSupport.h"
 #include "task/RenderChild.h"
+#include "task/RenderOutput.h"
 #include "task/RenderProcess.h"
 
 namespace QvTaskTest {
@@ -146,6 +147,24 @@ inline bool queueUsedBy(int pid) {
         at = end;
     }
     return false;
+}
+
+// Whether a render left a work folder (RenderOutput) beside `output`.
+inline bool workFolderLeft(const std::string& output) {
+    const std::string base = Quorvane::Core::RenderOutput::baseNameOf(output);
+    const size_t slash = output.rfind('/');
+    DIR* folder = opendir(slash == std::string::npos ? "." : output.substr(0, slash + 1).c_str());
+    if (!folder) return false;
+    bool left = false;
+    const std::string prefix = "." + base + ".", suffix = ".render";
+    while (dirent* entry = readdir(folder)) {
+        const std::string name = entry->d_name;
+        left = left ||
+               (name.size() > prefix.size() + suffix.size() && name.compare(0, prefix.size(), prefix) == 0 &&
+                name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0);
+    }
+    closedir(folder);
+    return left;
 }
 
 // Holds every render child forked meanwhile where it would build its task (as
