@@ -2,6 +2,8 @@
 // children, the real message queue, the real encoder and mux.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <fcntl.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -430,6 +432,9 @@ std::string hostText(char* text) {
 // start is refused at once and changes nothing, a release from another thread
 // frees the render only once the start has returned (the sanitizer build
 // checks that nothing is used after its free), and the render completes.
+// Then SIGTERM to a host's whole process group at moments spread over its
+// render (frames, mux, end): whichever of host and child dies first, no
+// queue of theirs is left, 20 runs of 20.
 TEST(RenderProcess, HostCallsAroundARunningStart) {
     TempDir dir("qvproc");
     std::string folder = QvTaskTest::writeSolidTemplate(dir, "green", 32, 32, 25, 3, "#00FF00");
@@ -480,6 +485,52 @@ TEST(RenderProcess, HostCallsAroundARunningStart) {
         EXPECT_TRUE(QvTaskTest::childProcesses().empty());
         family.release();  // nothing left to release
     }
+
+    const std::string cli = std::string(QV_BINARY_DIR) + "/examples/quorvane-render/quorvane-render";
+    std::string gray = QvTaskTest::writeSolidTemplate(dir, "gray", 64, 64, 25, 25, "#808080");
+    // The orphans (the render child, its ffmpeg) become ours, to be reaped.
+    ASSERT_EQ(0, prctl(PR_SET_CHILD_SUBREAPER, 1));
+    constexpr int kRuns = 20;
+    std::vector<int> queues;
+    for (int run = 0; run < kRuns; ++run) {
+        std::string output = dir.file("group" + std::to_string(run) + ".mp4");
+        pid_t host = fork();
+        if (host == 0) {
+            setpgid(0, 0);
+            int quiet = open("/dev/null", O_WRONLY);
+            dup2(quiet, STDOUT_FILENO);
+            dup2(quiet, STDERR_FILENO);
+            execl(cli.c_str(), cli.c_str(), gray.c_str(), output.c_str(), static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        ASSERT_GT(host, 0);
+        setpgid(host, host);
+        // The queue is known once the child has said "start" into it.
+        int child = -1, queue = -1;
+        for (int i = 0; i < 2500 && queue < 0; ++i) {
+            std::vector<int> children = QvTaskTest::childProcesses(host);
+            if (children.size() == 1) child = children[0];
+            if (child > 0) queue = QvTaskTest::queueOf(child);
+            if (queue < 0) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(15 * run));
+        kill(-host, SIGTERM);
+        // Everyone of the group gone and reaped (ten seconds at most).
+        for (int i = 0; i < 1000 && !(kill(-host, 0) != 0 && errno == ESRCH); ++i) {
+            while (waitpid(-1, nullptr, WNOHANG) > 0) {
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        EXPECT_TRUE(kill(-host, 0) != 0 && errno == ESRCH) << run;
+        EXPECT_GE(queue, 0) << run;
+        queues.push_back(queue);
+        EXPECT_FALSE(QvTaskTest::queueUsedBy(host)) << run;
+        EXPECT_FALSE(QvTaskTest::queueUsedBy(child)) << run;
+    }
+    prctl(PR_SET_CHILD_SUBREAPER, 0);
+    int left = 0;
+    for (int queue : queues) left += queueExists(queue);
+    EXPECT_EQ(0, left) << "of " << kRuns;
 }
 
 }  // namespace

@@ -131,9 +131,9 @@ inline bool queueExists(int queueId) {
     return queueId > 0 && msgctl(queueId, IPC_STAT, &info) == 0;
 }
 
-// Whether a message queue exists that process `pid` last sent into or
-// received from (the queues of a render whose record we cannot read).
-inline bool queueUsedBy(int pid) {
+// The message queue that process `pid` last sent into or received from (the
+// queue of a render whose record we cannot read), or -1.
+inline int queueOf(int pid) {
     std::string table = QvTest::readFile("/proc/sysvipc/msg");
     size_t at = table.find('\n');
     while (at != std::string::npos && at + 1 < table.size()) {
@@ -142,11 +142,15 @@ inline bool queueUsedBy(int pid) {
         if (sscanf(table.c_str() + at + 1, "%lld %lld %llo %lld %lld %lld %lld", &key, &id, &perms, &bytes, &count,
                    &lastSent, &lastReceived) == 7 &&
             (lastSent == pid || lastReceived == pid)) {
-            return true;
+            return static_cast<int>(id);
         }
         at = end;
     }
-    return false;
+    return -1;
+}
+
+inline bool queueUsedBy(int pid) {
+    return queueOf(pid) >= 0;
 }
 
 // Whether a render left a work folder (RenderOutput) beside `output`.
