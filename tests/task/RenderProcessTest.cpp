@@ -1,8 +1,8 @@
 // The native host interface driven as a host drives it: real forked render
 // children, the real message queue, the real encoder and mux.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <fcntl.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
