@@ -28,8 +28,9 @@
  * Lists travel as JSON arrays: paths as strings, frame numbers as integers.
  * Elements of another type are skipped. The setters only store what they are
  * given; nRenderProcessStart hands the render everything that was set.
- * Functions for different handles may run on different threads at once; calls
- * for one handle must not overlap.
+ * Functions for different handles may run on different threads at once; for
+ * one handle, only a release, a second start or a status read may overlap its
+ * running start.
  */
 #ifndef QUORVANE_TASK_HOSTENTRY_H
 #define QUORVANE_TASK_HOSTENTRY_H
