@@ -4,6 +4,7 @@
 
 #include <rapidjson/document.h>
 
+#include <cmath>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -136,11 +137,10 @@ public:
     // composition's own rate, when it gives one); the render task stores it so
     // that the encoder, the mux and the reported duration agree.
     void setFrameRate(float fps) { frameRate_ = fps; }
-    // Music volume: finite and from 0 to kMaxMusicVolume (a ten-fold gain
-    // already clips any real music); setMusicVolume keeps the current value
-    // with a log line otherwise.
-    static constexpr float kMaxMusicVolume = 10.0f;
-    static bool isUsableMusicVolume(float volume) { return volume >= 0.0f && volume <= kMaxMusicVolume; }
+    // Music volume: any finite gain from 0 up (a loud one is the host's
+    // choice; ffmpeg clips what it amplifies); setMusicVolume keeps the
+    // current value with a log line otherwise.
+    static bool isUsableMusicVolume(float volume) { return std::isfinite(volume) && volume >= 0.0f; }
     // Notes a file of the template that exists but may not be read.
     void noteUnreadableFile(std::string const& what) const;
 

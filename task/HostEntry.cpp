@@ -13,8 +13,6 @@
 
 #include "core/Json.h"
 #include "core/Log.h"
-#include "media/NVMediaWriter.h"
-#include "render/Config.h"
 #include "task/quorvane.h"
 
 using Quorvane::Core::HostRenderRecord;
@@ -29,7 +27,8 @@ using Quorvane::Core::QVPrint;
 // record, so a released handle would silently name someone else's render.
 struct HostRegistry {
     std::mutex lock;
-    std::map<unsigned long, std::unique_ptr<HostRenderRecord>> records;
+    // Shared: a running start keeps its record alive past a release.
+    std::map<unsigned long, std::shared_ptr<HostRenderRecord>> records;
     unsigned long lastHandle = 0;
 };
 
@@ -46,15 +45,16 @@ unsigned long handleNumber(const char* handle) {
     return number > 0 ? static_cast<unsigned long>(number) : 0;
 }
 
-std::unique_ptr<HostRenderRecord> takeRecord(const char* handle) {
+// The record a handle names, taken out of the registry when `take`.
+std::shared_ptr<HostRenderRecord> shareRecord(const char* handle, bool take) {
     unsigned long number = handleNumber(handle);
     if (number == 0) return nullptr;
     HostRegistry& reg = registry();
     std::lock_guard<std::mutex> guard(reg.lock);
     auto it = reg.records.find(number);
     if (it == reg.records.end()) return nullptr;
-    std::unique_ptr<HostRenderRecord> record = std::move(it->second);
-    reg.records.erase(it);
+    std::shared_ptr<HostRenderRecord> record = it->second;
+    if (take) reg.records.erase(it);
     return record;
 }
 
@@ -104,7 +104,7 @@ std::vector<std::string> stringsOf(const Json::Document& doc) {
 // Runs a setter on the record the handle names: 1 for no record or a null text.
 template <typename Set>
 int setOn(const char* handle, std::initializer_list<const char*> texts, Set set) {
-    HostRenderRecord* record = Quorvane::Core::FindHostRenderRecord(handle);
+    std::shared_ptr<HostRenderRecord> record = shareRecord(handle, false);
     if (!record) return 1;
     for (const char* text : texts) {
         if (!text) return 1;
@@ -135,12 +135,7 @@ namespace Quorvane {
 namespace Core {
 
 HostRenderRecord* FindHostRenderRecord(const char* handle) {
-    unsigned long number = handleNumber(handle);
-    if (number == 0) return nullptr;
-    HostRegistry& reg = registry();
-    std::lock_guard<std::mutex> guard(reg.lock);
-    auto it = reg.records.find(number);
-    return it == reg.records.end() ? nullptr : it->second.get();
+    return shareRecord(handle, false).get();
 }
 
 int CreateNativeRender(HostRenderRecord& r) {
@@ -278,8 +273,7 @@ int nRenderProcessSetMusicLoop(const char* handle, int loop) {
 }
 
 int nRenderProcessSetMusicVolume(const char* handle, float volume) {
-    // Not finite or out of range: refused, the stored volume stays.
-    if (!Quorvane::Core::Config::isUsableMusicVolume(volume)) return 1;
+    // Stored as given: the render child ignores a volume it cannot use.
     return setNumber(handle, &HostRenderRecord::musicVolume, volume);
 }
 
@@ -288,7 +282,8 @@ int nRenderProcessSetMusicFadeoutDuration(const char* handle, int duration) {
 }
 
 int nRenderProcessSetBitrateControl(const char* handle, float factor) {
-    if (!Quorvane::Core::NVMediaWriter::isUsableBitrateFactor(factor)) return 1;
+    // Stored as given: start forwards only a factor above 0, and the render
+    // child ignores one it cannot use.
     return setNumber(handle, &HostRenderRecord::bitrateControl, factor);
 }
 
@@ -312,16 +307,32 @@ int nRenderProcessAddWatermark(const char* handle, const char* pathsJson, float 
 }
 
 int nRenderProcessStart(const char* handle) {
-    HostRenderRecord* record = Quorvane::Core::FindHostRenderRecord(handle);
+    std::shared_ptr<HostRenderRecord> record = shareRecord(handle, false);
     if (!record) return 1;
+    HostRegistry& reg = registry();
+    {
+        std::lock_guard<std::mutex> guard(reg.lock);
+        if (record->running) {
+            QVPrint("Start process refused: the render of handle %s is running already", handle);
+            return 1;
+        }
+        record->running = true;
+    }
     Quorvane::Core::CreateNativeRender(*record);
     // No native record means no render: that is no success.
-    if (record->slot == 0) return 1;
-    return zr_render_process_start(&record->slot, nullptr);
+    const int result = record->slot == 0 ? 1 : zr_render_process_start(&record->slot, nullptr);
+    bool released;
+    {
+        std::lock_guard<std::mutex> guard(reg.lock);
+        record->running = false;
+        released = record->released;
+    }
+    if (released) zr_render_process_release(&record->slot);
+    return result;
 }
 
 char* nRenderProcessStatus(const char* handle) {
-    HostRenderRecord* record = Quorvane::Core::FindHostRenderRecord(handle);
+    std::shared_ptr<HostRenderRecord> record = shareRecord(handle, false);
     const char* status = record ? zr_render_process_status(&record->slot) : nullptr;
     if (!status) return hostText("");
     QVPrint("%s", status);
@@ -329,7 +340,7 @@ char* nRenderProcessStatus(const char* handle) {
 }
 
 char* nRenderProcessRenderedInfo(const char* handle) {
-    HostRenderRecord* record = Quorvane::Core::FindHostRenderRecord(handle);
+    std::shared_ptr<HostRenderRecord> record = shareRecord(handle, false);
     if (!record) return hostText("");
     rapidjson::StringBuffer buffer;
     rapidjson::Writer<rapidjson::StringBuffer> writer(buffer);
@@ -345,8 +356,16 @@ char* nRenderProcessRenderedInfo(const char* handle) {
 }
 
 void nRenderProcessRelease(const char* handle) {
-    std::unique_ptr<HostRenderRecord> record = takeRecord(handle);
-    if (record) zr_render_process_release(&record->slot);
+    std::shared_ptr<HostRenderRecord> record = shareRecord(handle, true);
+    if (!record) return;
+    {
+        std::lock_guard<std::mutex> guard(registry().lock);
+        if (record->running) {
+            record->released = true;
+            return;
+        }
+    }
+    zr_render_process_release(&record->slot);
 }
 
 }  // extern "C"

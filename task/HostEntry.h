@@ -17,7 +17,9 @@
  * unknown or mistyped handle ("", "0", "abc") only makes a function report
  * "no render": the setters and nRenderProcessStart return 1, the two readers
  * return an empty text, and nRenderProcessRelease does nothing (releasing twice
- * is harmless).
+ * is harmless). A release while the handle's start runs (from another thread)
+ * frees the render once that start has returned; a second start while one
+ * runs returns 1 and changes nothing.
  *
  * Text results: every char* returned (handle, status, rendered information,
  * also an empty text) is a new buffer from malloc that the caller owns and
@@ -26,8 +28,9 @@
  * Lists travel as JSON arrays: paths as strings, frame numbers as integers.
  * Elements of another type are skipped. The setters only store what they are
  * given; nRenderProcessStart hands the render everything that was set.
- * Functions for different handles may run on different threads at once; calls
- * for one handle must not overlap.
+ * Functions for different handles may run on different threads at once; for
+ * one handle, only a release, a second start or a status read may overlap its
+ * running start.
  */
 #ifndef QUORVANE_TASK_HOSTENTRY_H
 #define QUORVANE_TASK_HOSTENTRY_H
@@ -116,6 +119,11 @@ struct HostRenderRecord {
     std::string scrivanePath;
     std::string snapshotPath;
     std::vector<int32_t> snapshotFrames;
+    // Guarded by the handle registry's lock: a start is running, and the
+    // handle was released meanwhile (the start releases the native render
+    // when it returns).
+    bool running = false;
+    bool released = false;
 };
 
 // The live record a handle text names, or null.

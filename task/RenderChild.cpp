@@ -1,6 +1,7 @@
 #include "task/RenderChild.h"
 
 #include <errno.h>
+#include <limits.h>
 #include <signal.h>
 #include <stdio_ext.h>
 #include <sys/msg.h>
@@ -13,6 +14,7 @@
 #include <cstring>
 
 #include "core/Log.h"
+#include "task/RenderOutput.h"
 #include "task/RenderProcess.h"
 #include "task/SignalSafeLog.h"
 
@@ -28,17 +30,36 @@ constexpr size_t kCleanupPathSize = 4200;
 struct CrashReporter {
     volatile sig_atomic_t queueId = -1;
     volatile sig_atomic_t reportsToQueue = 0;
-    volatile sig_atomic_t outputClaimed = 0;
     pid_t parentPid = 0;
     // Empty when the render has none (or its path does not fit).
-    char outputPath[kCleanupPathSize] = {};
-    char sideFiles[2][kCleanupPathSize] = {};
+    char workFolder[kCleanupPathSize] = {};
+    char workBase[NAME_MAX + 1] = {};
     char signalLinePrefix[96] = {};
     char sendLine[96] = {};
     char failLinePrefix[96] = {};
     RenderMessage crash;
 };
 CrashReporter gCrashReporter;
+
+void pauseBriefly() {
+    struct timespec pause = {0, 5 * 1000 * 1000};
+    nanosleep(&pause, nullptr);
+}
+
+// See ChildAwaitQueueEnd; only system calls, for the crash reporter too.
+void awaitQueueEnd() {
+    const int queueId = gCrashReporter.queueId;
+    if (queueId < 0 || !gCrashReporter.reportsToQueue) return;
+    for (int i = 0; i < 2000; ++i) {
+        struct msqid_ds info;
+        if (msgctl(queueId, IPC_STAT, &info) != 0) return;
+        if (getppid() != gCrashReporter.parentPid) {
+            msgctl(queueId, IPC_RMID, nullptr);
+            return;
+        }
+        pauseBriefly();
+    }
+}
 
 void reportCrash(int signo) {
     if (signo != SIGHUP && signo != SIGABRT && signo != SIGKILL && signo != SIGTERM) return;
@@ -48,15 +69,8 @@ void reportCrash(int signo) {
     at += SignalSafeFormatInt(line + at, sizeof line - at - 1, signo);
     line[at] = '\0';
     SignalSafeLog(line);
-    for (const char* side : gCrashReporter.sideFiles) {
-        if (side[0]) unlink(side);
-    }
-    if (gCrashReporter.outputClaimed && gCrashReporter.outputPath[0]) {
-        struct stat info;
-        if (lstat(gCrashReporter.outputPath, &info) == 0 && S_ISREG(info.st_mode)) {
-            unlink(gCrashReporter.outputPath);
-        }
-    }
+    if (gCrashReporter.workFolder[0])
+        RemoveRenderWorkFolder(gCrashReporter.workFolder, gCrashReporter.workBase);
     if (!gCrashReporter.reportsToQueue) _exit(1);
     int queueId = gCrashReporter.queueId;
     if (signo == SIGHUP) {
@@ -75,10 +89,14 @@ void reportCrash(int signo) {
         _exit(1);
     }
     SignalSafeLog(gCrashReporter.sendLine);
-    int rc;
-    do {
-        rc = queueId < 0 ? -1 : msgsnd(queueId, &gCrashReporter.crash, kRenderMessageTextSize, 0);
-    } while (rc == -1 && errno == EINTR);
+    // Without blocking: a host that dies meanwhile (the same signal may have
+    // reached its whole process group) would leave a full queue unread.
+    int rc = -1;
+    while (queueId >= 0) {
+        rc = msgsnd(queueId, &gCrashReporter.crash, kRenderMessageTextSize, IPC_NOWAIT);
+        if (rc == 0 || (errno != EAGAIN && errno != EINTR) || getppid() != gCrashReporter.parentPid) break;
+        pauseBriefly();
+    }
     if (rc != 0) {
         at = strlen(gCrashReporter.failLinePrefix);
         memcpy(line, gCrashReporter.failLinePrefix, at);
@@ -86,6 +104,7 @@ void reportCrash(int signo) {
         line[at] = '\0';
         SignalSafeLog(line);
     }
+    awaitQueueEnd();
     _exit(1);
 }
 
@@ -157,6 +176,10 @@ void InstallChildSignalHandling(int pid, pid_t parentPid, bool reportsToQueue) {
     // Output into a pipe whose reader has gone (a host piped into `head`) must
     // fail the write, not kill the child before it has cleaned up.
     signal(SIGPIPE, SIG_IGN);
+    // The parent blocked these around the fork (see zr_render_process_start).
+    sigemptyset(&unblock);
+    for (int signo : {SIGINT, SIGQUIT}) sigaddset(&unblock, signo);
+    pthread_sigmask(SIG_UNBLOCK, &unblock, nullptr);
 
     prctl(PR_SET_PDEATHSIG, SIGHUP);
     // The parent may have died before the request above took effect.
@@ -168,20 +191,15 @@ void SetChildCrashQueue(int queueId) {
 }
 
 void SetChildCleanup(const std::string& outputPath) {
-    if (outputPath.empty() || outputPath.size() + 8 > kCleanupPathSize) return;
-    snprintf(gCrashReporter.outputPath, kCleanupPathSize, "%s", outputPath.c_str());
-    snprintf(gCrashReporter.sideFiles[0], kCleanupPathSize, "%s.h264", outputPath.c_str());
-    snprintf(gCrashReporter.sideFiles[1], kCleanupPathSize, "%s.aac", outputPath.c_str());
+    const std::string folder = RenderOutput::workFolderFor(outputPath, static_cast<int>(getpid()));
+    const std::string base = RenderOutput::baseNameOf(outputPath);
+    if (base.empty() || base.size() > NAME_MAX || folder.size() >= kCleanupPathSize) return;
+    snprintf(gCrashReporter.workFolder, sizeof gCrashReporter.workFolder, "%s", folder.c_str());
+    snprintf(gCrashReporter.workBase, sizeof gCrashReporter.workBase, "%s", base.c_str());
 }
 
-void ClaimChildOutput() {
-    if (gCrashReporter.outputPath[0]) RemoveRegularFile(gCrashReporter.outputPath);
-    gCrashReporter.outputClaimed = 1;
-}
-
-void RemoveRegularFile(const std::string& path) {
-    struct stat info;
-    if (lstat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode)) unlink(path.c_str());
+void ChildAwaitQueueEnd() {
+    awaitQueueEnd();
 }
 
 namespace {

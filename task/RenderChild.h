@@ -57,18 +57,18 @@ void DetachChildOutput();
 void InstallChildSignalHandling(int pid, pid_t parentPid, bool reportsToQueue);
 void SetChildCrashQueue(int queueId);
 
-// What a dying video render child removes itself: the side files beside
-// `outputPath` always, the output file once ClaimChildOutput has run, and its
-// queue when its parent is gone (nobody else would ever remove it).
+// What a dying video render child removes itself: its work folder beside
+// `outputPath` (RenderOutput) with the raw stream, the mixed audio and the
+// partial video in it, never the output path itself, and its queue when its
+// parent is gone (nobody else would ever remove it).
 void SetChildCleanup(const std::string& outputPath);
-// From here on whatever lies at the output path is this render's (partial)
-// work: an older regular file there is removed now, so that a failed render
-// never leaves a file that looks like its result.
-void ClaimChildOutput();
 
-// Removes `path` when it is a regular file (never a device, FIFO or folder a
-// hostile output path names).
-void RemoveRegularFile(const std::string& path);
+// Before a video render child exits: waits until its parent has removed the
+// queue (it does so once it has read the final word), or removes the queue
+// itself when the parent is gone, so that whichever of the two dies first
+// (a signal to the whole process group), no queue outlives them. Waits at
+// most ten seconds for a parent that lives but does not read.
+void ChildAwaitQueueEnd();
 
 // How long the parent lets a render child stay silent: 9.5 seconds until the
 // child reports that its work has begun ("start"), then the stall limit

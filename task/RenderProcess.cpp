@@ -17,9 +17,8 @@
 
 #include "core/Log.h"
 #include "core/RenderThread.h"
-#include "media/NVMediaWriter.h"
-#include "render/Config.h"
 #include "task/RenderChild.h"
+#include "task/RenderOutput.h"
 #include "task/RenderProcessTask.h"
 #include "task/RenderTask.h"
 
@@ -82,6 +81,14 @@ const char* finalStatusFor(const char* text) {
 RenderProcessData* recordOf(unsigned long* handle) {
     if (!handle || *handle == 0) return nullptr;
     return reinterpret_cast<RenderProcessData*>(*handle);
+}
+
+// Orders a start's claim on its record against a release of it: a start
+// reads the slot and marks the record under it, a release clears the slot and
+// decides under it whether to free now or leave that to the running start.
+std::mutex& recordLock() {
+    static std::mutex lock;
+    return lock;
 }
 
 // The record whose callback this thread is running: a release of it there is
@@ -259,14 +266,12 @@ int waitForChild(int pid, StartSession& session) {
     return status;
 }
 
-// What a dead child may have left: its side files, and once it had said
-// "start" (and so claimed the output path) its partial output.
-void removeLeftovers(const std::string& outputPath, bool started) {
-    for (const char* suffix : {".h264", ".aac"}) {
-        std::string path = outputPath + suffix;
-        if (unlink(path.c_str()) == 0) QVPrint("removed side file %s", path.c_str());
-    }
-    if (started) RemoveRegularFile(outputPath);
+// What a dead child may have left: its work folder beside the output, with
+// the raw stream, the mixed audio and the partial video in it. The output
+// path itself still holds what it held before the render.
+void removeLeftovers(const std::string& outputPath, int pid) {
+    const std::string folder = RenderOutput::workFolderFor(outputPath, pid);
+    RemoveRenderWorkFolder(folder.c_str(), RenderOutput::baseNameOf(outputPath).c_str());
 }
 
 // ---- the child ----------------------------------------------------------
@@ -350,6 +355,7 @@ void render_process_main(RenderProcessData* data) {
     if (!SendRenderMessage(data->queueId, word)) {
         QVPrint("pid %d --> fail send message :  %s %d", data->pid, word, data->queueId);
     }
+    ChildAwaitQueueEnd();
     ChildExit(0);
 }
 
@@ -428,9 +434,8 @@ int zr_render_process_set_music_fadeout_duration(unsigned long* handle, int seco
 }
 
 int zr_render_process_set_music_volume(unsigned long* handle, float volume) {
-    // Refused here as the Go host's setter refuses it, instead of reaching the
-    // mux as NaN or an absurd gain after every frame has been drawn.
-    if (!Config::isUsableMusicVolume(volume)) return 1;
+    // Stored as given; the child's configuration keeps its volume, with a log
+    // line, when this one is not finite or negative.
     return storeOption(handle, &RenderProcessData::musicVolume, volume);
 }
 
@@ -455,7 +460,8 @@ int zr_render_process_set_snapshot_frames(unsigned long* handle, std::vector<int
 }
 
 int zr_render_process_set_bitrate_control(unsigned long* handle, float factor) {
-    if (!NVMediaWriter::isUsableBitrateFactor(factor)) return 1;
+    // Stored as given; the child's render task keeps its factor, with a log
+    // line, when this one is unusable.
     return storeOption(handle, &RenderProcessData::bitrateControl, factor);
 }
 
@@ -472,9 +478,42 @@ int zr_render_process_add_watermark(unsigned long* handle, std::vector<std::stri
     return 0;
 }
 
+namespace {
+int startRecord(RenderProcessData* data, unsigned long* handle, zr_render_process_callback callback);
+}  // namespace
+
 int zr_render_process_start(unsigned long* handle, zr_render_process_callback callback) {
-    RenderProcessData* data = recordOf(handle);
-    if (!data) return 0;
+    RenderProcessData* data;
+    bool running;
+    {
+        std::lock_guard<std::mutex> guard(recordLock());
+        data = recordOf(handle);
+        if (!data) return 0;
+        running = data->startRunning;
+        data->startRunning = true;
+    }
+    if (running) {
+        // Its child, queue and receiver belong to the start that runs.
+        GateShared gate(gForkGate);
+        QVPrint("Start render process refused: this render is running already, %s", data->outputPath.c_str());
+        return 1;
+    }
+    int result = startRecord(data, handle, callback);
+    GateShared gate(gForkGate);
+    bool release;
+    {
+        std::lock_guard<std::mutex> guard(recordLock());
+        data->startRunning = false;
+        release = data->releaseRequested;
+    }
+    // Released while it ran: freed now that nothing works on it.
+    if (release) delete data;
+    return result;
+}
+
+namespace {
+
+int startRecord(RenderProcessData* data, unsigned long* handle, zr_render_process_callback callback) {
     if (InsideRenderForkGate()) {
         // Forking here would wait for this very thread to leave the gate.
         QVPrint("Start render process refused: called from a status callback, %s", data->outputPath.c_str());
@@ -508,11 +547,19 @@ int zr_render_process_start(unsigned long* handle, zr_render_process_callback ca
     pid_t pid;
     int forkError;
     {
+        // Until its own handlers are in place the child holds these back: a
+        // signal to the whole process group in between would end it without
+        // a report and without its cleanup.
+        sigset_t held, previous;
+        sigemptyset(&held);
+        for (int signo : {SIGHUP, SIGTERM, SIGABRT, SIGINT, SIGQUIT}) sigaddset(&held, signo);
         std::unique_lock<std::shared_mutex> gate(gForkGate);
+        pthread_sigmask(SIG_BLOCK, &held, &previous);
         pid = fork();
         forkError = errno;
         // The child never returns, so it never releases its copy of the gate.
         if (pid == 0) childAfterFork(*copy, parentPid);
+        pthread_sigmask(SIG_SETMASK, &previous, nullptr);
     }
 
     GateShared gate(gForkGate);
@@ -579,19 +626,17 @@ int zr_render_process_start(unsigned long* handle, zr_render_process_callback ca
         }
     }
     gate.unlock();
-    bool started;
     {
         std::unique_lock<std::mutex> guard(session->lock);
         session->changed.wait(guard, [&] { return session->receiverDone; });
         if (!session->finalWord) died = true;
-        started = session->silence.started();
     }
     gate.lock();
     data->receiving = false;
 
     int result = 0;
     if (died) {
-        removeLeftovers(data->outputPath, started);
+        removeLeftovers(data->outputPath, pid);
         data->status = kStatusCrash;
         QVPrint("Child process 1 pid %d status : %s", static_cast<int>(pid), data->status.load());
         notifyHost(data, callback, handle, kStatusCrash);
@@ -600,10 +645,10 @@ int zr_render_process_start(unsigned long* handle, zr_render_process_callback ca
     // Joined under the gate: the worker's own exit is part of this stretch.
     watchdog.reset();
     watchdogJob.reset();
-    // Released from inside a callback: freed now that nothing works on it.
-    if (data->releaseRequested) delete data;
     return result;
 }
+
+}  // namespace
 
 float zr_render_process_progress(unsigned long* handle) {
     RenderProcessData* data = recordOf(handle);
@@ -624,14 +669,18 @@ std::map<std::string, std::string> zr_render_process_rendered_info(unsigned long
 }
 
 void zr_render_process_release(unsigned long* handle) {
-    RenderProcessData* data = recordOf(handle);
-    if (!data) return;
     GateShared gate(gForkGate);
-    *handle = 0;
-    if (tCallbackRecord == data) {
-        // Its start frees it on return; no further callback reaches the host.
-        data->releaseRequested = true;
-        return;
+    RenderProcessData* data;
+    {
+        std::lock_guard<std::mutex> guard(recordLock());
+        data = recordOf(handle);
+        if (!data) return;
+        *handle = 0;
+        if (data->startRunning || tCallbackRecord == data) {
+            // Its start frees it on return; no further callback reaches the host.
+            data->releaseRequested = true;
+            return;
+        }
     }
     delete data;
 }

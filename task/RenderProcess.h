@@ -67,8 +67,11 @@ struct RenderProcessData {
     std::map<std::string, std::string> renderedInfo;  // guarded by infoLock
     std::mutex infoLock;
     RenderThread* receiverThread = nullptr;
-    // Released by the host from inside one of its callbacks; the start that
-    // is running frees the record when it returns.
+    // A start of this record is running (guarded by the library's record
+    // lock): a second start is refused, and a release (from a callback or
+    // from any other thread) only sets releaseRequested, so that the running
+    // start frees the record when it returns.
+    bool startRunning = false;
     std::atomic<bool> releaseRequested{false};
 
     // Copies every host option (not the state) of `other`.

@@ -4,7 +4,6 @@
 
 #include "core/Log.h"
 #include "render/Config.h"
-#include "task/RenderChild.h"
 #include "task/RenderProcess.h"
 #include "task/RenderTask.h"
 
@@ -19,9 +18,6 @@ void RenderProcessTask::send(const char* text, bool logSuccess) {
 }
 
 void RenderProcessTask::renderStarted() {
-    // Before "start": once the parent has heard it, whatever is at the output
-    // path counts as this render's and goes when the render fails.
-    ClaimChildOutput();
     send("start", true);
 }
 

@@ -40,6 +40,7 @@ extern "C" {
 #include "render/GLRenderDestination.h"
 #include "script/ScriptContext.h"
 #include "task/RenderChild.h"
+#include "task/RenderOutput.h"
 
 namespace Quorvane {
 namespace Core {
@@ -55,10 +56,7 @@ double clockSeconds(clock_t ticks) {
 }  // namespace
 
 RenderTask::RenderTask(const char* templatePath, const char* outputPath, RenderDelegate* delegate)
-    : config_(new Config(templatePath)),
-      outputPath_(outputPath),
-      videoWriter_(new NVMediaWriter(outputPath)),
-      taskInfo_(new RenderTaskInfo()) {
+    : config_(new Config(templatePath)), outputPath_(outputPath), taskInfo_(new RenderTaskInfo()) {
     delegate_ = delegate;
 }
 
@@ -151,7 +149,7 @@ void RenderTask::prepareAudio() {
         audioMixer_ = nullptr;
         return;
     }
-    std::string path = outputPath_ + ".aac";
+    std::string path = workFile_ + ".aac";
     audioWriter_ = new FFAudioWriter(path.c_str());
     config_->setMusicFile(path);
     int sampleRate = static_cast<int>(audioMixer_->getSampleRate());
@@ -218,6 +216,20 @@ std::string RenderTask::lostReplaceableFile() const {
     return std::string();
 }
 
+std::vector<std::string> RenderTask::inputFolders() const {
+    return {config_->templatePath(), luaDir_, assetDir_, scrivaneDir_};
+}
+
+std::vector<std::string> RenderTask::inputFiles() const {
+    std::vector<std::string> files = config_->replaceableFilePaths();
+    files.push_back(audioFile_);
+    files.push_back(luaMainFile_);
+    for (const auto& entry : watermarks_) {
+        files.insert(files.end(), entry.first.imagePaths.begin(), entry.first.imagePaths.end());
+    }
+    return files;
+}
+
 bool RenderTask::start() {
     int pid = static_cast<int>(getpid());
     QVPrint("Child RenderTask start %d", pid);
@@ -226,6 +238,13 @@ bool RenderTask::start() {
     // at once, never a crash, a blocked child or a wrong video.
     std::string reason = config_->refusalReason(Config::kMaxCompSide);
     if (!reason.empty()) return refuseTemplate(reason);
+    // So is the output path, before anything there or beside it is touched.
+    RenderOutput output(outputPath_, pid);
+    reason = output.refusalReason(inputFolders(), inputFiles());
+    if (!reason.empty()) {
+        QVPrint("Invalid output path %s: %s", outputPath_.c_str(), reason.c_str());
+        return false;
+    }
 
     int width = config_->mainCompWidth();
     int height = config_->mainCompHeight();
@@ -258,6 +277,20 @@ bool RenderTask::start() {
     // The main composition's own rate, when it gives one, is the rate frames
     // are counted at: the encoder, the mux and the reported duration use it.
     config_->setFrameRate(context_->frameRate());
+
+    if (!output.create()) {
+        releaseScene();
+        rendering_ = false;
+        return false;
+    }
+    // Whatever way start returns from here, the work folder goes with it.
+    struct Discard {
+        const RenderOutput& output;
+        ~Discard() { output.discard(); }
+    } discardOnReturn{output};
+    workFile_ = output.workFile();
+    delete videoWriter_;
+    videoWriter_ = new NVMediaWriter(workFile_.c_str());
 
     if (delegate_) delegate_->renderStarted();
 
@@ -369,13 +402,9 @@ bool RenderTask::start() {
     // not written in full is not muxed at all: there is no video to keep, and
     // ffmpeg would read a target that never ends (a device) for ever.
     bool ok = false;
-    if (videoClosed && framesWhole) {
-        ok = videoWriter_->muxFile(config_) == 0 && closed;
-    } else {
-        for (const char* suffix : {".h264", ".aac"}) remove((outputPath_ + suffix).c_str());
-    }
-    // Whatever a failed mux (or a mux of a failed render) wrote is no video.
-    if (!ok) RemoveRegularFile(outputPath_);
+    if (videoClosed && framesWhole) ok = videoWriter_->muxFile(config_) == 0 && closed;
+    // Only a complete video replaces what is at the output path.
+    if (ok) ok = output.publish();
     QVPrint("Child RenderTask mux finish %d", pid);
     pixels_ = std::vector<uint8_t>();
 

@@ -97,6 +97,9 @@ private:
     bool refuseTemplate(const std::string& reason);
     // The first replaceable file whose source could not be read or decoded.
     std::string lostReplaceableFile() const;
+    // What the output path may not be: the folders and files this render reads.
+    std::vector<std::string> inputFolders() const;
+    std::vector<std::string> inputFiles() const;
     void writeSnapshot(int64_t frame);
     void releaseScene();
     // The text steps in their order; the drawn texts join the dynamic sub
@@ -115,6 +118,8 @@ private:
     Config* config_ = nullptr;
     float bitrateControl_ = 0.25f;
     std::string outputPath_;
+    // Where the mux writes, inside the render's work folder (RenderOutput).
+    std::string workFile_;
     std::string luaMainFile_;
     std::string luaDir_;
     std::string luaData_;

@@ -4,12 +4,15 @@
 #include <malloc.h>
 #include <sys/stat.h>
 
+#include <cmath>
 #include <cstdlib>
 #include <limits>
 #include <memory>
 
 #include "TaskTestSupport.h"
+#include "render/Config.h"
 #include "scene/Watermark.h"
+#include "support/AudioGen.h"
 #include "support/TestSupport.h"
 #include "task/HostEntry.h"
 #include "task/RenderProcess.h"
@@ -157,43 +160,68 @@ TEST(HostEntry, ListsAppendAndRejectedTextsStoreNothing) {
         << log;
 }
 
-// Bitrate factor and music volume are taken only when finite and in range;
-// otherwise the setter says 1 and the stored value stays.
-TEST(HostEntry, NumberSettersRefuseValuesOutOfRange) {
+// Both entry families store any bitrate factor and music volume and say 0
+// (no render: 1 and -1); the render child alone decides what it can use, and
+// a twenty-fold volume reaches the mux.
+TEST(HostEntry, NumberSettersStoreEveryValue) {
     const float nan = std::numeric_limits<float>::quiet_NaN();
     const float inf = std::numeric_limits<float>::infinity();
+    using HostSet = int (*)(const char*, float);
+    using NativeSet = int (*)(unsigned long*, float);
     struct Case {
-        int (*set)(const char*, float);
-        float HostRenderRecord::*field;
+        HostSet host;
+        NativeSet native;
+        float HostRenderRecord::*hostField;
+        float RenderProcessData::*nativeField;
         float value;
-        int result;
     };
-    const Case cases[] = {
-        {nRenderProcessSetBitrateControl, &HostRenderRecord::bitrateControl, 0.5f, 0},
-        {nRenderProcessSetBitrateControl, &HostRenderRecord::bitrateControl, 24.0f, 0},
-        {nRenderProcessSetBitrateControl, &HostRenderRecord::bitrateControl, 0.0f, 1},
-        {nRenderProcessSetBitrateControl, &HostRenderRecord::bitrateControl, -1.0f, 1},
-        {nRenderProcessSetBitrateControl, &HostRenderRecord::bitrateControl, 1e30f, 1},
-        {nRenderProcessSetBitrateControl, &HostRenderRecord::bitrateControl, nan, 1},
-        {nRenderProcessSetBitrateControl, &HostRenderRecord::bitrateControl, inf, 1},
-        {nRenderProcessSetMusicVolume, &HostRenderRecord::musicVolume, 0.0f, 0},
-        {nRenderProcessSetMusicVolume, &HostRenderRecord::musicVolume, 2.5f, 0},
-        {nRenderProcessSetMusicVolume, &HostRenderRecord::musicVolume, -0.5f, 1},
-        {nRenderProcessSetMusicVolume, &HostRenderRecord::musicVolume, 1e9f, 1},
-        {nRenderProcessSetMusicVolume, &HostRenderRecord::musicVolume, nan, 1},
-        {nRenderProcessSetMusicVolume, &HostRenderRecord::musicVolume, -inf, 1},
-    };
+    const Case bitrate = {nRenderProcessSetBitrateControl, zr_render_process_set_bitrate_control,
+                          &HostRenderRecord::bitrateControl, &RenderProcessData::bitrateControl, 0};
+    const Case volume = {nRenderProcessSetMusicVolume, zr_render_process_set_music_volume,
+                         &HostRenderRecord::musicVolume, &RenderProcessData::musicVolume, 0};
+    std::vector<Case> cases;
+    for (float value : {0.5f, 24.0f, 0.0f, -1.0f, 25.0f, 1e30f, nan, inf}) {
+        cases.push_back(bitrate);
+        cases.back().value = value;
+    }
+    for (float value : {0.0f, 2.5f, 20.0f, -0.5f, 1e9f, nan, -inf}) {
+        cases.push_back(volume);
+        cases.back().value = value;
+    }
+    auto same = [](float a, float b) { return a == b || (std::isnan(a) && std::isnan(b)); };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.value);
         Handle h;
-        const float before = h.record().*c.field;
-        EXPECT_EQ(c.result, c.set(h.c_str(), c.value));
-        if (c.result == 0) {
-            EXPECT_EQ(c.value, h.record().*c.field);
-        } else {
-            EXPECT_EQ(before, h.record().*c.field);
-        }
+        EXPECT_EQ(0, c.host(h.c_str(), c.value));
+        EXPECT_TRUE(same(c.value, h.record().*c.hostField));
+        unsigned long slot = 0;
+        ASSERT_EQ(0, zr_create_render_process(&slot, "/t/", "/o.mp4", 1));
+        EXPECT_EQ(0, c.native(&slot, c.value));
+        EXPECT_TRUE(same(c.value, reinterpret_cast<RenderProcessData*>(slot)->*c.nativeField));
+        zr_render_process_release(&slot);
+        EXPECT_EQ(-1, c.native(&slot, c.value));
     }
+
+    // What the child keeps: a finite volume of 0 or more, a factor in (0, 24].
+    Quorvane::Core::Config config(64, 48, 25.0f, 10, "main");
+    for (float value : {20.0f, nan, -0.5f, inf}) config.setMusicVolume(value);
+    EXPECT_EQ(20.0f, config.musicVolume());
+
+    TempDir dir("qvhost");
+    std::string folder = QvTaskTest::writeSolidTemplate(dir, "loud", 32, 32, 25, 10, "#808080");
+    std::string music = dir.file("tone.mp3");
+    ASSERT_TRUE(QvTest::writeTones(music, {{440, 1.0}}));
+    Handle h(folder, dir.file("loud.mp4"), 8);
+    ASSERT_EQ(0, nRenderProcessSetMusicFile(h.c_str(), music.c_str(), 0));
+    ASSERT_EQ(0, nRenderProcessSetMusicVolume(h.c_str(), 20.0f));
+    ASSERT_EQ(0, nRenderProcessSetBitrateControl(h.c_str(), nan));  // not forwarded: the default stays
+    QvTaskTest::StderrCapture capture(dir.file("log"));
+    EXPECT_EQ(0, nRenderProcessStart(h.c_str()));
+    std::string log = capture.stop();
+    EXPECT_EQ(take(nRenderProcessStatus(h.c_str())), "end");
+    EXPECT_NE(log.find("[0:a]volume=20.000000[a1]"), std::string::npos) << log;
+    EXPECT_EQ(log.find("bitrate control"), std::string::npos) << log;
+    EXPECT_EQ(QvTest::probe(dir.file("loud.mp4"), "a:0", "codec_name"), "aac");
 }
 
 TEST(HostEntry, StartForwardsOnlyWhatWasSet) {
@@ -256,7 +284,7 @@ TEST(HostEntry, StartForwardsOnlyWhatWasSet) {
         ASSERT_EQ(0, nRenderProcessSetMusicLoop(h.c_str(), 1));
         ASSERT_EQ(0, nRenderProcessSetScript(h.c_str(), "", "/lua", "data"));
         ASSERT_EQ(0, nRenderProcessSetSnapShotPath(h.c_str(), "/snap/s"));
-        ASSERT_EQ(1, nRenderProcessSetBitrateControl(h.c_str(), bitrate));  // refused, the default stays
+        ASSERT_EQ(0, nRenderProcessSetBitrateControl(h.c_str(), bitrate));  // stored, not forwarded
         EXPECT_EQ(1, nRenderProcessAddWatermark(h.c_str(), "[]", 1, 2, 3, 4, 5, 6));
         QvTaskTest::StderrCapture capture(dir.file("log"));
         Quorvane::Core::CreateNativeRender(h.record());

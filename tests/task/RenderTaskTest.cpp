@@ -234,46 +234,90 @@ TEST(RenderTask, AudioTracksAreMixedIntoTheVideo) {
     EXPECT_FALSE(QvTest::fileExists(output + ".aac"));
 }
 
-// The mixed audio cannot be written (its file's place is taken by a folder):
-// the render fails, it does not end as a success.
-TEST(RenderTask, UnwritableAudioFailsTheRender) {
+// The output path and the files beside it. A link or a folder where the raw
+// stream and the mixed audio were once written is never written through: the
+// render works in a folder of its own. An output path that is no regular file,
+// lies in no writable folder or is one of the render's inputs is refused
+// before anything is drawn, and what is there stays as it was.
+TEST(RenderTask, OutputPathAndSideFilesTouchNothingElse) {
     TempDir dir("qvtask");
     std::string folder = QvTaskTest::writeSolidTemplate(dir, "tone", 32, 32, 25, 5, "#3366CC");
+    ASSERT_TRUE(QvTest::writeFile(folder + "music.aac", "the template's music"));
     std::string tone = dir.file("tone.wav");
     ASSERT_TRUE(
         QvTest::ffmpeg({"-f", "lavfi", "-i", "sine=frequency=440:sample_rate=44100:duration=1", tone}));
-    std::string output = dir.file("tone.mp4");
-    ASSERT_EQ(0, mkdir((output + ".aac").c_str(), 0755));
+    std::string target = dir.file("target");
+    const std::string targetBytes = "a file that a planted link leads to";
+    ASSERT_TRUE(QvTest::writeFile(target, targetBytes));
+    std::string fifo = dir.file("fifo.mp4");
+    ASSERT_EQ(0, mkfifo(fifo.c_str(), 0644));
+    std::string linkToConfig = dir.file("config-link.mp4");
+    ASSERT_EQ(0, symlink((folder + "config.json").c_str(), linkToConfig.c_str()));
 
-    RecordingDelegate delegate;
-    RenderTask task(folder.c_str(), output.c_str(), &delegate);
-    AudioTrackInfo track;
-    track.filePath = tone;
-    track.duration = 1.0f;
-    track.outPoint = 1.0f;
-    task.renderConfig()->audioTracks().push_back(track);
-    EXPECT_FALSE(task.start());
-    ASSERT_FALSE(delegate.words.empty());
-    EXPECT_EQ("fail", delegate.words.back());
-    EXPECT_FALSE(QvTest::fileExists(output + ".h264"));
-}
-
-// The raw video stream leads to a full device: every frame is lost, so the
-// render fails (without a mux that would read the device for ever) and leaves
-// no side file behind.
-TEST(RenderTask, UnwritableVideoStreamFailsTheRender) {
-    TempDir dir("qvtask");
-    std::string folder = QvTaskTest::writeSolidTemplate(dir, "full", 32, 32, 25, 5, "#3366CC");
-    std::string output = dir.file("full.mp4");
-    ASSERT_EQ(0, symlink("/dev/full", (output + ".h264").c_str()));
-
-    RecordingDelegate delegate;
-    RenderTask task(folder.c_str(), output.c_str(), &delegate);
-    EXPECT_FALSE(task.start());
-    ASSERT_FALSE(delegate.words.empty());
-    EXPECT_EQ("fail", delegate.words.back());
+    struct Case {
+        const char* name;
+        std::string output;
+        bool renders;
+    } cases[] = {
+        {"links and folders at the old side-file names", dir.file("planted.mp4"), true},
+        {"a FIFO", fifo, false},
+        {"the template's config.json", folder + "config.json", false},
+        {"the template's music", folder + "music.aac", false},
+        {"a link to the template's config.json", linkToConfig, false},
+        {"the host's audio track", tone, false},
+        {"a folder", dir.path(), false},
+        {"a missing folder", dir.file("none/out.mp4"), false},
+    };
+    ASSERT_EQ(0, symlink(target.c_str(), (cases[0].output + ".h264").c_str()));
+    ASSERT_EQ(0, mkdir((cases[0].output + ".aac").c_str(), 0755));
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        struct stat before;
+        const bool existed = stat(c.output.c_str(), &before) == 0;
+        const std::string bytes = existed && S_ISREG(before.st_mode) ? QvTest::readFile(c.output) : "";
+        RecordingDelegate delegate;
+        QvTaskTest::StderrCapture capture(dir.file("stderr.txt"));
+        bool ok;
+        {
+            RenderTask task(folder.c_str(), c.output.c_str(), &delegate);
+            task.setAudioFile(tone);
+            AudioTrackInfo track;
+            track.filePath = tone;
+            track.duration = 1.0f;
+            track.outPoint = 1.0f;
+            task.renderConfig()->audioTracks().push_back(track);
+            ok = task.start();
+        }
+        std::string log = capture.stop();
+        EXPECT_EQ(c.renders, ok) << log;
+        EXPECT_FALSE(QvTaskTest::workFolderLeft(c.output));
+        if (c.renders) {
+            ASSERT_FALSE(delegate.words.empty());
+            EXPECT_EQ("end", delegate.words.back());
+            EXPECT_EQ("5", QvTest::probe(c.output, "v:0", "nb_read_frames"));
+            EXPECT_EQ("aac", QvTest::probe(c.output, "a:0", "codec_name"));
+            continue;
+        }
+        // Refused before "start": nothing drawn, nothing at the path changed.
+        EXPECT_TRUE(delegate.words.empty());
+        EXPECT_NE(std::string::npos, log.find("Invalid output path " + c.output + ": ")) << log;
+        struct stat after;
+        EXPECT_EQ(existed, stat(c.output.c_str(), &after) == 0);
+        if (existed) {
+            EXPECT_EQ(before.st_ino, after.st_ino);
+            EXPECT_EQ(before.st_mode, after.st_mode);
+        }
+        if (!bytes.empty()) {
+            EXPECT_EQ(bytes, QvTest::readFile(c.output));
+        }
+    }
+    // The planted link still leads to an untouched file; the folder is still there.
+    char linked[4096] = {};
+    EXPECT_GT(readlink((cases[0].output + ".h264").c_str(), linked, sizeof linked - 1), 0);
+    EXPECT_EQ(target, linked);
+    EXPECT_EQ(targetBytes, QvTest::readFile(target));
     struct stat info;
-    EXPECT_NE(0, lstat((output + ".h264").c_str(), &info));
+    EXPECT_TRUE(stat((cases[0].output + ".aac").c_str(), &info) == 0 && S_ISDIR(info.st_mode));
 }
 
 }  // namespace

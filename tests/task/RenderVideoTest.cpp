@@ -64,8 +64,7 @@ void expectVideoColour(const std::string& file, int r, int g, int b) {
 void expectNothingLeftBehind(unsigned long handle, const std::string& output) {
     EXPECT_FALSE(QvTaskTest::queueExists(QvTaskTest::renderQueue(handle))) << output;
     EXPECT_TRUE(QvTaskTest::childProcesses().empty());
-    EXPECT_FALSE(QvTest::fileExists(output + ".h264"));
-    EXPECT_FALSE(QvTest::fileExists(output + ".aac"));
+    EXPECT_FALSE(QvTaskTest::workFolderLeft(output)) << output;
 }
 
 TEST(RenderVideo, TenFramesWithSnapshots) {
@@ -410,6 +409,48 @@ TEST(RenderVideo, ChildTerminatedMidRenderLeavesNothingBehind) {
     zr_render_process_release(&handle);
 }
 
+// An older file at the output path stays, byte for byte, until the new video
+// is complete: the mux writes beside it and the finished video replaces it.
+// A render that is refused, fails or is killed leaves it as it was.
+TEST(RenderVideo, AnOlderOutputStaysUntilTheNewVideoIsComplete) {
+    TempDir dir("qvrender");
+    const char kOlder[] = "an older video\0\xff\x01 with bytes of every kind";
+    const std::string older(kOlder, sizeof kOlder - 1);
+    std::string solid = QvTaskTest::writeSolidTemplate(dir, "solid", 32, 32, 25, 8, "#00FF00");
+    std::string longer = QvTaskTest::writeSolidTemplate(dir, "long", 128, 128, 25, 3000, "#808080");
+    struct Case {
+        const char* name;
+        std::string folder;
+        std::string output;
+        zr_render_process_callback callback;
+        const char* status;
+    } cases[] = {
+        {"the render ends", solid, dir.file("ends.mp4"), nullptr, "end"},
+        {"the template is refused", dir.file("none") + "/", dir.file("refused.mp4"), nullptr, "cancel"},
+        // ffmpeg cannot put H.264 into Ogg: it fails after creating its output.
+        {"the mux fails", solid, dir.file("mux.ogg"), nullptr, "fail"},
+        {"the child is terminated", longer, dir.file("terminated.mp4"), terminateOnFirstUpdate, "crash"},
+    };
+    int key = 70;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_TRUE(QvTest::writeFile(c.output, older));
+        gTerminated = false;
+        unsigned long handle = 0;
+        ASSERT_EQ(0, zr_create_render_process(&handle, c.folder.c_str(), c.output.c_str(), ++key));
+        zr_render_process_start(&handle, c.callback);
+        EXPECT_STREQ(c.status, zr_render_process_status(&handle));
+        expectNothingLeftBehind(handle, c.output);
+        if (c.status == std::string("end")) {
+            EXPECT_EQ("8", QvTest::probe(c.output, "v:0", "nb_read_frames"));
+        } else {
+            EXPECT_EQ(older, QvTest::readFile(c.output));
+        }
+        CallbackRecorder::instance().clear(&handle);
+        zr_render_process_release(&handle);
+    }
+}
+
 TEST(RenderVideo, TwentyRendersInARowLeaveNothingBehind) {
     TempDir dir("qvrender");
     std::string folder = QvTaskTest::writeSolidTemplate(dir, "tiny", 32, 32, 25, 2, "#202020");
@@ -499,8 +540,8 @@ TEST(RenderVideo, ReleaseFromInsideTheCallback) {
 }
 
 // A child that falls silent after "start" (its text program hangs) is killed
-// once the stall limit has passed: "crash", and neither its partial work nor
-// the older file at the output path is left.
+// once the stall limit has passed: "crash"; its partial work is gone and the
+// older file at the output path is kept as it was.
 TEST(RenderVideo, ChildStalledAfterStartIsKilled) {
     TempDir dir("qvrender");
     std::string folder = QvTaskTest::writeSolidTemplate(dir, "stall", 32, 32, 25, 4, "#00FF00");
@@ -533,7 +574,7 @@ TEST(RenderVideo, ChildStalledAfterStartIsKilled) {
     EXPECT_EQ((std::vector<std::string>{"start", "crash", "crash"}), CallbackRecorder::instance().words(&handle));
     EXPECT_NE(std::string::npos, log.find("Child process stalled for 1500 ms, kill child pid : ")) << log;
     expectNothingLeftBehind(handle, output);
-    EXPECT_FALSE(QvTest::fileExists(output));
+    EXPECT_EQ("an older video", QvTest::readFile(output));
     CallbackRecorder::instance().clear(&handle);
     zr_render_process_release(&handle);
 }

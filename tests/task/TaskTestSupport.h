@@ -23,6 +23,7 @@
 
 #include "support/TestSupport.h"
 #include "task/RenderChild.h"
+#include "task/RenderOutput.h"
 #include "task/RenderProcess.h"
 
 namespace QvTaskTest {
@@ -130,9 +131,9 @@ inline bool queueExists(int queueId) {
     return queueId > 0 && msgctl(queueId, IPC_STAT, &info) == 0;
 }
 
-// Whether a message queue exists that process `pid` last sent into or
-// received from (the queues of a render whose record we cannot read).
-inline bool queueUsedBy(int pid) {
+// The message queue that process `pid` last sent into or received from (the
+// queue of a render whose record we cannot read), or -1.
+inline int queueOf(int pid) {
     std::string table = QvTest::readFile("/proc/sysvipc/msg");
     size_t at = table.find('\n');
     while (at != std::string::npos && at + 1 < table.size()) {
@@ -141,11 +142,33 @@ inline bool queueUsedBy(int pid) {
         if (sscanf(table.c_str() + at + 1, "%lld %lld %llo %lld %lld %lld %lld", &key, &id, &perms, &bytes, &count,
                    &lastSent, &lastReceived) == 7 &&
             (lastSent == pid || lastReceived == pid)) {
-            return true;
+            return static_cast<int>(id);
         }
         at = end;
     }
-    return false;
+    return -1;
+}
+
+inline bool queueUsedBy(int pid) {
+    return queueOf(pid) >= 0;
+}
+
+// Whether a render left a work folder (RenderOutput) beside `output`.
+inline bool workFolderLeft(const std::string& output) {
+    const std::string base = Quorvane::Core::RenderOutput::baseNameOf(output);
+    const size_t slash = output.rfind('/');
+    DIR* folder = opendir(slash == std::string::npos ? "." : output.substr(0, slash + 1).c_str());
+    if (!folder) return false;
+    bool left = false;
+    const std::string prefix = "." + base + ".", suffix = ".render";
+    while (dirent* entry = readdir(folder)) {
+        const std::string name = entry->d_name;
+        left = left ||
+               (name.size() > prefix.size() + suffix.size() && name.compare(0, prefix.size(), prefix) == 0 &&
+                name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0);
+    }
+    closedir(folder);
+    return left;
 }
 
 // Holds every render child forked meanwhile where it would build its task (as
