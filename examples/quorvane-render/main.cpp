@@ -226,13 +226,6 @@ std::string printable(const std::string& text) {
     return out;
 }
 
-// The setters refuse values outside the engine's range; the render then goes on
-// with the engine's own.
-void warnRefused(const char* option, float value) {
-    fprintf(gUserOut, "quorvane-render: warning: %s %g is outside the engine's range, ignored\n", option,
-            static_cast<double>(value));
-}
-
 // Enough to see what went wrong; a template with hundreds of broken assets
 // leaves the rest in the log.
 constexpr size_t kMaxReportedLines = 20;
@@ -281,6 +274,13 @@ void drawProgress(float progress) {
 
 void onStatus(unsigned long* handle, const char* status) {
     std::lock_guard<std::mutex> guard(gProgressLock);
+    // "crash" comes once from the receiver and once more from the starting
+    // thread; the user is told once.
+    static bool crashShown = false;
+    if (strcmp(status, "crash") == 0) {
+        if (crashShown) return;
+        crashShown = true;
+    }
     if (strcmp(status, "update") == 0) {
         drawProgress(zr_render_process_progress(handle));
         return;
@@ -343,8 +343,9 @@ int main(int argc, char** argv) {
         zr_render_process_set_replaceable_files(&handle, &options.replaceFiles);
     if (!options.music.empty()) zr_render_process_set_music_path(&handle, options.music, options.musicLoop);
     zr_render_process_set_music_loop(&handle, options.musicLoop);
-    if (options.haveMusicVolume && zr_render_process_set_music_volume(&handle, options.musicVolume) != 0)
-        warnRefused("--music-volume", options.musicVolume);
+    // A value the render child cannot use is kept out with a log line, which the
+    // report after the render shows as a warning.
+    if (options.haveMusicVolume) zr_render_process_set_music_volume(&handle, options.musicVolume);
     if (options.haveMusicFadeout) zr_render_process_set_music_fadeout_duration(&handle, options.musicFadeout);
     if (!options.snapshotDir.empty()) zr_render_process_set_snapshot_dir(&handle, options.snapshotDir);
     if (!options.snapshotFrames.empty())
@@ -353,8 +354,7 @@ int main(int argc, char** argv) {
         const float* v = mark.values;
         zr_render_process_add_watermark(&handle, {mark.image}, v[0], v[1], v[2], v[3], v[4], v[5]);
     }
-    if (options.haveBitrate && zr_render_process_set_bitrate_control(&handle, options.bitrate) != 0)
-        warnRefused("--bitrate", options.bitrate);
+    if (options.haveBitrate) zr_render_process_set_bitrate_control(&handle, options.bitrate);
 
     zr_render_process_start(&handle, onStatus);
 
