@@ -59,15 +59,9 @@ int desiredComponents(AVSource::ColorFormat format) {
     return 0;
 }
 
-// Only a regular file is opened: a FIFO or a device would block or never end.
-// Images are decoded whole into memory, videos streamed.
-bool isReadableMedia(const std::string& path, const std::string& key) {
-    const uint64_t cap = fileTypeOfPath(path) == AVSource::kFileTypeVideo ? kMaxMediaFileBytes : kMaxInputFileBytes;
-    const InputFileStatus status = FileManager::checkInput(path, cap);
-    if (status == InputFileStatus::Ok) return true;
-    QVPrint("AVSource %s: %s is %s", key.c_str(), path.c_str(), FileManager::describe(status));
-    return false;
-}
+// A video frame is held three times: as decoded, converted to RGBA and in
+// its texture.
+constexpr int kVideoFrameCopies = 3;
 
 long wrapIndex(long frame, long count) {
     return ((frame % count) + count) % count;
@@ -134,6 +128,52 @@ RenderComp* compDuplicate(AVSourceContext* /*context*/, RenderComp* comp) {
 }
 
 }  // namespace
+
+bool PictureBudget::reserve(uint64_t bytes) {
+    if (bytes > limit_ || held_ > limit_ - bytes) return false;
+    held_ += bytes;
+    return true;
+}
+
+void PictureBudget::release(uint64_t bytes) {
+    held_ -= std::min(bytes, held_);
+}
+
+// Only a regular file of the render's inputs is opened: a FIFO or a device
+// would block or never end, a file elsewhere is not the template's to show.
+// Images are decoded whole into memory, videos streamed.
+bool AVSource::isReadableMedia(const std::string& path) const {
+    const InputScope* scope = context_ ? context_->inputScope() : nullptr;
+    if (scope && !scope->allows(path, "media file")) return false;
+    const uint64_t cap = fileTypeOfPath(path) == AVSource::kFileTypeVideo ? kMaxMediaFileBytes : kMaxInputFileBytes;
+    const InputFileStatus status = FileManager::checkInput(path, cap);
+    if (status == InputFileStatus::Ok) return true;
+    QVPrint("AVSource %s: %s is %s", key_.c_str(), path.c_str(), FileManager::describe(status));
+    return false;
+}
+
+bool AVSource::chargePicture(int64_t width, int64_t height, int copies, const std::string& what) {
+    releasePicture();
+    PictureBudget* budget = context_ ? context_->pictureBudget() : nullptr;
+    if (!budget || width <= 0 || height <= 0) return true;
+    const uint64_t bytes = static_cast<uint64_t>(width) * static_cast<uint64_t>(height) * 4u * copies;
+    if (!budget->reserve(bytes)) {
+        QVPrint("AVSource %s: %s of %lldx%lld would pass the render's picture budget (%llu of %llu MB held), "
+                "refused",
+                key_.c_str(), what.c_str(), static_cast<long long>(width), static_cast<long long>(height),
+                static_cast<unsigned long long>(budget->held() >> 20),
+                static_cast<unsigned long long>(budget->limit() >> 20));
+        return false;
+    }
+    pictureBytes_ = bytes;
+    return true;
+}
+
+void AVSource::releasePicture() {
+    PictureBudget* budget = context_ ? context_->pictureBudget() : nullptr;
+    if (budget) budget->release(pictureBytes_);
+    pictureBytes_ = 0;
+}
 
 AVSource::AVSource(std::string key, AVSourceContext* context, SourceType type, float fps)
     : fps_(fps), key_(std::move(key)), sourceType_(type), context_(context) {}
@@ -235,9 +275,25 @@ AVSource::~AVSource() {
 }
 
 void AVSource::createVideoProvider() {
-    provider_ = new VideoSourceProvider(mainFile_, context_ ? context_->glContext() : nullptr);
-    if (!provider_->isValid())
+    // The frame size is checked against what the budget has left from the
+    // container's header, before the reader decodes a frame to probe it.
+    PictureBudget* budget = context_ ? context_->pictureBudget() : nullptr;
+    releasePicture();
+    const uint64_t room = budget ? (budget->limit() - std::min(budget->held(), budget->limit())) /
+                                       (4u * kVideoFrameCopies)
+                                 : UINT64_MAX;
+    const bool readable = isReadableMedia(mainFile_);
+    provider_ = new VideoSourceProvider(readable ? mainFile_ : std::string(),
+                                        context_ ? context_->glContext() : nullptr, room);
+    if (!provider_->isValid()) {
         QVPrint("AVSource %s: cannot decode video %s", key_.c_str(), mainFile_.c_str());
+        return;
+    }
+    const VideoSourceMetadata& metadata = provider_->getMetadata();
+    if (!chargePicture(metadata.width, metadata.height, kVideoFrameCopies, "video " + mainFile_)) {
+        delete provider_;
+        provider_ = new VideoSourceProvider(std::string(), nullptr, 0);
+    }
 }
 
 void AVSource::adoptProviderMetadata() {
@@ -259,7 +315,7 @@ void AVSource::loadSourceInfo() {
             } else if (type == kFileTypeImage) {
                 fileType_ = sequenceFiles_.empty() ? kFileTypeImage : kFileTypeImageSequence;
                 int w = 0, h = 0, n = 0;
-                FILE* file = isReadableMedia(mainFile_, key_) ? fopen(mainFile_.c_str(), "rb") : nullptr;
+                FILE* file = isReadableMedia(mainFile_) ? fopen(mainFile_.c_str(), "rb") : nullptr;
                 if (file && stbi_info_from_file(file, &w, &h, &n)) {
                     width_ = w;
                     height_ = h;
@@ -498,6 +554,7 @@ void AVSource::forceUnload(bool withComp) {
         delete provider_;
         provider_ = nullptr;
     }
+    releasePicture();
     delete rotatePass_;
     rotatePass_ = nullptr;
     // Both frames are forgotten: with only the layer frame reset, an update
@@ -630,10 +687,18 @@ bool AVSource::uploadDecodedImage(unsigned char* pixels, int width, int height, 
 bool AVSource::updateImageTexture(const std::string& path) {
     int w = 0, h = 0, n = 0;
     const int desired = desiredComponents(colorFormat_);
-    unsigned char* pixels =
-        isReadableMedia(path, key_) ? stbi_load(path.c_str(), &w, &h, &n, desired) : nullptr;
+    unsigned char* pixels = nullptr;
+    FILE* file = isReadableMedia(path) ? fopen(path.c_str(), "rb") : nullptr;
+    if (file) {
+        if (stbi_info_from_file(file, &w, &h, &n) && chargePicture(w, h, 1, "image " + path)) {
+            pixels = stbi_load_from_file(file, &w, &h, &n, desired);
+        }
+        fclose(file);
+    }
     if (!pixels) {
         QVPrint("AVSource %s: cannot decode image %s", key_.c_str(), path.c_str());
+        decodeFailed_ = true;
+        releasePicture();
         ensureFallbackTexture();
         return false;
     }
@@ -644,11 +709,14 @@ bool AVSource::updateImageTexture(const unsigned char* bytes, int64_t length) {
     int w = 0, h = 0, n = 0;
     const int desired = desiredComponents(colorFormat_);
     unsigned char* pixels = nullptr;
-    if (bytes && length > 0 && length <= INT_MAX) {
+    if (bytes && length > 0 && length <= INT_MAX &&
+        stbi_info_from_memory(bytes, static_cast<int>(length), &w, &h, &n) && chargePicture(w, h, 1, "image")) {
         pixels = stbi_load_from_memory(bytes, static_cast<int>(length), &w, &h, &n, desired);
     }
     if (!pixels) {
         QVPrint("AVSource %s: cannot decode image bytes", key_.c_str());
+        decodeFailed_ = true;
+        releasePicture();
         ensureFallbackTexture();
         return false;
     }

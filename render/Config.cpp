@@ -150,6 +150,7 @@ Config::~Config() {
 void Config::setFolder(std::string const& folder) {
     templatePath_ = folder;
     if (templatePath_.empty() || templatePath_.back() != '/') templatePath_ += '/';
+    inputScope_.addFolder(templatePath_);
     QVPrint("Template path:%s", templatePath_.c_str());
     QVPrint("%s", FileManager::exist(templatePath_ + "config.json") ? "Template valid" : "Template invalid");
 }
@@ -158,6 +159,8 @@ void Config::chooseMusic() {
     for (const char* name : {"music.aac", "music.mp3"}) {
         const std::string path = templatePath_ + name;
         const InputFileStatus status = FileManager::checkInput(path, kMaxMediaFileBytes);
+        // Music linked out of the template is no music of it.
+        if (!inputScope_.allows(path, "music")) continue;
         if (status == InputFileStatus::Ok) {
             musicFile_ = path;
             return;
@@ -375,6 +378,7 @@ void Config::setMusicFile(std::string const& path) {
 
 void Config::setMusicPath(std::string const& path) {
     if (!isMusicExtension(path)) return;
+    inputScope_.addFile(path);
     const InputFileStatus status = FileManager::checkInput(path, kMaxMediaFileBytes);
     if (status == InputFileStatus::Ok) {
         musicFile_ = path;
@@ -409,6 +413,8 @@ std::string Config::dataFile(std::string const& name) const {
         noteUnreadableFile("data file " + name + " is " + FileManager::describe(status));
         return std::string();
     }
+    // A data file (or folder) linked out of the template is missing to it.
+    if (!inputScope_.allows(path, "data file")) return std::string();
     return path;
 }
 
@@ -434,6 +440,7 @@ bool Config::setFileForAsset(std::string const& uiKey, std::string const& file) 
     asset->name = file;
     asset->num = 1;
     asset->replaced = true;
+    inputScope_.addFile(file);
     return true;
 }
 
@@ -448,6 +455,7 @@ std::string Config::getExtraDataForUIKey(std::string const& uiKey) const {
 }
 
 void Config::setReplaceableFilePaths(std::vector<std::string> const& paths) {
+    for (std::string const& path : paths) inputScope_.addFile(path);
     if (templateType_ == TemplateTypeDynamic) {
         replaceableFilePaths_ = paths;
         return;

@@ -213,7 +213,7 @@ std::string RenderTask::lostReplaceableFile() const {
         const AVSource* source = entry.second;
         if (!source || source->sourceType() != AVSource::kSourceTypeFile) continue;
         if (!replaced.count(source->mainFile())) continue;
-        if (source->width() <= 0 || source->height() <= 0) return source->mainFile();
+        if (source->width() <= 0 || source->height() <= 0 || source->decodeFailed()) return source->mainFile();
     }
     return std::string();
 }
@@ -230,6 +230,19 @@ bool RenderTask::start() {
     int width = config_->mainCompWidth();
     int height = config_->mainCompHeight();
     rendering_ = true;
+
+    // Besides the template, the scene may read what the host named for this
+    // render; nothing else (see InputScope).
+    InputScope& scope = config_->inputScope();
+    for (const std::string* folder : {&assetDir_, &luaDir_}) {
+        if (!folder->empty()) scope.addFolder(*folder);
+    }
+    scope.addFile(luaMainFile_);
+    if (!luaData_.empty()) scope.addFilesIn(luaData_);
+    if (!dynamicSubImgJson_.empty()) scope.addFilesIn(dynamicSubImgJson_);
+    for (const auto& entry : watermarks_) {
+        for (const std::string& path : entry.first.imagePaths) scope.addFile(path);
+    }
 
     glContext_ = GLContextGet(width, height, nullptr);
     if (!glContext_) {
@@ -318,6 +331,14 @@ bool RenderTask::start() {
         encodedAlongside = std::max<clock_t>(0, videoWriter_->workerTicks() - encodedAlongside);
         renderTicks += clock() - t0 - encodedAlongside;
         encodeTicks += encodedAlongside;
+        // A photo whose header read well may still end short of its pixels;
+        // that shows only once it is drawn.
+        const std::string broken = lostReplaceableFile();
+        if (!broken.empty()) {
+            QVPrint("Child RenderTask %d: replaceable file %s cannot be decoded", pid, broken.c_str());
+            framesWhole = false;
+            break;
+        }
 
         clock_t t1 = clock();
         int64_t frame = context_->currentLocalTime();
