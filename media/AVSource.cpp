@@ -5,6 +5,7 @@
 #include <climits>
 #include <cmath>
 #include <cstdio>
+#include <memory>
 #include <vector>
 
 #include "stb_image.h"
@@ -12,6 +13,7 @@
 #include "core/FileManager.h"
 #include "core/Log.h"
 #include "core/Unique.h"
+#include "media/ImageStream.h"
 #include "media/VideoSourceProvider.h"
 #include "render/GLFrameBufferManager.h"
 #include "render/GLRenderDestination.h"
@@ -58,6 +60,9 @@ int desiredComponents(AVSource::ColorFormat format) {
     if (format == AVSource::kColorFormatRGB24) return 3;
     return 0;
 }
+
+// Rows of a streamed image uploaded at once: a few megabytes at most.
+constexpr int kBandRows = 64;
 
 // A video frame is held three times: as decoded, converted to RGBA and in
 // its texture.
@@ -684,17 +689,97 @@ bool AVSource::uploadDecodedImage(unsigned char* pixels, int width, int height, 
     return true;
 }
 
+bool AVSource::uploadStreamedImage(ImageStream& stream) {
+    const int width = stream.width(), height = stream.height();
+    GLint maxSize = 0;
+    glGetIntegerv(GL_MAX_TEXTURE_SIZE, &maxSize);
+    int newWidth = width, newHeight = height;
+    if (maxSize > 0 && (width > maxSize || height > maxSize)) {
+        newWidth = std::min(width, maxSize);
+        newHeight = std::min(height, maxSize);
+        QVPrint("AVSource %s: image of %dx%d shrunk to %dx%d, the largest texture size", key_.c_str(), width,
+                height, newWidth, newHeight);
+    }
+    if (texture_ == 0) glGenTextures(1, &texture_);
+    glBindTexture(GL_TEXTURE_2D, texture_);
+    if (newWidth != textureWidth_ || newHeight != textureHeight_) {
+        setTextureParameters();
+        glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, newWidth, newHeight, 0, GL_RGBA, GL_UNSIGNED_BYTE, nullptr);
+        textureWidth_ = newWidth;
+        textureHeight_ = newHeight;
+    }
+    glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
+    // Rows are averaged in boxes as shrinkImage does, band by band: the
+    // boxes of one output row take source rows that no other row takes.
+    const bool shrink = newWidth != width || newHeight != height;
+    const size_t outStride = static_cast<size_t>(newWidth) * 4;
+    std::vector<unsigned char> row(shrink ? static_cast<size_t>(width) * 4 : 0);
+    std::vector<unsigned char> band(outStride * kBandRows);
+    std::vector<unsigned> sums(shrink ? outStride : 0);
+    bool ok = true;
+    int bandStart = 0, bandRows = 0;
+    for (int y = 0; y < newHeight && ok; ++y) {
+        unsigned char* out = &band[bandRows * outStride];
+        if (!shrink) {
+            ok = stream.readRow(out);
+        } else {
+            const int64_t y0 = int64_t(y) * height / newHeight;
+            const int64_t y1 = std::max(y0 + 1, int64_t(y + 1) * height / newHeight);
+            std::fill(sums.begin(), sums.end(), 0u);
+            for (int64_t sy = y0; sy < y1 && ok; ++sy) {
+                ok = stream.readRow(row.data());
+                for (int x = 0; x < newWidth && ok; ++x) {
+                    const int64_t x0 = int64_t(x) * width / newWidth;
+                    const int64_t x1 = std::max(x0 + 1, int64_t(x + 1) * width / newWidth);
+                    for (int64_t i = x0 * 4; i < x1 * 4; ++i) sums[x * 4 + i % 4] += row[i];
+                }
+            }
+            for (int x = 0; x < newWidth; ++x) {
+                const int64_t x0 = int64_t(x) * width / newWidth;
+                const int64_t x1 = std::max(x0 + 1, int64_t(x + 1) * width / newWidth);
+                const unsigned count = static_cast<unsigned>((y1 - y0) * (x1 - x0));
+                for (int c = 0; c < 4; ++c)
+                    out[x * 4 + c] = static_cast<unsigned char>((sums[x * 4 + c] + count / 2) / count);
+            }
+        }
+        if (ok && (++bandRows == kBandRows || y + 1 == newHeight)) {
+            glTexSubImage2D(GL_TEXTURE_2D, 0, 0, bandStart, newWidth, bandRows, GL_RGBA, GL_UNSIGNED_BYTE,
+                            band.data());
+            bandStart += bandRows;
+            bandRows = 0;
+        }
+    }
+    glBindTexture(GL_TEXTURE_2D, 0);
+    glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
+    if (!ok) {
+        // Half a picture is no picture.
+        glDeleteTextures(1, &texture_);
+        texture_ = 0;
+        textureWidth_ = textureHeight_ = 0;
+    }
+    return ok;
+}
+
 bool AVSource::updateImageTexture(const std::string& path) {
     int w = 0, h = 0, n = 0;
     const int desired = desiredComponents(colorFormat_);
     unsigned char* pixels = nullptr;
+    bool streamed = false;
     FILE* file = isReadableMedia(path) ? fopen(path.c_str(), "rb") : nullptr;
     if (file) {
-        if (stbi_info_from_file(file, &w, &h, &n) && chargePicture(w, h, 1, "image " + path)) {
+        // PNG and JPEG go row by row into the texture, held there only;
+        // other files are decoded whole, then uploaded.
+        std::unique_ptr<ImageStream> stream = desired == 4 ? ImageStream::open(file) : nullptr;
+        if (stream) {
+            streamed = chargePicture(stream->width(), stream->height(), 1, "image " + path) &&
+                       uploadStreamedImage(*stream);
+        } else if (fseek(file, 0, SEEK_SET) == 0 && stbi_info_from_file(file, &w, &h, &n) &&
+                   chargePicture(w, h, 1, "image " + path)) {
             pixels = stbi_load_from_file(file, &w, &h, &n, desired);
         }
         fclose(file);
     }
+    if (streamed) return true;
     if (!pixels) {
         QVPrint("AVSource %s: cannot decode image %s", key_.c_str(), path.c_str());
         decodeFailed_ = true;

@@ -17,6 +17,7 @@ namespace Core {
 class AVSource;
 class BaseVideoSourceProvider;
 class GLFrameBufferManager;
+class ImageStream;
 class InputScope;
 class RenderComp;
 class RenderPass;
@@ -153,6 +154,7 @@ private:
     bool updateImageTexture(const std::string& path);
     bool updateImageTexture(const unsigned char* bytes, int64_t length);
     bool uploadDecodedImage(unsigned char* pixels, int width, int height, int components);
+    bool uploadStreamedImage(ImageStream& stream);
     void ensureFallbackTexture();
     unsigned int createEmptyTexture(int width, int height, bool alpha);
     void storeFrames(int layerFrame, int sourceFrame);
