@@ -31,6 +31,7 @@ extern "C" {
 #include "core/Log.h"
 #include "core/RenderThread.h"
 #include "media/AVSource.h"
+#include "media/FFAudioReader.h"
 #include "media/FFAudioWriter.h"
 #include "media/NVMediaWriter.h"
 #include "render/AssetConfig.h"
@@ -391,7 +392,16 @@ bool RenderTask::start() {
     // ffmpeg would read a target that never ends (a device) for ever.
     bool ok = false;
     if (videoClosed && framesWhole) {
-        ok = videoWriter_->muxFile(config_) == 0 && closed;
+        // The mux's ffmpeg would follow a playlist given as music to the
+        // files it names: music is muxed only once our own reader, which
+        // opens plain audio files only, has found audio in it.
+        const std::string& music = config_->musicFile();
+        if (!music.empty() && !AudioSourceMetadata(music.c_str()).hasAudio()) {
+            QVPrint("Child RenderTask %d: music %s cannot be read as audio", pid, music.c_str());
+            for (const char* suffix : {".h264", ".aac"}) remove((outputPath_ + suffix).c_str());
+        } else {
+            ok = videoWriter_->muxFile(config_) == 0 && closed;
+        }
     } else {
         for (const char* suffix : {".h264", ".aac"}) remove((outputPath_ + suffix).c_str());
     }
