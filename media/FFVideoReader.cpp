@@ -91,8 +91,8 @@ FFVideoReader::FFVideoReader(const std::string& path, AVSource::ColorFormat aske
         const AVCodecParameters* par = formatContext_->streams[i]->codecpar;
         if (par->codec_type != AVMEDIA_TYPE_VIDEO || par->width <= 0 || par->height <= 0) continue;
         if (static_cast<uint64_t>(par->width) * static_cast<uint64_t>(par->height) > maxPixels) {
-            fprintf(stderr, "Source file %s: frames of %dx%d are too large\n", path.c_str(), par->width,
-                    par->height);
+            fprintf(stderr, "Source file %s: frames of %dx%d would pass the picture budget (%llu pixels left)\n",
+                    path.c_str(), par->width, par->height, static_cast<unsigned long long>(maxPixels));
             return;
         }
     }

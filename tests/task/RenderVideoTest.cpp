@@ -383,7 +383,7 @@ TEST(RenderVideo, TemplateReadsNothingOfTheHost) {
          "", blue, "cannot decode video"},
         {"playlist of a FIFO", "list.mp4", {{"assets/list.mp4", playlist(secret + "pipe.ts")}}, "", "", "", blue,
          "cannot decode video"},
-        {"decompression bomb", "bomb.mov", {{"assets/bomb.mov", bytes}}, "", "", "", blue, "too large"},
+        {"decompression bomb", "bomb.mov", {{"assets/bomb.mov", bytes}}, "", "", "", blue, "picture budget"},
         {"playlist as music", "own.png", {{"music.aac", playlist(secret + "secret.m4a")}}, "", "", "", red,
          "cannot be read as audio", "fail"},
         {"photo named in the script data", "own.png", {}, "",
