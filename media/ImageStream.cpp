@@ -84,9 +84,14 @@ public:
             longjmp(reinterpret_cast<JpegError*>(cinfo->err)->jump, 1);
         };
         // A file that ends early is filled up by the library with a warning:
-        // here it is a broken file.
+        // here it is a broken file. Only an end met while the last two rows
+        // of blocks are decoded (the decoder reads one ahead) may be a file
+        // that lacks no more than its end marker, which is still whole.
         error_.manager.emit_message = [](j_common_ptr cinfo, int level) {
-            if (level < 0 && cinfo->err->msg_code == JWRN_JPEG_EOF)
+            if (level >= 0 || cinfo->err->msg_code != JWRN_JPEG_EOF || cinfo->is_decompressor == FALSE) return;
+            const auto* d = reinterpret_cast<j_decompress_ptr>(cinfo);
+            const JDIMENSION blockRows = static_cast<JDIMENSION>(d->max_v_samp_factor * DCTSIZE) * 2;
+            if (d->progressive_mode || d->output_height == 0 || d->output_scanline + blockRows < d->output_height)
                 reinterpret_cast<JpegError*>(cinfo->err)->cutShort = true;
         };
     }
