@@ -3,13 +3,12 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <rapidjson/document.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
 
+#include "core/Json.h"
 #include "core/Log.h"
 
 namespace Quorvane {
@@ -135,6 +134,11 @@ const char* FileManager::describe(InputFileStatus status) {
     return "cannot be read";
 }
 
+bool FileManager::liesWithin(const std::string& resolved, const std::string& folder) {
+    return !folder.empty() && resolved.size() > folder.size() && resolved.compare(0, folder.size(), folder) == 0 &&
+           (folder.back() == '/' || resolved[folder.size()] == '/');
+}
+
 namespace {
 
 // The path with every link, "." and ".." resolved; "" when it does not exist.
@@ -147,7 +151,7 @@ std::string resolvedPath(const std::string& path) {
     return resolved;
 }
 
-void collectStrings(const rapidjson::Value& value, std::vector<std::string>& out) {
+void collectStrings(const Json::Value& value, std::vector<std::string>& out) {
     if (value.IsString()) {
         out.emplace_back(value.GetString(), value.GetStringLength());
     } else if (value.IsArray()) {
@@ -177,13 +181,13 @@ void InputScope::addFile(const std::string& path) {
 }
 
 void InputScope::addFilesIn(const std::string& json) {
-    rapidjson::Document doc;
-    doc.Parse(json.data(), json.size());
+    // The parse limits the nesting, and so the depth of collectStrings.
+    Json::Document doc;
     std::vector<std::string> strings;
-    if (doc.HasParseError()) {
-        strings.push_back(json);
-    } else {
+    if (Json::parse(doc, json, Json::ByteOrderMark::Skip)) {
         collectStrings(doc, strings);
+    } else {
+        strings.push_back(json);
     }
     for (const std::string& text : strings) {
         // Only texts that could be paths are looked up.
@@ -196,9 +200,7 @@ bool InputScope::allows(const std::string& path, const char* what) const {
     const std::string resolved = resolvedPath(path);
     if (resolved.empty()) return true;
     for (const std::string& folder : folders_) {
-        if (resolved.size() > folder.size() && resolved.compare(0, folder.size(), folder) == 0 &&
-            (folder == "/" || resolved[folder.size()] == '/'))
-            return true;
+        if (FileManager::liesWithin(resolved, folder)) return true;
     }
     if (std::find(files_.begin(), files_.end(), resolved) != files_.end()) return true;
     QVPrint("%s %s lies outside the template and the files given for this render, refused", what,

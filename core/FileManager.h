@@ -51,6 +51,9 @@ public:
                                      uint64_t maxBytes = kMaxInputFileBytes, size_t headBytes = 0);
     // A short text for log lines ("not a regular file" ...).
     static const char* describe(InputFileStatus status);
+    // True when the resolved path lies below the resolved folder (not the
+    // folder itself); a text comparison, so both must already be resolved.
+    static bool liesWithin(const std::string& resolved, const std::string& folder);
 };
 
 // The files one render may read. A template comes from an author we do not

@@ -159,9 +159,9 @@ void Config::chooseMusic() {
     for (const char* name : {"music.aac", "music.mp3"}) {
         const std::string path = templatePath_ + name;
         const InputFileStatus status = FileManager::checkInput(path, kMaxMediaFileBytes);
-        // Music linked out of the template is no music of it.
-        if (!inputScope_.allows(path, "music")) continue;
         if (status == InputFileStatus::Ok) {
+            // Music linked out of the template is no music of it.
+            if (!inputScope_.allows(path, "music")) continue;
             musicFile_ = path;
             return;
         }
