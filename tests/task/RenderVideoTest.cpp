@@ -331,11 +331,11 @@ TEST(RenderVideo, TemplateReadsNothingOfTheHost) {
     mkdir(secret.c_str(), 0755);
     const QvTest::Rgb magenta{255, 0, 255};
     ASSERT_TRUE(QvTest::makeImage(secret + "secret.png", 64, 48, magenta));
-    QvTest::VideoSpec spec;
-    spec.width = 64;
-    spec.height = 48;
-    spec.frames = 5;
-    ASSERT_TRUE(QvTest::makeVideo(secret + "secret.mp4", spec));
+    QvTest::VideoSpec clip;
+    clip.width = 64;
+    clip.height = 48;
+    clip.frames = 5;
+    ASSERT_TRUE(QvTest::makeVideo(secret + "secret.mp4", clip));
     ASSERT_TRUE(QvTest::writeTones(secret + "secret.m4a", {QvTest::Tone{1000.0, 0.5}}));
     ASSERT_TRUE(QvTest::writeFile(secret + "x.json", "[1,2,3]"));
     ASSERT_EQ(0, mkfifo((secret + "pipe.ts").c_str(), 0644));
