@@ -2,6 +2,7 @@
 find_package(PkgConfig REQUIRED)
 find_package(Threads REQUIRED)
 find_package(OpenSSL REQUIRED COMPONENTS Crypto)
+find_package(PNG REQUIRED)
 
 pkg_check_modules(FFMPEG REQUIRED IMPORTED_TARGET
   libavformat libavcodec libavutil libavfilter libswscale libswresample)
@@ -16,5 +17,5 @@ add_library(qv::deps ALIAS qv_deps)
 target_include_directories(qv_deps INTERFACE ${RAPIDJSON_INCLUDE_DIR})
 target_link_libraries(qv_deps INTERFACE
   PkgConfig::FFMPEG PkgConfig::LUA PkgConfig::GLDEPS PkgConfig::STB
-  PkgConfig::POLYCLIPPING OpenSSL::Crypto Threads::Threads ${CMAKE_DL_LIBS})
+  PkgConfig::POLYCLIPPING OpenSSL::Crypto PNG::PNG Threads::Threads ${CMAKE_DL_LIBS})
 target_compile_definitions(qv_deps INTERFACE RAPIDJSON_HAS_STDSTRING=1)

@@ -5,6 +5,11 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
+#include <cstdlib>
+
+#include "core/Json.h"
+#include "core/Log.h"
 
 namespace Quorvane {
 namespace Core {
@@ -127,6 +132,80 @@ const char* FileManager::describe(InputFileStatus status) {
             return "cannot be read";
     }
     return "cannot be read";
+}
+
+bool FileManager::liesWithin(const std::string& resolved, const std::string& folder) {
+    return !folder.empty() && resolved.size() > folder.size() && resolved.compare(0, folder.size(), folder) == 0 &&
+           (folder.back() == '/' || resolved[folder.size()] == '/');
+}
+
+namespace {
+
+// The path with every link, "." and ".." resolved; "" when it does not exist.
+std::string resolvedPath(const std::string& path) {
+    if (path.empty()) return std::string();
+    char* real = ::realpath(path.c_str(), nullptr);
+    if (!real) return std::string();
+    std::string resolved(real);
+    std::free(real);
+    return resolved;
+}
+
+void collectStrings(const Json::Value& value, std::vector<std::string>& out) {
+    if (value.IsString()) {
+        out.emplace_back(value.GetString(), value.GetStringLength());
+    } else if (value.IsArray()) {
+        for (const auto& element : value.GetArray()) collectStrings(element, out);
+    } else if (value.IsObject()) {
+        for (const auto& member : value.GetObject()) {
+            out.emplace_back(member.name.GetString(), member.name.GetStringLength());
+            collectStrings(member.value, out);
+        }
+    }
+}
+
+}  // namespace
+
+void InputScope::addFolder(const std::string& folder) {
+    std::string resolved = resolvedPath(folder);
+    // A folder that does not exist still makes the scope restricted: it then
+    // admits nothing of its own.
+    if (resolved.empty()) resolved = "/nonexistent/";
+    if (resolved.size() > 1 && resolved.back() == '/') resolved.pop_back();
+    if (std::find(folders_.begin(), folders_.end(), resolved) == folders_.end()) folders_.push_back(resolved);
+}
+
+void InputScope::addFile(const std::string& path) {
+    const std::string resolved = resolvedPath(path);
+    if (!resolved.empty()) files_.push_back(resolved);
+}
+
+void InputScope::addFilesIn(const std::string& json) {
+    // The parse limits the nesting, and so the depth of collectStrings.
+    Json::Document doc;
+    std::vector<std::string> strings;
+    if (Json::parse(doc, json, Json::ByteOrderMark::Skip)) {
+        collectStrings(doc, strings);
+    } else {
+        strings.push_back(json);
+    }
+    for (const std::string& text : strings) {
+        // Only texts that could be paths are looked up.
+        if (!text.empty() && text.size() < PATH_MAX) addFile(text);
+    }
+}
+
+bool InputScope::allows(const std::string& path, const char* what) const {
+    if (!restricted()) return true;
+    const std::string resolved = resolvedPath(path);
+    if (resolved.empty()) return true;
+    for (const std::string& folder : folders_) {
+        if (FileManager::liesWithin(resolved, folder)) return true;
+    }
+    if (std::find(files_.begin(), files_.end(), resolved) != files_.end()) return true;
+    QVPrint("%s %s lies outside the template and the files given for this render, refused", what,
+            path.c_str());
+    return false;
 }
 
 }  // namespace Core

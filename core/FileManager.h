@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace Quorvane {
 namespace Core {
@@ -50,6 +51,35 @@ public:
                                      uint64_t maxBytes = kMaxInputFileBytes, size_t headBytes = 0);
     // A short text for log lines ("not a regular file" ...).
     static const char* describe(InputFileStatus status);
+    // True when the resolved path lies below the resolved folder (not the
+    // folder itself); a text comparison, so both must already be resolved.
+    static bool liesWithin(const std::string& resolved, const std::string& folder);
+};
+
+// The files one render may read. A template comes from an author we do not
+// control and its video goes back to that author: whatever the template or
+// its script names must resolve (links followed) to a file inside one of the
+// render's folders (the template's, its script folder, the host's asset
+// folder), or be a file the host itself named for this render (replaceable
+// files, sub images, music, watermarks, paths inside the script data).
+// A scope without any folder (a render built in memory, where the host names
+// every file) allows every path.
+class InputScope {
+public:
+    void addFolder(const std::string& folder);
+    void addFile(const std::string& path);
+    // Every string of a JSON document (keys too); text that is no JSON
+    // counts as one path.
+    void addFilesIn(const std::string& json);
+    bool restricted() const { return !folders_.empty(); }
+    // False, with a log line naming the path and what named it, for an
+    // existing path outside the scope; a missing path is left to the caller,
+    // which reports it as missing.
+    bool allows(const std::string& path, const char* what) const;
+
+private:
+    std::vector<std::string> folders_;  // resolved, without a trailing '/'
+    std::vector<std::string> files_;    // resolved
 };
 
 }  // namespace Core

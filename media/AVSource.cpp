@@ -5,6 +5,7 @@
 #include <climits>
 #include <cmath>
 #include <cstdio>
+#include <memory>
 #include <vector>
 
 #include "stb_image.h"
@@ -12,6 +13,7 @@
 #include "core/FileManager.h"
 #include "core/Log.h"
 #include "core/Unique.h"
+#include "media/ImageStream.h"
 #include "media/VideoSourceProvider.h"
 #include "render/GLFrameBufferManager.h"
 #include "render/GLRenderDestination.h"
@@ -59,15 +61,12 @@ int desiredComponents(AVSource::ColorFormat format) {
     return 0;
 }
 
-// Only a regular file is opened: a FIFO or a device would block or never end.
-// Images are decoded whole into memory, videos streamed.
-bool isReadableMedia(const std::string& path, const std::string& key) {
-    const uint64_t cap = fileTypeOfPath(path) == AVSource::kFileTypeVideo ? kMaxMediaFileBytes : kMaxInputFileBytes;
-    const InputFileStatus status = FileManager::checkInput(path, cap);
-    if (status == InputFileStatus::Ok) return true;
-    QVPrint("AVSource %s: %s is %s", key.c_str(), path.c_str(), FileManager::describe(status));
-    return false;
-}
+// Rows of a streamed image uploaded at once: a few megabytes at most.
+constexpr int kBandRows = 64;
+
+// A video frame is held three times: as decoded, converted to RGBA and in
+// its texture.
+constexpr int kVideoFrameCopies = 3;
 
 long wrapIndex(long frame, long count) {
     return ((frame % count) + count) % count;
@@ -134,6 +133,52 @@ RenderComp* compDuplicate(AVSourceContext* /*context*/, RenderComp* comp) {
 }
 
 }  // namespace
+
+bool PictureBudget::reserve(uint64_t bytes) {
+    if (bytes > limit_ || held_ > limit_ - bytes) return false;
+    held_ += bytes;
+    return true;
+}
+
+void PictureBudget::release(uint64_t bytes) {
+    held_ -= std::min(bytes, held_);
+}
+
+// Only a regular file of the render's inputs is opened: a FIFO or a device
+// would block or never end, a file elsewhere is not the template's to show.
+// Images are decoded whole into memory, videos streamed.
+bool AVSource::isReadableMedia(const std::string& path) const {
+    const InputScope* scope = context_ ? context_->inputScope() : nullptr;
+    if (scope && !scope->allows(path, "media file")) return false;
+    const uint64_t cap = fileTypeOfPath(path) == AVSource::kFileTypeVideo ? kMaxMediaFileBytes : kMaxInputFileBytes;
+    const InputFileStatus status = FileManager::checkInput(path, cap);
+    if (status == InputFileStatus::Ok) return true;
+    QVPrint("AVSource %s: %s is %s", key_.c_str(), path.c_str(), FileManager::describe(status));
+    return false;
+}
+
+bool AVSource::chargePicture(int64_t width, int64_t height, int copies, const std::string& what) {
+    releasePicture();
+    PictureBudget* budget = context_ ? context_->pictureBudget() : nullptr;
+    if (!budget || width <= 0 || height <= 0) return true;
+    const uint64_t bytes = static_cast<uint64_t>(width) * static_cast<uint64_t>(height) * 4u * copies;
+    if (!budget->reserve(bytes)) {
+        QVPrint("AVSource %s: %s of %lldx%lld would pass the render's picture budget (%llu of %llu MB held), "
+                "refused",
+                key_.c_str(), what.c_str(), static_cast<long long>(width), static_cast<long long>(height),
+                static_cast<unsigned long long>(budget->held() >> 20),
+                static_cast<unsigned long long>(budget->limit() >> 20));
+        return false;
+    }
+    pictureBytes_ = bytes;
+    return true;
+}
+
+void AVSource::releasePicture() {
+    PictureBudget* budget = context_ ? context_->pictureBudget() : nullptr;
+    if (budget) budget->release(pictureBytes_);
+    pictureBytes_ = 0;
+}
 
 AVSource::AVSource(std::string key, AVSourceContext* context, SourceType type, float fps)
     : fps_(fps), key_(std::move(key)), sourceType_(type), context_(context) {}
@@ -235,9 +280,25 @@ AVSource::~AVSource() {
 }
 
 void AVSource::createVideoProvider() {
-    provider_ = new VideoSourceProvider(mainFile_, context_ ? context_->glContext() : nullptr);
-    if (!provider_->isValid())
+    // The frame size is checked against what the budget has left from the
+    // container's header, before the reader decodes a frame to probe it.
+    PictureBudget* budget = context_ ? context_->pictureBudget() : nullptr;
+    releasePicture();
+    const uint64_t room = budget ? (budget->limit() - std::min(budget->held(), budget->limit())) /
+                                       (4u * kVideoFrameCopies)
+                                 : UINT64_MAX;
+    const bool readable = isReadableMedia(mainFile_);
+    provider_ = new VideoSourceProvider(readable ? mainFile_ : std::string(),
+                                        context_ ? context_->glContext() : nullptr, room);
+    if (!provider_->isValid()) {
         QVPrint("AVSource %s: cannot decode video %s", key_.c_str(), mainFile_.c_str());
+        return;
+    }
+    const VideoSourceMetadata& metadata = provider_->getMetadata();
+    if (!chargePicture(metadata.width, metadata.height, kVideoFrameCopies, "video " + mainFile_)) {
+        delete provider_;
+        provider_ = new VideoSourceProvider(std::string(), nullptr, 0);
+    }
 }
 
 void AVSource::adoptProviderMetadata() {
@@ -259,7 +320,7 @@ void AVSource::loadSourceInfo() {
             } else if (type == kFileTypeImage) {
                 fileType_ = sequenceFiles_.empty() ? kFileTypeImage : kFileTypeImageSequence;
                 int w = 0, h = 0, n = 0;
-                FILE* file = isReadableMedia(mainFile_, key_) ? fopen(mainFile_.c_str(), "rb") : nullptr;
+                FILE* file = isReadableMedia(mainFile_) ? fopen(mainFile_.c_str(), "rb") : nullptr;
                 if (file && stbi_info_from_file(file, &w, &h, &n)) {
                     width_ = w;
                     height_ = h;
@@ -498,6 +559,7 @@ void AVSource::forceUnload(bool withComp) {
         delete provider_;
         provider_ = nullptr;
     }
+    releasePicture();
     delete rotatePass_;
     rotatePass_ = nullptr;
     // Both frames are forgotten: with only the layer frame reset, an update
@@ -627,14 +689,101 @@ bool AVSource::uploadDecodedImage(unsigned char* pixels, int width, int height, 
     return true;
 }
 
+bool AVSource::uploadStreamedImage(ImageStream& stream) {
+    const int width = stream.width(), height = stream.height();
+    GLint maxSize = 0;
+    glGetIntegerv(GL_MAX_TEXTURE_SIZE, &maxSize);
+    int newWidth = width, newHeight = height;
+    if (maxSize > 0 && (width > maxSize || height > maxSize)) {
+        newWidth = std::min(width, maxSize);
+        newHeight = std::min(height, maxSize);
+        QVPrint("AVSource %s: image of %dx%d shrunk to %dx%d, the largest texture size", key_.c_str(), width,
+                height, newWidth, newHeight);
+    }
+    if (texture_ == 0) glGenTextures(1, &texture_);
+    glBindTexture(GL_TEXTURE_2D, texture_);
+    if (newWidth != textureWidth_ || newHeight != textureHeight_) {
+        setTextureParameters();
+        glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, newWidth, newHeight, 0, GL_RGBA, GL_UNSIGNED_BYTE, nullptr);
+        textureWidth_ = newWidth;
+        textureHeight_ = newHeight;
+    }
+    glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
+    // Rows are averaged in boxes as shrinkImage does, band by band: the
+    // boxes of one output row take source rows that no other row takes.
+    const bool shrink = newWidth != width || newHeight != height;
+    const size_t outStride = static_cast<size_t>(newWidth) * 4;
+    std::vector<unsigned char> row(shrink ? static_cast<size_t>(width) * 4 : 0);
+    std::vector<unsigned char> band(outStride * kBandRows);
+    std::vector<unsigned> sums(shrink ? outStride : 0);
+    bool ok = true;
+    int bandStart = 0, bandRows = 0;
+    for (int y = 0; y < newHeight && ok; ++y) {
+        unsigned char* out = &band[bandRows * outStride];
+        if (!shrink) {
+            ok = stream.readRow(out);
+        } else {
+            const int64_t y0 = int64_t(y) * height / newHeight;
+            const int64_t y1 = std::max(y0 + 1, int64_t(y + 1) * height / newHeight);
+            std::fill(sums.begin(), sums.end(), 0u);
+            for (int64_t sy = y0; sy < y1 && ok; ++sy) {
+                ok = stream.readRow(row.data());
+                for (int x = 0; x < newWidth && ok; ++x) {
+                    const int64_t x0 = int64_t(x) * width / newWidth;
+                    const int64_t x1 = std::max(x0 + 1, int64_t(x + 1) * width / newWidth);
+                    for (int64_t i = x0 * 4; i < x1 * 4; ++i) sums[x * 4 + i % 4] += row[i];
+                }
+            }
+            for (int x = 0; x < newWidth; ++x) {
+                const int64_t x0 = int64_t(x) * width / newWidth;
+                const int64_t x1 = std::max(x0 + 1, int64_t(x + 1) * width / newWidth);
+                const unsigned count = static_cast<unsigned>((y1 - y0) * (x1 - x0));
+                for (int c = 0; c < 4; ++c)
+                    out[x * 4 + c] = static_cast<unsigned char>((sums[x * 4 + c] + count / 2) / count);
+            }
+        }
+        if (ok && (++bandRows == kBandRows || y + 1 == newHeight)) {
+            glTexSubImage2D(GL_TEXTURE_2D, 0, 0, bandStart, newWidth, bandRows, GL_RGBA, GL_UNSIGNED_BYTE,
+                            band.data());
+            bandStart += bandRows;
+            bandRows = 0;
+        }
+    }
+    glBindTexture(GL_TEXTURE_2D, 0);
+    glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
+    if (!ok) {
+        // Half a picture is no picture.
+        glDeleteTextures(1, &texture_);
+        texture_ = 0;
+        textureWidth_ = textureHeight_ = 0;
+    }
+    return ok;
+}
+
 bool AVSource::updateImageTexture(const std::string& path) {
     int w = 0, h = 0, n = 0;
     const int desired = desiredComponents(colorFormat_);
-    unsigned char* pixels =
-        isReadableMedia(path, key_) ? stbi_load(path.c_str(), &w, &h, &n, desired) : nullptr;
-    imageDecodeFailed_ = !pixels;
+    unsigned char* pixels = nullptr;
+    bool streamed = false;
+    FILE* file = isReadableMedia(path) ? fopen(path.c_str(), "rb") : nullptr;
+    if (file) {
+        // PNG goes row by row into the texture, held there only;
+        // other files are decoded whole, then uploaded.
+        std::unique_ptr<ImageStream> stream = desired == 4 ? ImageStream::open(file) : nullptr;
+        if (stream) {
+            streamed = chargePicture(stream->width(), stream->height(), 1, "image " + path) &&
+                       uploadStreamedImage(*stream);
+        } else if (fseek(file, 0, SEEK_SET) == 0 && stbi_info_from_file(file, &w, &h, &n) &&
+                   chargePicture(w, h, 1, "image " + path)) {
+            pixels = stbi_load_from_file(file, &w, &h, &n, desired);
+        }
+        fclose(file);
+    }
+    if (streamed) return true;
     if (!pixels) {
         QVPrint("AVSource %s: cannot decode image %s", key_.c_str(), path.c_str());
+        decodeFailed_ = true;
+        releasePicture();
         ensureFallbackTexture();
         return false;
     }
@@ -645,12 +794,14 @@ bool AVSource::updateImageTexture(const unsigned char* bytes, int64_t length) {
     int w = 0, h = 0, n = 0;
     const int desired = desiredComponents(colorFormat_);
     unsigned char* pixels = nullptr;
-    if (bytes && length > 0 && length <= INT_MAX) {
+    if (bytes && length > 0 && length <= INT_MAX &&
+        stbi_info_from_memory(bytes, static_cast<int>(length), &w, &h, &n) && chargePicture(w, h, 1, "image")) {
         pixels = stbi_load_from_memory(bytes, static_cast<int>(length), &w, &h, &n, desired);
     }
-    imageDecodeFailed_ = !pixels;
     if (!pixels) {
         QVPrint("AVSource %s: cannot decode image bytes", key_.c_str());
+        decodeFailed_ = true;
+        releasePicture();
         ensureFallbackTexture();
         return false;
     }

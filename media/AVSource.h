@@ -17,10 +17,31 @@ namespace Core {
 class AVSource;
 class BaseVideoSourceProvider;
 class GLFrameBufferManager;
+class ImageStream;
+class InputScope;
 class RenderComp;
 class RenderPass;
 class RotateRenderPass;
 struct GLContext;
+
+// Bytes of decoded pictures that one render holds at once. A picture is
+// charged before its pixels are decoded, from the size its header gives: a
+// file of a few kilobytes can announce gigabytes of pixels. 2 GiB takes two
+// 16384 x 16384 pictures, or two phone photos of 200 megapixels and more.
+class PictureBudget {
+public:
+    static constexpr uint64_t kDefaultBytes = 2ull << 30;
+    explicit PictureBudget(uint64_t limit = kDefaultBytes) : limit_(limit) {}
+    // False, holding nothing more, when the bytes would pass the limit.
+    bool reserve(uint64_t bytes);
+    void release(uint64_t bytes);
+    uint64_t held() const { return held_; }
+    uint64_t limit() const { return limit_; }
+
+private:
+    uint64_t limit_;
+    uint64_t held_ = 0;
+};
 
 // What a source needs of the render context that owns it. The render context
 // implements it; sources only ever reach their owner through it.
@@ -32,6 +53,9 @@ public:
     virtual float frameRate() const = 0;
     virtual GLContext* glContext() = 0;
     virtual GLFrameBufferManager* frameBufferManager() = 0;
+    // The files and the picture memory the render allows; none: no limit.
+    virtual const InputScope* inputScope() const { return nullptr; }
+    virtual PictureBudget* pictureBudget() { return nullptr; }
 
 protected:
     ~AVSourceContext() = default;
@@ -110,9 +134,9 @@ public:
 
     // For a sequence the file at the index (clamped to the list); otherwise the main file.
     std::string getFullFilePath(int index) const;
-    // The latest decode of an image (file, bytes or sequence member) failed:
-    // the source shows one transparent pixel instead.
-    bool imageDecodeFailed() const { return imageDecodeFailed_; }
+    // An image file or image bytes of this source could not be read, were
+    // refused or did not decode whole since it was made.
+    bool decodeFailed() const { return decodeFailed_; }
 
 private:
     AVSource(std::string key, AVSourceContext* context, SourceType type, float fps);
@@ -130,9 +154,15 @@ private:
     bool updateImageTexture(const std::string& path);
     bool updateImageTexture(const unsigned char* bytes, int64_t length);
     bool uploadDecodedImage(unsigned char* pixels, int width, int height, int components);
+    bool uploadStreamedImage(ImageStream& stream);
     void ensureFallbackTexture();
     unsigned int createEmptyTexture(int width, int height, bool alpha);
     void storeFrames(int layerFrame, int sourceFrame);
+    bool isReadableMedia(const std::string& path) const;
+    // Charges the budget for a picture of that size, in place of the one
+    // held; false, with a log line, when it does not fit.
+    bool chargePicture(int64_t width, int64_t height, int copies, const std::string& what);
+    void releasePicture();
 
     std::vector<RenderPass*> unloadRequests_;
     std::vector<RenderPass*> users_;
@@ -163,7 +193,8 @@ private:
     // re-specified instead of written past the texture's edge.
     int textureWidth_ = 0;
     int textureHeight_ = 0;
-    bool imageDecodeFailed_ = false;
+    uint64_t pictureBytes_ = 0;
+    bool decodeFailed_ = false;
 };
 
 }  // namespace Core

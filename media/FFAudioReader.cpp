@@ -33,7 +33,7 @@ FFAudioReader::FFAudioReader(const char* path) : mFilePath(checkedPath(path)) {
         QVPrint("fail to open source file: %s: %s", path, FileManager::describe(status));
         return;
     }
-    if (avformat_open_input(&mFormat, path, nullptr, nullptr) < 0) {
+    if (FFVideoReader::openInput(&mFormat, mFilePath) < 0) {
         QVPrint("fail to open source file: %s", path);
         mFormat = nullptr;
         return;

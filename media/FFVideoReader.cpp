@@ -31,6 +31,14 @@ const FormatPair kFormatTable[] = {
     {AVSource::kColorFormatYUV420P, AV_PIX_FMT_YUV420P},
 };
 
+// The demuxers of the containers, audio files and images that templates and
+// hosts use; none of them opens a further input. Playlists (hls, dash),
+// lists (concat), file patterns (image2) and the like are left out.
+constexpr const char* kDemuxers =
+    "mov,mp4,m4a,3gp,3g2,mj2,avi,matroska,webm,mpegts,mpeg,flv,asf,h264,hevc,ivf,"
+    "aac,mp3,wav,w64,ogg,flac,caf,aiff,amr,ac3,eac3,"
+    "png_pipe,jpeg_pipe,bmp_pipe,webp_pipe,psd_pipe,gif";
+
 constexpr int64_t kMicroseconds = 1000000;
 // A seek near the end that finds no frame steps back this far each time.
 constexpr int64_t kEndBackOffMicroseconds = 500000;
@@ -53,7 +61,17 @@ AVPixelFormat FFVideoReader::AVPixelFormatFromAVSourceColorFormat(AVSource::Colo
     return AV_PIX_FMT_NONE;
 }
 
-FFVideoReader::FFVideoReader(const std::string& path, AVSource::ColorFormat asked)
+int FFVideoReader::openInput(AVFormatContext** context, const std::string& path) {
+    AVDictionary* options = nullptr;
+    av_dict_set(&options, "format_whitelist", kDemuxers, 0);
+    av_dict_set(&options, "protocol_whitelist", "file", 0);
+    // The prefix keeps a ':' in a file name from naming a protocol.
+    const int ret = avformat_open_input(context, ("file:" + path).c_str(), nullptr, &options);
+    av_dict_free(&options);
+    return ret;
+}
+
+FFVideoReader::FFVideoReader(const std::string& path, AVSource::ColorFormat asked, uint64_t maxPixels)
     : askedFormat_(asked), filePath_(path) {
     // Only a regular file is opened: a FIFO or a device would block or never end.
     const InputFileStatus status = FileManager::checkInput(path, kMaxMediaFileBytes);
@@ -61,11 +79,22 @@ FFVideoReader::FFVideoReader(const std::string& path, AVSource::ColorFormat aske
         fprintf(stderr, "Could not open source file %s: %s\n", path.c_str(), FileManager::describe(status));
         return;
     }
-    int ret = avformat_open_input(&formatContext_, path.c_str(), nullptr, nullptr);
+    int ret = openInput(&formatContext_, path);
     if (ret < 0) {
         fprintf(stderr, "Could not open source file %s\n error:%d\n", path.c_str(), ret);
         formatContext_ = nullptr;
         return;
+    }
+    // Probing the streams decodes frames: a header announcing gigabytes of
+    // pixels is refused before.
+    for (unsigned i = 0; i < formatContext_->nb_streams; ++i) {
+        const AVCodecParameters* par = formatContext_->streams[i]->codecpar;
+        if (par->codec_type != AVMEDIA_TYPE_VIDEO || par->width <= 0 || par->height <= 0) continue;
+        if (static_cast<uint64_t>(par->width) * static_cast<uint64_t>(par->height) > maxPixels) {
+            fprintf(stderr, "Source file %s: frames of %dx%d would pass the picture budget (%llu pixels left)\n",
+                    path.c_str(), par->width, par->height, static_cast<unsigned long long>(maxPixels));
+            return;
+        }
     }
     if (avformat_find_stream_info(formatContext_, nullptr) < 0) {
         fprintf(stderr, "Could not find stream information in %s\n", path.c_str());

@@ -41,8 +41,15 @@ public:
     };
 
     // Never throws: a file that cannot be opened or decoded gives a reader that
-    // is not valid for decoding.
-    FFVideoReader(const std::string& path, AVSource::ColorFormat asked);
+    // is not valid for decoding; so does one whose video frames have more
+    // than maxPixels pixels, refused before any frame is decoded.
+    FFVideoReader(const std::string& path, AVSource::ColorFormat asked, uint64_t maxPixels = UINT64_MAX);
+
+    // Every media file is opened through this: as a plain file (no other
+    // protocol), and only by the demuxers of single-file containers and
+    // images, so that no playlist or list can make the demuxer open another
+    // input. The result of avformat_open_input.
+    static int openInput(AVFormatContext** context, const std::string& path);
     virtual ~FFVideoReader();
     FFVideoReader(const FFVideoReader&) = delete;
     FFVideoReader& operator=(const FFVideoReader&) = delete;

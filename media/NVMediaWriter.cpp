@@ -11,6 +11,7 @@
 #include "core/RenderThread.h"
 #include "core/Subprocess.h"
 #include "media/FFAudioWriter.h"
+#include "media/FFVideoReader.h"
 #include "render/Config.h"
 
 extern "C" {
@@ -40,8 +41,8 @@ float probeMusicSeconds(const std::string& path) {
         QVPrint("music probe failed: %s: %s", path.c_str(), FileManager::describe(status));
         return -1.0f;
     }
-    AVFormatContext* ctx = avformat_alloc_context();
-    int ret = avformat_open_input(&ctx, path.c_str(), nullptr, nullptr);
+    AVFormatContext* ctx = nullptr;
+    int ret = FFVideoReader::openInput(&ctx, path);
     if (ret < 0) {
         // avformat_open_input frees the context on failure.
         char text[AV_ERROR_MAX_STRING_SIZE] = {0};

@@ -11,8 +11,8 @@ extern "C" {
 namespace Quorvane {
 namespace Core {
 
-VideoSourceProvider::VideoSourceProvider(const std::string& path, GLContext* /*context*/)
-    : reader_(new FFVideoReader(path, AVSource::kColorFormatRGBA)) {
+VideoSourceProvider::VideoSourceProvider(const std::string& path, GLContext* /*context*/, uint64_t maxPixels)
+    : reader_(new FFVideoReader(path, AVSource::kColorFormatRGBA, maxPixels)) {
     metadata_ = *reader_->getMetadata();
 }
 

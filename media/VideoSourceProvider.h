@@ -2,6 +2,7 @@
 // implement it for frames of their own) and the provider for video files.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "media/AVSource.h"
@@ -38,7 +39,8 @@ protected:
 class VideoSourceProvider : public BaseVideoSourceProvider {
 public:
     // The GL context is not needed: uploads go to whichever context is current.
-    VideoSourceProvider(const std::string& path, GLContext* context);
+    // A video whose frames have more than maxPixels pixels is not valid.
+    VideoSourceProvider(const std::string& path, GLContext* context, uint64_t maxPixels = UINT64_MAX);
     ~VideoSourceProvider() override;
     VideoSourceProvider(const VideoSourceProvider&) = delete;
     VideoSourceProvider& operator=(const VideoSourceProvider&) = delete;

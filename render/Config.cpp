@@ -150,6 +150,7 @@ Config::~Config() {
 void Config::setFolder(std::string const& folder) {
     templatePath_ = folder;
     if (templatePath_.empty() || templatePath_.back() != '/') templatePath_ += '/';
+    inputScope_.addFolder(templatePath_);
     QVPrint("Template path:%s", templatePath_.c_str());
     QVPrint("%s", FileManager::exist(templatePath_ + "config.json") ? "Template valid" : "Template invalid");
 }
@@ -159,6 +160,8 @@ void Config::chooseMusic() {
         const std::string path = templatePath_ + name;
         const InputFileStatus status = FileManager::checkInput(path, kMaxMediaFileBytes);
         if (status == InputFileStatus::Ok) {
+            // Music linked out of the template is no music of it.
+            if (!inputScope_.allows(path, "music")) continue;
             musicFile_ = path;
             return;
         }
@@ -380,6 +383,7 @@ void Config::setMusicPath(std::string const& path) {
         QVPrint("music %s is not an mp3 or aac file, skipped", path.c_str());
         return;
     }
+    inputScope_.addFile(path);
     const InputFileStatus status = FileManager::checkInput(path, kMaxMediaFileBytes);
     if (status == InputFileStatus::Ok) {
         musicFile_ = path;
@@ -414,6 +418,8 @@ std::string Config::dataFile(std::string const& name) const {
         noteUnreadableFile("data file " + name + " is " + FileManager::describe(status));
         return std::string();
     }
+    // A data file (or folder) linked out of the template is missing to it.
+    if (!inputScope_.allows(path, "data file")) return std::string();
     return path;
 }
 
@@ -439,6 +445,7 @@ bool Config::setFileForAsset(std::string const& uiKey, std::string const& file) 
     asset->name = file;
     asset->num = 1;
     asset->replaced = true;
+    inputScope_.addFile(file);
     return true;
 }
 
@@ -453,6 +460,7 @@ std::string Config::getExtraDataForUIKey(std::string const& uiKey) const {
 }
 
 void Config::setReplaceableFilePaths(std::vector<std::string> const& paths) {
+    for (std::string const& path : paths) inputScope_.addFile(path);
     if (templateType_ == TemplateTypeDynamic) {
         replaceableFilePaths_ = paths;
         return;

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "core/Color.h"
+#include "core/FileManager.h"
 #include "render/AssetConfig.h"
 
 class FileCodec;
@@ -104,7 +105,8 @@ public:
     std::string assetFile(std::string const& name) const;
     // The path of a data file; "" for a name that leaves "datas/" (a ".."
     // component) or a file there that is no regular file or too large, which
-    // is logged and noted (noteUnreadableFile).
+    // is logged and noted (noteUnreadableFile); "" too, logged but taken as
+    // missing, for one that resolves outside the input scope.
     std::string dataFile(std::string const& name) const;
     // The decoded data file of "datas/", owned by the caller; null when the
     // file does not exist or may not be read.
@@ -144,6 +146,12 @@ public:
     // Notes a file of the template that exists but may not be read.
     void noteUnreadableFile(std::string const& what) const;
 
+    // The files this render may read: the template folder and every file
+    // the host names through this configuration; the render task adds its
+    // own folders and files.
+    InputScope& inputScope() { return inputScope_; }
+    InputScope const& inputScope() const { return inputScope_; }
+
 private:
     void setFolder(std::string const& folder);
     void chooseMusic();
@@ -181,6 +189,7 @@ private:
     int64_t largestCompSide_ = 0;
     std::string badCompSize_;
     mutable std::vector<std::string> unreadableFiles_;
+    InputScope inputScope_;
 };
 
 }  // namespace Core

@@ -98,6 +98,10 @@ RenderComp* FilterManager::loadFilterTemplate(Config* config) {
             }
         }
     }
+    // The filter's own media are the render's inputs too (a scope that is
+    // not restricted stays so).
+    if (Config* own = mContext->config(); own && own != config && own->inputScope().restricted())
+        own->inputScope().addFolder(config->templatePath());
     for (AssetConfig* asset : config->assets()) {
         if (!asset) continue;
         // Only sources this filter registered are its own to remove later.

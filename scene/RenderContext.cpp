@@ -192,6 +192,10 @@ void RenderContext::endReadContent() {
     mReadPushed = false;
 }
 
+const InputScope* RenderContext::inputScope() const {
+    return mConfig ? &mConfig->inputScope() : nullptr;
+}
+
 std::string RenderContext::dataFile(const std::string& name) const {
     return mConfig->dataFile(name);
 }

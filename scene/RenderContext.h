@@ -63,6 +63,8 @@ public:
     Config* config() const { return mConfig; }
     GLContext* glContext() override { return mGLContext; }
     void setGLContext(GLContext* context) { mGLContext = context; }
+    const InputScope* inputScope() const override;
+    PictureBudget* pictureBudget() override { return &mPictureBudget; }
     FilterManager* filterManager() const { return mFilterManager; }
     Semaphore* drawLock() const { return mDrawLock; }
     bool enableAdvanceResample() const override { return mEnableAdvanceResample; }
@@ -195,6 +197,8 @@ private:
 
     Semaphore* mDrawLock = nullptr;
     bool mLoaded = false;
+    // Declared before anything that holds sources, so that it outlives them.
+    PictureBudget mPictureBudget;
     Config* mConfig = nullptr;
     // The in-memory configuration of the second constructor.
     Config* mOwnedConfig = nullptr;

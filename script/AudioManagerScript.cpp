@@ -74,6 +74,8 @@ int addTrack(lua_State* L) {
     charge(L, kTrackCost);
     std::string key;
     {
+        // Audio from outside the render's files is as good as missing.
+        if (!context->config()->inputScope().allows(path, "audio track")) return 0;
         AudioSourceMetadata metadata(path);
         if (!metadata.hasAudio()) return 0;
         AudioTrackInfo track;

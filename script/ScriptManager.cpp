@@ -416,9 +416,7 @@ bool ScriptManager::trustedModule(const std::string& path) const {
     struct stat st;
     if (::stat(resolved.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > kMaxModuleBytes) return false;
     for (const std::string& root : mModuleRoots) {
-        if (resolved.size() > root.size() && resolved.compare(0, root.size(), root) == 0 &&
-            (root.back() == '/' || resolved[root.size()] == '/'))
-            return true;
+        if (FileManager::liesWithin(resolved, root)) return true;
     }
     return false;
 }

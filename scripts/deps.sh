@@ -13,7 +13,7 @@ PACKAGES=(
   ffmpeg libavformat-dev libavcodec-dev libavutil-dev libavfilter-dev
   libswscale-dev libswresample-dev libx264-dev
   # template scripts, JSON, images, polygon clipping, pack encryption
-  liblua5.3-dev rapidjson-dev libstb-dev libpolyclipping-dev libssl-dev openssl
+  liblua5.3-dev rapidjson-dev libstb-dev libpng-dev libpolyclipping-dev libssl-dev openssl
   # headless GL: EGL device platform on Mesa's software rasteriser
   libegl-dev libgl-dev libopengl-dev libegl-mesa0 libgl1-mesa-dri
   # the Go host test

@@ -324,7 +324,7 @@ bool RenderImageTask::start() {
 
         AVSource* source = context_->source(sourceKeys_[i]);
         bool saved = true;
-        if (source && source->imageDecodeFailed()) {
+        if (source && source->decodeFailed()) {
             QVPrint("图片：%s 不支持的格式或无后缀名", path.c_str());
             undecodable = true;
         } else {

@@ -31,6 +31,7 @@ extern "C" {
 #include "core/Log.h"
 #include "core/RenderThread.h"
 #include "media/AVSource.h"
+#include "media/FFAudioReader.h"
 #include "media/FFAudioWriter.h"
 #include "media/NVMediaWriter.h"
 #include "render/AssetConfig.h"
@@ -211,7 +212,7 @@ std::string RenderTask::lostReplaceableFile() const {
         const AVSource* source = entry.second;
         if (!source || source->sourceType() != AVSource::kSourceTypeFile) continue;
         if (!replaced.count(source->mainFile())) continue;
-        if (source->width() <= 0 || source->height() <= 0) return source->mainFile();
+        if (source->width() <= 0 || source->height() <= 0 || source->decodeFailed()) return source->mainFile();
     }
     return std::string();
 }
@@ -249,6 +250,19 @@ bool RenderTask::start() {
     int width = config_->mainCompWidth();
     int height = config_->mainCompHeight();
     rendering_ = true;
+
+    // Besides the template, the scene may read what the host named for this
+    // render; nothing else (see InputScope).
+    InputScope& scope = config_->inputScope();
+    for (const std::string* folder : {&assetDir_, &luaDir_}) {
+        if (!folder->empty()) scope.addFolder(*folder);
+    }
+    scope.addFile(luaMainFile_);
+    if (!luaData_.empty()) scope.addFilesIn(luaData_);
+    if (!dynamicSubImgJson_.empty()) scope.addFilesIn(dynamicSubImgJson_);
+    for (const auto& entry : watermarks_) {
+        for (const std::string& path : entry.first.imagePaths) scope.addFile(path);
+    }
 
     glContext_ = GLContextGet(width, height, nullptr);
     if (!glContext_) {
@@ -351,6 +365,14 @@ bool RenderTask::start() {
         encodedAlongside = std::max<clock_t>(0, videoWriter_->workerTicks() - encodedAlongside);
         renderTicks += clock() - t0 - encodedAlongside;
         encodeTicks += encodedAlongside;
+        // A photo whose header read well may still end short of its pixels;
+        // that shows only once it is drawn.
+        const std::string broken = lostReplaceableFile();
+        if (!broken.empty()) {
+            QVPrint("Child RenderTask %d: replaceable file %s cannot be decoded", pid, broken.c_str());
+            framesWhole = false;
+            break;
+        }
 
         clock_t t1 = clock();
         int64_t frame = context_->currentLocalTime();
@@ -402,7 +424,17 @@ bool RenderTask::start() {
     // not written in full is not muxed at all: there is no video to keep, and
     // ffmpeg would read a target that never ends (a device) for ever.
     bool ok = false;
-    if (videoClosed && framesWhole) ok = videoWriter_->muxFile(config_) == 0 && closed;
+    if (videoClosed && framesWhole) {
+        // The mux's ffmpeg would follow a playlist given as music to the
+        // files it names: music is muxed only once our own reader, which
+        // opens plain audio files only, has found audio in it.
+        const std::string& music = config_->musicFile();
+        if (!music.empty() && !AudioSourceMetadata(music.c_str()).hasAudio()) {
+            QVPrint("Child RenderTask %d: music %s cannot be read as audio", pid, music.c_str());
+        } else {
+            ok = videoWriter_->muxFile(config_) == 0 && closed;
+        }
+    }
     // Only a complete video replaces what is at the output path.
     if (ok) ok = output.publish();
     QVPrint("Child RenderTask mux finish %d", pid);

@@ -72,7 +72,9 @@ std::string render(const TempDir& dir, const std::string& mainScript, const std:
 TEST(RenderScriptChild, MainScriptRecoloursTheFrameAndAddsMusic) {
     if (!QvTest::GLFixture::isChild()) GTEST_SKIP() << "runs in a child process";
     TempDir dir("qvrenderscript");
-    const std::string tone = dir.file("tone.m4a");
+    // A script's track is a file of the template.
+    ::mkdir(dir.file("tpl").c_str(), 0755);
+    const std::string tone = dir.file("tpl/tone.m4a");
     ASSERT_TRUE(QvTest::writeTones(tone, {QvTest::Tone{440.0, 0.3}}));
     const std::string output = render(dir,
                                       "local paint = require('fx.paint')\n"

@@ -16,6 +16,7 @@
 #include <thread>
 
 #include "TaskTestSupport.h"
+#include "support/AudioGen.h"
 #include "support/MediaGen.h"
 #include "support/TestSupport.h"
 #include "task/quorvane.h"
@@ -286,12 +287,16 @@ TEST(RenderVideo, LostReplaceableFileFailsTheRender) {
                           "comps":[{"name":"main","size":[32,32],"bg":"#0000FF","duration":2,"layers":[
                             {"type":1,"uuid":"i","source":"img"}]}]})");
     const std::string missing = dir.file("no-such-photo.png");
+    // A photo cut short: its header reads (256 x 256), its pixels do not.
+    const std::string cut = dir.file("cut-photo.png");
+    ASSERT_TRUE(QvTest::makeImage(cut, 256, 256, {0, 255, 0}));
+    ASSERT_EQ(0, truncate(cut.c_str(), 120));
     struct Case {
         std::string file;
         const char* status;
     };
     int key = 50;
-    for (const Case& c : {Case{missing, "fail"}, Case{"", "end"}}) {
+    for (const Case& c : {Case{missing, "fail"}, Case{cut, "fail"}, Case{"", "end"}}) {
         SCOPED_TRACE(c.file);
         std::string output = dir.file("replace.mp4");
         unsigned long handle = 0;
@@ -309,10 +314,131 @@ TEST(RenderVideo, LostReplaceableFileFailsTheRender) {
         zr_render_process_release(&handle);
         EXPECT_EQ(c.file.empty(), QvTest::fileExists(output));
         if (!c.file.empty()) {
-            EXPECT_NE(std::string::npos, log.find("replaceable file " + missing)) << log;
+            EXPECT_NE(std::string::npos, log.find("replaceable file " + c.file)) << log;
         }
         remove(output.c_str());
     }
+}
+
+// A hostile template tries to bring files of the host into its video: each
+// attempt is refused like a missing file, the render ends, and the video
+// shows only the template's own content. The last row is the host's own
+// photo, named in the script data, which the script may show.
+TEST(RenderVideo, TemplateReadsNothingOfTheHost) {
+    TempDir dir("qvescape");
+    const std::string secret = dir.file("secret") + "/";
+    mkdir(secret.c_str(), 0755);
+    const QvTest::Rgb magenta{255, 0, 255};
+    ASSERT_TRUE(QvTest::makeImage(secret + "secret.png", 64, 48, magenta));
+    QvTest::VideoSpec clip;
+    clip.width = 64;
+    clip.height = 48;
+    clip.frames = 5;
+    ASSERT_TRUE(QvTest::makeVideo(secret + "secret.mp4", clip));
+    ASSERT_TRUE(QvTest::writeTones(secret + "secret.m4a", {QvTest::Tone{1000.0, 0.5}}));
+    ASSERT_TRUE(QvTest::writeFile(secret + "x.json", "[1,2,3]"));
+    ASSERT_EQ(0, mkfifo((secret + "pipe.ts").c_str(), 0644));
+    // A video whose header announces 16000 x 16000 frames, held three times
+    // (decoded, converted, texture): 3 GB, past the picture budget.
+    const std::string bomb = dir.file("bomb.mov");
+    ASSERT_TRUE(QvTest::ffmpeg({"-f", "lavfi", "-i", "color=c=magenta:s=16x16:d=0.08:r=25", "-c:v", "png", bomb}));
+    std::string bytes = QvTest::readFile(bomb);
+    const size_t entry = bytes.find("png ");
+    ASSERT_NE(std::string::npos, entry);
+    bytes.replace(entry + 28, 4, std::string("\x3e\x80\x3e\x80", 4));
+    const std::string user = dir.file("user-photo.png");
+    ASSERT_TRUE(QvTest::makeImage(user, 64, 48, {0, 255, 0}));
+    const std::string secretBefore = QvTest::readFile(secret + "x.json") + QvTest::readFile(secret + "secret.png");
+
+    auto playlist = [](const std::string& target) {
+        return "#EXTM3U\n#EXT-X-TARGETDURATION:1\n#EXTINF:1,\n" + target + "\n#EXT-X-ENDLIST\n";
+    };
+    const std::string leak = "ctx:getLayerByUIKey('hero'):setSourceID("
+                             "ctx:createSolidSource(Color.create('#FF00FF'), 64, 48))";
+    const QvTest::Rgb red{255, 0, 0}, blue{0, 0, 255}, green{0, 255, 0};
+    struct Row {
+        const char* name;
+        std::string asset;                          // the layer's file, under assets/
+        std::vector<std::pair<std::string, std::string>> files;  // written in the template
+        std::string link;                           // datas/<link> -> the secret folder's x.json or itself
+        std::string script;                         // body of main(ctx, data)
+        std::string data;
+        QvTest::Rgb expected;
+        const char* logged;
+        const char* status = "end";
+    };
+    const std::vector<Row> rows = {
+        {"dotdot asset", "../../secret/secret.png", {}, "", "", "", blue, "lies outside"},
+        {"linked data file", "own.png", {}, "x.json", "if ctx:loadDataFile('x.json') then " + leak + " end", "",
+         red, "data file"},
+        {"linked data folder", "own.png", {}, "etc", "if ctx:loadDataFile('etc/x.json') then " + leak + " end",
+         "", red, "data file"},
+        {"script source", "own.png", {}, "",
+         "ctx:getLayerByUIKey('hero'):setSourceID(ctx:createAVFileSource('" + secret + "secret.png'))", "", blue,
+         "media file"},
+        {"script track", "own.png", {}, "", "AudioManager.addTrack(ctx, '" + secret + "secret.m4a')", "", red,
+         "audio track"},
+        {"playlist of an outside file", "list.mp4", {{"assets/list.mp4", playlist(secret + "secret.mp4")}}, "", "",
+         "", blue, "cannot decode video"},
+        {"playlist of a FIFO", "list.mp4", {{"assets/list.mp4", playlist(secret + "pipe.ts")}}, "", "", "", blue,
+         "cannot decode video"},
+        {"decompression bomb", "bomb.mov", {{"assets/bomb.mov", bytes}}, "", "", "", blue, "picture budget"},
+        {"playlist as music", "own.png", {{"music.aac", playlist(secret + "secret.m4a")}}, "", "", "", red,
+         "cannot be read as audio", "fail"},
+        {"photo named in the script data", "own.png", {}, "",
+         "ctx:getLayerByUIKey('hero'):setSourceID(ctx:createAVFileSource(data:match('\"photo\":\"([^\"]+)\"')))",
+         "{\"photo\":\"" + user + "\"}", green, ""},
+    };
+    int key = 70;
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        const std::string folder = dir.file(std::string("tpl-") + std::to_string(key)) + "/";
+        for (const char* sub : {"", "assets", "datas", "lua"}) mkdir((folder + sub).c_str(), 0755);
+        ASSERT_TRUE(QvTest::makeImage(folder + "assets/own.png", 64, 48, red));
+        for (const auto& file : row.files) ASSERT_TRUE(QvTest::writeFile(folder + file.first, file.second));
+        if (!row.link.empty()) {
+            const std::string target = row.link == "etc" ? secret : secret + row.link;
+            ASSERT_EQ(0, symlink(target.c_str(), (folder + "datas/" + row.link).c_str()));
+        }
+        QvTest::writeFile(folder + "config.json",
+                          R"({"type":1,"fps":25,"main":"main",
+                              "assets":[{"key":"img","type":1,"name":")" + row.asset + R"("}],
+                              "comps":[{"name":"main","size":[64,48],"bg":"#0000FF","duration":3,"layers":[
+                                {"type":1,"uuid":"h","ui_key":"hero","source":"img","range":[0,3],
+                                 "transform":{"a":[0,0],"p":[0,0],"s":[1,1],"r":0,"t":1}}]}]})");
+        const std::string output = dir.file("escape.mp4");
+        unsigned long handle = 0;
+        ASSERT_EQ(0, zr_create_render_process(&handle, folder.c_str(), output.c_str(), ++key));
+        if (!row.script.empty()) {
+            QvTest::writeFile(folder + "lua/main.lua", "function main(ctx, data)\n" + row.script + "\nend\n");
+            zr_render_process_set_lua_main_file(&handle, folder + "lua/main.lua");
+            zr_render_process_set_lua_dir(&handle, folder + "lua");
+            zr_render_process_set_lua_data(&handle, row.data);
+        }
+        std::string log;
+        const auto begin = std::chrono::steady_clock::now();
+        {
+            QvTaskTest::StderrCapture capture(dir.file("stderr.txt"));
+            zr_render_process_start(&handle, nullptr);
+            log = capture.stop();
+        }
+        const std::chrono::duration<double> took = std::chrono::steady_clock::now() - begin;
+        EXPECT_LT(took.count(), 120.0) << "the render hung on the input";
+        EXPECT_STREQ(row.status, zr_render_process_status(&handle)) << log;
+        expectNothingLeftBehind(handle, output);
+        zr_render_process_release(&handle);
+        if (*row.logged) EXPECT_NE(std::string::npos, log.find(row.logged)) << log;
+        const std::vector<QvTest::Rgb> frames = QvTest::frameColors(output);
+        EXPECT_EQ(std::string(row.status) == "end" ? 3u : 0u, frames.size());
+        for (const QvTest::Rgb& c : frames) {
+            EXPECT_NEAR(row.expected.r, c.r, 12);
+            EXPECT_NEAR(row.expected.g, c.g, 12);
+            EXPECT_NEAR(row.expected.b, c.b, 12);
+        }
+        EXPECT_EQ("", QvTest::probe(output, "a:0", "codec_name")) << "no audio of the host";
+        remove(output.c_str());
+    }
+    EXPECT_EQ(secretBefore, QvTest::readFile(secret + "x.json") + QvTest::readFile(secret + "secret.png"));
 }
 
 // The host's music, shorter than the video and looped, runs to the video's end.
