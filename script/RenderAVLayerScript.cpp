@@ -94,7 +94,10 @@ const luaL_Reg kMethods[] = {
      }},
     {"setSourceID",
      [](lua_State* L) {
-         if (RenderAVLayer* layer = layerOf(L, {U, S})) layer->setSourceID(toString(L, 2), true);
+         if (RenderAVLayer* layer = layerOf(L, {U, S})) {
+             const size_t kept = layer->sourceID().size();
+             layer->setSourceID(storedText(L, 2, kept), true);
+         }
          return 0;
      }},
     {"layerHasContent",

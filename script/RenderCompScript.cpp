@@ -6,6 +6,8 @@
 
 #include "core/Color.h"
 #include "core/Vector.h"
+#include "core/Log.h"
+#include "scene/RenderAVLayer.h"
 #include "scene/RenderCameraLayer.h"
 #include "scene/RenderComp.h"
 #include "script/ColorScript.h"
@@ -51,8 +53,15 @@ bool listHolds(const LayerManager* list, const RenderLayer* layer) {
 // one owner: a composition is owned by the context's registry (and a list
 // holding it would delete it a second time), and a layer already held is
 // first taken out of its list (a list holding it twice would delete it twice).
+// Nor may a layer go where its source would make the composition show itself.
 bool takeForInsertion(RenderComp* comp, RenderLayer* layer) {
     if (!comp || !layer || layer->asComp()) return false;
+    auto* av = dynamic_cast<RenderAVLayer*>(layer);
+    if (av && RenderAVLayer::showsComp(av->layerSource(), comp)) {
+        QVPrint("layer %s: its source would make composition %s show itself, not placed\n",
+                layer->layerID().c_str(), comp->name().c_str());
+        return false;
+    }
     LayerManager* old = layer->parentCompLayers();
     if (listHolds(old, layer)) old->removeLayer(layer);
     return true;

@@ -39,13 +39,20 @@ int pushText(lua_State* L, const std::string& text) {
 
 // The optional last key argument: the string at the index, else a new key.
 std::string keyArgument(lua_State* L, int index) {
-    return lua_gettop(L) >= index && lua_type(L, index) == S ? toString(L, index) : Unique::GenerateID();
+    return lua_gettop(L) >= index && lua_type(L, index) == S ? storedText(L, index) : Unique::GenerateID();
 }
 
 // The strings of the array at the index, in order; false when an element is
 // not a string.
 bool stringArray(lua_State* L, int index, std::vector<std::string>& out) {
     const lua_Integer length = static_cast<lua_Integer>(lua_rawlen(L, index));
+    // The engine keeps the texts: counted before any is copied.
+    size_t bytes = 0;
+    for (lua_Integer i = 1; i <= length; ++i) {
+        if (lua_rawgeti(L, index, i) == S) bytes += lua_rawlen(L, -1);
+        lua_pop(L, 1);
+    }
+    chargeText(L, bytes);
     for (lua_Integer i = 1; i <= length; ++i) {
         const bool isText = lua_rawgeti(L, index, i) == S;
         if (isText) out.push_back(toString(L, -1));
