@@ -123,10 +123,12 @@ int standInWrite(lua_State* L) {
 bool pushReadable(lua_State* L, const char* path) {
     char resolved[PATH_MAX];
     bool ok = false;
-    {
+    try {
         const std::string found = ScriptManager::readablePath(L, path);
         ok = !found.empty() && found.size() < sizeof resolved;
         if (ok) std::memcpy(resolved, found.c_str(), found.size() + 1);
+    } catch (const std::exception&) {
+        ok = false;  // out of memory: not readable now
     }
     if (ok) lua_pushstring(L, resolved);
     return ok;
@@ -174,7 +176,7 @@ int closeFile(lua_State* L) {
 
 // Loads the file as a text chunk (plain or packed, as modules are); the
 // interpreter's status, with the chunk or the message pushed.
-int loadText(lua_State* L, const char* resolved, const char* shownPath) {
+int loadText(lua_State* L, const char* resolved, const char* shownPath) try {
     FileCodec codec(FileCodec::getFileCodecVersion(resolved));
     if (!codec.decodePack(resolved)) return LUA_ERRFILE;
     const size_t size = static_cast<size_t>(std::min<uint64_t>(codec.size, codec.content.size()));
@@ -184,6 +186,8 @@ int loadText(lua_State* L, const char* resolved, const char* shownPath) {
     const std::string chunkName = std::string("@") + shownPath;
     // Loading is protected inside the interpreter: nothing here is jumped over.
     return luaL_loadbufferx(L, data, static_cast<size_t>(length), chunkName.c_str(), "t");
+} catch (const std::exception&) {
+    return LUA_ERRFILE;  // the file's bytes did not fit in memory
 }
 
 // loadfile (path [, mode [, env]]): text chunks only, whatever mode is asked.

@@ -491,6 +491,16 @@ void ScriptManager::addSearchPath(const char* folder) {
 // ---- module loading ----------------------------------------------------------------------------
 
 int ScriptManager::luaLoader(lua_State* L) {
+    // The texts built below may fail to allocate: the exception must not
+    // unwind through the interpreter.
+    try {
+        return findModule(L);
+    } catch (const std::exception&) {
+    }
+    return luaL_error(L, "not enough memory");
+}
+
+int ScriptManager::findModule(lua_State* L) {
     // Everything that may raise a Lua error comes first: the error would jump
     // over the destructors of the C++ texts built below. The path is read
     // without metamethods for the same reason.

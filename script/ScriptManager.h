@@ -110,6 +110,7 @@ public:
 
 private:
     static ScriptManager* fromState(lua_State* L);
+    static int findModule(lua_State* L);
     static int panic(lua_State* L);
     void releaseLooseLayers();
 
