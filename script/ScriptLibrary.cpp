@@ -120,11 +120,11 @@ int standInWrite(lua_State* L) {
 
 // Pushes the resolved path when the script may read the file; false (nothing
 // pushed) otherwise.
-bool pushReadable(lua_State* L, const char* path) {
+bool pushReadable(lua_State* L, const char* path, bool code = false) {
     char resolved[PATH_MAX];
     bool ok = false;
     try {
-        const std::string found = ScriptManager::readablePath(L, path);
+        const std::string found = ScriptManager::readablePath(L, path, code);
         ok = !found.empty() && found.size() < sizeof resolved;
         if (ok) std::memcpy(resolved, found.c_str(), found.size() + 1);
     } catch (const std::exception&) {
@@ -195,7 +195,7 @@ int readLoadfile(lua_State* L) {
     if (lua_isnoneornil(L, 1)) refuse(L, "loadfile of standard input");
     const char* path = luaL_checkstring(L, 1);
     const bool withEnv = !lua_isnone(L, 3);
-    if (!pushReadable(L, path)) {
+    if (!pushReadable(L, path, true)) {
         lua_pushnil(L);
         lua_pushfstring(L, "%s: not a readable file of the template", path);
         return 2;
@@ -222,7 +222,7 @@ int readDofile(lua_State* L) {
     if (lua_isnoneornil(L, 1)) refuse(L, "dofile of standard input");
     const char* path = luaL_checkstring(L, 1);
     lua_settop(L, 1);
-    if (!pushReadable(L, path)) return notReadable(L, path);
+    if (!pushReadable(L, path, true)) return notReadable(L, path);
     const int status = loadText(L, lua_tostring(L, -1), path);
     if (status == LUA_ERRFILE) return luaL_error(L, "cannot read %s", path);
     if (status != LUA_OK) return lua_error(L);

@@ -67,8 +67,6 @@ constexpr size_t kWideIdSize = 120;
 double gTimeBudget = ScriptManager::kTimeBudget;
 // How often (in virtual-machine instructions) the clock is read.
 constexpr int kHookInstructions = 10000;
-// Template scripts are a few kilobytes; a bigger module file is no script.
-constexpr long long kMaxModuleBytes = 16LL << 20;
 
 // Script output the log takes per run; past it one line says the rest went.
 constexpr size_t kLogLimit = size_t(1) << 20;
@@ -348,12 +346,13 @@ std::string scriptReadablePath(const std::string& path, const std::vector<std::s
 }
 
 bool ScriptManager::trustedModule(const std::string& path) const {
-    return !scriptReadablePath(path, mModuleRoots, kMaxModuleBytes).empty();
+    return !scriptReadablePath(path, mModuleRoots, kMaxChunkBytes).empty();
 }
 
-std::string ScriptManager::readablePath(lua_State* L, const std::string& path) {
+std::string ScriptManager::readablePath(lua_State* L, const std::string& path, bool code) {
     const ScriptManager* manager = fromState(L);
-    return manager ? scriptReadablePath(path, manager->mReadRoots, LLONG_MAX) : std::string();
+    return manager ? scriptReadablePath(path, manager->mReadRoots, code ? kMaxChunkBytes : LLONG_MAX)
+                   : std::string();
 }
 
 void ScriptManager::addReadableFolder(const std::string& folder) {

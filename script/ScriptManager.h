@@ -105,8 +105,12 @@ public:
     // module folders given to addSearchPath are readable too.
     void addReadableFolder(const std::string& folder);
     // The one answer to "may a script read this path": the resolved path of
-    // a regular file inside a readable folder, or empty.
-    static std::string readablePath(lua_State* L, const std::string& path);
+    // a regular file inside a readable folder, or empty. Code (modules,
+    // dofile, loadfile) is read whole outside the interpreter's allocator, so
+    // it is held to kMaxChunkBytes: template scripts are a few kilobytes, a
+    // bigger file is no script.
+    static constexpr long long kMaxChunkBytes = 16LL << 20;
+    static std::string readablePath(lua_State* L, const std::string& path, bool code);
 
 private:
     static ScriptManager* fromState(lua_State* L);

@@ -126,6 +126,8 @@ TEST_F(ScriptHostTest, ScriptsReadTheirFoldersAndEveryClosedFunctionSaysSo) {
     write("libdemo.so", "");
     write("data/words.txt", "alpha\nbeta\n");
     write("data/chunk.lua", "return 6 * 7, ...");
+    // Code is read whole outside the script's memory: past 16 MB it is no script.
+    write("big.lua", "return 1 --" + std::string(17 << 20, 'x'));
     TempDir outside("qvoutside");
     const std::string secret = outside.file("secret.lua");
     ASSERT_TRUE(writeFile(secret, "return 'secret'"));
@@ -196,6 +198,7 @@ TEST_F(ScriptHostTest, ScriptsReadTheirFoldersAndEveryClosedFunctionSaysSo) {
                            "')\n"
                            "linked = io.open(d .. '/link.lua')\n"
                            "noFolder = io.open(d .. '/data')\n"
+                           "bigChunk = loadfile(d .. '/big.lua')\n"
                            "loadedOutside = loadfile('" +
                            secret + "')\n"),
                   "");
@@ -210,7 +213,7 @@ TEST_F(ScriptHostTest, ScriptsReadTheirFoldersAndEveryClosedFunctionSaysSo) {
     EXPECT_EQ(host.type("home"), LUA_TNIL);
     EXPECT_NE(log.find("] written 1\n"), std::string::npos) << log;
     EXPECT_NE(log.find("] to the log\n"), std::string::npos) << log;
-    for (const char* refused : {"outsideOpen", "linked", "noFolder", "loadedOutside"})
+    for (const char* refused : {"outsideOpen", "linked", "noFolder", "loadedOutside", "bigChunk"})
         EXPECT_EQ(host.type(refused), LUA_TNIL) << refused;
     EXPECT_NE(host.text("outsideWhy").find("not a readable file of the template"), std::string::npos);
     // A compiled chunk does not load through loadfile or dofile.
