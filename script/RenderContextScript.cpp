@@ -39,7 +39,7 @@ int pushText(lua_State* L, const std::string& text) {
 
 // The optional last key argument: the string at the index, else a new key.
 std::string keyArgument(lua_State* L, int index) {
-    return lua_gettop(L) >= index && lua_type(L, index) == S ? storedText(L, index) : Unique::GenerateID();
+    return lua_gettop(L) >= index && lua_type(L, index) == S ? toString(L, index) : Unique::GenerateID();
 }
 
 // The strings of the array at the index, in order; false when an element is
@@ -62,9 +62,12 @@ bool stringArray(lua_State* L, int index, std::vector<std::string>& out) {
     return true;
 }
 
-// Whether the arguments from the index on are at most one optional key.
+// Whether the arguments from the index on are at most one optional key. The
+// engine keeps the key: it is counted here, before the binding makes any C++
+// text a memory error would jump over.
 bool optionalKey(lua_State* L, int index) {
     const int n = lua_gettop(L);
+    if (n == index && lua_type(L, index) == S) chargeText(L, lua_rawlen(L, index));
     return n == index - 1 || (n == index && lua_type(L, index) == S);
 }
 
@@ -153,8 +156,10 @@ int addWatermark(lua_State* L) {
     if (!context) return pushNil(L);
     charge(L, kLayerCost + kObjectCost);
     std::vector<std::string> paths;
-    if (lua_type(L, 2) == S)
+    if (lua_type(L, 2) == S) {
+        chargeText(L, lua_rawlen(L, 2));
         paths.push_back(toString(L, 2));
+    }
     else if (lua_type(L, 2) != T || !stringArray(L, 2, paths))
         return pushNil(L);
     Vec2 pairs[3] = {Vec2(0, 0), Vec2(0, 0), Vec2(1, 1)};
