@@ -60,7 +60,11 @@ template <float AudioTrackInfo::*Field>
 int set(lua_State* L) {
     AudioTrackInfo* track = trackArgument(L);
     const lua_Number value = luaL_checknumber(L, 3);
-    if (!track) return 0;
+    // Seconds and volumes the mix turns into sample counts and gains: finite
+    // and within the frame limit (as seconds: past any real track).
+    if (!track ||
+        !(value >= -static_cast<lua_Number>(kMaxFrames) && value <= static_cast<lua_Number>(kMaxFrames)))
+        return 0;
     track->*Field = static_cast<float>(value);
     lua_pushnumber(L, value);
     return 1;

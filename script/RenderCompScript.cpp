@@ -5,8 +5,8 @@
 #include <vector>
 
 #include "core/Color.h"
-#include "core/Vector.h"
 #include "core/Log.h"
+#include "core/Vector.h"
 #include "scene/RenderAVLayer.h"
 #include "scene/RenderCameraLayer.h"
 #include "scene/RenderComp.h"

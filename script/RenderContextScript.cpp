@@ -159,8 +159,7 @@ int addWatermark(lua_State* L) {
     if (lua_type(L, 2) == S) {
         chargeText(L, lua_rawlen(L, 2));
         paths.push_back(toString(L, 2));
-    }
-    else if (lua_type(L, 2) != T || !stringArray(L, 2, paths))
+    } else if (lua_type(L, 2) != T || !stringArray(L, 2, paths))
         return pushNil(L);
     Vec2 pairs[3] = {Vec2(0, 0), Vec2(0, 0), Vec2(1, 1)};
     for (int i = 0; i < 3; ++i) {

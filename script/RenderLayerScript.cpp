@@ -65,7 +65,8 @@ int time(lua_State* L) {
 // within the frame limit in frames of the render (which the layer's times
 // are drawn in); a duration is not negative.
 bool layerTimeAllowed(RenderLayer* layer, const TimeUnit& t, bool duration) {
-    if (!frameInRange(t.frameCount()) || !rateAllowed(t.fps()) || (duration && t.frameCount() < 0)) return false;
+    if (!frameInRange(t.frameCount()) || !rateAllowed(t.fps()) || (duration && t.frameCount() < 0))
+        return false;
     RenderContext* context = layer->context();
     const float rate = context ? context->frameRate() : 0.0f;
     return !(rate > 0.0f) || frameInRange(t.frame(rate));
@@ -87,7 +88,8 @@ int offsetLayerTime(lua_State* L) {
     TimeUnit start = layer->layerStartTime(), in = layer->layerInPoint();
     start += *delta;
     in += *delta;
-    if (layerTimeAllowed(layer, start, false) && layerTimeAllowed(layer, in, false)) layer->offsetLayerTime(*delta);
+    if (layerTimeAllowed(layer, start, false) && layerTimeAllowed(layer, in, false))
+        layer->offsetLayerTime(*delta);
     return 0;
 }
 

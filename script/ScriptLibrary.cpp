@@ -47,7 +47,8 @@ void closeAllBut(lua_State* L, const char* library, std::initializer_list<const 
             lua_pop(L, 1);
             if (lua_type(L, -1) != LUA_TSTRING) continue;
             const char* key = lua_tostring(L, -1);
-            if (std::none_of(kept.begin(), kept.end(), [key](const char* k) { return std::strcmp(k, key) == 0; })) {
+            if (std::none_of(kept.begin(), kept.end(),
+                             [key](const char* k) { return std::strcmp(k, key) == 0; })) {
                 doomed.emplace_back(key);
                 function.push_back(isFunction);
             }

@@ -172,8 +172,8 @@ end)";
         {precomps, nullptr, true, true},
         {"setmetatable(_G, {__index = function(_, k) error('no ' .. k) end})", "ZRScriptError", false, false},
         {"function main() local t = {} for i = 1, 1e9 do t[i] = Mat4.create() end end", memory, false, false},
-        {"function main(c) local t = {} for i = 1, 1e9 do t[i] = RenderAVLayer.create(c) end end", memory, false,
-         false},
+        {"function main(c) local t = {} for i = 1, 1e9 do t[i] = RenderAVLayer.create(c) end end", memory,
+         false, false},
         {"function main(c) for i = 1, 1e9 do "
          "RenderAVLayer.create(c):setPositionAtTime(Vec3.create(0, 0, 0), 1 << 20) end end",
          memory, false, false},
@@ -182,7 +182,8 @@ end)";
          "coroutine.resume(co); all[#all + 1] = co end end",
          "ZRScriptError", false, false},
         {"function main() while true do end end", stopped, false, false},
-        {"function main() while true do pcall(function() while true do end end) end end", stopped, false, false},
+        {"function main() while true do pcall(function() while true do end end) end end", stopped, false,
+         false},
         // The main composition made to show itself: directly, and through a
         // composition that main shows.
         {R"(function main(c)

@@ -173,7 +173,8 @@ TEST_F(ScriptHostTest, ScriptsReadTheirFoldersAndEveryClosedFunctionSaysSo) {
     };
     for (const auto& row : closed) {
         SCOPED_TRACE(row.call);
-        EXPECT_EQ(host.run("d = '" + dir.path() + "'; ok, why = pcall(function() return " + row.call + " end)"), "");
+        const std::string call = std::string("pcall(function() return ") + row.call + " end)";
+        EXPECT_EQ(host.run("d = '" + dir.path() + "'; ok, why = " + call), "");
         EXPECT_FALSE(host.boolean("ok"));
         EXPECT_NE(host.text("why").find(std::string(row.named) + " is not available to template scripts"),
                   std::string::npos)
