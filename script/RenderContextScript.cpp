@@ -1,5 +1,6 @@
 #include "script/RenderContextScript.h"
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -190,16 +191,33 @@ int removeWatermark(lua_State* L) {
     return 0;
 }
 
+struct Bytes {
+    const char* data;
+    size_t size;
+};
+
+int pushBytes(lua_State* L) {
+    const auto* bytes = static_cast<const Bytes*>(lua_touserdata(L, 1));
+    lua_pushlstring(L, bytes->data, bytes->size);
+    return 1;
+}
+
 int loadDataFile(lua_State* L) {
     RenderContext* context = contextOf(L, {U, S});
     if (!context) return pushNil(L);
-    FileCodec* codec = context->loadDataFile(toString(L, 2));
+    // The text is made inside a protected call: a memory error there must
+    // not jump over the file's buffer, which is freed first.
+    if (!lua_checkstack(L, 3)) return luaL_error(L, "not enough memory");
+    std::unique_ptr<FileCodec> codec(context->loadDataFile(toString(L, 2)));
     // A data file that does not exist reads as nil.
     if (!codec) return pushNil(L);
-    const size_t size = static_cast<size_t>(std::min<uint64_t>(codec->size, codec->content.size()));
-    std::string text = codec->content.substr(0, size);
-    delete codec;
-    return pushText(L, text);
+    Bytes bytes{codec->content.data(),
+                static_cast<size_t>(std::min<uint64_t>(codec->size, codec->content.size()))};
+    lua_pushcfunction(L, pushBytes);
+    lua_pushlightuserdata(L, &bytes);
+    const int status = lua_pcall(L, 1, 1, 0);
+    codec.reset();
+    return status == LUA_OK ? 1 : lua_error(L);
 }
 
 const luaL_Reg kMethods[] = {
