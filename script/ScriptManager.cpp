@@ -179,21 +179,35 @@ std::string widenChunkNames(const std::string& message, const char* source) {
 }
 
 int pcall_callback_err_fun(lua_State* L) {
-    std::string message;
-    if (lua_type(L, -1) == LUA_TSTRING || lua_type(L, -1) == LUA_TNUMBER) {
-        message = lua_tostring(L, -1);
-    } else {
-        message = std::string("(error object is a ") + luaL_typename(L, -1) + " value)";
+    // An error text can be as long as the script's memory allows; the log
+    // keeps a line of it. The texts built here are gone before anything is
+    // pushed, and an allocation failing here leaves the error as it was.
+    constexpr size_t kShown = 4096;
+    char shown[kShown + 512];
+    size_t length = 0;
+    try {
+        std::string message;
+        if (lua_type(L, -1) == LUA_TSTRING || lua_type(L, -1) == LUA_TNUMBER) {
+            size_t size = 0;
+            const char* text = lua_tolstring(L, -1, &size);
+            message.assign(text, std::min(size, kShown));
+        } else {
+            message = std::string("(error object is a ") + luaL_typename(L, -1) + " value)";
+        }
+        lua_Debug ar;
+        for (int level = 1; level < 8 && lua_getstack(L, level, &ar); ++level) {
+            if (lua_getinfo(L, "S", &ar)) message = widenChunkNames(message, ar.source);
+        }
+        if (lua_getstack(L, 2, &ar) && lua_getinfo(L, "Sln", &ar) && ar.name) {
+            message += std::string(" (") + (ar.namewhat ? ar.namewhat : "") + " " + ar.name + ")";
+        }
+        length = std::min(message.size(), sizeof shown);
+        std::memcpy(shown, message.data(), length);
+    } catch (const std::exception&) {
+        return 1;  // the error value itself
     }
     lua_pop(L, 1);
-    lua_Debug ar;
-    for (int level = 1; level < 8 && lua_getstack(L, level, &ar); ++level) {
-        if (lua_getinfo(L, "S", &ar)) message = widenChunkNames(message, ar.source);
-    }
-    if (lua_getstack(L, 2, &ar) && lua_getinfo(L, "Sln", &ar) && ar.name) {
-        message += std::string(" (") + (ar.namewhat ? ar.namewhat : "") + " " + ar.name + ")";
-    }
-    lua_pushlstring(L, message.data(), message.size());
+    lua_pushlstring(L, shown, length);
     return 1;
 }
 
@@ -209,9 +223,19 @@ int luaLoadBuffer(lua_State* L, const char* data, int length, const char* chunkN
     skipBOM(data, length);
     const int status = luaL_loadbufferx(L, data, static_cast<size_t>(length), chunkName, nullptr);
     if (status != LUA_OK && chunkName && lua_type(L, -1) == LUA_TSTRING) {
-        const std::string wide = widenChunkNames(lua_tostring(L, -1), chunkName);
+        // Compile messages are short; pushing the wider one happens after the
+        // text is gone.
+        char wide[1024];
+        size_t length = 0;
+        try {
+            const std::string widened = widenChunkNames(lua_tostring(L, -1), chunkName);
+            length = std::min(widened.size(), sizeof wide);
+            std::memcpy(wide, widened.data(), length);
+        } catch (const std::exception&) {
+            return status;
+        }
         lua_pop(L, 1);
-        lua_pushlstring(L, wide.data(), wide.size());
+        lua_pushlstring(L, wide, length);
     }
     return status;
 }
