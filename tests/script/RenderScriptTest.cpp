@@ -232,6 +232,7 @@ end)";
         {"function main() table.concat(setmetatable({}, {__len = function() return 1 << 62 end, "
          "__index = rawlen}), '') end",
          stopped, false, false},
+        {"function main() error(string.rep('e', 32 << 20)) end", "ZRScriptError", false, false},
         {"function main() local s = string.rep('p', 1000) while true do print(s) io.write(s, '\\n') "
          "io.stdout:write(s) end end",
          "Script output past", false, false},
