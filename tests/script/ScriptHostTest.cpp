@@ -7,6 +7,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <new>
+#include <stdexcept>
 #include <string>
 
 #include "core/FileCodec.h"
@@ -327,6 +329,22 @@ TEST_F(ScriptHostTest, HostileScriptsFailCleanly) {
     // A value whose copy a script collected by hand answers with the argument error.
     write("main.lua", "function main() local v = Vec3.create(1, 2, 3); v.__gc(v); v:setX(1) end");
     EXPECT_NE(runMain().find("param is invalid"), std::string::npos);
+    // An exception of the engine inside a binding is the script's error; it
+    // never unwinds through the interpreter.
+    static const luaL_Reg throwing[] = {
+        {"alloc", [](lua_State*) -> int { throw std::bad_alloc(); }},
+        {"range", [](lua_State*) -> int { throw std::out_of_range("no such index"); }},
+        {nullptr, nullptr},
+    };
+    LuaHost host;
+    ScriptBinding::openClass(host.L, ScriptBinding::ClassSpec{"ThrowingScript", nullptr, nullptr, throwing});
+    lua_setglobal(host.L, "Throwing");
+    lua_pop(host.L, 1);
+    EXPECT_EQ(host.run("ok, why = pcall(Throwing.alloc); ok2, why2 = pcall(Throwing.range)"), "");
+    EXPECT_FALSE(host.boolean("ok"));
+    EXPECT_NE(host.text("why").find("not enough memory"), std::string::npos) << host.text("why");
+    EXPECT_FALSE(host.boolean("ok2"));
+    EXPECT_NE(host.text("why2").find("engine error: no such index"), std::string::npos) << host.text("why2");
 }
 
 TEST_F(ScriptHostTest, RunnersForHostsPassArgumentsAndResults) {
