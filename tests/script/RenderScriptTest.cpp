@@ -147,6 +147,10 @@ function main(c, m)
     function() assert(table.unpack({}, 1, 1 << 40)) end,
   }
   for i, attempt in ipairs(attempts) do assert(not pcall(attempt), i) end
+  -- The template's own files and the script folder's are readable.
+  local scripts = package.path:match(';([^;]*)/%?%.lua$')
+  assert(assert(io.open(scripts .. '/../config.json')):read('a'):find('"main"'))
+  assert(loadfile(scripts .. '/fx/paint.lua'))
   -- A finaliser put on a class afterwards never runs.
   getmetatable(Vec2.create()).__gc = function() while true do end end
   for i = 1, 1e5 do Vec2.create() end
