@@ -438,6 +438,44 @@ int checkedRep(lua_State* L) {
     return forward(L);
 }
 
+// Characters that make a find pattern more than plain text.
+bool plainText(const char* pattern, size_t length) {
+    for (size_t i = 0; i < length; ++i)
+        if (std::strchr("^$*+?.([%-", pattern[i]) && pattern[i] != '\0') return false;
+    return true;
+}
+
+// string.find of plain text (asked for, or a pattern without special
+// characters): the interpreter compares at every place the first character
+// matches, a time of the product of the two lengths (a search of 8 MB of "a"
+// followed by "b" in 16 MB of "a" would take hours); the library's search is
+// linear. Patterns go to the interpreter's own (upvalue 1).
+int checkedFind(lua_State* L) {
+    size_t length = 0, patternLength = 0;
+    const char* text = luaL_checklstring(L, 1, &length);
+    const char* pattern = luaL_checklstring(L, 2, &patternLength);
+    if (!lua_toboolean(L, 4) && !plainText(pattern, patternLength)) return forward(L);
+    lua_Integer init = luaL_optinteger(L, 3, 1);
+    // A negative start counts from the end, as the interpreter's own.
+    if (init < 0)
+        init = 0u - static_cast<size_t>(init) > length ? 0 : static_cast<lua_Integer>(length) + init + 1;
+    if (init < 1) init = 1;
+    if (init > static_cast<lua_Integer>(length) + 1) {
+        lua_pushnil(L);
+        return 1;
+    }
+    const char* from = text + init - 1;
+    const void* found = ::memmem(from, length - static_cast<size_t>(init - 1), pattern, patternLength);
+    if (!found) {
+        lua_pushnil(L);
+        return 1;
+    }
+    const auto at = static_cast<lua_Integer>(static_cast<const char*>(found) - text);
+    lua_pushinteger(L, at + 1);
+    lua_pushinteger(L, at + static_cast<lua_Integer>(patternLength));
+    return 2;
+}
+
 // Sets table.key (the table at the top) to the function, with the field's
 // old value as its upvalue.
 void wrapField(lua_State* L, const char* key, lua_CFunction wrapper) {
@@ -496,7 +534,10 @@ void install(lua_State* L) {
         wrapField(L, "sort", checkedSort);
     }
     lua_settop(L, top);
-    if (lua_getglobal(L, "string") == LUA_TTABLE) wrapField(L, "rep", checkedRep);
+    if (lua_getglobal(L, "string") == LUA_TTABLE) {
+        wrapField(L, "rep", checkedRep);
+        wrapField(L, "find", checkedFind);
+    }
     lua_settop(L, top);
 
     // Native code never enters through a script, nor do files outside the

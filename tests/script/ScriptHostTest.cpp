@@ -329,6 +329,24 @@ TEST_F(ScriptHostTest, HostileScriptsFailCleanly) {
     // A value whose copy a script collected by hand answers with the argument error.
     write("main.lua", "function main() local v = Vec3.create(1, 2, 3); v.__gc(v); v:setX(1) end");
     EXPECT_NE(runMain().find("param is invalid"), std::string::npos);
+    // A plain search is linear (the interpreter's own took the product of the
+    // lengths: hours for this one) and answers as the interpreter's does.
+    LuaHost finder;
+    EXPECT_EQ(finder.run(R"(
+        local function both(x, y, a, b) assert(a == x and b == y, tostring(a) .. ',' .. tostring(b)) end
+        both(3, 3, string.find('hello', 'l'))
+        both(4, 4, string.find('hello', 'l', -2))
+        both(6, 5, string.find('hello', '', 6))
+        both(1, 0, string.find('hello', '', -100))
+        both(2, 2, string.find('a.b', '.', 1, true))
+        both(1, 1, string.find('a.b', '.'))
+        both(2, 2, string.find('abc', 'b', 0))
+        both(2, 3, ('a\0b'):find('\0b'))
+        both(1, 0, string.find('', ''))
+        assert(string.find('hello', '', 10) == nil and string.find('abc', 'c', 4) == nil)
+        assert(not string.find(string.rep('a', 16 << 20), string.rep('a', 8 << 20) .. 'b', 1, true))
+    )"),
+              "");
     // An exception of the engine inside a binding is the script's error; it
     // never unwinds through the interpreter.
     static const luaL_Reg throwing[] = {
