@@ -4,7 +4,6 @@
 #include <string>
 #include <vector>
 
-#include "core/Log.h"
 #include "media/AVSource.h"
 #include "scene/RenderAVLayer.h"
 #include "scene/RenderComp.h"
@@ -164,7 +163,7 @@ const luaL_Reg kMethods[] = {
          RenderComp* comp = sceneAt<RenderComp>(L, 2, RenderCompScript::className);
          if (!source || !comp) return 0;
          if (wouldCloseRing(source, comp)) {
-             QVPrint("source %s: composition %s would show itself, refused", source->key().c_str(),
+             logLine(L, "source %s: composition %s would show itself, refused", source->key().c_str(),
                      comp->name().c_str());
              return 0;
          }

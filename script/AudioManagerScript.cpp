@@ -3,7 +3,6 @@
 #include <string>
 #include <vector>
 
-#include "core/Log.h"
 #include "core/Unique.h"
 #include "media/FFAudioReader.h"
 #include "render/Config.h"
@@ -104,7 +103,7 @@ int removeTrack(lua_State* L) {
     if (!tracks) return 0;
     for (auto it = tracks->begin(); it != tracks->end(); ++it) {
         if (it->key.size() == length && it->key.compare(0, length, key, length) == 0) {
-            QVPrint("delete track %s ", it->key.c_str());
+            logLine(L, "delete track %s ", it->key.c_str());
             tracks->erase(it);
             break;
         }

@@ -1,6 +1,7 @@
 #include "script/ScriptBinding.h"
 
 #include <algorithm>
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
@@ -111,8 +112,17 @@ void chargeResize(lua_State* L, lua_Integer oldWidth, lua_Integer oldHeight, lua
     if (grown > 0) charge(L, static_cast<size_t>(grown) * 4);
 }
 
+void logLine(lua_State* L, const char* format, ...) {
+    char line[1024];
+    va_list args;
+    va_start(args, format);
+    const int n = std::vsnprintf(line, sizeof line, format, args);
+    va_end(args);
+    if (n > 0) ScriptManager::output(L, line, std::min(static_cast<size_t>(n), sizeof line - 1));
+}
+
 void countError(lua_State* L, const char* format) {
-    QVPrint(format, lua_gettop(L));
+    logLine(L, format, lua_gettop(L));
     lua_error(L);
     // lua_error does not return; this keeps the compiler's flow analysis honest.
     std::abort();

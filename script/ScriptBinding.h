@@ -215,6 +215,10 @@ void chargeResize(lua_State* L, lua_Integer oldWidth, lua_Integer oldHeight, lua
 // script's memory cap first (or the memory error raised).
 std::string storedText(lua_State* L, int index, size_t kept = 0);
 
+// A log line caused by a script call: it counts against the script's share of
+// the log, so that a script repeating the call cannot flood it.
+void logLine(lua_State* L, const char* format, ...) __attribute__((format(printf, 2, 3)));
+
 // Counts the bytes of texts the engine keeps against the script's memory cap,
 // or raises the memory error.
 void chargeText(lua_State* L, size_t bytes);

@@ -336,8 +336,11 @@ void ScriptManager::checkClock(lua_State* L) {
 void ScriptManager::output(lua_State* L, const char* text, size_t length) {
     Budget* budget = budgetOf(L);
     if (budget->logFull) return;
-    if (length <= kLogLimit - budget->logged) {
-        budget->logged += length;
+    // Each entry also costs the log its time and process prefix.
+    constexpr size_t kEntryPrefix = 40;
+    const size_t cost = std::min(length, kLogLimit) + kEntryPrefix;
+    if (cost <= kLogLimit - budget->logged) {
+        budget->logged += cost;
         // The log ends each entry with its own line break.
         if (length > 0 && text[length - 1] == '\n') --length;
         QVPrint("%.*s", static_cast<int>(std::min<size_t>(length, INT_MAX)), text);

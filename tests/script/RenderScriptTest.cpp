@@ -201,8 +201,9 @@ end)";
               back:setSourceID(c:createCompSource(c))
               other:insertLayerAt(back, 0)
               other:addLayer(back)
-              c:addLayer(back)
               c:insetLayerAbove(back, shown)
+              -- Each refusal logs a line; repeated, they stop at the log's cap.
+              while true do c:addLayer(back) end
             end)",
          "show itself", false, false},
         {"function main(c) c:setWidth(0) c:setHeight(0) c:getLayerByUIKey('hero'):setWidth(0) end", nullptr,
