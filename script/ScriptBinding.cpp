@@ -7,7 +7,6 @@
 #include <exception>
 #include <new>
 
-#include "core/Log.h"
 #include "scene/RenderLayer.h"
 
 namespace Quorvane {
