@@ -115,16 +115,19 @@ RenderComp* RenderAVLayer::registryComp() const {
 // ---- source ------------------------------------------------------------------------
 
 bool RenderAVLayer::wouldShowItself(AVSource* source) const {
-    RenderComp* home = parentComp();
+    return showsComp(source, parentComp());
+}
+
+bool RenderAVLayer::showsComp(AVSource* source, const RenderComp* home) {
     if (!home || !source || source->sourceType() != AVSource::kSourceTypeComp || !source->sourceComp())
         return false;
     // Every composition reachable through attached composition sources, each
     // visited once. The link that would close a ring is the one refused: the
     // others were attached before it.
-    std::vector<RenderComp*> pending{source->sourceComp()};
-    std::set<RenderComp*> seen;
+    std::vector<const RenderComp*> pending{source->sourceComp()};
+    std::set<const RenderComp*> seen;
     while (!pending.empty()) {
-        RenderComp* comp = pending.back();
+        const RenderComp* comp = pending.back();
         pending.pop_back();
         if (comp == home) return true;
         if (!seen.insert(comp).second) continue;

@@ -53,6 +53,10 @@ public:
     void setSourceID(const std::string& id, bool attach);
     std::string sourceID() const { return mSourceID; }
     AVSource* layerSource() const { return mSource; }
+    // Whether the source shows the composition, directly or through any depth
+    // of composition sources: a layer showing it must not go into that
+    // composition.
+    static bool showsComp(AVSource* source, const RenderComp* home);
     void removeSource();
 
     void setBlendMode(BlendMode mode);

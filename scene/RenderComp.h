@@ -158,6 +158,10 @@ private:
     void ensureDepthRenderbuffer();
 
     bool mContentDirty = true;
+    // Set while the composition draws: reaching its draw again from inside
+    // would mean it shows itself, which every placement refuses; this is the
+    // backstop that keeps such a ring from recursing without end.
+    bool mDrawing = false;
     CompType mCompType = kCompTypeNormal;
     int32_t mGLVersion = -1;  // read on the first draw
     std::string mName;

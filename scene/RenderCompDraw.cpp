@@ -47,6 +47,15 @@ void ResetDepthTexture(RenderLayer* layer) {
 // ---- one frame -------------------------------------------------------------------------
 
 void RenderComp::draw(unsigned int texture) {
+    if (mDrawing) {
+        QVPrint("composition %s shows itself: the inner copy is not drawn", mName.c_str());
+        return;
+    }
+    struct Drawing {
+        bool& flag;
+        explicit Drawing(bool& f) : flag(f) { flag = true; }
+        ~Drawing() { flag = false; }
+    } drawing(mDrawing);
     prepareForFrame(currentLocalTime());
     RenderPass::draw(texture);
     GLRenderDestination* read = readDestination();
@@ -241,9 +250,11 @@ void RenderComp::layersReserve(RenderComp* walked, std::vector<RenderLayer*>& ba
         AVSource* shown = av ? av->layerSource() : nullptr;
         RenderComp* inner = shown ? shown->sourceComp() : nullptr;
         if ((type & kPreCompLayer) && (type & kAVLayer) && layer->isCollapse() && layer->numEffects() == 0 &&
-            av && !av->hasMask() && inner) {
+            av && !av->hasMask() && inner && !inner->mDrawing) {
             inner->prepareForFrame(inner->currentLocalTime());
+            inner->mDrawing = true;
             layersReserve(inner, batch);
+            inner->mDrawing = false;
             continue;
         }
         if (layer->is3D() && !layer->isAdjustmentLayer()) {

@@ -4,7 +4,6 @@
 #include <string>
 #include <vector>
 
-#include "core/Log.h"
 #include "media/AVSource.h"
 #include "scene/RenderAVLayer.h"
 #include "scene/RenderComp.h"
@@ -64,11 +63,15 @@ int setImageSequenceFiles(lua_State* L) {
     AVSource* source = sourceOf(L, {U, T});
     if (!source) return 0;
     const lua_Integer length = static_cast<lua_Integer>(lua_rawlen(L, 2));
+    size_t bytes = 0;
     for (lua_Integer i = 1; i <= length; ++i) {
         const bool isText = lua_rawgeti(L, 2, i) == LUA_TSTRING;
+        if (isText) bytes += lua_rawlen(L, -1);
         lua_pop(L, 1);
         if (!isText) return 0;
     }
+    // The source keeps the names: counted before any is copied.
+    chargeText(L, bytes);
     std::vector<std::string> files;
     for (lua_Integer i = 1; i <= length; ++i) {
         lua_rawgeti(L, 2, i);
@@ -124,7 +127,7 @@ const luaL_Reg kMethods[] = {
     {"sourceFile", text<&AVSource::mainFile>},
     {"setMainMediaFile",
      [](lua_State* L) {
-         if (AVSource* source = sourceOf(L, {U, S})) source->setMainMediaFile(toString(L, 2));
+         if (AVSource* source = sourceOf(L, {U, S})) source->setMainMediaFile(storedText(L, 2));
          return 0;
      }},
     {"sourceImageSequenceFile",
@@ -160,7 +163,7 @@ const luaL_Reg kMethods[] = {
          RenderComp* comp = sceneAt<RenderComp>(L, 2, RenderCompScript::className);
          if (!source || !comp) return 0;
          if (wouldCloseRing(source, comp)) {
-             QVPrint("source %s: composition %s would show itself, refused", source->key().c_str(),
+             logLine(L, "source %s: composition %s would show itself, refused", source->key().c_str(),
                      comp->name().c_str());
              return 0;
          }

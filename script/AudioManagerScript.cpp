@@ -3,7 +3,6 @@
 #include <string>
 #include <vector>
 
-#include "core/Log.h"
 #include "core/Unique.h"
 #include "media/FFAudioReader.h"
 #include "render/Config.h"
@@ -60,7 +59,11 @@ template <float AudioTrackInfo::*Field>
 int set(lua_State* L) {
     AudioTrackInfo* track = trackArgument(L);
     const lua_Number value = luaL_checknumber(L, 3);
-    if (!track) return 0;
+    // Seconds and volumes the mix turns into sample counts and gains: finite
+    // and within the frame limit (as seconds: past any real track).
+    if (!track ||
+        !(value >= -static_cast<lua_Number>(kMaxFrames) && value <= static_cast<lua_Number>(kMaxFrames)))
+        return 0;
     track->*Field = static_cast<float>(value);
     lua_pushnumber(L, value);
     return 1;
@@ -102,7 +105,7 @@ int removeTrack(lua_State* L) {
     if (!tracks) return 0;
     for (auto it = tracks->begin(); it != tracks->end(); ++it) {
         if (it->key.size() == length && it->key.compare(0, length, key, length) == 0) {
-            QVPrint("delete track %s ", it->key.c_str());
+            logLine(L, "delete track %s ", it->key.c_str());
             tracks->erase(it);
             break;
         }

@@ -1,6 +1,5 @@
 #include "script/Mat4Script.h"
 
-#include "core/Log.h"
 #include "core/Matrix.h"
 #include "core/Rotation.h"
 #include "core/Vector.h"
@@ -97,7 +96,7 @@ int create(lua_State* L) {
 int valueIndex(lua_State* L) {
     const lua_Integer i = luaL_checkinteger(L, 2);
     if (i >= 16) {
-        QVPrint("Mat4 error: wrong index");
+        logLine(L, "Mat4 error: wrong index");
         luaL_error(L, "Mat4 error: wrong index");
     }
     // Below 0 is as far outside the matrix as 16 and above.

@@ -1,6 +1,5 @@
 #include "script/QuaternionScript.h"
 
-#include "core/Log.h"
 #include "core/Matrix.h"
 #include "core/Rotation.h"
 #include "script/ScriptBinding.h"
@@ -64,7 +63,7 @@ int setWithArray(lua_State* L) {
     Quaternion& q = arg(L, 1);
     luaL_checktype(L, 2, LUA_TTABLE);
     if (lua_rawlen(L, 2) < 4) {
-        QVPrint("wrong table size");
+        logLine(L, "wrong table size");
         return luaL_error(L, "wrong table size");
     }
     float values[4];

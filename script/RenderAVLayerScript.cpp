@@ -5,6 +5,7 @@
 #include "render/CompositeRenderPass.h"
 #include "scene/RenderAVLayer.h"
 #include "scene/RenderComp.h"
+#include "scene/RenderContext.h"
 #include "script/AVSourceScript.h"
 #include "script/RenderCompScript.h"
 #include "script/RenderLayerScript.h"
@@ -31,6 +32,16 @@ int create(lua_State* L) {
     ScriptManager::adoptLayer(L, layer);
     pushScene(L, layer, kClass);
     return 1;
+}
+
+// The engine refuses a source that would make the layer's composition show
+// itself, with a line of its own; the binding refuses it first, so that a
+// script repeating the call fills only its own share of the log.
+bool ringRefused(lua_State* L, RenderAVLayer* layer, AVSource* source) {
+    if (!RenderAVLayer::showsComp(source, layer->parentComp())) return false;
+    logLine(L, "layer %s: source %s would make composition %s show itself, refused", layer->layerID().c_str(),
+            source->key().c_str(), layer->parentComp()->name().c_str());
+    return true;
 }
 
 const luaL_Reg kStatics[] = {
@@ -76,7 +87,7 @@ const luaL_Reg kMethods[] = {
      [](lua_State* L) {
          RenderAVLayer* layer = layerOf(L, {U, U});
          AVSource* source = sceneAt<AVSource>(L, 2, AVSourceScript::className);
-         if (layer && source) layer->setAVSource(source);
+         if (layer && source && !ringRefused(L, layer, source)) layer->setAVSource(source);
          return 0;
      }},
     {"removeSource",
@@ -94,7 +105,13 @@ const luaL_Reg kMethods[] = {
      }},
     {"setSourceID",
      [](lua_State* L) {
-         if (RenderAVLayer* layer = layerOf(L, {U, S})) layer->setSourceID(toString(L, 2), true);
+         if (RenderAVLayer* layer = layerOf(L, {U, S})) {
+             RenderContext* context = layer->context();
+             AVSource* source = context ? context->source(toString(L, 2)) : nullptr;
+             if (source && ringRefused(L, layer, source)) return 0;
+             const size_t kept = layer->sourceID().size();
+             layer->setSourceID(storedText(L, 2, kept), true);
+         }
          return 0;
      }},
     {"layerHasContent",

@@ -6,6 +6,7 @@
 
 #include "core/Color.h"
 #include "core/Vector.h"
+#include "scene/RenderAVLayer.h"
 #include "scene/RenderCameraLayer.h"
 #include "scene/RenderComp.h"
 #include "script/ColorScript.h"
@@ -51,8 +52,15 @@ bool listHolds(const LayerManager* list, const RenderLayer* layer) {
 // one owner: a composition is owned by the context's registry (and a list
 // holding it would delete it a second time), and a layer already held is
 // first taken out of its list (a list holding it twice would delete it twice).
-bool takeForInsertion(RenderComp* comp, RenderLayer* layer) {
+// Nor may a layer go where its source would make the composition show itself.
+bool takeForInsertion(lua_State* L, RenderComp* comp, RenderLayer* layer) {
     if (!comp || !layer || layer->asComp()) return false;
+    auto* av = dynamic_cast<RenderAVLayer*>(layer);
+    if (av && RenderAVLayer::showsComp(av->layerSource(), comp)) {
+        logLine(L, "layer %s: its source would make composition %s show itself, not placed",
+                layer->layerID().c_str(), comp->name().c_str());
+        return false;
+    }
     LayerManager* old = layer->parentCompLayers();
     if (listHolds(old, layer)) old->removeLayer(layer);
     return true;
@@ -78,7 +86,7 @@ int addLayer(lua_State* L) {
     if (n != 2 && n != 3) return 0;
     RenderComp* comp = sceneAt<RenderComp>(L, 1, kClass);
     RenderLayer* layer = layerAt(L, 2);
-    if (!takeForInsertion(comp, layer)) return 0;
+    if (!takeForInsertion(L, comp, layer)) return 0;
     const bool atBottom = n == 3 && lua_type(L, 3) == B && lua_toboolean(L, 3);
     comp->addLayer(layer, atBottom);
     joined(comp, layer);
@@ -89,7 +97,7 @@ int insertLayerAt(lua_State* L) {
     if (!argsAre(L, {U, U, N})) return 0;
     RenderComp* comp = sceneAt<RenderComp>(L, 1, kClass);
     RenderLayer* layer = layerAt(L, 2);
-    if (!takeForInsertion(comp, layer)) return 0;
+    if (!takeForInsertion(L, comp, layer)) return 0;
     const lua_Integer index = lua_tointeger(L, 3);
     comp->insertLayerAt(layer,
                         index < 0 ? 0u : static_cast<unsigned int>(std::min<lua_Integer>(index, UINT32_MAX)));
@@ -105,7 +113,7 @@ int insetLayer(lua_State* L) {
     RenderLayer* layer = layerAt(L, 2);
     RenderLayer* reference = n == 3 ? layerAt(L, 3) : nullptr;
     if (n == 3 && !reference) return 0;
-    if (reference == layer || !takeForInsertion(comp, layer)) return 0;
+    if (reference == layer || !takeForInsertion(L, comp, layer)) return 0;
     (comp->*Insert)(layer, reference);
     joined(comp, layer);
     return 0;

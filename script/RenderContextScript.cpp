@@ -1,5 +1,6 @@
 #include "script/RenderContextScript.h"
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -46,6 +47,13 @@ std::string keyArgument(lua_State* L, int index) {
 // not a string.
 bool stringArray(lua_State* L, int index, std::vector<std::string>& out) {
     const lua_Integer length = static_cast<lua_Integer>(lua_rawlen(L, index));
+    // The engine keeps the texts: counted before any is copied.
+    size_t bytes = 0;
+    for (lua_Integer i = 1; i <= length; ++i) {
+        if (lua_rawgeti(L, index, i) == S) bytes += lua_rawlen(L, -1);
+        lua_pop(L, 1);
+    }
+    chargeText(L, bytes);
     for (lua_Integer i = 1; i <= length; ++i) {
         const bool isText = lua_rawgeti(L, index, i) == S;
         if (isText) out.push_back(toString(L, -1));
@@ -55,9 +63,12 @@ bool stringArray(lua_State* L, int index, std::vector<std::string>& out) {
     return true;
 }
 
-// Whether the arguments from the index on are at most one optional key.
+// Whether the arguments from the index on are at most one optional key. The
+// engine keeps the key: it is counted here, before the binding makes any C++
+// text a memory error would jump over.
 bool optionalKey(lua_State* L, int index) {
     const int n = lua_gettop(L);
+    if (n == index && lua_type(L, index) == S) chargeText(L, lua_rawlen(L, index));
     return n == index - 1 || (n == index && lua_type(L, index) == S);
 }
 
@@ -146,9 +157,10 @@ int addWatermark(lua_State* L) {
     if (!context) return pushNil(L);
     charge(L, kLayerCost + kObjectCost);
     std::vector<std::string> paths;
-    if (lua_type(L, 2) == S)
+    if (lua_type(L, 2) == S) {
+        chargeText(L, lua_rawlen(L, 2));
         paths.push_back(toString(L, 2));
-    else if (lua_type(L, 2) != T || !stringArray(L, 2, paths))
+    } else if (lua_type(L, 2) != T || !stringArray(L, 2, paths))
         return pushNil(L);
     Vec2 pairs[3] = {Vec2(0, 0), Vec2(0, 0), Vec2(1, 1)};
     for (int i = 0; i < 3; ++i) {
@@ -179,16 +191,33 @@ int removeWatermark(lua_State* L) {
     return 0;
 }
 
+struct Bytes {
+    const char* data;
+    size_t size;
+};
+
+int pushBytes(lua_State* L) {
+    const auto* bytes = static_cast<const Bytes*>(lua_touserdata(L, 1));
+    lua_pushlstring(L, bytes->data, bytes->size);
+    return 1;
+}
+
 int loadDataFile(lua_State* L) {
     RenderContext* context = contextOf(L, {U, S});
     if (!context) return pushNil(L);
-    FileCodec* codec = context->loadDataFile(toString(L, 2));
+    // The text is made inside a protected call: a memory error there must
+    // not jump over the file's buffer, which is freed first.
+    if (!lua_checkstack(L, 3)) return luaL_error(L, "not enough memory");
+    std::unique_ptr<FileCodec> codec(context->loadDataFile(toString(L, 2)));
     // A data file that does not exist reads as nil.
     if (!codec) return pushNil(L);
-    const size_t size = static_cast<size_t>(std::min<uint64_t>(codec->size, codec->content.size()));
-    std::string text = codec->content.substr(0, size);
-    delete codec;
-    return pushText(L, text);
+    Bytes bytes{codec->content.data(),
+                static_cast<size_t>(std::min<uint64_t>(codec->size, codec->content.size()))};
+    lua_pushcfunction(L, pushBytes);
+    lua_pushlightuserdata(L, &bytes);
+    const int status = lua_pcall(L, 1, 1, 0);
+    codec.reset();
+    return status == LUA_OK ? 1 : lua_error(L);
 }
 
 const luaL_Reg kMethods[] = {

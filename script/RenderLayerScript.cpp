@@ -4,6 +4,7 @@
 #include "core/TimeUnit.h"
 #include "core/Vector.h"
 #include "render/CompositeRenderPass.h"
+#include "scene/RenderContext.h"
 #include "scene/RenderLayer.h"
 #include "script/Mat4Script.h"
 #include "script/RenderAVLayerScript.h"
@@ -60,11 +61,35 @@ int time(lua_State* L) {
     return layer ? pushTime(L, (layer->*Get)()) : pushNil(L);
 }
 
-template <void (RenderLayer::*Set)(const TimeUnit&)>
+// A layer time from a script: a time value a script may hold that also stays
+// within the frame limit in frames of the render (which the layer's times
+// are drawn in); a duration is not negative.
+bool layerTimeAllowed(RenderLayer* layer, const TimeUnit& t, bool duration) {
+    if (!frameInRange(t.frameCount()) || !rateAllowed(t.fps()) || (duration && t.frameCount() < 0))
+        return false;
+    RenderContext* context = layer->context();
+    const float rate = context ? context->frameRate() : 0.0f;
+    return !(rate > 0.0f) || frameInRange(t.frame(rate));
+}
+
+template <void (RenderLayer::*Set)(const TimeUnit&), bool Duration = false>
 int setTime(lua_State* L) {
     RenderLayer* layer = layerOf(L, {U, U});
     const TimeUnit* t = valueAt<TimeUnit>(L, 2, TimeUnitScript::className);
-    if (layer && t) (layer->*Set)(*t);
+    if (layer && t && layerTimeAllowed(layer, *t, Duration)) (layer->*Set)(*t);
+    return 0;
+}
+
+// Both times it moves must stay within the limits.
+int offsetLayerTime(lua_State* L) {
+    RenderLayer* layer = layerOf(L, {U, U});
+    const TimeUnit* delta = valueAt<TimeUnit>(L, 2, TimeUnitScript::className);
+    if (!layer || !delta || !layerTimeAllowed(layer, *delta, false)) return 0;
+    TimeUnit start = layer->layerStartTime(), in = layer->layerInPoint();
+    start += *delta;
+    in += *delta;
+    if (layerTimeAllowed(layer, start, false) && layerTimeAllowed(layer, in, false))
+        layer->offsetLayerTime(*delta);
     return 0;
 }
 
@@ -96,8 +121,9 @@ int matrixAt(lua_State* L) {
 template <long long (RenderLayer::*Convert)(long long)>
 int frameOf(lua_State* L) {
     RenderLayer* layer = layerOf(L, {U, N});
-    if (!layer) return pushNil(L);
-    lua_pushinteger(L, (layer->*Convert)(lua_tointeger(L, 2)));
+    const lua_Integer frame = lua_tointeger(L, 2);
+    if (!layer || !frameInRange(frame)) return pushNil(L);
+    lua_pushinteger(L, (layer->*Convert)(frame));
     return 1;
 }
 
@@ -137,12 +163,18 @@ const luaL_Reg kMethods[] = {
     {"linkedLayerID", text<&RenderLayer::linkedLayerID>},
     {"setUIKey",
      [](lua_State* L) {
-         if (RenderLayer* layer = layerOf(L, {U, S})) layer->setUIKey(toString(L, 2));
+         if (RenderLayer* layer = layerOf(L, {U, S})) {
+             const size_t kept = layer->uiKey().size();
+             layer->setUIKey(storedText(L, 2, kept));
+         }
          return 0;
      }},
     {"setLinkedLayerID",
      [](lua_State* L) {
-         if (RenderLayer* layer = layerOf(L, {U, S})) layer->setLinkedLayerID(toString(L, 2));
+         if (RenderLayer* layer = layerOf(L, {U, S})) {
+             const size_t kept = layer->linkedLayerID().size();
+             layer->setLinkedLayerID(storedText(L, 2, kept));
+         }
          return 0;
      }},
     {"linkedLayer",
@@ -197,8 +229,8 @@ const luaL_Reg kMethods[] = {
     {"layerDuration", time<&RenderLayer::layerDuration>},
     {"setLayerStartTime", setTime<&RenderLayer::setLayerStartTime>},
     {"setLayerInPoint", setTime<&RenderLayer::setLayerInPoint>},
-    {"setLayerDuration", setTime<&RenderLayer::setLayerDuration>},
-    {"offsetLayerTime", setTime<&RenderLayer::offsetLayerTime>},
+    {"setLayerDuration", setTime<&RenderLayer::setLayerDuration, true>},
+    {"offsetLayerTime", offsetLayerTime},
     {"localTimeToParentTime", frameOf<&RenderLayer::localTimeToParentTime>},
     {"parentTimeToLocalTime", frameOf<&RenderLayer::parentTimeToLocalTime>},
     {"getLayerLocalTransform", localMatrix<&RenderLayer::getLayerLocalTransform>},

@@ -41,7 +41,7 @@ const luaL_Reg kMethods[] = {
      [](lua_State* L) {
          RenderPass* pass = setter(L);
          const lua_Integer w = lua_tointeger(L, 2);
-         if (!pass || !passSizeAllowed(w)) return 0;
+         if (!pass || !passSizeAllowed(w) || (w == 0 && !pass->parent())) return 0;
          chargeResize(L, pass->width(), pass->height(), w, pass->height());
          pass->setWidth(static_cast<int>(w));
          return 0;
@@ -50,7 +50,7 @@ const luaL_Reg kMethods[] = {
      [](lua_State* L) {
          RenderPass* pass = setter(L);
          const lua_Integer h = lua_tointeger(L, 2);
-         if (!pass || !passSizeAllowed(h)) return 0;
+         if (!pass || !passSizeAllowed(h) || (h == 0 && !pass->parent())) return 0;
          chargeResize(L, pass->width(), pass->height(), pass->width(), h);
          pass->setHeight(static_cast<int>(h));
          return 0;

@@ -1,9 +1,12 @@
 #include "script/ScriptBinding.h"
 
 #include <algorithm>
+#include <cstdarg>
+#include <cstdio>
 #include <cstdlib>
+#include <exception>
+#include <new>
 
-#include "core/Log.h"
 #include "scene/RenderLayer.h"
 
 namespace Quorvane {
@@ -56,6 +59,51 @@ void charge(lua_State* L, size_t bytes) {
     }
 }
 
+void chargeText(lua_State* L, size_t bytes) {
+    if (!ScriptManager::chargeScript(L, bytes)) {
+        lua_pushliteral(L, "not enough memory");
+        lua_error(L);
+    }
+}
+
+std::string storedText(lua_State* L, int index, size_t kept) {
+    size_t length = 0;
+    lua_tolstring(L, index, &length);
+    if (length > kept) chargeText(L, length - kept);
+    return toString(L, index);
+}
+
+namespace {
+
+// Every binding function runs through this: an exception of the engine (its
+// allocations, a container's range check) becomes the script's error instead
+// of unwinding through the interpreter, which cannot take it.
+int guardedCall(lua_State* L) {
+    const auto function = reinterpret_cast<lua_CFunction>(lua_touserdata(L, lua_upvalueindex(1)));
+    char failure[160];
+    try {
+        return function(L);
+    } catch (const std::bad_alloc&) {
+        std::snprintf(failure, sizeof failure, "not enough memory");
+    } catch (const std::exception& e) {
+        std::snprintf(failure, sizeof failure, "engine error: %s", e.what());
+    } catch (...) {
+        std::snprintf(failure, sizeof failure, "engine error");
+    }
+    // Raised only here, after the handler has finished with the exception.
+    return luaL_error(L, "%s", failure);
+}
+
+void setGuardedFunctions(lua_State* L, const luaL_Reg* functions) {
+    for (; functions->name; ++functions) {
+        lua_pushlightuserdata(L, reinterpret_cast<void*>(functions->func));
+        lua_pushcclosure(L, guardedCall, 1);
+        lua_setfield(L, -2, functions->name);
+    }
+}
+
+}  // namespace
+
 void chargeResize(lua_State* L, lua_Integer oldWidth, lua_Integer oldHeight, lua_Integer width,
                   lua_Integer height) {
     const lua_Integer before = std::max<lua_Integer>(oldWidth, 0) * std::max<lua_Integer>(oldHeight, 0);
@@ -63,8 +111,17 @@ void chargeResize(lua_State* L, lua_Integer oldWidth, lua_Integer oldHeight, lua
     if (grown > 0) charge(L, static_cast<size_t>(grown) * 4);
 }
 
+void logLine(lua_State* L, const char* format, ...) {
+    char line[1024];
+    va_list args;
+    va_start(args, format);
+    const int n = std::vsnprintf(line, sizeof line, format, args);
+    va_end(args);
+    if (n > 0) ScriptManager::output(L, line, std::min(static_cast<size_t>(n), sizeof line - 1));
+}
+
 void countError(lua_State* L, const char* format) {
-    QVPrint(format, lua_gettop(L));
+    logLine(L, format, lua_gettop(L));
     lua_error(L);
     // lua_error does not return; this keeps the compiler's flow analysis honest.
     std::abort();
@@ -150,9 +207,9 @@ int openClass(lua_State* L, const ClassSpec& desc) {
     }
     lua_pushvalue(L, metatable);
     lua_setfield(L, metatable, "__index");
-    if (desc.methods) luaL_setfuncs(L, desc.methods, 0);
+    if (desc.methods) setGuardedFunctions(L, desc.methods);
     lua_newtable(L);
-    if (desc.statics) luaL_setfuncs(L, desc.statics, 0);
+    if (desc.statics) setGuardedFunctions(L, desc.statics);
     return 1;
 }
 

@@ -166,7 +166,8 @@ constexpr lua_Integer kMaxPixelSide = 8192;
 // second; beyond that a frame number is a runaway.
 constexpr lua_Integer kMaxFrames = lua_Integer(1) << 20;
 
-// A pass side: 0 (inherit from the parent) up to the limit.
+// A pass side: 0 (inherit from the parent; refused where there is none) up
+// to the limit.
 inline bool passSizeAllowed(lua_Integer side) {
     return side >= 0 && side <= kMaxPixelSide;
 }
@@ -179,6 +180,16 @@ inline bool keyframeAllowed(lua_Integer frame) {
 }
 inline bool frameCountAllowed(lua_Integer frames) {
     return frames >= 0 && frames <= kMaxFrames;
+}
+// A frame number or a time value's frame count, either side of zero.
+inline bool frameInRange(lua_Integer frame) {
+    return frame >= -kMaxFrames && frame <= kMaxFrames;
+}
+// Time rates from a script: positive and finite (a rate of 0 or NaN makes
+// every conversion meaningless). A million covers every video and audio rate.
+constexpr double kMaxTimeRate = 1e6;
+inline bool rateAllowed(double rate) {
+    return rate > 0 && rate <= kMaxTimeRate;
 }
 
 // What engine objects made from a script are charged against the script's
@@ -198,6 +209,19 @@ inline size_t pixelCost(lua_Integer width, lua_Integer height) {
 // Charges the growth of a texture's pixels from the old size to the new.
 void chargeResize(lua_State* L, lua_Integer oldWidth, lua_Integer oldHeight, lua_Integer width,
                   lua_Integer height);
+
+// Copies the string at the index (which must be a string) for the engine to
+// keep, in place of a text of kept bytes: the growth is counted against the
+// script's memory cap first (or the memory error raised).
+std::string storedText(lua_State* L, int index, size_t kept = 0);
+
+// A log line caused by a script call: it counts against the script's share of
+// the log, so that a script repeating the call cannot flood it.
+void logLine(lua_State* L, const char* format, ...) __attribute__((format(printf, 2, 3)));
+
+// Counts the bytes of texts the engine keeps against the script's memory cap,
+// or raises the memory error.
+void chargeText(lua_State* L, size_t bytes);
 
 // Charges the bytes or raises the interpreter's memory error. Call it before
 // any C++ object with a destructor is alive in the binding.

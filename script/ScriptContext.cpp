@@ -1,6 +1,8 @@
 #include "script/ScriptContext.h"
 
 #include "core/FileManager.h"
+#include "render/Config.h"
+#include "scene/RenderContext.h"
 #include "script/RenderContextScript.h"
 #include "script/ScriptManager.h"
 
@@ -18,6 +20,7 @@ void ScriptContext::runFile(const std::string& mainFile, const std::string& modu
     if (!mManager->getLuaState()) return;
     if (!FileManager::exist(mainFile) || !FileManager::isFile(mainFile)) return;
     mManager->addSearchPath(moduleFolder.c_str());
+    if (mContext && mContext->config()) mManager->addReadableFolder(mContext->config()->templatePath());
     RenderContext* context = mContext;
     mManager->guarded([&] {
         // The top level's failure is not reported: main runs in every case,

@@ -37,6 +37,7 @@
 #include "script/RenderContextScript.h"
 #include "script/RenderLayerScript.h"
 #include "script/RenderPassScript.h"
+#include "script/ScriptLibrary.h"
 #include "script/TimeRangeScript.h"
 #include "script/TimeUnitScript.h"
 #include "script/Vec2Script.h"
@@ -48,7 +49,7 @@ namespace Core {
 
 namespace {
 
-// A template script is small; a state (with the engine objects it made)
+// A template script is small; a state (with the texts it handed the engine)
 // growing past this is a runaway script. The allocator then fails the
 // allocation, which the interpreter turns into a "not enough memory" error
 // inside the script instead of exhausting the render process.
@@ -66,17 +67,22 @@ constexpr size_t kWideIdSize = 120;
 double gTimeBudget = ScriptManager::kTimeBudget;
 // How often (in virtual-machine instructions) the clock is read.
 constexpr int kHookInstructions = 10000;
-// Template scripts are a few kilobytes; a bigger module file is no script.
-constexpr long long kMaxModuleBytes = 16LL << 20;
 
-// The allocator's user data: what the state and the engine objects the script
-// made take, and the run's deadline.
+// Script output the log takes per run; past it one line says the rest went.
+constexpr size_t kLogLimit = size_t(1) << 20;
+
+// The allocator's user data: what the state takes, what the engine objects
+// the script made take, the run's deadline and the log output so far.
 struct Budget {
     size_t used = 0;
     size_t limit = 0;
+    size_t engineUsed = 0;
+    size_t engineLimit = 0;
     std::chrono::steady_clock::time_point deadline;
     double seconds = 0;
     bool expired = false;
+    size_t logged = 0;
+    bool logFull = false;
 };
 
 Budget* budgetOf(lua_State* L) {
@@ -100,7 +106,10 @@ void* limitedAlloc(void* ud, void* ptr, size_t osize, size_t nsize) {
     return grown;
 }
 
-void budgetHook(lua_State* L, lua_Debug*) {
+void budgetHook(lua_State* L, lua_Debug*);
+
+// Raises the time error once the deadline has passed.
+void checkDeadline(lua_State* L) {
     Budget* budget = budgetOf(L);
     if (!budget->expired) {
         if (std::chrono::steady_clock::now() < budget->deadline) return;
@@ -116,124 +125,8 @@ void budgetHook(lua_State* L, lua_Debug*) {
     luaL_error(L, "%s", message);
 }
 
-// Native code never enters through a script, nor do files outside the
-// template's module folder: the interpreter's own searchers stay in their
-// places (so the order of the others holds) but find nothing.
-int noSearcher(lua_State*) {
-    return 0;
-}
-
-// load from a script takes text only: a crafted binary chunk can break the
-// interpreter's memory safety.
-int textOnlyLoad(lua_State* L) {
-    const int n = std::max(lua_gettop(L), 3);
-    lua_settop(L, n);
-    lua_pushliteral(L, "t");
-    lua_replace(L, 3);
-    lua_pushvalue(L, lua_upvalueindex(1));
-    lua_insert(L, 1);
-    lua_call(L, n, LUA_MULTRET);
-    return lua_gettop(L);
-}
-
-// A finaliser runs with the debug hooks off, out of reach of the time budget;
-// so no script table gets one.
-int finaliserFreeSetmetatable(lua_State* L) {
-    if (lua_type(L, 2) == LUA_TTABLE) {
-        lua_pushliteral(L, "__gc");
-        const bool finaliser = lua_rawget(L, 2) != LUA_TNIL;
-        lua_pop(L, 1);
-        if (finaliser) return luaL_error(L, "template scripts may not set __gc");
-    }
-    const int n = lua_gettop(L);
-    lua_pushvalue(L, lua_upvalueindex(1));
-    lua_insert(L, 1);
-    lua_call(L, n, LUA_MULTRET);
-    return lua_gettop(L);
-}
-
-// print goes to the engine's log, tab-separated as the interpreter's own.
-int logPrint(lua_State* L) {
-    const int n = lua_gettop(L);
-    luaL_Buffer buffer;
-    luaL_buffinit(L, &buffer);
-    for (int i = 1; i <= n; ++i) {
-        if (i > 1) luaL_addchar(&buffer, '\t');
-        luaL_tolstring(L, i, nullptr);
-        luaL_addvalue(&buffer);
-    }
-    luaL_pushresult(&buffer);
-    QVPrint("%s\n", lua_tostring(L, -1));
-    return 0;
-}
-
-// Replaces the global function by the wrapper, which keeps the original as
-// its upvalue.
-void wrapGlobal(lua_State* L, const char* name, lua_CFunction wrapper) {
-    lua_getglobal(L, name);
-    lua_pushcclosure(L, wrapper, 1);
-    lua_setglobal(L, name);
-}
-
-// Keeps only the named fields of the library's table (shared with
-// package.loaded, so require finds the same); with none kept the library is
-// gone altogether.
-void keepOnly(lua_State* L, const char* library, std::initializer_list<const char*> kept) {
-    const int top = lua_gettop(L);
-    if (lua_getglobal(L, library) == LUA_TTABLE) {
-        std::vector<std::string> doomed;
-        lua_pushnil(L);
-        while (lua_next(L, -2)) {
-            lua_pop(L, 1);
-            if (lua_type(L, -1) != LUA_TSTRING) continue;
-            const char* key = lua_tostring(L, -1);
-            if (std::none_of(kept.begin(), kept.end(), [key](const char* k) { return std::strcmp(k, key) == 0; }))
-                doomed.emplace_back(key);
-        }
-        for (const std::string& key : doomed) {
-            lua_pushnil(L);
-            lua_setfield(L, -2, key.c_str());
-        }
-    }
-    lua_settop(L, top);
-    if (kept.size() > 0) return;
-    lua_pushnil(L);
-    lua_setglobal(L, library);
-    if (lua_getglobal(L, "package") == LUA_TTABLE && lua_getfield(L, -1, "loaded") == LUA_TTABLE) {
-        lua_pushnil(L);
-        lua_setfield(L, -2, library);
-    }
-    lua_settop(L, top);
-}
-
-// What a template script keeps of the standard libraries: computing, our
-// bindings, require through the template's searcher, the clock and the log.
-// Everything reaching files, processes, the environment or the interpreter's
-// internals is gone.
-void sandbox(lua_State* L) {
-    for (const char* name : {"dofile", "loadfile"}) {
-        lua_pushnil(L);
-        lua_setglobal(L, name);
-    }
-    wrapGlobal(L, "load", textOnlyLoad);
-    wrapGlobal(L, "setmetatable", finaliserFreeSetmetatable);
-    lua_pushcfunction(L, logPrint);
-    lua_setglobal(L, "print");
-    keepOnly(L, "os", {"time", "clock", "date", "difftime"});
-    keepOnly(L, "debug", {"traceback"});
-    keepOnly(L, "io", {});
-    keepOnly(L, "package", {"loaded", "preload", "path", "config", "searchers"});
-    const int top = lua_gettop(L);
-    if (lua_getglobal(L, "package") == LUA_TTABLE && lua_getfield(L, -1, "searchers") == LUA_TTABLE) {
-        // After the module searcher's insertion: 1 preload, 2 template
-        // modules, 3 and on the interpreter's file and native searchers.
-        const lua_Integer n = static_cast<lua_Integer>(lua_rawlen(L, -1));
-        for (lua_Integer i = 3; i <= n; ++i) {
-            lua_pushcfunction(L, noSearcher);
-            lua_rawseti(L, -2, i);
-        }
-    }
-    lua_settop(L, top);
+void budgetHook(lua_State* L, lua_Debug*) {
+    checkDeadline(L);
 }
 
 // The interpreter's description of a chunk in a buffer of the given size
@@ -286,21 +179,35 @@ std::string widenChunkNames(const std::string& message, const char* source) {
 }
 
 int pcall_callback_err_fun(lua_State* L) {
-    std::string message;
-    if (lua_type(L, -1) == LUA_TSTRING || lua_type(L, -1) == LUA_TNUMBER) {
-        message = lua_tostring(L, -1);
-    } else {
-        message = std::string("(error object is a ") + luaL_typename(L, -1) + " value)";
+    // An error text can be as long as the script's memory allows; the log
+    // keeps a line of it. The texts built here are gone before anything is
+    // pushed, and an allocation failing here leaves the error as it was.
+    constexpr size_t kShown = 4096;
+    char shown[kShown + 512];
+    size_t length = 0;
+    try {
+        std::string message;
+        if (lua_type(L, -1) == LUA_TSTRING || lua_type(L, -1) == LUA_TNUMBER) {
+            size_t size = 0;
+            const char* text = lua_tolstring(L, -1, &size);
+            message.assign(text, std::min(size, kShown));
+        } else {
+            message = std::string("(error object is a ") + luaL_typename(L, -1) + " value)";
+        }
+        lua_Debug ar;
+        for (int level = 1; level < 8 && lua_getstack(L, level, &ar); ++level) {
+            if (lua_getinfo(L, "S", &ar)) message = widenChunkNames(message, ar.source);
+        }
+        if (lua_getstack(L, 2, &ar) && lua_getinfo(L, "Sln", &ar) && ar.name) {
+            message += std::string(" (") + (ar.namewhat ? ar.namewhat : "") + " " + ar.name + ")";
+        }
+        length = std::min(message.size(), sizeof shown);
+        std::memcpy(shown, message.data(), length);
+    } catch (const std::exception&) {
+        return 1;  // the error value itself
     }
     lua_pop(L, 1);
-    lua_Debug ar;
-    for (int level = 1; level < 8 && lua_getstack(L, level, &ar); ++level) {
-        if (lua_getinfo(L, "S", &ar)) message = widenChunkNames(message, ar.source);
-    }
-    if (lua_getstack(L, 2, &ar) && lua_getinfo(L, "Sln", &ar) && ar.name) {
-        message += std::string(" (") + (ar.namewhat ? ar.namewhat : "") + " " + ar.name + ")";
-    }
-    lua_pushlstring(L, message.data(), message.size());
+    lua_pushlstring(L, shown, length);
     return 1;
 }
 
@@ -316,9 +223,19 @@ int luaLoadBuffer(lua_State* L, const char* data, int length, const char* chunkN
     skipBOM(data, length);
     const int status = luaL_loadbufferx(L, data, static_cast<size_t>(length), chunkName, nullptr);
     if (status != LUA_OK && chunkName && lua_type(L, -1) == LUA_TSTRING) {
-        const std::string wide = widenChunkNames(lua_tostring(L, -1), chunkName);
+        // Compile messages are short; pushing the wider one happens after the
+        // text is gone.
+        char wide[1024];
+        size_t length = 0;
+        try {
+            const std::string widened = widenChunkNames(lua_tostring(L, -1), chunkName);
+            length = std::min(widened.size(), sizeof wide);
+            std::memcpy(wide, widened.data(), length);
+        } catch (const std::exception&) {
+            return status;
+        }
         lua_pop(L, 1);
-        lua_pushlstring(L, wide.data(), wide.size());
+        lua_pushlstring(L, wide, length);
     }
     return status;
 }
@@ -330,7 +247,7 @@ namespace {
 int setUp(lua_State* L) {
     luaL_openlibs(L);
     ScriptManager::registerLoader(L, ScriptManager::luaLoader);
-    sandbox(L);
+    ScriptLibrary::install(L);
     ScriptManager::registerLibs(L);
     return 0;
 }
@@ -341,6 +258,7 @@ ScriptManager::ScriptManager() {
     auto* budget = new Budget();
     budget->seconds = gTimeBudget;
     budget->limit = gMemoryLimit;
+    budget->engineLimit = gMemoryLimit * kEngineShare;
     budget->deadline = std::chrono::steady_clock::now() +
                        std::chrono::duration_cast<std::chrono::steady_clock::duration>(
                            std::chrono::duration<double>(gTimeBudget));
@@ -398,9 +316,38 @@ bool ScriptManager::guarded(const std::function<void()>& body) {
 
 bool ScriptManager::chargeEngine(lua_State* L, size_t bytes) {
     Budget* budget = budgetOf(L);
+    if (budget->engineUsed > budget->engineLimit || bytes > budget->engineLimit - budget->engineUsed)
+        return false;
+    budget->engineUsed += bytes;
+    return true;
+}
+
+bool ScriptManager::chargeScript(lua_State* L, size_t bytes) {
+    Budget* budget = budgetOf(L);
     if (budget->used > budget->limit || bytes > budget->limit - budget->used) return false;
     budget->used += bytes;
     return true;
+}
+
+void ScriptManager::checkClock(lua_State* L) {
+    checkDeadline(L);
+}
+
+void ScriptManager::output(lua_State* L, const char* text, size_t length) {
+    Budget* budget = budgetOf(L);
+    if (budget->logFull) return;
+    // Each entry also costs the log its time and process prefix.
+    constexpr size_t kEntryPrefix = 40;
+    const size_t cost = std::min(length, kLogLimit) + kEntryPrefix;
+    if (cost <= kLogLimit - budget->logged) {
+        budget->logged += cost;
+        // The log ends each entry with its own line break.
+        if (length > 0 && text[length - 1] == '\n') --length;
+        QVPrint("%.*s", static_cast<int>(std::min<size_t>(length, INT_MAX)), text);
+        return;
+    }
+    budget->logFull = true;
+    QVPrint("Script output past %zu bytes dropped", kLogLimit);
 }
 
 void ScriptManager::setLimits(double seconds, size_t bytes) {
@@ -408,17 +355,36 @@ void ScriptManager::setLimits(double seconds, size_t bytes) {
     gMemoryLimit = bytes;
 }
 
-bool ScriptManager::trustedModule(const std::string& path) const {
+std::string scriptReadablePath(const std::string& path, const std::vector<std::string>& roots,
+                               long long maxBytes) {
     char* real = ::realpath(path.c_str(), nullptr);
-    if (!real) return false;
-    const std::string resolved(real);
+    if (!real) return std::string();
+    std::string resolved(real);
     std::free(real);
     struct stat st;
-    if (::stat(resolved.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > kMaxModuleBytes) return false;
-    for (const std::string& root : mModuleRoots) {
-        if (FileManager::liesWithin(resolved, root)) return true;
+    if (::stat(resolved.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > maxBytes)
+        return std::string();
+    for (const std::string& root : roots) {
+        if (FileManager::liesWithin(resolved, root)) return resolved;
     }
-    return false;
+    return std::string();
+}
+
+bool ScriptManager::trustedModule(const std::string& path) const {
+    return !scriptReadablePath(path, mModuleRoots, kMaxChunkBytes).empty();
+}
+
+std::string ScriptManager::readablePath(lua_State* L, const std::string& path, bool code) {
+    const ScriptManager* manager = fromState(L);
+    return manager ? scriptReadablePath(path, manager->mReadRoots, code ? kMaxChunkBytes : LLONG_MAX)
+                   : std::string();
+}
+
+void ScriptManager::addReadableFolder(const std::string& folder) {
+    if (char* real = folder.empty() ? nullptr : ::realpath(folder.c_str(), nullptr)) {
+        mReadRoots.emplace_back(real);
+        std::free(real);
+    }
 }
 
 ScriptManager* ScriptManager::fromState(lua_State* L) {
@@ -538,9 +504,10 @@ void ScriptManager::luaAddSearchPath(lua_State* L, const char* folder) {
 
 void ScriptManager::addSearchPath(const char* folder) {
     luaAddSearchPath(mState, folder);
-    // The only place modules load from.
+    // The only place modules load from; scripts may read its files too.
     if (char* real = folder ? ::realpath(folder, nullptr) : nullptr) {
         mModuleRoots.emplace_back(real);
+        mReadRoots.emplace_back(real);
         std::free(real);
     }
 }
@@ -548,6 +515,16 @@ void ScriptManager::addSearchPath(const char* folder) {
 // ---- module loading ----------------------------------------------------------------------------
 
 int ScriptManager::luaLoader(lua_State* L) {
+    // The texts built below may fail to allocate: the exception must not
+    // unwind through the interpreter.
+    try {
+        return findModule(L);
+    } catch (const std::exception&) {
+    }
+    return luaL_error(L, "not enough memory");
+}
+
+int ScriptManager::findModule(lua_State* L) {
     // Everything that may raise a Lua error comes first: the error would jump
     // over the destructors of the C++ texts built below. The path is read
     // without metamethods for the same reason.

@@ -56,15 +56,26 @@ public:
 
     // Engine objects a script makes (layers, keyframe records, compositions,
     // sources) live outside the interpreter's allocator; each is accounted
-    // for with an estimate of its size against the same cap as the state.
-    // False (nothing counted) when the cap would be passed.
+    // for with an estimate of its size against a budget of their own, the
+    // interpreter's cap times kEngineShare: what a template may declare
+    // without a script (a hundred full-HD compositions) fits in it.
+    // False (nothing counted) when the budget would be passed.
     static bool chargeEngine(lua_State* L, size_t bytes);
+    // Texts and buffers the script hands the engine to keep: counted against
+    // the interpreter's own cap, as if they had stayed in the state.
+    static bool chargeScript(lua_State* L, size_t bytes);
     // The wall-clock time a script run may take before it is stopped
     // (counted from the manager's creation: one manager serves one run), and
     // the memory cap; tests lower them. Apply to managers made afterwards.
     static constexpr double kTimeBudget = 30.0;
     static constexpr size_t kMemoryLimit = size_t(512) << 20;
+    static constexpr size_t kEngineShare = 4;
     static void setLimits(double seconds, size_t bytes);
+    // Raises the script's time error once its time is up: for loops in
+    // native code, which the interpreter's instruction hook never sees.
+    static void checkClock(lua_State* L);
+    // Script output (print, io.write) into the log, up to a cap per run.
+    static void output(lua_State* L, const char* text, size_t length);
 
     static void* checkudata(lua_State* L, int index, const char* className);
     static bool checkSuperClass(lua_State* L, const char* className);
@@ -90,9 +101,20 @@ public:
     // Whether the file may be loaded as a module: a regular file of bounded
     // size inside one of the folders given to addSearchPath.
     bool trustedModule(const std::string& path) const;
+    // A folder whose regular files scripts may read (the template's); the
+    // module folders given to addSearchPath are readable too.
+    void addReadableFolder(const std::string& folder);
+    // The one answer to "may a script read this path": the resolved path of
+    // a regular file inside a readable folder, or empty. Code (modules,
+    // dofile, loadfile) is read whole outside the interpreter's allocator, so
+    // it is held to kMaxChunkBytes: template scripts are a few kilobytes, a
+    // bigger file is no script.
+    static constexpr long long kMaxChunkBytes = 16LL << 20;
+    static std::string readablePath(lua_State* L, const std::string& path, bool code);
 
 private:
     static ScriptManager* fromState(lua_State* L);
+    static int findModule(lua_State* L);
     static int panic(lua_State* L);
     void releaseLooseLayers();
 
@@ -100,6 +122,7 @@ private:
     bool mFailed = false;
     std::jmp_buf* mRecovery = nullptr;
     std::vector<std::string> mModuleRoots;
+    std::vector<std::string> mReadRoots;
     std::vector<RenderLayer*> mLooseLayers;
     std::vector<RenderLayer*> mRemovedLayers;
 };
@@ -107,6 +130,11 @@ private:
 int pcall_callback_err_fun(lua_State* L);
 void skipBOM(const char*& data, int& length);
 int luaLoadBuffer(lua_State* L, const char* data, int length, const char* chunkName);
+
+// The resolved path when it names a regular file of at most maxBytes inside
+// one of the (resolved) roots, else empty.
+std::string scriptReadablePath(const std::string& path, const std::vector<std::string>& roots,
+                               long long maxBytes);
 
 // The interpreter describes a chunk in messages in at most 59 characters;
 // this widens every such description of the given source in the message to

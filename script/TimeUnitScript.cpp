@@ -21,12 +21,30 @@ TimeUnit* getterObject(lua_State* L) {
     return lua_type(L, 1) == LUA_TUSERDATA ? &arg(L, 1) : nullptr;
 }
 
+// A time value a script may hold: a frame count within the frame limit at a
+// rate that converts.
+bool timeAllowed(const TimeUnit& t) {
+    return frameInRange(t.frameCount()) && rateAllowed(t.fps());
+}
+
 int create(lua_State* L) {
     TimeUnit t;
     if (lua_gettop(L) == 2 && lua_type(L, 1) == LUA_TNUMBER && lua_type(L, 2) == LUA_TNUMBER)
         t = TimeUnit(lua_tointeger(L, 1), static_cast<float>(lua_tointeger(L, 2)));
+    if (!timeAllowed(t)) return lua_pushnil(L), 1;
     pushValue(L, t, kClass);
     return 1;
+}
+
+// add and subtract: the result must stay a time value a script may hold.
+template <TimeUnit& (TimeUnit::*Op)(const TimeUnit&)>
+int combine(lua_State* L) {
+    const TimeUnit other = arg(L, 2);
+    TimeUnit& t = arg(L, 1);
+    TimeUnit result = t;
+    (result.*Op)(other);
+    if (timeAllowed(result)) t = result;
+    return 0;
 }
 
 int frame(lua_State* L) {
@@ -72,20 +90,22 @@ const luaL_Reg kMethods[] = {
     {"frameCount", frameCount},
     {"fps", fps},
     {"isZero", isZero},
-    {"setFrame", [](lua_State* L) { return arg(L, 1).setFrame(lua_tointeger(L, 2)), 0; }},
-    {"setFps", [](lua_State* L) { return arg(L, 1).setFps(static_cast<float>(lua_tointeger(L, 2))), 0; }},
-    {"add",
+    {"setFrame",
      [](lua_State* L) {
-         const TimeUnit other = arg(L, 2);
-         arg(L, 1) += other;
+         TimeUnit& t = arg(L, 1);
+         const lua_Integer frame = lua_tointeger(L, 2);
+         if (frameInRange(frame)) t.setFrame(frame);
          return 0;
      }},
-    {"subtract",
+    {"setFps",
      [](lua_State* L) {
-         const TimeUnit other = arg(L, 2);
-         arg(L, 1) -= other;
+         TimeUnit& t = arg(L, 1);
+         const float rate = static_cast<float>(lua_tointeger(L, 2));
+         if (rateAllowed(rate)) t.setFps(rate);
          return 0;
      }},
+    {"add", combine<&TimeUnit::operator+=>},
+    {"subtract", combine<&TimeUnit::operator-=>},
     {"__gc",
      [](lua_State* L) { return collectValue<TimeUnit>(L, kClass, "TimeUnitScript parm is invalid"); }},
     {nullptr, nullptr},
