@@ -6,7 +6,9 @@
 #include "core/FileCodec.h"
 #include "core/Float.h"
 #include "core/Json.h"
+#include "core/Log.h"
 #include "core/Rotation.h"
+#include "render/Config.h"
 
 namespace Quorvane {
 namespace Core {
@@ -300,8 +302,18 @@ void TransformManager::setAlphaAtTime(float alpha, int64_t t) {
 void TransformManager::load(Value const& value) {
     clear();
     if (value.IsArray()) {
-        transforms_.reserve(value.Size());
-        for (Value const& record : value.GetArray()) transforms_.push_back(new TransformData(record));
+        // No render lasts more frames than the longest timeline: records past
+        // it would never show, and a data file of bare numbers would make one
+        // heap record of each two bytes.
+        const size_t count = std::min<size_t>(value.Size(), Config::kMaxTimelineFrames);
+        if (count < value.Size()) {
+            QVPrint("transform track of %zu records keeps the first %zu", static_cast<size_t>(value.Size()), count);
+        }
+        transforms_.reserve(count);
+        for (Value const& record : value.GetArray()) {
+            if (transforms_.size() == count) break;
+            transforms_.push_back(new TransformData(record));
+        }
     } else if (value.IsObject()) {
         transforms_.push_back(new TransformData(value));
     }
