@@ -323,6 +323,7 @@ bool RenderTask::start() {
     // A frame the encoder lost would leave a video shorter than its template
     // (and out of step with its audio): the render stops there and fails.
     bool framesWhole = true;
+    int64_t framesWritten = 0;
     do {
         if (cancelled_) break;
         clock_t t0 = clock();
@@ -350,6 +351,7 @@ bool RenderTask::start() {
             framesWhole = false;
             break;
         }
+        ++framesWritten;
 
         float progress = static_cast<float>(frame) / static_cast<float>(duration);
         if (delegate_) delegate_->renderUpdate(progress);
@@ -365,7 +367,9 @@ bool RenderTask::start() {
     QVPrint("pid %d, renderTime : %0.3f, encodeTime : %0.3f, total : %0.3f, %s", pid, taskInfo_->renderTime,
             taskInfo_->encodeTime, taskInfo_->totalTime, outputPath_.c_str());
 
-    config_->setFinalDuration(static_cast<uint64_t>(frameCount));
+    // What the mux takes the video's length to be is what was written: all
+    // frameCount frames unless the render was cancelled or an encode failed.
+    config_->setFinalDuration(static_cast<uint64_t>(framesWritten));
     releaseScene();
 
     framesDone_.signal(1);
