@@ -7,13 +7,20 @@
 //                          before any ffmpeg child can raise the peak);
 //   BM_AgainstFfmpeg       engine and ffmpeg wall times, taken in turn in each
 //                          iteration, and their ratio;
-//   BM_FourAtOnce          four renders started together against one alone.
+//   BM_FourAtOnce          four renders started together against one alone;
+//   BM_LongestDynamicStart seconds from start to "start" of the longest
+//                          dynamic timeline a render takes (a day at 25 fps,
+//                          background and foreground at the most tiles);
+//   BM_DataFileAtCap       the render child's peak memory for a transform data
+//                          file at the read cap (256 MB): bare numbers (0) or
+//                          records that all differ (1).
 //
 //   ./build/bench/bench_render --benchmark_counters_tabular=true
 //
 // Figures mean little while other work loads the machine.
 #include <benchmark/benchmark.h>
 #include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -26,6 +33,8 @@
 #include <thread>
 #include <vector>
 
+#include "render/Config.h"
+#include "task/RenderTask.h"
 #include "task/quorvane.h"
 
 namespace {
@@ -203,6 +212,112 @@ void BM_FourAtOnce(benchmark::State& state) {
     state.counters["gain"] = fpsTogether / fpsAlone;
 }
 
+// A dynamic template at 25 fps whose entrance and exit fill the longest
+// timeline, under a background and a foreground of `tileFrames` frames.
+std::string longestDynamic(const fs::path& folder, int tileFrames) {
+    using Quorvane::Core::Config;
+    const long long frames = static_cast<long long>(Config::maxTimelineFrames(25.0f));
+    auto comp = [](const std::string& name, long long length, const std::string& source) {
+        return "{\"name\":\"" + name + "\",\"size\":[64,48],\"duration\":" + std::to_string(length) +
+               ",\"layers\":[{\"type\":1,\"source\":\"" + source + "\",\"range\":[0," +
+               std::to_string(length) + "]}]}";
+    };
+    fs::create_directories(folder);
+    std::ofstream(folder / "config.json")
+        << R"({"type":2,"fps":25,"size":[64,48],"bg":"#000000","assets":[
+               {"type":4,"key":"ph","name":"#808080","size":[64,48]},{"type":3,"key":"aS","name":"S"}],
+             "sources":[)"
+        << comp("S", 10, "ph") << "],\"entrance\":" << comp("E", frames - 5, "ph")
+        << ",\"exit\":" << comp("X", 5, "ph") << ",\"background\":" << comp("B", tileFrames, "ph")
+        << ",\"foreground\":" << comp("F", tileFrames, "ph") << ",\"segments\":[" << comp("A", 10, "aS") << "]}";
+    return folder.string() + "/";
+}
+
+// Cancels the render as soon as it has started: only the way there is timed.
+class StartClock : public Quorvane::Core::RenderDelegate {
+public:
+    void renderStarted() override {
+        started = seconds(begin);
+        if (task) task->cancel();
+    }
+    std::chrono::steady_clock::time_point begin;
+    Quorvane::Core::RenderTask* task = nullptr;
+    double started = -1.0;
+};
+
+void BM_LongestDynamicStart(benchmark::State& state) {
+    using Quorvane::Core::Config;
+    Scratch scratch("dynamic");
+    const long long frames = static_cast<long long>(Config::maxTimelineFrames(25.0f));
+    const int tile = static_cast<int>((frames + Config::kMaxDynamicTiles - 1) / Config::kMaxDynamicTiles);
+    const std::string folder = longestDynamic(scratch.path / "longest", tile);
+    QuietStderr quiet;
+    double total = 0.0;
+    for (auto _ : state) {
+        StartClock clock;
+        Quorvane::Core::RenderTask task(folder.c_str(), (scratch.path / "out.mp4").string().c_str(), &clock);
+        clock.task = &task;
+        clock.begin = std::chrono::steady_clock::now();
+        task.start();
+        if (clock.started < 0) state.SkipWithError("the render did not start");
+        total += clock.started;
+    }
+    state.counters["frames"] = static_cast<double>(frames);
+    state.counters["tile_frames"] = tile;
+    state.counters["to_start_s"] = total / static_cast<double>(state.iterations());
+}
+
+// A transform data file just under the read cap, written once per kind.
+std::string dataFileTemplate(const fs::path& folder, bool distinct) {
+    fs::create_directories(folder / "datas");
+    std::ofstream(folder / "config.json")
+        << R"({"type":1,"fps":25,"main":"main","assets":[],"comps":[{"name":"main","size":[64,48],)"
+        << R"("bg":"#336699","duration":5,"layers":[{"type":1024,"transform":"t.json"}]}]})";
+    const size_t cap = 256u << 20;
+    std::ofstream data(folder / "datas/t.json", std::ios::binary);
+    std::string chunk;
+    size_t written = 1;
+    data << "[";
+    for (long long i = 0; written + 64 < cap; ++i) {
+        chunk = (i ? "," : "") + (distinct ? "{\"t\":" + std::to_string(i) + "}" : std::string("1"));
+        data << chunk;
+        written += chunk.size();
+    }
+    data << "]";
+    return folder.string() + "/";
+}
+
+void BM_DataFileAtCap(benchmark::State& state) {
+    const bool distinct = state.range(0) != 0;
+    Scratch scratch("datafile");
+    const std::string folder = dataFileTemplate(scratch.path / "data", distinct);
+    QuietStderr quiet;
+    long peakKb = 0;
+    for (auto _ : state) {
+        // A process of its own: the peak of its render child alone, not of
+        // every child this program had.
+        int pipeFds[2];
+        if (pipe(pipeFds) != 0) break;
+        const pid_t pid = fork();
+        if (pid == 0) {
+            close(pipeFds[0]);
+            const bool ok = render(folder, (scratch.path / "out.mp4").string(), 92);
+            const long peak = ok ? peakChildMemoryKb() : -1;
+            if (write(pipeFds[1], &peak, sizeof peak) != sizeof peak) _exit(1);
+            _exit(0);
+        }
+        close(pipeFds[1]);
+        long peak = -1;
+        if (read(pipeFds[0], &peak, sizeof peak) != sizeof peak) peak = -1;
+        close(pipeFds[0]);
+        waitpid(pid, nullptr, 0);
+        if (peak < 0) state.SkipWithError("render failed");
+        peakKb = std::max(peakKb, peak);
+    }
+    state.counters["file_MB"] = static_cast<double>(fs::file_size(scratch.path / "data/datas/t.json")) / (1 << 20);
+    state.counters["peak_rss_MB"] = static_cast<double>(peakKb) / 1024.0;
+}
+
 }  // namespace
 
 BENCHMARK(BM_RenderShowcase)
@@ -213,5 +328,7 @@ BENCHMARK(BM_RenderShowcase)
     ->UseRealTime();
 BENCHMARK(BM_AgainstFfmpeg)->Arg(1280)->Arg(1920)->Iterations(3)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_FourAtOnce)->Arg(1280)->Iterations(2)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_LongestDynamicStart)->Iterations(2)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_DataFileAtCap)->Arg(0)->Arg(1)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 BENCHMARK_MAIN();

@@ -71,6 +71,76 @@ bool parse(Document& doc, const char* bytes, size_t size, ByteOrderMark bom) {
     return true;
 }
 
+namespace {
+
+// Finds where each element of the root array ends while the reader checks the
+// whole text, and parses the element's own text there.
+class ElementSplitter : public rapidjson::BaseReaderHandler<rapidjson::UTF8<>, ElementSplitter> {
+public:
+    ElementSplitter(const rapidjson::MemoryStream& stream, const std::function<bool(const Value&)>& each)
+        : stream_(stream), each_(each) {}
+    bool Default() { return depth_ == 1 ? elementEnds() : true; }
+    bool StartObject() { return enter(); }
+    bool EndObject(rapidjson::SizeType) { return leave(); }
+    bool StartArray() {
+        if (depth_ == 0) {
+            rootIsArray_ = true;
+            start_ = stream_.Tell();
+        }
+        return enter();
+    }
+    bool EndArray(rapidjson::SizeType) { return leave(); }
+    bool rootIsArray() const { return rootIsArray_; }
+
+private:
+    bool enter() {
+        ++depth_;
+        return true;
+    }
+    bool leave() {
+        --depth_;
+        return depth_ == 1 ? elementEnds() : true;
+    }
+    bool elementEnds() {
+        const size_t end = stream_.Tell();
+        const char* text = stream_.begin_ + start_;
+        size_t length = end - start_;
+        start_ = end;
+        if (!wanted_) return true;
+        // Blanks and the comma before the element belong to no element.
+        while (length > 0 && (*text == ',' || *text == ' ' || *text == '\t' || *text == '\n' || *text == '\r')) {
+            ++text;
+            --length;
+        }
+        // A document of its own: one reused would keep every element's memory.
+        Document element;
+        element.Parse(text, length);
+        if (element.HasParseError()) return false;
+        wanted_ = each_(element);
+        return true;
+    }
+
+    const rapidjson::MemoryStream& stream_;
+    const std::function<bool(const Value&)>& each_;
+    size_t start_ = 0;
+    int depth_ = 0;
+    bool rootIsArray_ = false;
+    bool wanted_ = true;
+};
+
+}  // namespace
+
+bool parseArrayElements(const char* bytes, size_t size, const std::function<bool(const Value&)>& each) {
+    if (bytes == nullptr) return false;
+    size = strnlen(bytes, size);
+    if (nestsTooDeep(bytes, size)) return false;
+    rapidjson::MemoryStream stream(bytes, size);
+    ElementSplitter splitter(stream, each);
+    rapidjson::Reader reader;
+    const bool parsed = !reader.Parse<rapidjson::kParseDefaultFlags>(stream, splitter).IsError();
+    return parsed && splitter.rootIsArray();
+}
+
 std::string write(const Value& value) {
     rapidjson::StringBuffer buffer;
     rapidjson::Writer<rapidjson::StringBuffer> writer(buffer);

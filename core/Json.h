@@ -11,6 +11,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "core/Vector.h"
@@ -42,6 +43,13 @@ bool parse(Document& doc, const char* bytes, size_t size, ByteOrderMark bom);
 inline bool parse(Document& doc, const std::string& text, ByteOrderMark bom) {
     return parse(doc, text.data(), text.size(), bom);
 }
+
+// As parse with Reject, for a document whose root is an array: each element
+// is parsed alone and handed to `each` (while it answers true; the rest is
+// still checked), so a large array never lives whole as values. False, after
+// any number of elements, when the text does not parse or its root is not an
+// array: the caller drops what it was given.
+bool parseArrayElements(const char* bytes, size_t size, const std::function<bool(const Value&)>& each);
 
 // Compact JSON text of a value (no blanks, members in document order).
 std::string write(const Value& value);

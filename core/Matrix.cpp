@@ -275,8 +275,12 @@ void Mat4::setWithQuaternion(const Quaternion& q) {
 }
 
 void Mat4::setPerspective(float fovY, float aspect, float n, float f) {
-    const float k = 1.0f / std::tan(fovY / 2.0f);
+    const float tangent = std::tan(fovY / 2.0f);
     setZero();
+    // No field of view, no aspect or no depth: nothing lies inside, and the
+    // zero matrix draws nothing.
+    if (tangent == 0.0f || aspect == 0.0f || n == f) return;
+    const float k = 1.0f / tangent;
     m[0] = k / aspect;
     m[5] = k;
     m[10] = (f + n) / (n - f);
@@ -285,6 +289,10 @@ void Mat4::setPerspective(float fovY, float aspect, float n, float f) {
 }
 void Mat4::setFrustum(float l, float r, float b, float t, float n, float f) {
     setZero();
+    // A frustum without width, height or depth (a camera of no field of view,
+    // or with its near plane on its far one) holds nothing: the zero matrix
+    // sends every vertex to w = 0, which clipping removes.
+    if (r == l || t == b || f == n) return;
     m[0] = 2.0f * n / (r - l);
     m[5] = 2.0f * n / (t - b);
     m[8] = (r + l) / (r - l);
@@ -597,9 +605,32 @@ void Mat4::decompose(Vec3& position, Quaternion& q, Vec3& scale) const {
     position.set(m[12], m[13], m[14]);
     Mat4 rot(*this);
     const float k[3] = {kx, ky, kz};
-    for (int c = 0; c < 3; ++c)
+    int flat = 0;
+    for (int c = 0; c < 3; ++c) {
+        if (k[c] == 0.0f) {
+            ++flat;
+            continue;
+        }
         for (int r = 0; r < 4; ++r) rot.m[4 * c + r] /= k[c];
-    q.setWithMat4(rot);
+    }
+    // An axis scaled to 0 keeps no direction: with one such axis the other
+    // two still give the turn (the lost one completes them); with more the
+    // turn is the identity's.
+    if (flat == 1) {
+        for (int c = 0; c < 3; ++c) {
+            if (k[c] != 0.0f) continue;
+            const int a = 4 * ((c + 1) % 3), b = 4 * ((c + 2) % 3);
+            const Vec3 lost = Vec3(rot.m[a], rot.m[a + 1], rot.m[a + 2]).cross(Vec3(rot.m[b], rot.m[b + 1], rot.m[b + 2]));
+            rot.m[4 * c] = lost.x;
+            rot.m[4 * c + 1] = lost.y;
+            rot.m[4 * c + 2] = lost.z;
+        }
+    }
+    if (flat > 1) {
+        q = Quaternion();
+    } else {
+        q.setWithMat4(rot);
+    }
     scale.set(kx, ky, kz);
 }
 void Mat4::decompose(const Vec3& anchor, Vec3& position, Quaternion& q, Vec3& scale) const {

@@ -458,14 +458,25 @@ void AVSource::updateStillImage(int frame) {
 
 void AVSource::updateSolid(int frame) {
     if (texture_ == 0 && width_ > 0 && height_ > 0) {
-        texture_ = createEmptyTexture(width_, height_, true);
+        // One colour fills the texture, so one no larger than GL takes draws
+        // the same over the layer's whole size; a larger one would reach the
+        // driver unchecked.
+        GLint maxSide = 0;
+        glGetIntegerv(GL_MAX_TEXTURE_SIZE, &maxSide);
+        const int side = maxSide > 0 ? static_cast<int>(maxSide) : 1;
+        const int texWidth = std::min(width_, side), texHeight = std::min(height_, side);
+        if (texWidth != width_ || texHeight != height_) {
+            QVPrint("solid %s of %d x %d is kept in a %d x %d texture", key_.c_str(), width_, height_, texWidth,
+                    texHeight);
+        }
+        texture_ = createEmptyTexture(texWidth, texHeight, true);
         // Every texel is the same colour, so any filter reads exactly that
         // colour; the nearest texel is the cheapest to fetch.
         glBindTexture(GL_TEXTURE_2D, texture_);
         glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
         glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
         glBindTexture(GL_TEXTURE_2D, 0);
-        auto* destination = new GLRenderDestination(width_, height_, static_cast<int>(texture_), false, -1);
+        auto* destination = new GLRenderDestination(texWidth, texHeight, static_cast<int>(texture_), false, -1);
         GLFrameBufferManager* manager = context_ ? context_->frameBufferManager() : nullptr;
         GLint previous = 0;
         if (manager) {

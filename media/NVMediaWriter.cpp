@@ -89,11 +89,14 @@ namespace {
 
 // Far above any real stream, and within what the encoder takes (kbit/s in an int).
 constexpr double kMaxBitrate = 2147483647.0;
+// The encoder counts its rate in whole kbit/s and reads anything below one as
+// none given, which it refuses; tiny frames, 1 fps and small factors land there.
+constexpr double kMinBitrate = 1000.0;
 
 uint64_t bitsPerSecond(double bits) {
     // Not finite or not positive (a factor no setter let through): the encoder's own default.
     if (!(bits > 0.0)) return 0;
-    return static_cast<uint64_t>(std::min(bits, kMaxBitrate));
+    return static_cast<uint64_t>(std::min(std::max(bits, kMinBitrate), kMaxBitrate));
 }
 
 }  // namespace
@@ -152,7 +155,10 @@ bool NVMediaWriter::addVideoInput(int width, int height, AVRational rate) {
     }
     const int codedWidth = static_cast<int>(NvPipe_CodedSide(static_cast<uint32_t>(width)));
     const int codedHeight = static_cast<int>(NvPipe_CodedSide(static_cast<uint32_t>(height)));
-    mEncodeBuffer.assign(static_cast<size_t>(codedWidth) * codedHeight * 4, 0);
+    // The first frame of a tiny picture carries parameter sets and headers
+    // many times its pixel bytes.
+    constexpr size_t kMinEncodeBuffer = 64 * 1024;
+    mEncodeBuffer.assign(std::max(static_cast<size_t>(codedWidth) * codedHeight * 4, kMinEncodeBuffer), 0);
 
     mVideoStream = mOutput ? avformat_new_stream(mOutput, nullptr) : nullptr;
     if (!mVideoStream) {
@@ -433,6 +439,15 @@ NVMediaWriter::MuxCommand NVMediaWriter::buildMuxCommand(Config* config) const {
     argv.insert(argv.end(), {"-i", ffmpegPath(mPath + ".h264")});
     text += " -vcodec copy ";
     argv.insert(argv.end(), {"-vcodec", "copy"});
+    if (mRate.num > 0 && mRate.den > 0) {
+        // ffmpeg derives no packet duration from a stream rate of 1000/1 or
+        // more; the container then gives the last frame none and drops it.
+        // Every packet after the first lasts up to the one before's timestamp
+        // (in whatever units the container chose), which is one frame here.
+        const std::string durations = "setts=duration=if(N\\,DTS-PREV_OUTDTS\\,DURATION)";
+        text += " -bsf:v " + durations;
+        argv.insert(argv.end(), {"-bsf:v", durations});
+    }
     if (!music.empty()) {
         text += std::string(" -acodec ") + "aac";
         argv.insert(argv.end(), {"-acodec", "aac"});

@@ -10,6 +10,7 @@
 #include "core/Json.h"
 #include "core/Log.h"
 #include "core/Unique.h"
+#include "render/AssetConfig.h"
 
 namespace Quorvane {
 namespace Core {
@@ -341,6 +342,13 @@ std::string Config::refusalReason(int maxSide) const {
                  static_cast<long long>(largest), maxSide);
         return text;
     }
+    // A solid is one texture of its own size.
+    for (AssetConfig const* asset : assets_) {
+        if (asset->type != 4 || std::max(asset->width, asset->height) <= maxSide) continue;
+        snprintf(text, sizeof text, "solid %s has a side of %d pixels, above the largest, %d", asset->key.c_str(),
+                 std::max(asset->width, asset->height), maxSide);
+        return text;
+    }
     struct Rate {
         const char* what;
         bool given;
@@ -358,8 +366,29 @@ std::string Config::refusalReason(int maxSide) const {
     return std::string();
 }
 
+unsigned long long Config::maxTimelineFrames(float fps) {
+    const double day = kMaxTimelineSeconds * static_cast<double>(fps);
+    if (!(day < static_cast<double>(kMaxTimelineFrames))) return kMaxTimelineFrames;
+    return day > 0.0 ? static_cast<unsigned long long>(day) : 0;
+}
+
+std::string Config::timelineRefusal(unsigned long long frames, float fps) {
+    if (frames < 1) return "the main timeline has no frame";
+    const unsigned long long most = maxTimelineFrames(fps);
+    if (frames <= most) return std::string();
+    char text[160];
+    snprintf(text, sizeof text, "the main timeline of %llu frames is longer than the longest, %llu frames at %g fps",
+             frames, most, static_cast<double>(fps));
+    return text;
+}
+
 void Config::noteUnreadableFile(std::string const& what) const {
     QVPrint("Template file refused: %s", what.c_str());
+    unreadableFiles_.push_back(what);
+}
+
+void Config::noteUnbuildable(std::string const& what) const {
+    QVPrint("Template refused: %s", what.c_str());
     unreadableFiles_.push_back(what);
 }
 

@@ -127,7 +127,7 @@ public:
     // Why the template cannot be rendered, or "" when it can: every rate the
     // render uses (the root's and the main composition's own) finite and
     // from 1 to kMaxFrameRate, every composition size given positive and at
-    // most maxSide pixels, and no file of the template that exists but may
+    // most maxSide pixels, so every solid asset's sides, and no file of the template that exists but may
     // not be read (recorded while the template is read, see dataFile).
     std::string refusalReason(int maxSide) const;
     // Largest composition side a render takes, whatever GL allows.
@@ -135,6 +135,15 @@ public:
     // The encoder's limit.
     static constexpr float kMaxFrameRate = 1000.0f;
     static bool isUsableFrameRate(float fps) { return fps >= 1.0f && fps <= kMaxFrameRate; }
+    // The longest timeline a render takes: a day of video at its rate, and
+    // never more than 2^24 frames (four and a half hours at 1000 fps). Nobody
+    // waits for more, and the dynamic assembly places layers in proportion.
+    static constexpr double kMaxTimelineSeconds = 24.0 * 60.0 * 60.0;
+    static constexpr unsigned long long kMaxTimelineFrames = 1ull << 24;
+    static unsigned long long maxTimelineFrames(float fps);
+    // Why a main timeline of this many frames at this rate cannot be
+    // rendered (none, or more than maxTimelineFrames), or "".
+    static std::string timelineRefusal(unsigned long long frames, float fps);
     // The rate frames are counted at once the scene is built (the main
     // composition's own rate, when it gives one); the render task stores it so
     // that the encoder, the mux and the reported duration agree.
@@ -145,6 +154,15 @@ public:
     static bool isUsableMusicVolume(float volume) { return std::isfinite(volume) && volume >= 0.0f; }
     // Notes a file of the template that exists but may not be read.
     void noteUnreadableFile(std::string const& what) const;
+    // Notes a part of the template that the scene found it cannot build
+    // (refusalReason answers it, as an unreadable file).
+    void noteUnbuildable(std::string const& what) const;
+    // The most tiles a dynamic background or foreground is repeated in: each
+    // is a layer every frame visits, so more would make the render crawl
+    // (a day at 25 fps under 10-second tiles takes 8640). 65536 one-frame
+    // tiles, 44 minutes at 25 fps, still reach "start" in about a second,
+    // as a long render of a still background did before tiles were counted.
+    static constexpr size_t kMaxDynamicTiles = 65536;
 
     // The files this render may read: the template folder and every file
     // the host names through this configuration; the render task adds its

@@ -1,11 +1,33 @@
 #include "render/GLRenderDestination.h"
 
+#include <algorithm>
+
 #include "core/Log.h"
 
 namespace Quorvane {
 namespace Core {
 
+namespace {
+
+// Holds a side the template asked for (a layer, a mask, a text image, a layer
+// enlarged by its effects) to what the driver takes: the software driver does
+// not refuse a larger one cleanly, it overruns its own stack. The part past
+// the limit is not drawn.
+void holdToLimit(GLenum limit, const char* what, int& width, int& height) {
+    GLint largest = 0;
+    glGetIntegerv(limit, &largest);
+    if (largest <= 0 || (width <= largest && height <= largest)) return;
+    QVPrint("%s of %d x %d is held to the largest the driver takes, %d", what, width, height, largest);
+    width = std::min(width, static_cast<int>(largest));
+    height = std::min(height, static_cast<int>(largest));
+}
+
+}  // namespace
+
 StencilBuffer::StencilBuffer(int width, int height) : mWidth(width), mHeight(height) {
+    holdToLimit(GL_MAX_RENDERBUFFER_SIZE, "stencil buffer", mWidth, mHeight);
+    width = mWidth;
+    height = mHeight;
     GLuint id = 0;
     glGenRenderbuffers(1, &id);
     mRenderbuffer = static_cast<int32_t>(id);
@@ -32,6 +54,9 @@ GLRenderDestination::GLRenderDestination(int width, int height, int texture, boo
     }
     glGenFramebuffers(1, &mFramebuffer);
     if (texture == -1) {
+        holdToLimit(GL_MAX_TEXTURE_SIZE, "render target", mWidth, mHeight);
+        width = mWidth;
+        height = mHeight;
         glGenTextures(1, &mTexture);
         glBindTexture(GL_TEXTURE_2D, mTexture);
         glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);

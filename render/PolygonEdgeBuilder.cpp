@@ -1,5 +1,7 @@
 #include "render/PolygonEdgeBuilder.h"
 
+#include <limits>
+
 #include "core/Float.h"
 
 namespace Quorvane {
@@ -52,7 +54,10 @@ void PolygonEdgeBuilder::build() {
         Vec2 nb(-d2.y, d2.x);
         Vec2 miter = na + nb;
         miter.normalize();
-        const float len = half / miter.dot(nb);
+        // A turn straight back (a spike) has its miter across the edge: the
+        // band reaches infinitely far there, and the caller leaves it out.
+        const float across = miter.dot(nb);
+        const float len = across != 0.0f ? half / across : std::numeric_limits<float>::infinity();
         mInnerVertices.push_back(cur + miter * len);
         mOuterVertices.push_back(cur - miter * len);
         const Vec3& tc = (*mTextureCoords)[i];

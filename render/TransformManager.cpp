@@ -6,7 +6,9 @@
 #include "core/FileCodec.h"
 #include "core/Float.h"
 #include "core/Json.h"
+#include "core/Log.h"
 #include "core/Rotation.h"
+#include "render/Config.h"
 
 namespace Quorvane {
 namespace Core {
@@ -175,9 +177,25 @@ Mat4 const* TransformManager::TransformData::transformWithAnchorOffset(Vec3 cons
 
 TransformManager::TransformManager() = default;
 
+namespace {
+
+// Whether two records show exactly the same (no tolerance: a shared record
+// must draw what each of its frames would), so that consecutive frames may
+// share one.
+bool sameShown(TransformManager::TransformData const& a, TransformManager::TransformData const& b) {
+    auto same = [](Vec3 const& u, Vec3 const& v) { return u.x == v.x && u.y == v.y && u.z == v.z; };
+    return same(a.anchor(), b.anchor()) && same(a.position(), b.position()) && same(a.scale(), b.scale()) &&
+           same(a.rotation(), b.rotation()) && a.alpha() == b.alpha();
+}
+
+}  // namespace
+
 TransformManager::TransformManager(TransformManager const& other) {
     transforms_.reserve(other.transforms_.size());
-    for (TransformData const* record : other.transforms_) transforms_.push_back(new TransformData(*record));
+    for (size_t i = 0; i < other.transforms_.size(); ++i) {
+        const bool shared = i > 0 && other.transforms_[i] == other.transforms_[i - 1];
+        transforms_.push_back(shared ? transforms_.back() : new TransformData(*other.transforms_[i]));
+    }
     for (const auto& run : other.runs_) runs_.emplace(run.first, new TransformData(*run.second));
 }
 
@@ -186,7 +204,10 @@ TransformManager::~TransformManager() {
 }
 
 void TransformManager::clear() {
-    for (TransformData* record : transforms_) delete record;
+    // A record shared by consecutive frames is deleted once.
+    for (size_t i = 0; i < transforms_.size(); ++i) {
+        if (i == 0 || transforms_[i] != transforms_[i - 1]) delete transforms_[i];
+    }
     transforms_.clear();
     for (auto& run : runs_) delete run.second;
     runs_.clear();
@@ -253,7 +274,21 @@ Mat4 TransformManager::transformWithAnchorOffset(int64_t t, float width, float h
 TransformManager::TransformData** TransformManager::slot(int64_t t) {
     if (t < 0) return nullptr;
     const uint64_t frame = static_cast<uint64_t>(t);
-    if (frame < transforms_.size()) return &transforms_[static_cast<size_t>(frame)];
+    if (frame < transforms_.size()) {
+        // A frame about to change gets a record of its own; the frames after
+        // it in the same run get another, so that every shared record stays
+        // one unbroken run (which is how clear() deletes it once).
+        const size_t i = static_cast<size_t>(frame);
+        TransformData* const old = transforms_[i];
+        const bool before = i > 0 && transforms_[i - 1] == old;
+        const bool after = i + 1 < transforms_.size() && transforms_[i + 1] == old;
+        if (before || after) transforms_[i] = new TransformData(*old);
+        if (before && after) {
+            TransformData* const tail = new TransformData(*old);
+            for (size_t j = i + 1; j < transforms_.size() && transforms_[j] == old; ++j) transforms_[j] = tail;
+        }
+        return &transforms_[i];
+    }
     if (runs_.empty() && frame - transforms_.size() <= kLargestFilledGap) {
         while (transforms_.size() <= frame) {
             transforms_.push_back(transforms_.empty() ? new TransformData()
@@ -300,8 +335,18 @@ void TransformManager::setAlphaAtTime(float alpha, int64_t t) {
 void TransformManager::load(Value const& value) {
     clear();
     if (value.IsArray()) {
-        transforms_.reserve(value.Size());
-        for (Value const& record : value.GetArray()) transforms_.push_back(new TransformData(record));
+        // No render lasts more frames than the longest timeline: records past
+        // it would never show, and a data file of bare numbers would make one
+        // heap record of each two bytes.
+        const size_t count = std::min<size_t>(value.Size(), Config::kMaxTimelineFrames);
+        if (count < value.Size()) {
+            QVPrint("transform track of %zu records keeps the first %zu", static_cast<size_t>(value.Size()), count);
+        }
+        transforms_.reserve(count);
+        for (Value const& record : value.GetArray()) {
+            if (transforms_.size() == count) break;
+            append(record);
+        }
     } else if (value.IsObject()) {
         transforms_.push_back(new TransformData(value));
     }
@@ -331,9 +376,33 @@ void TransformManager::load(std::string const& path) {
     FileCodec codec(FileCodec::getFileCodecVersion(path));
     codec.decodePack(path);
     const uint64_t size = std::min<uint64_t>(codec.size, codec.content.size());
-    Json::Document doc;
-    if (!Json::parse(doc, codec.content.data(), size, Json::ByteOrderMark::Reject)) return;
-    if (doc.IsArray()) load(doc);
+    // Element by element: the file never lives whole as JSON values, which
+    // take 16 bytes for each number of a file of bare numbers.
+    TransformManager loaded;
+    size_t elements = 0;
+    const bool parsed = Json::parseArrayElements(codec.content.data(), size, [&](Value const& record) {
+        ++elements;
+        if (loaded.transforms_.size() >= Config::kMaxTimelineFrames) return false;
+        loaded.append(record);
+        return true;
+    });
+    if (!parsed) return;
+    if (elements > loaded.transforms_.size()) {
+        QVPrint("transform track %s keeps the first %zu records", path.c_str(), loaded.transforms_.size());
+    }
+    clear();
+    transforms_.swap(loaded.transforms_);
+}
+
+void TransformManager::append(Value const& record) {
+    // Consecutive frames that show the same share one record: a still layer
+    // (or a file of bare numbers, all defaults) costs a pointer a frame.
+    TransformData parsed(record);
+    if (!transforms_.empty() && sameShown(parsed, *transforms_.back())) {
+        transforms_.push_back(transforms_.back());
+    } else {
+        transforms_.push_back(new TransformData(parsed));
+    }
 }
 
 Mat4 TransformManager::ConvertCoordinateFrom3DTo2D(Mat4 const& m, float width, float height) {

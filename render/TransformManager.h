@@ -115,8 +115,9 @@ public:
     void setRotationAtTime(Vec3 const& degrees, int64_t t);
     void setAlphaAtTime(float alpha, int64_t t);
 
-    // Replaces the track: an array gives one record per element, an object one
-    // record, anything else an empty track.
+    // Replaces the track: an array gives one record per element (at most one
+    // per frame of the longest timeline), an object one record, anything else
+    // an empty track. Consecutive frames that show the same share a record.
     void load(rapidjson::Value const& value);
     // New data from frame t: t < 1 replaces the track; otherwise the track is
     // padded to t records, then an array is appended after the last record and
@@ -133,8 +134,11 @@ public:
 
 private:
     TransformData* at(int64_t t) const;
-    // The owning entry of frame t's record, made as createDataAtTime makes it.
+    // The owning entry of frame t's record, made as createDataAtTime makes it
+    // (a record shared with a neighbouring frame is first copied).
     TransformData** slot(int64_t t);
+    // Appends the record of one frame, sharing the last one when it shows the same.
+    void append(rapidjson::Value const& record);
 
     Vec3 anchorOffset_;
     std::vector<TransformData*> transforms_;

@@ -520,12 +520,21 @@ bool RenderContext::constructDynamicCompWithFiles(const std::vector<std::string>
         }
     }
     setCompDuration(static_cast<unsigned long>(std::max<long long>(0, framesAt(cursor, fps))));
+    // A timeline no render takes is refused by the render; tiling it first
+    // would only keep the render from saying so.
+    if (!Config::timelineRefusal(duration(), fps).empty()) {
+        QVPrint("RenderContext: the assembled timeline of %llu frames is not tiled",
+                static_cast<unsigned long long>(duration()));
+        return true;
+    }
 
-    // Background tiles go to the bottom, foreground tiles on top, until they
-    // reach the end of the timeline.
+    // Background tiles go to the bottom (each later tile below the one
+    // before), foreground tiles on top, until they reach the end of the
+    // timeline.
     for (DynamicComp* element : {mBackgroundComp, mForegroundComp}) {
         if (!element) continue;
         const std::string key = createCompSource(element, Unique::GenerateID(), std::string());
+        std::vector<RenderLayer*> tiles;
         TimeUnit t(0, fps);
         do {
             auto* tile = new RenderAVLayer(this);
@@ -539,12 +548,23 @@ bool RenderContext::constructDynamicCompWithFiles(const std::vector<std::string>
             }
             tile->offsetLayerTime(t);
             t += tile->layerDuration();
-            if (element == mBackgroundComp) {
-                insertLayerAt(tile, 0);
-            } else {
-                addLayer(tile, false);
+            tiles.push_back(tile);
+            if (tiles.size() >= Config::kMaxDynamicTiles &&
+                framesAt(t, fps) < static_cast<long long>(duration())) {
+                mConfig->noteUnbuildable("dynamic composition " + element->name() + " would be repeated more than " +
+                                         std::to_string(Config::kMaxDynamicTiles) + " times under the timeline of " +
+                                         std::to_string(duration()) + " frames");
+                for (RenderLayer* placed : tiles) delete placed;
+                tiles.clear();
+                break;
             }
         } while (framesAt(t, fps) < static_cast<long long>(duration()));
+        if (element == mBackgroundComp) {
+            std::reverse(tiles.begin(), tiles.end());
+            insertNewLayersAt(tiles, 0);
+        } else {
+            insertNewLayersAt(tiles, static_cast<unsigned int>(layers().size()));
+        }
     }
     return true;
 }

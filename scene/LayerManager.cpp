@@ -38,6 +38,12 @@ void LayerManager::insertLayerAt(RenderLayer* layer, unsigned int index) {
     mLayers.insert(mLayers.begin() + index, layer);
 }
 
+void LayerManager::insertNewLayersAt(const std::vector<RenderLayer*>& layers, unsigned int index) {
+    const auto at = mLayers.begin() + std::min<size_t>(index, mLayers.size());
+    mLayers.insert(at, layers.begin(), layers.end());
+    for (RenderLayer* layer : layers) layerAdded(layer);
+}
+
 void LayerManager::insetLayerBelow(RenderLayer* layer, RenderLayer* reference) {
     if (!layer) return;
     auto it = std::find(mLayers.begin(), mLayers.end(), reference);

@@ -27,6 +27,10 @@ public:
     // An index inside the list inserts without detaching and without hooks; an
     // index at or past the end behaves as addLayer(layer, false).
     void insertLayerAt(RenderLayer* layer, unsigned int index);
+    // Places new layers (in no list yet) as one block at the index, the first
+    // lowest, and runs layerAdded for each; an index past the end places the
+    // block on top. One pass over the list, however many layers come.
+    void insertNewLayersAt(const std::vector<RenderLayer*>& layers, unsigned int index);
     // The "inset" spelling is the name hosts and scripts call.
     void insetLayerBelow(RenderLayer* layer, RenderLayer* reference);
     void insetLayerAbove(RenderLayer* layer, RenderLayer* reference);

@@ -86,14 +86,16 @@ bool Line::on(const Vec2& p, float* t, float tolerance) {
     const float d1 = p.distance(startPoint()), d2 = p.distance(lastPoint());
     const float l = length();
     const bool result = std::sqrt(tolerance) > std::fabs(d1 + d2 - l);
-    if (result && t) *t = d1 / l;
+    if (result && t) *t = l > 0.0f ? d1 / l : 0.0f;
     return result;
 }
 
 Vec2 Line::project(const Vec2& p, float* t, float* distance) {
     const Vec2 first = startPoint();
     const Vec2 d = lastPoint() - first, v = p - first;
-    const float s = d.dot(v) / d.dot(d);
+    // A line of no length projects everything onto its one point.
+    const float dd = d.dot(d);
+    const float s = dd > 0.0f ? d.dot(v) / dd : 0.0f;
     if (t) *t = s;
     if (distance) *distance = (v - d * s).length();
     return first + d * s;
@@ -102,6 +104,8 @@ Vec2 Line::project(const Vec2& p, float* t, float* distance) {
 Vec2 Line::normal(float) {
     const Vec2 d = lastPoint() - startPoint();
     const float l = d.length();
+    // No direction, no normal: the zero vector rather than NaN.
+    if (!(l > 0.0f)) return Vec2();
     return Vec2(-d.y / l, d.x / l);
 }
 
@@ -310,6 +314,8 @@ Vec2 Bezier::derivative(float t, Bezier* curve) {
 Vec2 Bezier::normal(float t) {
     const Vec2 d = derivative(t);
     const float l = d.length();
+    // No direction, no normal: the zero vector rather than NaN.
+    if (!(l > 0.0f)) return Vec2();
     return Vec2(-d.y / l, d.x / l);
 }
 

@@ -84,7 +84,10 @@ void Path::cache() {
         if (i > 0) mBounds = mBounds.unite(segment->getBbox());
         ++i;
     }
-    for (i = 0; i < count; ++i) mLengthRatios[i] = mSegmentLengths[i] / mLength;
+    // A path of equal points has no length to share out: every segment gets
+    // no share (getPointAt and split read that as "all at the start").
+    const bool measurable = mLength > 0.0f && std::isfinite(mLength);
+    for (i = 0; i < count; ++i) mLengthRatios[i] = measurable ? mSegmentLengths[i] / mLength : 0.0f;
 }
 
 Path* Path::line(const Vec2& a, const Vec2& b) {
@@ -156,8 +159,9 @@ Vec2 Path::getPointAt(float t) {
     size_t i = 0;
     for (Line* segment : mSegments) {
         const float before = sum;
-        sum += mLengthRatios[i++];
-        if (sum >= t) return segment->get((t - before) / mLengthRatios[i - 1]);
+        const float share = mLengthRatios[i++];
+        sum += share;
+        if (sum >= t) return segment->get(share > 0.0f ? (t - before) / share : 0.0f);
     }
     return mSegments.back()->get(1.0f);
 }

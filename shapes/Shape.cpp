@@ -81,7 +81,10 @@ void Shape::cache() {
         if (i > 0) mBounds = mBounds.unite(path->getBbox());
         ++i;
     }
-    for (i = 0; i < count; ++i) mLengthRatios[i] = mPathLengths[i] / mTotalLength;
+    // Paths of equal points only: no length to share out, and no path
+    // reaches any share (split keeps everything before the cut).
+    const bool measurable = mTotalLength > 0.0f && std::isfinite(mTotalLength);
+    for (i = 0; i < count; ++i) mLengthRatios[i] = measurable ? mPathLengths[i] / mTotalLength : 0.0f;
 }
 
 void Shape::fillFrom(Shape* other) {

@@ -286,7 +286,7 @@ bool RenderTask::start() {
     // Files the scene read while it was built (data files) and the timeline
     // a dynamic template assembled are known only now.
     reason = config_->refusalReason(maxSide);
-    if (reason.empty() && context_->duration() < 1) reason = "the main timeline has no frame";
+    if (reason.empty()) reason = Config::timelineRefusal(context_->duration(), context_->frameRate());
     if (!reason.empty()) return refuseTemplate(reason);
     // The main composition's own rate, when it gives one, is the rate frames
     // are counted at: the encoder, the mux and the reported duration use it.
@@ -334,9 +334,25 @@ bool RenderTask::start() {
         context_->addWatermark(watermark.imagePaths, watermark.position, watermark.time, watermark.scale);
     }
 
+    // The script may have moved the timeline: the frames from where it now
+    // stands to its end are what is drawn, encoded, muxed and reported.
     float frameRate = context_->frameRate();
-    int64_t duration = static_cast<int64_t>(context_->duration());
-    taskInfo_->duration = static_cast<float>(duration) / frameRate;
+    const unsigned long long length = context_->duration();
+    const long long first = context_->currentLocalTime();
+    reason = Config::timelineRefusal(length, frameRate);
+    if (reason.empty() && (first < 0 || static_cast<unsigned long long>(first) >= length)) {
+        reason = "the main timeline has no frame from the current one on";
+    }
+    if (!reason.empty()) {
+        QVPrint("Child RenderTask %d: after the scripts, %s", pid, reason.c_str());
+        releaseScene();
+        rendering_ = false;
+        if (delegate_) delegate_->renderEnd(false);
+        return false;
+    }
+    int64_t duration = static_cast<int64_t>(length);
+    const int64_t frameCount = duration - first;
+    taskInfo_->duration = static_cast<float>(frameCount) / frameRate;
 
     context_->flipVerticalPass()->setOutputBGRA(true);
     videoWriter_->setMux(true);
@@ -354,6 +370,7 @@ bool RenderTask::start() {
     // A frame the encoder lost would leave a video shorter than its template
     // (and out of step with its audio): the render stops there and fails.
     bool framesWhole = true;
+    int64_t framesWritten = 0;
     do {
         if (cancelled_) break;
         clock_t t0 = clock();
@@ -389,6 +406,7 @@ bool RenderTask::start() {
             framesWhole = false;
             break;
         }
+        ++framesWritten;
 
         float progress = static_cast<float>(frame) / static_cast<float>(duration);
         if (delegate_) delegate_->renderUpdate(progress);
@@ -404,7 +422,9 @@ bool RenderTask::start() {
     QVPrint("pid %d, renderTime : %0.3f, encodeTime : %0.3f, total : %0.3f, %s", pid, taskInfo_->renderTime,
             taskInfo_->encodeTime, taskInfo_->totalTime, outputPath_.c_str());
 
-    config_->setFinalDuration(static_cast<uint64_t>(duration));
+    // What the mux takes the video's length to be is what was written: all
+    // frameCount frames unless the render was cancelled or an encode failed.
+    config_->setFinalDuration(static_cast<uint64_t>(framesWritten));
     releaseScene();
 
     framesDone_.signal(1);

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <array>
+
 #include <cmath>
 
 #include "ValueTypeExpect.h"
@@ -113,6 +115,21 @@ TEST(Mat4, ComposeDecomposeRoundTrips) {
         EXPECT_TRUE(Near(p2, position, 1e-4f));
         EXPECT_TRUE(Near(s2, s, 1e-5f));
     }
+    // An axis scaled to 0 loses its direction, not the turn of the others;
+    // two lost axes leave no turn at all.
+    struct Flat {
+        Vec3 scale;
+        Quaternion turn;
+    };
+    for (const Flat& f : {Flat{Vec3(0, 2, 3), rot}, Flat{Vec3(1.5f, 0, 2), rot}, Flat{Vec3(0, 0, 2), Quaternion()}}) {
+        Mat4 m;
+        m.compose(position, rot, f.scale);
+        Vec3 p2, s2;
+        Quaternion q2;
+        m.decompose(p2, q2, s2);
+        EXPECT_TRUE(Near(s2, f.scale, 1e-5f));
+        EXPECT_TRUE(Near(q2, f.turn, 1e-5f) || Near(q2, Quaternion(-f.turn.x, -f.turn.y, -f.turn.z, -f.turn.w), 1e-5f));
+    }
 }
 
 TEST(Mat4, InverseAndDeterminant) {
@@ -225,6 +242,20 @@ TEST(Mat4, ProjectionsMapTheViewVolumeToClipSpace) {
     ortho.setOrtho(0, 100, 0, 50, 1, 11);  // top 0, bottom 50: y grows downwards
     EXPECT_TRUE(Near(ortho * Vec3(0, 0, -1), Vec3(-1, 1, -1)));
     EXPECT_TRUE(Near(ortho * Vec3(100, 50, -11), Vec3(1, -1, 1)));
+    // A view volume of no width, height or depth holds nothing: the zero matrix.
+    Mat4 zero;
+    zero.setZero();
+    for (const auto& flat : std::vector<std::array<float, 6>>{
+             {0, 0, -1, 1, 1, 100}, {-2, 2, 1, 1, 1, 100}, {-2, 2, -1, 1, 5, 5}}) {
+        Mat4 f;
+        f.setFrustum(flat[0], flat[1], flat[2], flat[3], flat[4], flat[5]);
+        EXPECT_TRUE(Near(f, zero));
+    }
+    for (const std::array<float, 4>& flat : {std::array<float, 4>{0, 2, 1, 100}, {1, 0, 1, 100}, {1, 2, 3, 3}}) {
+        Mat4 p;
+        p.setPerspective(flat[0], flat[1], flat[2], flat[3]);
+        EXPECT_TRUE(Near(p, zero));
+    }
 }
 
 TEST(Mat4, LookAtWritesAnOrthonormalRotationOnly) {

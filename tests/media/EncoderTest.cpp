@@ -284,6 +284,11 @@ TEST(WriterBitrate, FollowsTheFactor) {
     writer.setBitrateControl(0.1f);
     EXPECT_EQ(writer.bitrateFor(1280, 720, 30), 2764800u);
     EXPECT_EQ(writer.bitrateFor(1280, 720, AVRational{30000, 1001}), 2762038u);
+    // Below one kbit/s the encoder would see no rate at all; the top stays in its int.
+    EXPECT_EQ(writer.bitrateFor(1, 1, 25), 1000u);
+    EXPECT_EQ(writer.bitrateFor(3, 3, AVRational{30000, 1001}), 1000u);
+    writer.setBitrateControl(NVMediaWriter::kMaxBitrateFactor);
+    EXPECT_EQ(writer.bitrateFor(16384, 16384, 1000), 2147483647u);
     struct {
         float fps;
         int num, den;

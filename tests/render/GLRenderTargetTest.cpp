@@ -63,6 +63,17 @@ TEST_F(GLRenderTarget, OwnTextureIsAttachedOnBindAndDetachedForRead) {
     dest.bindDestination();
     EXPECT_TRUE(dest.isAttached());
     EXPECT_EQ(attachedObject(GL_COLOR_ATTACHMENT0), dest.texture());
+
+    // A side past the driver's limit is held to it, never handed over.
+    GLint largest = 0;
+    glGetIntegerv(GL_MAX_TEXTURE_SIZE, &largest);
+    GLRenderDestination wide(100000000, 4);
+    EXPECT_EQ(wide.width(), largest);
+    EXPECT_EQ(wide.height(), 4);
+    StencilBuffer stencil(4, 2147483647);
+    EXPECT_EQ(stencil.width(), 4);
+    EXPECT_LE(stencil.height(), largest);
+    EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
 }
 
 TEST_F(GLRenderTarget, NeverBoundDestinationGrabsWithoutTouchingGL) {

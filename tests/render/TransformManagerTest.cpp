@@ -247,21 +247,38 @@ TEST(TransformTrack, DataFilesAreArraysOfRecords) {
     QvTest::writeFile(dir.file("broken.json"), records.substr(0, 10));
     QvTest::writeFile(dir.file("deep.json"), std::string(100000, '['));
     QvTest::writeFile(dir.file("tail.json"), records + std::string(1, '\0') + "garbage");
+    QvTest::writeFile(dir.file("spaced.json"), "[ {\"k\":\",]}\"} ,\n{\"p\":[3,4]} ]");
+    QvTest::writeFile(dir.file("late.json"), R"([{"p":[1,2]},{"p":[3,4]},{"p":[5,6]} x])");
 
-    for (const char* name : {"plain.json", "packed.json", "tail.json"}) {
+    for (const char* name : {"plain.json", "packed.json", "tail.json", "spaced.json"}) {
         TransformManager track;
         track.load(dir.file(name));
         ASSERT_EQ(track.transforms().size(), 2u) << name;
         expectVec(track.position(1), 3, 4, 0);
     }
     // Anything else leaves the track exactly as it was.
-    for (const char* name : {"bom.json", "object.json", "broken.json", "deep.json", "missing.json"}) {
+    for (const char* name : {"bom.json", "object.json", "broken.json", "deep.json", "missing.json", "late.json"}) {
         TransformManager track;
         track.load(parsed(R"([{"p":[5,5]},{},{}])"));
         track.load(dir.file(name));
         ASSERT_EQ(track.transforms().size(), 3u) << name;
         expectVec(track.position(0), 5, 5, 0);
     }
+    // Frames that show the same share one record (bare numbers are all
+    // defaults) until one of them is changed.
+    QvTest::writeFile(dir.file("shared.json"), R"([1, 2, {"p":[3,4]}, {"p":[3,4]}, {"p":[3,4]}])");
+    TransformManager track;
+    track.load(dir.file("shared.json"));
+    ASSERT_EQ(track.transforms().size(), 5u);
+    EXPECT_EQ(track.transforms()[0], track.transforms()[1]);
+    EXPECT_EQ(track.transforms()[2], track.transforms()[4]);
+    track.setPositionAtTime(Vec3(7, 7, 0), 3);
+    expectVec(track.position(2), 3, 4, 0);
+    expectVec(track.position(3), 7, 7, 0);
+    expectVec(track.position(4), 3, 4, 0);
+    TransformManager copy(track);
+    EXPECT_EQ(copy.transforms()[0], copy.transforms()[1]);
+    expectVec(copy.position(3), 7, 7, 0);
 }
 
 TEST(TransformMatrix, LayerMatrixComposesAnchorScaleRotationPosition) {

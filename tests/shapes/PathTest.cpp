@@ -47,6 +47,17 @@ TEST(PathTest, BuildingMeasuringAndSampling) {
     EXPECT_TRUE(path.getPointAt(0.5f).equal(Vec2(10, 10), 1e-4f));
     EXPECT_TRUE(path.getPointAt(2.0f).equal(Vec2(10, 30), 1e-4f));
     EXPECT_EQ(path.getBbox(), Rect(0, 0, 10, 30));
+    // Equal points: no length, and every sample is that point.
+    Path point;
+    point.moveTo(Vec2(3, 4));
+    point.lineTo(Vec2(3, 4));
+    point.lineTo(Vec2(3, 4));
+    EXPECT_EQ(point.getLength(), 0.0f);
+    for (float t : {0.0f, 0.5f, 1.0f}) EXPECT_TRUE(point.getPointAt(t).equal(Vec2(3, 4), 1e-6f)) << t;
+    float at = -1;
+    EXPECT_TRUE(point.segments().front()->project(Vec2(9, 9), &at, nullptr).equal(Vec2(3, 4), 1e-6f));
+    EXPECT_EQ(at, 0.0f);
+    EXPECT_EQ(point.segments().front()->normal(0.5f), Vec2());
 
     std::unique_ptr<Path> rect(Path::rect(Rect(0, 0, 10, 5)));
     EXPECT_EQ(rect->segmentCount(), 4u);

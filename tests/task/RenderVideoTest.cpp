@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <future>
 #include <thread>
 
 #include "TaskTestSupport.h"
@@ -439,6 +440,131 @@ TEST(RenderVideo, TemplateReadsNothingOfTheHost) {
         remove(output.c_str());
     }
     EXPECT_EQ(secretBefore, QvTest::readFile(secret + "x.json") + QvTest::readFile(secret + "secret.png"));
+}
+
+// A dynamic template of one-file segments over a background of `backgroundFrames`
+// frames: an entrance of `entranceFrames` frames and an exit that starts
+// `exitOffset` frames after it.
+std::string dynamicJson(int entranceFrames, int backgroundFrames, long long exitOffset) {
+    auto layer = [](const std::string& source, int frames) {
+        return "{\"type\":1,\"source\":\"" + source + "\",\"range\":[0," + std::to_string(frames) +
+               "],\"transform\":{\"a\":[0,0,0],\"p\":[0,0,0],\"s\":[1,1,1],\"r\":0,\"t\":1}}";
+    };
+    auto comp = [&](const std::string& name, int frames, const std::string& source) {
+        return "{\"name\":\"" + name + "\",\"size\":[64,48],\"duration\":" + std::to_string(frames) +
+               ",\"layers\":[" + layer(source, frames) + "]}";
+    };
+    return R"({"type":2,"fps":25,"size":[64,48],"bg":"#000000","assets":[
+                {"type":4,"key":"ph","name":"#808080","size":[64,48]},
+                {"type":4,"key":"bgs","name":"#2040A0","size":[64,48]},{"type":3,"key":"aS","name":"S"}],
+              "sources":[)" +
+           comp("S", 1000, "ph") + "],\"entrance\":" + comp("E", entranceFrames, "ph") +
+           ",\"exit\":" + comp("X", 5, "ph") + ",\"background\":" + comp("B", backgroundFrames, "bgs") +
+           ",\"segments\":[" + comp("A", 10, "aS") + "],\"offsets\":{\"X\":" + std::to_string(exitOffset) + "}}";
+}
+
+// Every template the check lets through renders whole, or is refused before
+// "start" with its reason: tiny pictures, extreme rates and factors, huge
+// solids, timelines no host can want (given, assembled or set by a script).
+TEST(RenderVideo, EveryAcceptedTemplateRendersOrIsRefused) {
+    TempDir dir("qvrender");
+    auto solid = [](int width, int height, const std::string& fps, long long frames, const std::string& extra) {
+        return "{\"type\":1,\"fps\":" + fps + ",\"main\":\"main\",\"assets\":[" + extra +
+               "],\"comps\":[{\"name\":\"main\",\"size\":[" + std::to_string(width) + "," + std::to_string(height) +
+               "],\"bg\":\"#336699\",\"duration\":" + std::to_string(frames) + ",\"layers\":[" +
+               (extra.empty() ? "" : "{\"type\":1,\"uuid\":\"s\",\"source\":\"big\"}") + "]}]}";
+    };
+    const std::string huge = R"({"key":"big","type":4,"name":"#FF0000","size":[100000000,100000000]})";
+    struct Case {
+        const char* name;
+        std::string config;
+        float bitrate;       // 0: the default
+        const char* script;  // the body of main(c), or null
+        const char* status;
+        // "end": decoded frames, coded size and duration; otherwise the reason logged.
+        int frames, width, height;
+        const char* duration;
+        const char* reason;
+    };
+    const Case cases[] = {
+        {"one fps", solid(64, 48, "1", 3, ""), 0, nullptr, "end", 3, 64, 48, "3.000000", ""},
+        {"one pixel", solid(1, 1, "25", 5, ""), 0, nullptr, "end", 5, 2, 2, "0.200000", ""},
+        {"three pixels", solid(3, 3, "25", 5, ""), 0, nullptr, "end", 5, 4, 4, "0.200000", ""},
+        {"smallest factor", solid(64, 48, "25", 5, ""), 0.01f, nullptr, "end", 5, 64, 48, "0.200000", ""},
+        {"1000 fps", solid(64, 48, "1000", 12, ""), 0, nullptr, "end", 12, 64, 48, "0.012000", ""},
+        {"7 fps", solid(64, 48, "7", 12, ""), 0, nullptr, "end", 12, 64, 48, "1.714286", ""},
+        {"script moves on", solid(64, 48, "25", 10, ""), 0, "c:setCurrentCompTime(9)", "end", 1, 64, 48,
+         "0.040000", ""},
+        {"huge solid", solid(64, 48, "25", 5, huge), 0, nullptr, "cancel", 0, 0, 0, "",
+         "has a side of 100000000 pixels, above the largest"},
+        {"years of frames", solid(64, 48, "25", 1ll << 40, ""), 0, nullptr, "cancel", 0, 0, 0, "",
+         "timeline of 1099511627776 frames is longer than the longest, 2160000"},
+        {"a day and a frame", solid(64, 48, "25", 2160001, ""), 0, nullptr, "cancel", 0, 0, 0, "",
+         "longer than the longest"},
+        {"far exit", dynamicJson(10, 40, 2147483647), 0, nullptr, "cancel", 0, 0, 0, "",
+         "longer than the longest"},
+        {"short tiles", dynamicJson(20000000, 1, 0), 0, nullptr, "cancel", 0, 0, 0, "",
+         "longer than the longest"},
+        {"many tiles", dynamicJson(65600, 1, 0), 0, nullptr, "cancel", 0, 0, 0, "",
+         "would be repeated more than 65536 times"},
+        {"tiled dynamic", dynamicJson(30, 8, 0), 0, nullptr, "end", 35, 64, 48, "1.400000", ""},
+        {"script empties", solid(64, 48, "25", 10, ""), 0, "c:setCompDuration(0)", "fail", 0, 0, 0, "",
+         "after the scripts, the main timeline has no frame"},
+        // A day at 1 fps is 86400 frames; a script may ask for 2^20.
+        {"script stretches", solid(64, 48, "1", 10, ""), 0, "c:setCompDuration(1 << 20)", "fail", 0, 0, 0, "",
+         "after the scripts, the main timeline of 1048576 frames is longer than the longest, 86400"},
+    };
+    int key = 700;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string folder = dir.file(std::to_string(key)) + "/";
+        ASSERT_EQ(0, mkdir(folder.c_str(), 0755));
+        ASSERT_TRUE(QvTest::writeFile(folder + "config.json", c.config));
+        const std::string output = dir.file(std::to_string(key) + ".mp4");
+        unsigned long handle = 0;
+        ASSERT_EQ(0, zr_create_render_process(&handle, folder.c_str(), output.c_str(), ++key));
+        if (c.bitrate > 0) ASSERT_EQ(0, zr_render_process_set_bitrate_control(&handle, c.bitrate));
+        if (c.script) {
+            ASSERT_TRUE(QvTest::writeFile(folder + "main.lua", std::string("function main(c) ") + c.script + " end"));
+            zr_render_process_set_lua_main_file(&handle, folder + "main.lua");
+        }
+        std::string log;
+        {
+            QvTaskTest::StderrCapture capture(dir.file("stderr.txt"));
+            // A generous outer guard: a render that hangs fails here, not the suite's timeout.
+            std::promise<void> done;
+            std::future<void> finished = done.get_future();
+            std::thread host([&] {
+                zr_render_process_start(&handle, CallbackRecorder::callback);
+                done.set_value();
+            });
+            if (finished.wait_for(std::chrono::seconds(120)) != std::future_status::ready) {
+                ADD_FAILURE() << "the render still runs after 120 s";
+                for (int child : QvTaskTest::childProcesses()) kill(child, SIGKILL);
+            }
+            host.join();
+            log = capture.stop();
+        }
+        EXPECT_STREQ(c.status, zr_render_process_status(&handle)) << log;
+        if (std::string(c.status) == "end") {
+            EXPECT_EQ(c.duration, zr_render_process_rendered_info(&handle)["duration"]);
+            EXPECT_EQ(std::to_string(c.frames), QvTest::probe(output, "v:0", "nb_read_frames"));
+            EXPECT_EQ(std::to_string(c.width), QvTest::probe(output, "v:0", "width"));
+            EXPECT_EQ(std::to_string(c.height), QvTest::probe(output, "v:0", "height"));
+            EXPECT_NEAR(atof(c.duration), QvTest::probeDuration(output), 0.002);
+        } else {
+            EXPECT_NE(std::string::npos, log.find(c.reason)) << log;
+            EXPECT_FALSE(QvTest::fileExists(output));
+        }
+        if (std::string(c.status) == "cancel") {
+            EXPECT_NE(std::string::npos, log.find("Invalid template: ")) << log;
+            // Refused before "start": the host heard nothing else.
+            EXPECT_EQ(std::vector<std::string>{"cancel"}, CallbackRecorder::instance().words(&handle));
+        }
+        CallbackRecorder::instance().clear(&handle);
+        expectNothingLeftBehind(handle, output);
+        zr_render_process_release(&handle);
+    }
 }
 
 // The host's music, shorter than the video and looped, runs to the video's end.
