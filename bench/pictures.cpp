@@ -21,19 +21,12 @@
 #include <string>
 #include <vector>
 
-#include "task/quorvane.h"
+#include "bench/RenderSupport.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-struct Scratch {
-    Scratch() : path(fs::temp_directory_path() / ("qvbench-pictures-" + std::to_string(getpid()))) {
-        fs::create_directories(path / "assets");
-    }
-    ~Scratch() { fs::remove_all(path); }
-    fs::path path;
-};
 
 // A flat red RGBA PNG, compressed fast: 16384 x 16384 makes about 1 MB.
 bool writePng(const fs::path& path, int width, int height) {
@@ -87,38 +80,11 @@ void writeTemplate(const fs::path& folder, const std::vector<std::string>& files
                                           << R"("duration":2,"layers":[)" << layers << "]}]}";
 }
 
-// Renders in a child of this process; the render child's peak in KB, or -1.
-long renderedPeakKb(const fs::path& folder) {
-    int fds[2];
-    if (pipe(fds) != 0) return -1;
-    const pid_t pid = fork();
-    if (pid == 0) {
-        close(fds[0]);
-        FILE* null = fopen("/dev/null", "w");
-        dup2(fileno(null), STDERR_FILENO);
-        unsigned long handle = 0;
-        const std::string output = (folder / "out.mp4").string();
-        zr_create_render_process(&handle, (folder.string() + "/").c_str(), output.c_str(), 140);
-        zr_render_process_start(&handle, nullptr);
-        const bool ok = std::string(zr_render_process_status(&handle)) == "end";
-        zr_render_process_release(&handle);
-        struct rusage usage;
-        getrusage(RUSAGE_CHILDREN, &usage);
-        const long peak = ok ? usage.ru_maxrss : -1;
-        (void)!write(fds[1], &peak, sizeof peak);
-        _exit(0);
-    }
-    close(fds[1]);
-    long peak = -1;
-    if (read(fds[0], &peak, sizeof peak) != sizeof peak) peak = -1;
-    close(fds[0]);
-    waitpid(pid, nullptr, 0);
-    return peak;
-}
 
 void BM_Pictures(benchmark::State& state) {
-    Scratch scratch;
+    QvBench::Scratch scratch("pictures");
     const fs::path assets = scratch.path / "assets";
+    fs::create_directories(assets);
     std::vector<std::string> files;
     bool made = true;
     switch (state.range(0)) {
@@ -143,7 +109,10 @@ void BM_Pictures(benchmark::State& state) {
     }
     writeTemplate(scratch.path, files);
     long peak = -1;
-    for (auto _ : state) peak = renderedPeakKb(scratch.path);
+    QvBench::QuietStderr quiet;
+    const std::string folder = scratch.path.string() + "/";
+    for (auto _ : state)
+        peak = QvBench::peakInOwnProcessKb([&] { return QvBench::render(folder, folder + "out.mp4", 140); });
     if (peak < 0) state.SkipWithError("render failed");
     state.counters["peak_rss_MB"] = static_cast<double>(peak) / 1024.0;
 }

@@ -36,10 +36,15 @@
 #include "render/Config.h"
 #include "task/RenderTask.h"
 #include "task/quorvane.h"
+#include "bench/RenderSupport.h"
 
 namespace {
 
 namespace fs = std::filesystem;
+using QvBench::peakChildMemoryKb;
+using QvBench::QuietStderr;
+using QvBench::render;
+using QvBench::Scratch;
 
 constexpr int kFrames = 125;
 constexpr int kFps = 25;
@@ -58,15 +63,6 @@ double seconds(std::chrono::steady_clock::time_point since) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
 }
 
-// A scratch folder of this process, removed with it.
-struct Scratch {
-    explicit Scratch(const std::string& name)
-        : path(fs::temp_directory_path() / ("qvbench-" + name + "-" + std::to_string(getpid()))) {
-        fs::create_directories(path);
-    }
-    ~Scratch() { fs::remove_all(path); }
-    fs::path path;
-};
 
 // The showcase, or a copy of it with every 1280x720 size made 1920x1080.
 std::string templateFor(int width, const fs::path& scratch) {
@@ -82,39 +78,8 @@ std::string templateFor(int width, const fs::path& scratch) {
     return copy.string() + "/";
 }
 
-long peakChildMemoryKb() {
-    struct rusage usage;
-    getrusage(RUSAGE_CHILDREN, &usage);
-    return usage.ru_maxrss;
-}
 
-// Standard error of the engine and of ffmpeg would drown the report.
-class QuietStderr {
-public:
-    QuietStderr() : saved_(dup(STDERR_FILENO)) {
-        FILE* null = fopen("/dev/null", "w");
-        dup2(fileno(null), STDERR_FILENO);
-        fclose(null);
-    }
-    ~QuietStderr() {
-        dup2(saved_, STDERR_FILENO);
-        close(saved_);
-    }
 
-private:
-    int saved_;
-};
-
-// One render through the host interface; true when it ended well. Renders
-// running at the same time need keys of their own.
-bool render(const std::string& folder, const std::string& output, int key) {
-    unsigned long handle = 0;
-    zr_create_render_process(&handle, folder.c_str(), output.c_str(), key);
-    zr_render_process_start(&handle, nullptr);
-    const bool ok = std::string(zr_render_process_status(&handle)) == "end";
-    zr_render_process_release(&handle);
-    return ok;
-}
 
 // Wall seconds of `count` renders started together.
 double renderTogether(const std::string& folder, const fs::path& scratch, int count, bool* ok) {
@@ -294,23 +259,8 @@ void BM_DataFileAtCap(benchmark::State& state) {
     QuietStderr quiet;
     long peakKb = 0;
     for (auto _ : state) {
-        // A process of its own: the peak of its render child alone, not of
-        // every child this program had.
-        int pipeFds[2];
-        if (pipe(pipeFds) != 0) break;
-        const pid_t pid = fork();
-        if (pid == 0) {
-            close(pipeFds[0]);
-            const bool ok = render(folder, (scratch.path / "out.mp4").string(), 92);
-            const long peak = ok ? peakChildMemoryKb() : -1;
-            if (write(pipeFds[1], &peak, sizeof peak) != sizeof peak) _exit(1);
-            _exit(0);
-        }
-        close(pipeFds[1]);
-        long peak = -1;
-        if (read(pipeFds[0], &peak, sizeof peak) != sizeof peak) peak = -1;
-        close(pipeFds[0]);
-        waitpid(pid, nullptr, 0);
+        const long peak =
+            QvBench::peakInOwnProcessKb([&] { return render(folder, (scratch.path / "out.mp4").string(), 92); });
         if (peak < 0) state.SkipWithError("render failed");
         peakKb = std::max(peakKb, peak);
     }
