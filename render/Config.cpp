@@ -118,7 +118,9 @@ Config::Config(std::string const& folder) {
     setFolder(folder);
     const std::string path = templatePath_ + "config.json";
     const InputFileStatus status = FileManager::checkInput(path);
-    if (status != InputFileStatus::Ok && status != InputFileStatus::Missing) {
+    if (status == InputFileStatus::Missing) {
+        noteUnbuildable("the template folder has no config.json");
+    } else if (status != InputFileStatus::Ok) {
         noteUnreadableFile("config.json is " + std::string(FileManager::describe(status)));
     }
     FileCodec codec(FileCodec::getFileCodecVersion(path));
@@ -177,6 +179,8 @@ void Config::loadFromJson(char const* bytes, unsigned long size) {
     Json::Document doc;
     if (!Json::parse(doc, bytes, size, Json::ByteOrderMark::Skip) || !doc.IsObject()) {
         QVPrint("json parse error");
+        // Said once: a missing or unreadable file has its own reason already.
+        if (unreadableFiles_.empty()) noteUnbuildable("config.json holds no JSON object");
         configContent_ = Json::write(doc);
         return;
     }

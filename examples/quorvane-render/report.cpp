@@ -10,44 +10,41 @@ namespace {
 enum class Kind { Other, Reason, Warning };
 
 // A line counts when its message begins with `begins` and holds `holds` (when
-// given); the first row that matches decides. A `note` follows the engine's
-// words where they are terse.
+// given); the first row that matches decides.
 struct LinePattern {
     const char* begins;
     const char* holds;
     Kind kind;
-    const char* note;
 };
 
 const LinePattern kPatterns[] = {
     // Why a render was refused, failed or died.
-    {"Invalid template: ", nullptr, Kind::Reason, nullptr},
-    {"Template invalid", nullptr, Kind::Reason, "the template folder has no config.json"},
-    {"json parse error", nullptr, Kind::Reason, nullptr},
-    {"Template file refused: ", nullptr, Kind::Reason, nullptr},
-    {"ZRScriptError", nullptr, Kind::Reason, nullptr},
-    {"Child RenderTask ", " could not ", Kind::Reason, nullptr},
-    {"Child RenderTask ", ": replaceable file ", Kind::Reason, nullptr},
-    {"Child RenderTask ", " failed to close", Kind::Reason, nullptr},
-    {"Child receive signo", nullptr, Kind::Reason, nullptr},
-    {"Child pid ", " by ", Kind::Reason, nullptr},
-    {"Child process ", "kill child pid", Kind::Reason, nullptr},
-    {"Child process ", "without a final word", Kind::Reason, nullptr},
-    {"Start render process refused", nullptr, Kind::Reason, nullptr},
-    {"Failed create msgqueue", nullptr, Kind::Reason, nullptr},
-    {"Fork process failed", nullptr, Kind::Reason, nullptr},
+    {"Invalid template: ", nullptr, Kind::Reason},
+    {"json parse error", nullptr, Kind::Reason},
+    {"Template file refused: ", nullptr, Kind::Reason},
+    {"ZRScriptError", nullptr, Kind::Reason},
+    {"Child RenderTask ", " could not ", Kind::Reason},
+    {"Child RenderTask ", ": replaceable file ", Kind::Reason},
+    {"Child RenderTask ", " failed to close", Kind::Reason},
+    {"Child receive signo", nullptr, Kind::Reason},
+    {"Child pid ", " by ", Kind::Reason},
+    {"Child process ", "kill child pid", Kind::Reason},
+    {"Child process ", "without a final word", Kind::Reason},
+    {"Start render process refused", nullptr, Kind::Reason},
+    {"Failed create msgqueue", nullptr, Kind::Reason},
+    {"Fork process failed", nullptr, Kind::Reason},
     // Inputs passed over: media of a kind not read, or that cannot be read or
     // decoded (template assets, replaced files, watermarks), and host options
     // out of their range. A shrunk image is still shown.
-    {"AVSource ", " shrunk to ", Kind::Other, nullptr},
-    {"AVSource ", nullptr, Kind::Warning, nullptr},
-    {"music ", ", skipped", Kind::Warning, nullptr},
-    {"music volume ", " kept", Kind::Warning, nullptr},
-    {"bitrate control ", " kept", Kind::Warning, nullptr},
-    {"replaceable file ", ", skipped", Kind::Warning, nullptr},
-    {"audio track ", ", skipped", Kind::Warning, nullptr},
-    {"invalid music file ", nullptr, Kind::Warning, nullptr},
-    {"RenderContext: image sequence asset ", ", skipped", Kind::Warning, nullptr},
+    {"AVSource ", " shrunk to ", Kind::Other},
+    {"AVSource ", nullptr, Kind::Warning},
+    {"music ", ", skipped", Kind::Warning},
+    {"music volume ", " kept", Kind::Warning},
+    {"bitrate control ", " kept", Kind::Warning},
+    {"replaceable file ", ", skipped", Kind::Warning},
+    {"audio track ", ", skipped", Kind::Warning},
+    {"invalid music file ", nullptr, Kind::Warning},
+    {"RenderContext: image sequence asset ", ", skipped", Kind::Warning},
 };
 
 // Words of ffmpeg's own error lines; its other lines (banner, stream list,
@@ -191,8 +188,7 @@ std::vector<EngineLogLine> pickEngineLogLines(const std::string& path, off_t fro
         }
         const LinePattern* pattern = classify(line.message);
         if (!pattern || pattern->kind == Kind::Other) return;
-        pick(pattern->kind == Kind::Warning,
-             pattern->note ? line.message + " (" + pattern->note + ")" : line.message);
+        pick(pattern->kind == Kind::Warning, line.message);
     });
     return picked;
 }

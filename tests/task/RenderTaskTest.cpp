@@ -118,8 +118,8 @@ TEST(RenderTask, BrokenTemplatesAreRefusedBeforeAnything) {
         const char* reason;
     };
     const std::vector<Case> cases = {
-        {"missing", "", "", "no positive size"},
-        {"garbage", "{not json", "", "no positive size"},
+        {"missing", "", "", "has no config.json"},
+        {"garbage", "{not json", "", "holds no JSON object"},
         {"nosize", json("25", "[0,48]", frames, "t.json"), "", "no positive size"},
         {"huge", json("25", "[30000,30000]", frames, "t.json"), "", "30000 pixels"},
         {"nofps", json("0", "[64,48]", frames, "t.json"), "", "\"fps\" 0 is not"},
