@@ -180,7 +180,7 @@ void InputScope::addFile(const std::string& path) {
     if (!resolved.empty()) files_.push_back(resolved);
 }
 
-void InputScope::addFilesIn(const std::string& json) {
+std::vector<std::string> InputScope::pathsIn(const std::string& json) {
     // The parse limits the nesting, and so the depth of collectStrings.
     Json::Document doc;
     std::vector<std::string> strings;
@@ -189,10 +189,15 @@ void InputScope::addFilesIn(const std::string& json) {
     } else {
         strings.push_back(json);
     }
-    for (const std::string& text : strings) {
-        // Only texts that could be paths are looked up.
-        if (!text.empty() && text.size() < PATH_MAX) addFile(text);
-    }
+    // Only texts that could be paths are looked up.
+    strings.erase(std::remove_if(strings.begin(), strings.end(),
+                                 [](const std::string& text) { return text.empty() || text.size() >= PATH_MAX; }),
+                  strings.end());
+    return strings;
+}
+
+void InputScope::addFilesIn(const std::string& json) {
+    for (const std::string& path : pathsIn(json)) addFile(path);
 }
 
 bool InputScope::allows(const std::string& path, const char* what) const {

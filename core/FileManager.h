@@ -68,9 +68,11 @@ class InputScope {
 public:
     void addFolder(const std::string& folder);
     void addFile(const std::string& path);
-    // Every string of a JSON document (keys too); text that is no JSON
-    // counts as one path.
+    // Every path in a JSON document (see pathsIn).
     void addFilesIn(const std::string& json);
+    // The strings of a JSON document (keys too) that could be paths; text
+    // that is no JSON counts as one path.
+    static std::vector<std::string> pathsIn(const std::string& json);
     bool restricted() const { return !folders_.empty(); }
     // False, with a log line naming the path and what named it, for an
     // existing path outside the scope; a missing path is left to the caller,

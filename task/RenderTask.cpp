@@ -228,6 +228,10 @@ std::vector<std::string> RenderTask::inputFiles() const {
     for (const auto& entry : watermarks_) {
         files.insert(files.end(), entry.first.imagePaths.begin(), entry.first.imagePaths.end());
     }
+    if (!dynamicSubImgJson_.empty()) {
+        const std::vector<std::string> images = InputScope::pathsIn(dynamicSubImgJson_);
+        files.insert(files.end(), images.begin(), images.end());
+    }
     return files;
 }
 
