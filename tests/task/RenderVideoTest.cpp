@@ -492,6 +492,7 @@ TEST(RenderVideo, EveryAcceptedTemplateRendersOrIsRefused) {
         {"three pixels", solid(3, 3, "25", 5, ""), 0, nullptr, "end", 5, 4, 4, "0.200000", ""},
         {"smallest factor", solid(64, 48, "25", 5, ""), 0.01f, nullptr, "end", 5, 64, 48, "0.200000", ""},
         {"1000 fps", solid(64, 48, "1000", 12, ""), 0, nullptr, "end", 12, 64, 48, "0.012000", ""},
+        {"one frame at 1000 fps", solid(64, 48, "1000", 1, ""), 0, nullptr, "end", 1, 64, 48, "0.001000", ""},
         {"7 fps", solid(64, 48, "7", 12, ""), 0, nullptr, "end", 12, 64, 48, "1.714286", ""},
         {"script moves on", solid(64, 48, "25", 10, ""), 0, "c:setCurrentCompTime(9)", "end", 1, 64, 48,
          "0.040000", ""},
