@@ -20,8 +20,9 @@ struct LinePattern {
 const LinePattern kPatterns[] = {
     // Why a render was refused, failed or died.
     {"Invalid template: ", nullptr, Kind::Reason},
-    {"json parse error", nullptr, Kind::Reason},
-    {"Template file refused: ", nullptr, Kind::Reason},
+    {"Invalid output path ", nullptr, Kind::Reason},
+    {"Child RenderTask ", ": music ", Kind::Reason},
+    {"the mux left no video", nullptr, Kind::Reason},
     {"ZRScriptError", nullptr, Kind::Reason},
     {"Child RenderTask ", " could not ", Kind::Reason},
     {"Child RenderTask ", ": replaceable file ", Kind::Reason},
@@ -49,8 +50,8 @@ const LinePattern kPatterns[] = {
 
 // Words of ffmpeg's own error lines; its other lines (banner, stream list,
 // progress) say nothing about why the mux failed.
-const char* const kMuxErrorWords[] = {"rror",   "Could not", "Invalid",           "No such file",
-                                      "Unable", "Unsupported", "Permission denied", "not supported"};
+const char* const kMuxErrorWords[] = {"rror",        "Could not",         "Invalid",       "No such file", "Unable",
+                                      "Unsupported", "Permission denied", "not supported", "failed"};
 constexpr size_t kMuxErrorLines = 3;  // the last ones: ffmpeg ends with its verdict
 
 const char* const kMuxBegins = "ffmpeg command : ";

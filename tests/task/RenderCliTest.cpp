@@ -115,9 +115,13 @@ TEST(RenderCli, TellsWhyAndWhatWasIgnored) {
         const char* status;
         std::string told;  // a line on standard error after the status
     };
+    // An output path that is a folder is refused before anything is drawn.
+    ASSERT_EQ(0, mkdir(dir.file("folder.mp4").c_str(), 0755));
     const Row rows[] = {
         {"refused.mp4", flat, {}, "cancel",
          "\nquorvane-render: Invalid template: the main composition has no positive size\n"},
+        {"folder.mp4", good, {}, "cancel",
+         "\nquorvane-render: Invalid output path " + dir.file("folder.mp4") + ": it is no regular file\n"},
         {"lost.mp4", media, {"--replace", missing}, "fail",
          "replaceable file " + missing + " is missing or cannot be decoded\n"},
         // ffmpeg cannot put H.264 into Ogg: its own error lines tell why.
