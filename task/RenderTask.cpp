@@ -201,13 +201,20 @@ bool RenderTask::refuseTemplate(const std::string& reason) {
     return false;
 }
 
-std::string RenderTask::lostReplaceableFile() const {
+std::set<std::string> RenderTask::replacedFiles() const {
+    // A dynamic template keeps the list; a normal one puts each file into the
+    // asset it replaces.
     std::set<std::string> replaced(config_->replaceableFilePaths().begin(),
                                    config_->replaceableFilePaths().end());
     for (const AssetConfig* asset : config_->assets()) {
         if (asset && asset->replaced) replaced.insert(asset->name);
     }
     replaced.erase(std::string());
+    return replaced;
+}
+
+std::string RenderTask::lostReplaceableFile() const {
+    const std::set<std::string> replaced = replacedFiles();
     for (const auto& entry : context_->sources()) {
         const AVSource* source = entry.second;
         if (!source || source->sourceType() != AVSource::kSourceTypeFile) continue;
@@ -222,7 +229,8 @@ std::vector<std::string> RenderTask::inputFolders() const {
 }
 
 std::vector<std::string> RenderTask::inputFiles() const {
-    std::vector<std::string> files = config_->replaceableFilePaths();
+    const std::set<std::string> replaced = replacedFiles();
+    std::vector<std::string> files(replaced.begin(), replaced.end());
     files.push_back(audioFile_);
     files.push_back(luaMainFile_);
     for (const auto& entry : watermarks_) {

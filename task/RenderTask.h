@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstdint>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -97,6 +98,8 @@ private:
     bool refuseTemplate(const std::string& reason);
     // The first replaceable file whose source could not be read or decoded.
     std::string lostReplaceableFile() const;
+    // The user's files that replace the template's own.
+    std::set<std::string> replacedFiles() const;
     // What the output path may not be: the folders and files this render reads.
     std::vector<std::string> inputFolders() const;
     std::vector<std::string> inputFiles() const;

@@ -292,14 +292,20 @@ TEST(RenderVideo, LostReplaceableFileFailsTheRender) {
     const std::string cut = dir.file("cut-photo.png");
     ASSERT_TRUE(QvTest::makeImage(cut, 256, 256, {0, 255, 0}));
     ASSERT_EQ(0, truncate(cut.c_str(), 120));
+    // The user's photo named as the output too: refused before anything is
+    // drawn, and the photo stays.
+    const std::string photo = dir.file("photo.png");
+    ASSERT_TRUE(QvTest::makeImage(photo, 8, 8, {0, 255, 0}));
+    const std::string photoBytes = QvTest::readFile(photo);
     struct Case {
         std::string file;
         const char* status;
     };
     int key = 50;
-    for (const Case& c : {Case{missing, "fail"}, Case{cut, "fail"}, Case{"", "end"}}) {
+    for (const Case& c : {Case{missing, "fail"}, Case{cut, "fail"}, Case{"", "end"}, Case{photo, "cancel"}}) {
         SCOPED_TRACE(c.file);
-        std::string output = dir.file("replace.mp4");
+        const bool onItself = std::string(c.status) == "cancel";
+        std::string output = onItself ? photo : dir.file("replace.mp4");
         unsigned long handle = 0;
         ASSERT_EQ(0, zr_create_render_process(&handle, folder.c_str(), output.c_str(), ++key));
         std::vector<std::string> files = {c.file};
@@ -313,6 +319,11 @@ TEST(RenderVideo, LostReplaceableFileFailsTheRender) {
         EXPECT_STREQ(c.status, zr_render_process_status(&handle));
         expectNothingLeftBehind(handle, output);
         zr_render_process_release(&handle);
+        if (onItself) {
+            EXPECT_EQ(photoBytes, QvTest::readFile(photo));
+            EXPECT_NE(std::string::npos, log.find("Invalid output path " + photo)) << log;
+            continue;
+        }
         EXPECT_EQ(c.file.empty(), QvTest::fileExists(output));
         if (!c.file.empty()) {
             EXPECT_NE(std::string::npos, log.find("replaceable file " + c.file)) << log;
