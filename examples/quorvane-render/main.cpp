@@ -191,6 +191,7 @@ bool parseArguments(int argc, char** argv, Options* options) {
     options->templateDir = positional[0];
     options->output = positional[1];
     if (!options->verbose && options->logFile.empty()) options->logFile = options->output + ".log";
+    if (options->logFile == options->output) return fail("--log must name another file than the output");
     return true;
 }
 
@@ -200,10 +201,17 @@ FILE* gUserOut = stderr;
 
 // Sends everything written to standard error from here on (the engine's log
 // lines, the render child's, ffmpeg's) into `path`, and keeps the terminal for
-// the user. False when the file cannot be opened.
+// the user. False when the file cannot be opened or is no regular file: a link
+// planted there is not written through, and a FIFO would block the render
+// before it began.
 bool sendEngineLogTo(const std::string& path) {
-    int log = open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    int log = open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0644);
     if (log < 0) return false;
+    struct stat info;
+    if (fstat(log, &info) != 0 || !S_ISREG(info.st_mode)) {
+        close(log);
+        return false;
+    }
     int user = fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 3);
     FILE* userOut = user >= 0 ? fdopen(user, "w") : nullptr;
     if (!userOut || dup2(log, STDERR_FILENO) < 0) {

@@ -78,7 +78,8 @@ TEST(RenderCli, FailuresExitNonZero) {
           {kCommand, "t", "o.mp4", "--snapshot-frames", "1,x", "--snapshot-dir", "d"},
           {kCommand, "t", "o.mp4", "--watermark", "w.png,1,2,3"},
           {kCommand, "t", "o.mp4", "--snapshot-frames", "1"},
-          {kCommand, "t", "o.mp4", "--log", "l", "--verbose"}}) {
+          {kCommand, "t", "o.mp4", "--log", "l", "--verbose"},
+          {kCommand, "t", "o.mp4", "--log", "o.mp4"}}) {
         QvTest::ProgramResult usage = QvTest::runProgram(args);
         EXPECT_EQ(2, usage.exitCode) << args.back();
         EXPECT_TRUE(usage.out.empty());
