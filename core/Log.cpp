@@ -18,7 +18,34 @@ constexpr int kVersionMinor = 2;
 constexpr int kVersionPatch = 0;
 constexpr const char* kVersionTag = "beta";
 constexpr size_t kMessageCapacity = 1024;  // 1023 characters and the terminator
+
+thread_local LogShare* tLogShare = nullptr;
+
+void writeLine(const char* line, size_t len) {
+    size_t off = 0;
+    while (off < len) {
+        ssize_t w = write(STDERR_FILENO, line + off, len - off);
+        if (w <= 0) break;
+        off += static_cast<size_t>(w);
+    }
+}
+
+std::string formatLine(const char* message) {
+    std::string label = GetTimeLabel();
+    char line[kMessageCapacity + 128];
+    int n = snprintf(line, sizeof line, "%s:  [%d] %s\n", label.c_str(), static_cast<int>(getpid()), message);
+    if (n < 0) return std::string();
+    return std::string(line, static_cast<size_t>(n) < sizeof line ? static_cast<size_t>(n) : sizeof line - 1);
+}
 }  // namespace
+
+LogShareScope::LogShareScope(LogShare& share) : previous_(tLogShare) {
+    tLogShare = &share;
+}
+
+LogShareScope::~LogShareScope() {
+    tLogShare = previous_;
+}
 
 const char* QVVersion() {
     static const std::string version = std::to_string(kVersionMajor) + "." + std::to_string(kVersionMinor) +
@@ -50,17 +77,18 @@ void QVPrint(const char* format, ...) {
     vsnprintf(message, sizeof message, format, args);
     va_end(args);
 
-    std::string label = GetTimeLabel();
-    char line[kMessageCapacity + 128];
-    int n = snprintf(line, sizeof line, "%s:  [%d] %s\n", label.c_str(), static_cast<int>(getpid()), message);
-    if (n < 0) return;
-    size_t len = static_cast<size_t>(n) < sizeof line ? static_cast<size_t>(n) : sizeof line - 1;
-    ssize_t off = 0;
-    while (static_cast<size_t>(off) < len) {
-        ssize_t w = write(STDERR_FILENO, line + off, len - static_cast<size_t>(off));
-        if (w <= 0) break;
-        off += w;
+    const std::string line = formatLine(message);
+    if (LogShare* share = tLogShare) {
+        if (share->full) return;
+        if (line.size() > share->left) {
+            share->full = true;
+            const std::string dropped = formatLine(share->dropped);
+            writeLine(dropped.data(), dropped.size());
+            return;
+        }
+        share->left -= line.size();
     }
+    writeLine(line.data(), line.size());
 }
 
 void QVGetGlError(const char* tag) {

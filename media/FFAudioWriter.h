@@ -31,6 +31,8 @@ public:
     int writeAudioPacket(AVPacket* packet, AVStream* from);
     int flush();
     int close();
+    // Whether any encoded audio reached the file.
+    bool wroteAudio() const { return mNumPacket > 0; }
 
     static void rescalePacketTs(AVStream* from, AVStream* to, AVPacket* packet);
     static void rescalePacketTs(AVCodecContext* from, AVStream* to, AVPacket* packet);

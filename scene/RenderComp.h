@@ -132,6 +132,9 @@ public:
     void setOITBlend(bool on) { mOITEnabled = on; }
     bool oitBlend() const { return mOITEnabled; }
     RenderCameraLayer* cameraLayer();
+    // The camera this composition made for itself (no camera layer of its
+    // own): it owns it outside its layer list, so no list may take it.
+    bool isDefaultCamera(const RenderLayer* layer) const;
     RenderCameraLayer* getDefaultCamera();
     const std::vector<RenderCameraLayer*>& cameras() const { return mCameras; }
     // Scratch destinations of the composition's size, pooled.

@@ -415,6 +415,10 @@ void RenderComp::drawInPlace(RenderLayer* layer, CompositeRenderPass* pass) {
 
 // ---- cameras ---------------------------------------------------------------------------------------
 
+bool RenderComp::isDefaultCamera(const RenderLayer* layer) const {
+    return layer && mDefaultCamera && layer == mDefaultCamera;
+}
+
 RenderCameraLayer* RenderComp::cameraLayer() {
     RenderComp* comp = this;
     while (comp->isCollapse() && comp->parentComp() && comp->parentComp() != comp) comp = comp->parentComp();

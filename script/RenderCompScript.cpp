@@ -55,6 +55,11 @@ bool listHolds(const LayerManager* list, const RenderLayer* layer) {
 // Nor may a layer go where its source would make the composition show itself.
 bool takeForInsertion(lua_State* L, RenderComp* comp, RenderLayer* layer) {
     if (!comp || !layer || layer->asComp()) return false;
+    if (RenderComp* home = layer->parentComp(); home && home->isDefaultCamera(layer)) {
+        logLine(L, "layer %s: the default camera of composition %s, not placed", layer->layerID().c_str(),
+                home->name().c_str());
+        return false;
+    }
     auto* av = dynamic_cast<RenderAVLayer*>(layer);
     if (av && RenderAVLayer::showsComp(av->layerSource(), comp)) {
         logLine(L, "layer %s: its source would make composition %s show itself, not placed",

@@ -281,7 +281,10 @@ const luaL_Reg kMethods[] = {
      [](lua_State* L) {
          RenderContext* context = contextOf(L, {U, S});
          if (!context) return pushNil(L);
-         charge(L, kObjectCost);
+         // The copy fills a texture of its own, as large as the original's.
+         // (No text of ours may be alive when the charge raises.)
+         const AVSource* original = context->source(toString(L, 2));
+         charge(L, original ? pixelCost(original->width(), original->height()) : kObjectCost);
          return pushText(L, context->duplicateSource(toString(L, 2)));
      }},
     {"duplicateComp", duplicateComp},

@@ -22,6 +22,8 @@ void ScriptContext::runFile(const std::string& mainFile, const std::string& modu
     mManager->addSearchPath(moduleFolder.c_str());
     if (mContext && mContext->config()) mManager->addReadableFolder(mContext->config()->templatePath());
     RenderContext* context = mContext;
+    // Opened out here: a panic jumps back into guarded, never past this.
+    LogShareScope share(*mManager->logShare());
     mManager->guarded([&] {
         // The top level's failure is not reported: main runs in every case,
         // and a missing main is what gets logged.

@@ -484,6 +484,42 @@ void wrapField(lua_State* L, const char* key, lua_CFunction wrapper) {
     lua_setfield(L, -2, key);
 }
 
+// The interpreter calls the message handler of an error raised in the time
+// hook with hooks switched off, so a handler that loops would never be
+// stopped. Once the run's time is up the script's handler is passed over and
+// the time error goes through unchanged.
+int timeGuardedHandler(lua_State* L) {
+    if (ScriptManager::timeIsUp(L)) return 1;
+    lua_pushvalue(L, lua_upvalueindex(1));
+    lua_insert(L, 1);
+    lua_call(L, lua_gettop(L) - 1, 1);
+    return 1;
+}
+
+int finishProtectedCall(lua_State* L, int status, lua_KContext below) {
+    if (status != LUA_OK && status != LUA_YIELD) {
+        lua_pushboolean(L, 0);
+        lua_insert(L, -2);
+        return 2;
+    }
+    return lua_gettop(L) - static_cast<int>(below);
+}
+
+// xpcall with the script's handler behind the time guard; a continuation
+// keeps yields across it working as in the interpreter's own.
+int guardedXpcall(lua_State* L) {
+    const int n = lua_gettop(L);
+    luaL_checktype(L, 2, LUA_TFUNCTION);
+    lua_pushvalue(L, 2);
+    lua_pushcclosure(L, timeGuardedHandler, 1);
+    lua_replace(L, 2);
+    lua_pushboolean(L, 1);
+    lua_pushvalue(L, 1);
+    lua_rotate(L, 3, 2);  // function, handler, true, function, arguments...
+    const int status = lua_pcallk(L, n - 2, LUA_MULTRET, 2, 2, finishProtectedCall);
+    return finishProtectedCall(L, status, 2);
+}
+
 void setFunction(lua_State* L, const char* key, lua_CFunction function) {
     lua_pushcfunction(L, function);
     lua_setfield(L, -2, key);
@@ -501,6 +537,7 @@ void install(lua_State* L) {
 
     lua_pushglobaltable(L);
     setFunction(L, "print", logPrint);
+    setFunction(L, "xpcall", guardedXpcall);
     wrapField(L, "load", textOnlyLoad);
     wrapField(L, "setmetatable", finaliserFreeSetmetatable);
     setFunction(L, "dofile", readDofile);

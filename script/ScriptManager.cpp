@@ -68,8 +68,10 @@ double gTimeBudget = ScriptManager::kTimeBudget;
 // How often (in virtual-machine instructions) the clock is read.
 constexpr int kHookInstructions = 10000;
 
-// Script output the log takes per run; past it one line says the rest went.
+// Log lines a script run may cause (its output and the engine lines of its
+// calls); past it one line says the rest went.
 constexpr size_t kLogLimit = size_t(1) << 20;
+constexpr const char* kLogDropped = "Script output past 1048576 bytes dropped";
 
 // The allocator's user data: what the state takes, what the engine objects
 // the script made take, the run's deadline and the log output so far.
@@ -81,8 +83,7 @@ struct Budget {
     std::chrono::steady_clock::time_point deadline;
     double seconds = 0;
     bool expired = false;
-    size_t logged = 0;
-    bool logFull = false;
+    LogShare log{kLogLimit, kLogDropped};
 };
 
 Budget* budgetOf(lua_State* L) {
@@ -333,21 +334,20 @@ void ScriptManager::checkClock(lua_State* L) {
     checkDeadline(L);
 }
 
-void ScriptManager::output(lua_State* L, const char* text, size_t length) {
-    Budget* budget = budgetOf(L);
-    if (budget->logFull) return;
-    // Each entry also costs the log its time and process prefix.
-    constexpr size_t kEntryPrefix = 40;
-    const size_t cost = std::min(length, kLogLimit) + kEntryPrefix;
-    if (cost <= kLogLimit - budget->logged) {
-        budget->logged += cost;
-        // The log ends each entry with its own line break.
-        if (length > 0 && text[length - 1] == '\n') --length;
-        QVPrint("%.*s", static_cast<int>(std::min<size_t>(length, INT_MAX)), text);
-        return;
-    }
-    budget->logFull = true;
-    QVPrint("Script output past %zu bytes dropped", kLogLimit);
+bool ScriptManager::timeIsUp(lua_State* L) {
+    const Budget* budget = budgetOf(L);
+    return budget && budget->expired;
+}
+
+void ScriptManager::output(lua_State*, const char* text, size_t length) {
+    // The log ends each entry with its own line break. The run's log share
+    // (ScriptContext) holds what all of it may take.
+    if (length > 0 && text[length - 1] == '\n') --length;
+    QVPrint("%.*s", static_cast<int>(std::min<size_t>(length, INT_MAX)), text);
+}
+
+LogShare* ScriptManager::logShare() {
+    return mState ? &budgetOf(mState)->log : nullptr;
 }
 
 void ScriptManager::setLimits(double seconds, size_t bytes) {
@@ -650,6 +650,9 @@ void callGlobalProtected(lua_State* L, const GlobalCall& call, const char* prefi
     lua_pushcfunction(L, callGlobal);
     lua_pushlightuserdata(L, const_cast<GlobalCall*>(&call));
     if (lua_pcall(L, 1, call.results, handler) != LUA_OK) {
+        // The verdict is the line a user needs most: no share drops it.
+        LogShare verdict(SIZE_MAX, "");
+        LogShareScope unshared(verdict);
         QVPrint("%s%s\n", prefix, lua_tostring(L, -1));
         lua_pop(L, 1);
         for (int i = 0; i < call.results; ++i) lua_pushnil(L);

@@ -10,6 +10,8 @@
 
 #include <lua.hpp>
 
+#include "core/Log.h"
+
 namespace Quorvane {
 namespace Core {
 
@@ -74,8 +76,12 @@ public:
     // Raises the script's time error once its time is up: for loops in
     // native code, which the interpreter's instruction hook never sees.
     static void checkClock(lua_State* L);
+    // The run's time is up (every further instruction raises).
+    static bool timeIsUp(lua_State* L);
     // Script output (print, io.write) into the log, up to a cap per run.
     static void output(lua_State* L, const char* text, size_t length);
+    // The share of the log a run of this script may take (null without a state).
+    LogShare* logShare();
 
     static void* checkudata(lua_State* L, int index, const char* className);
     static bool checkSuperClass(lua_State* L, const char* className);

@@ -152,6 +152,7 @@ void RenderTask::prepareAudio() {
     }
     std::string path = workFile_ + ".aac";
     audioWriter_ = new FFAudioWriter(path.c_str());
+    musicBeforeMix_ = config_->musicFile();
     config_->setMusicFile(path);
     int sampleRate = static_cast<int>(audioMixer_->getSampleRate());
     audioWriter_->addAudioInput(kAudioBitrate, sampleRate, audioMixer_->getChannelCount(),
@@ -449,6 +450,11 @@ bool RenderTask::start() {
     if (audioWriter_ && audioWriter_->close() != 0) {
         QVPrint("Child RenderTask %d: the audio writer failed to close", pid);
         closed = false;
+    } else if (audioWriter_ && !audioWriter_->wroteAudio()) {
+        // Tracks whose times leave nothing of them in the video: an empty mix
+        // would fail the mux, so the video keeps the music it had.
+        QVPrint("Child RenderTask %d: the scripts' audio tracks gave no sound, skipped", pid);
+        config_->setMusicFile(musicBeforeMix_);
     }
     QVPrint("Child RenderTask finish %d", pid);
     // A video whose raw stream or mixed audio could not be completed is a
@@ -458,10 +464,11 @@ bool RenderTask::start() {
     bool ok = false;
     if (videoClosed && framesWhole) {
         // The mux's ffmpeg would follow a playlist given as music to the
-        // files it names: music is muxed only once our own reader, which
-        // opens plain audio files only, has found audio in it.
+        // files it names: music of the template or the host is muxed only
+        // once our own reader, which opens plain audio files only, has found
+        // audio in it. The scripts' mix is our own file.
         const std::string& music = config_->musicFile();
-        if (!music.empty() && !AudioSourceMetadata(music.c_str()).hasAudio()) {
+        if (!music.empty() && !audioWriter_ && !AudioSourceMetadata(music.c_str()).hasAudio()) {
             QVPrint("Child RenderTask %d: music %s cannot be read as audio", pid, music.c_str());
         } else {
             ok = videoWriter_->muxFile(config_) == 0 && closed;

@@ -123,6 +123,8 @@ private:
     std::string outputPath_;
     // Where the mux writes, inside the render's work folder (RenderOutput).
     std::string workFile_;
+    // The music the scripts' mix replaced, kept should the mix give no sound.
+    std::string musicBeforeMix_;
     std::string luaMainFile_;
     std::string luaDir_;
     std::string luaData_;

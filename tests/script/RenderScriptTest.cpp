@@ -99,6 +99,19 @@ TEST(RenderScriptChild, MainScriptRecoloursTheFrameAndAddsMusic) {
     const std::vector<float> samples = QvTest::decodeMono(output);
     ASSERT_GT(samples.size(), 4410u);
     EXPECT_GT(QvTest::toneLevel(samples, 0, 4410, 440.0), 0.1) << "the script's track is in the mix";
+
+    // A track started past its own end leaves no sound: the video renders
+    // without it instead of failing on an empty mix.
+    const std::string silent = render(dir,
+                                      "function main(ctx)\n"
+                                      "  local k = AudioManager.addTrack(ctx, '" +
+                                          tone +
+                                          "')\n"
+                                          "  AudioManager.setStartTime(ctx, k, 1048576)\n"
+                                          "end\n",
+                                      "", 43);
+    EXPECT_EQ("10", QvTest::probe(silent, "v:0", "nb_read_frames"));
+    EXPECT_EQ("", QvTest::probe(silent, "a:0", "codec_name"));
 }
 
 TEST(RenderScriptChild, FailingScriptLeavesTheTemplateAsItIs) {
@@ -247,6 +260,18 @@ end)";
         {"function main() local s = string.rep('p', 1000) while true do print(s) io.write(s, '\\n') "
          "io.stdout:write(s) end end",
          "Script output past", false, Short},
+        // A composition's own camera is owned outside every layer list.
+        {"function main(c) c:addLayer(c:cameraLayer()) end", "default camera", false, Roomy},
+        // The interpreter runs a message handler with its hooks off.
+        {"function main() xpcall(error, function() while true do end end) end", stopped, false, Short},
+        // Every copy of a source fills a texture of its own.
+        {"function main(c) local k = c:createSolidSource(Color.create('#FF0000'), 4096, 4096) "
+         "for i = 1, 1000 do c:duplicateSource(k) end end",
+         memory, false, Roomy},
+        // The engine's lines about a script's calls share the script's part of the log.
+        {"function main(c) local p = '/nonexistent/' .. string.rep('p', 900) .. '.png' "
+         "for i = 1, 1e6 do c:createAVFileSource(p) end end",
+         "Script output past", false, Roomy},
     };
     int key = 50;
     for (const auto& row : rows) {
