@@ -404,8 +404,8 @@ bool RenderImageTask::start() {
             QVPrint("图片：%s 不支持的格式或无后缀名", path.c_str());
             undecodable = true;
         } else if (landsInFolders(file, filterFolders)) {
-            QVPrint("render image task: %s for %s lies in a filter template's folder, not written", file.c_str(),
-                    path.c_str());
+            QVPrint("render image task: %s for %s lies in a filter template's folder, not written",
+                    file.c_str(), path.c_str());
             refused = true;
         } else {
             pixels.assign(static_cast<size_t>(width) * static_cast<size_t>(height) * 4, 0);
