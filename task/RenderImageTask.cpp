@@ -1,10 +1,13 @@
 #include "task/RenderImageTask.h"
 
+#include <errno.h>
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
+#include <cstdlib>
 #include <map>
 
 #ifndef GL_GLEXT_PROTOTYPES
@@ -54,26 +57,56 @@ const ImageFormat* formatFor(const std::string& suffix) {
     return nullptr;
 }
 
+// The descriptor of a file this write created; partial writes are resumed.
 struct FileSink {
-    FILE* file;
+    int fd;
     bool failed;
 };
 
 void writeToSink(void* context, void* data, int size) {
     auto* sink = static_cast<FileSink*>(context);
-    if (size > 0 && fwrite(data, 1, static_cast<size_t>(size), sink->file) != static_cast<size_t>(size)) {
-        sink->failed = true;
+    const auto* bytes = static_cast<const char*>(data);
+    size_t left = size > 0 ? static_cast<size_t>(size) : 0;
+    while (left > 0 && !sink->failed) {
+        const ssize_t written = write(sink->fd, bytes, left);
+        if (written < 0 && errno == EINTR) continue;
+        if (written <= 0) {
+            sink->failed = true;
+        } else {
+            bytes += written;
+            left -= static_cast<size_t>(written);
+        }
     }
 }
 
-// Writes RGBA pixels (rows in read-back order, stride width * 4). A file that
-// could not be written whole (full disk, unwritable folder) counts as failed
-// and is removed rather than left truncated.
+// A file of the output's folder that nothing stood at before: whatever is
+// at the output name (a link to a file elsewhere, a FIFO no one reads) is
+// then replaced by the rename, never opened. -1 when none can be made.
+int createBeside(const std::string& path, std::string* temp) {
+    const size_t slash = path.rfind('/');
+    const std::string folder = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+    // Cut so that the name with its suffix stays within a file name's limit.
+    const std::string name = path.substr(folder.size()).substr(0, 200);
+    const std::string stem = folder + "." + name + "." + std::to_string(getpid()) + ".";
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        *temp = stem + std::to_string(attempt);
+        // The mode of the fopen this replaces: what the umask leaves of 0666.
+        const int fd = open(temp->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+        if (fd >= 0 || errno != EEXIST) return fd;
+    }
+    return -1;
+}
+
+// Writes RGBA pixels (rows in read-back order, stride width * 4) into a new
+// file and renames it over path. A file that could not be written whole
+// (full disk, unwritable folder) counts as failed and is removed rather than
+// left truncated; what stood at path then stays.
 bool writeImage(const std::string& path, ImageKind kind, int width, int height, const uint8_t* rgba,
                 int quality) {
-    FILE* file = fopen(path.c_str(), "wb");
-    if (!file) return false;
-    FileSink sink{file, false};
+    std::string temp;
+    const int fd = createBeside(path, &temp);
+    if (fd < 0) return false;
+    FileSink sink{fd, false};
     int encoded = 0;
     switch (kind) {
         case ImageKind::Png:
@@ -100,10 +133,38 @@ bool writeImage(const std::string& path, ImageKind kind, int width, int height, 
             encoded = stbi_write_tga_to_func(writeToSink, &sink, width, height, 4, rgba);
             break;
     }
-    bool closed = fclose(file) == 0;
-    bool ok = encoded != 0 && !sink.failed && closed;
-    if (!ok) unlink(path.c_str());
+    const bool closed = close(fd) == 0;
+    const bool ok = encoded != 0 && !sink.failed && closed && rename(temp.c_str(), path.c_str()) == 0;
+    if (!ok) unlink(temp.c_str());
     return ok;
+}
+
+// The resolved folders of the filter templates; one that does not resolve is
+// left out (its template did not load either).
+std::vector<std::string> resolvedFolders(const std::vector<std::pair<std::string, std::string>>& filters) {
+    std::vector<std::string> folders;
+    for (const auto& filter : filters) {
+        if (char* real = realpath(filter.first.c_str(), nullptr)) {
+            folders.emplace_back(real);
+            free(real);
+        }
+    }
+    return folders;
+}
+
+// True when the output file would be one of these folders' files: an
+// output folder inside a filter template would overwrite the filter itself.
+bool landsInFolders(const std::string& file, const std::vector<std::string>& folders) {
+    const size_t slash = file.rfind('/');
+    if (slash == std::string::npos) return false;
+    char* real = realpath(file.substr(0, slash + 1).c_str(), nullptr);
+    if (!real) return false;
+    const std::string resolved = std::string(real) + "/" + file.substr(slash + 1);
+    free(real);
+    for (const std::string& folder : folders) {
+        if (FileManager::liesWithin(resolved, folder)) return true;
+    }
+    return false;
 }
 
 // The header size of an input the task can render; logs the reason for one it
@@ -230,6 +291,16 @@ bool RenderImageTask::buildScene(int width, int height) {
     unsigned long count = inputs_.size();
     context_ = new RenderContext(width, height, kFrameRate, count, "images", true, kOwnOutputTexture, -1);
     context_->setGLContext(glContext_);
+    // The context's configuration is built in memory, and a scope without a
+    // folder would let a filter's assets name any file of the machine. The
+    // filters may read their own folders; the host's images and watermarks
+    // are read wherever they are.
+    InputScope& scope = context_->config()->inputScope();
+    for (const auto& filter : filters_) scope.addFolder(filter.first);
+    for (const std::string& path : inputs_) scope.addFile(path);
+    for (const auto& entry : watermarks_) {
+        for (const std::string& path : entry.first.imagePaths) scope.addFile(path);
+    }
 
     // Frame j shows input j at its natural size in the top-left corner.
     long long made = 0;
@@ -308,6 +379,10 @@ bool RenderImageTask::start() {
     // file, a header larger than its data): its layer showed nothing, so
     // nothing is written for it and the run reports failure.
     bool undecodable = false;
+    // An output that would land in a filter's folder is not written (it
+    // would replace the filter's own file); the others still are.
+    bool refused = false;
+    const std::vector<std::string> filterFolders = resolvedFolders(filters_);
     std::map<std::string, std::string> writers;  // output file -> the input last written there
     std::vector<uint8_t> pixels;
     for (size_t i = 0; i < inputs_.size() && !ended; ++i) {
@@ -324,9 +399,14 @@ bool RenderImageTask::start() {
 
         AVSource* source = context_->source(sourceKeys_[i]);
         bool saved = true;
+        const std::string file = outputFileFor(outputFolder_, path);
         if (source && source->decodeFailed()) {
             QVPrint("图片：%s 不支持的格式或无后缀名", path.c_str());
             undecodable = true;
+        } else if (landsInFolders(file, filterFolders)) {
+            QVPrint("render image task: %s for %s lies in a filter template's folder, not written",
+                    file.c_str(), path.c_str());
+            refused = true;
         } else {
             pixels.assign(static_cast<size_t>(width) * static_cast<size_t>(height) * 4, 0);
             context_->beginReadContent();
@@ -334,7 +414,6 @@ bool RenderImageTask::start() {
             glReadPixels(0, 0, width, height, GL_RGBA, GL_UNSIGNED_BYTE, pixels.data());
             context_->endReadContent();
 
-            std::string file = outputFileFor(outputFolder_, path);
             const ImageFormat* format = formatFor(getSuffix(path));
             // Two inputs of one name (x.png and x.psd, or one path given
             // twice) write the same file: the later one replaces the earlier.
@@ -368,7 +447,7 @@ bool RenderImageTask::start() {
         }
     }
     // Inputs that ran out while the context still had frames leave result false.
-    if (undecodable) result = false;
+    if (undecodable || refused) result = false;
     if (!cancelled && delegate_) delegate_->renderEnd(result);
     cancelled_ = false;
     rendering_ = false;

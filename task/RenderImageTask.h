@@ -35,9 +35,12 @@ public:
     // Draws and writes every frame, in input order; an input whose output file
     // an earlier one wrote replaces it. True when every image was written (or
     // the task was cancelled); false without a render context, on a failed
-    // write or when an input's pixels did not decode (nothing is written for
-    // it, the others still are). Pixels are decoded frame by frame, after the
-    // delegate heard renderStarted.
+    // write, when an input's pixels did not decode or when its output file
+    // would lie in a filter template's folder (nothing is written for it, the
+    // others still are). Each file is written under a new name beside the
+    // output and renamed over it, so nothing standing at the output name is
+    // written through. Pixels are decoded frame by frame, after the delegate
+    // heard renderStarted.
     bool start() override;
     bool isRendering() override { return rendering_; }
     // Only while rendering: the loop stops after the image it is writing.

@@ -118,6 +118,22 @@ TEST(ImageTask, RefusedInputsAreLoggedAndTheRestRender) {
     EXPECT_FALSE(QvTest::fileExists(out + "/anim.png"));
 }
 
+// A filter whose 4 x 4 composition is covered by its picture asset `name`:
+// where the picture is shown, nothing of the image under it remains.
+std::string writePictureFilter(const TempDir& dir, const std::string& folder, const std::string& name) {
+    const std::string path = dir.file(folder) + "/";
+    mkdir(path.c_str(), 0755);
+    mkdir((path + "assets").c_str(), 0755);
+    const std::string asset = "{\"type\":1,\"key\":\"picture\",\"name\":\"" + name + "\"}";
+    QvTest::writeFile(
+        path + "config.json",
+        "{\"type\":4,\"version\":\"1.0.0\",\"fps\":30,\"main\":\"pic\",\"assets\":[" + asset +
+            "],\"comps\":[{\"name\":\"pic\",\"size\":[4,4],\"fps\":30,\"duration\":1,\"layers\":["
+            "{\"type\":1,\"source\":\"picture\",\"range\":[0,0,1],"
+            "\"transform\":{\"a\":[0,0],\"p\":[0,0],\"s\":[1,1],\"r\":0,\"t\":1}}]}]}");
+    return path;
+}
+
 // Runs whose outputs share a name or whose inputs do not decode. Every input
 // is written in order, a later one replacing an earlier output of its name
 // (x/photo.png, y/photo.png and photo.psd all write photo.png; one path given
@@ -125,9 +141,14 @@ TEST(ImageTask, RefusedInputsAreLoggedAndTheRestRender) {
 // header, or a header promising more pixels than its data holds, is found
 // when its frame is drawn: nothing is written for it, the others are, and the
 // run fails.
-TEST(ImageTask, SameNamedInputsReplaceInOrderAndUndecodableOnesFail) {
+// A filter's picture that lies outside its folder (by "..", a linked file or
+// a linked assets folder) is refused like a missing one, while the filter's
+// own picture shows. A link or a FIFO standing at an output's name is
+// replaced, never written through; an output that would land on a filter's
+// own file is not written and fails the run.
+TEST(ImageTask, SameNamedInputsReplaceInOrderAndHostileFilesAreNeitherReadNorWrittenThrough) {
     TempDir dir("qvimg");
-    for (const char* folder : {"x", "y"}) mkdir(dir.file(folder).c_str(), 0755);
+    for (const char* folder : {"x", "y", "media"}) mkdir(dir.file(folder).c_str(), 0755);
     std::string filter = QvImageTest::writeTintFilter(dir, "tint", 10, 10, "#FF0000", 0.0f, 0, 0, 10, 10);
     const std::string blue = dir.file("x/photo.png"), green = dir.file("y/photo.png");
     const std::string yellow = dir.file("photo.psd"), good = dir.file("good.png");
@@ -142,6 +163,31 @@ TEST(ImageTask, SameNamedInputsReplaceInOrderAndUndecodableOnesFail) {
     for (int i : {16, 20}) claim.replace(i, 4, std::string("\0\0\x0f\xa0", 4));  // 4000 x 4000
     QvTest::writeFile(liar, claim);
 
+    // Filters that show a magenta picture: their own, or one outside them.
+    const std::string secret = dir.file("media/secret.png");
+    ASSERT_TRUE(QvTest::makeImage(secret, 4, 4, {255, 0, 255}));
+    const std::string own = writePictureFilter(dir, "own", "pic.png");
+    QvTest::writeFile(own + "assets/pic.png", QvTest::readFile(secret));
+    const std::string up = writePictureFilter(dir, "up", "../../media/secret.png");
+    const std::string linked = writePictureFilter(dir, "linked", "pic.png");
+    ASSERT_EQ(0, symlink(secret.c_str(), (linked + "assets/pic.png").c_str()));
+    const std::string linkedFolder = writePictureFilter(dir, "linkedFolder", "secret.png");
+    rmdir((linkedFolder + "assets").c_str());
+    ASSERT_EQ(0, symlink(dir.file("media").c_str(), (linkedFolder + "assets").c_str()));
+    // A link and a FIFO where outputs go; the link's target must keep its bytes.
+    const std::string victim = dir.file("victim.png");
+    ASSERT_TRUE(QvTest::makeImage(victim, 2, 2, {1, 2, 3}));
+    for (const char* folder : {"planted", "fifo"}) mkdir(dir.file(folder).c_str(), 0755);
+    ASSERT_EQ(0, symlink(victim.c_str(), dir.file("planted/photo.png").c_str()));
+    ASSERT_EQ(0, mkfifo(dir.file("fifo/good.png").c_str(), 0644));
+    // Held open so that a write through the FIFO fails its row instead of
+    // blocking the run.
+    const int fifoReader = open(dir.file("fifo/good.png").c_str(), O_RDONLY | O_NONBLOCK);
+    ASSERT_LE(0, fifoReader);
+    const std::string intruder = dir.file("y/pic.png");
+    ASSERT_TRUE(QvTest::makeImage(intruder, 6, 4, {0, 255, 0}));
+    const std::string mediaFile = "media file ", refused = " lies outside the template";
+
     struct Output {
         std::string name;  // in the output folder
         int width;         // 0: not written
@@ -153,6 +199,8 @@ TEST(ImageTask, SameNamedInputsReplaceInOrderAndUndecodableOnesFail) {
         bool ok;
         std::vector<Output> outputs;
         std::vector<std::string> logged;
+        std::string filter = std::string();  // the tint filter when empty
+        std::string out = std::string();     // a new folder when empty
     };
     const std::vector<Run> runs = {
         {"three of one name",
@@ -168,13 +216,29 @@ TEST(ImageTask, SameNamedInputsReplaceInOrderAndUndecodableOnesFail) {
          false,
          {{"photo.png", 6, {0, 0, 255, 255}}, {"cut.png", 0, {}}, {"liar.png", 0, {}}},
          {"图片：" + cut + " 不支持的格式或无后缀名", "图片：" + liar + " 不支持的格式或无后缀名"}},
+        {"the filter's own picture", {blue}, true, {{"photo.png", 6, {255, 0, 255, 255}}}, {}, own},
+        {"a picture up and out", {blue}, true, {{"photo.png", 6, {0, 0, 255, 255}}},
+         {mediaFile + up + "assets/../../media/secret.png" + refused}, up},
+        {"a picture linked out", {blue}, true, {{"photo.png", 6, {0, 0, 255, 255}}},
+         {mediaFile + linked + "assets/pic.png" + refused}, linked},
+        {"an asset folder linked out", {blue}, true, {{"photo.png", 6, {0, 0, 255, 255}}},
+         {mediaFile + linkedFolder + "assets/secret.png" + refused}, linkedFolder},
+        {"a link at the output", {blue}, true, {{"photo.png", 6, {0, 0, 255, 255}}}, {}, "", dir.file("planted")},
+        {"a FIFO at the output", {good}, true, {{"good.png", 5, {255, 255, 255, 255}}}, {}, "", dir.file("fifo")},
+        {"an output over the filter's own picture", {intruder}, false, {},
+         {own + "assets/pic.png for " + intruder + " lies in a filter template's folder, not written"}, own,
+         own + "assets"},
     };
+    const std::string victimBytes = QvTest::readFile(victim), ownBytes = QvTest::readFile(own + "assets/pic.png");
     for (const Run& run : runs) {
         SCOPED_TRACE(run.name);
-        const std::string out = dir.file(std::string("out-") + std::to_string(&run - runs.data()));
-        mkdir(out.c_str(), 0755);
+        std::string out = run.out;
+        if (out.empty()) {
+            out = dir.file(std::string("out-") + std::to_string(&run - runs.data()));
+            mkdir(out.c_str(), 0755);
+        }
         RenderImageTask task(run.inputs, out);
-        task.addFilter(filter);
+        task.addFilter(run.filter.empty() ? filter : run.filter);
         bool ok = !run.ok;
         std::string log = commitAndStart(task, dir, &ok);
         EXPECT_EQ(run.ok, ok) << log;
@@ -190,11 +254,19 @@ TEST(ImageTask, SameNamedInputsReplaceInOrderAndUndecodableOnesFail) {
                 EXPECT_FALSE(QvTest::fileExists(out + "/" + expected.name));
                 continue;
             }
+            // A file of its own: no link, no FIFO left standing at its name.
+            struct stat st;
+            const bool regular = lstat((out + "/" + expected.name).c_str(), &st) == 0 && S_ISREG(st.st_mode);
+            EXPECT_TRUE(regular);
+            if (!regular) continue;
             QvImageTest::Image image = QvImageTest::decode(out + "/" + expected.name);
             ASSERT_EQ(expected.width, image.width);
             EXPECT_TRUE(QvImageTest::near(image.at(3, 2), expected.color, 2)) << QvImageTest::describe(image.at(3, 2));
         }
+        EXPECT_EQ(victimBytes, QvTest::readFile(victim));
+        EXPECT_EQ(ownBytes, QvTest::readFile(own + "assets/pic.png"));
     }
+    close(fifoReader);
 }
 
 // Inputs of different sizes and kinds in one run: the filter (a half-opaque
