@@ -139,10 +139,7 @@ bool FileManager::liesWithin(const std::string& resolved, const std::string& fol
            (folder.back() == '/' || resolved[folder.size()] == '/');
 }
 
-namespace {
-
-// The path with every link, "." and ".." resolved; "" when it does not exist.
-std::string resolvedPath(const std::string& path) {
+std::string FileManager::resolvedPath(const std::string& path) {
     if (path.empty()) return std::string();
     char* real = ::realpath(path.c_str(), nullptr);
     if (!real) return std::string();
@@ -150,6 +147,8 @@ std::string resolvedPath(const std::string& path) {
     std::free(real);
     return resolved;
 }
+
+namespace {
 
 void collectStrings(const Json::Value& value, std::vector<std::string>& out) {
     if (value.IsString()) {
@@ -167,7 +166,7 @@ void collectStrings(const Json::Value& value, std::vector<std::string>& out) {
 }  // namespace
 
 void InputScope::addFolder(const std::string& folder) {
-    std::string resolved = resolvedPath(folder);
+    std::string resolved = FileManager::resolvedPath(folder);
     // A folder that does not exist still makes the scope restricted: it then
     // admits nothing of its own.
     if (resolved.empty()) resolved = "/nonexistent/";
@@ -176,7 +175,7 @@ void InputScope::addFolder(const std::string& folder) {
 }
 
 void InputScope::addFile(const std::string& path) {
-    const std::string resolved = resolvedPath(path);
+    const std::string resolved = FileManager::resolvedPath(path);
     if (!resolved.empty()) files_.push_back(resolved);
 }
 
@@ -202,7 +201,7 @@ void InputScope::addFilesIn(const std::string& json) {
 
 bool InputScope::allows(const std::string& path, const char* what) const {
     if (!restricted()) return true;
-    const std::string resolved = resolvedPath(path);
+    const std::string resolved = FileManager::resolvedPath(path);
     if (resolved.empty()) return true;
     for (const std::string& folder : folders_) {
         if (FileManager::liesWithin(resolved, folder)) return true;

@@ -54,6 +54,8 @@ public:
     // True when the resolved path lies below the resolved folder (not the
     // folder itself); a text comparison, so both must already be resolved.
     static bool liesWithin(const std::string& resolved, const std::string& folder);
+    // The path with every link, "." and ".." resolved; "" when it does not exist.
+    static std::string resolvedPath(const std::string& path);
 };
 
 // The files one render may read. A template comes from an author we do not

@@ -357,10 +357,8 @@ void ScriptManager::setLimits(double seconds, size_t bytes) {
 
 std::string scriptReadablePath(const std::string& path, const std::vector<std::string>& roots,
                                long long maxBytes) {
-    char* real = ::realpath(path.c_str(), nullptr);
-    if (!real) return std::string();
-    std::string resolved(real);
-    std::free(real);
+    std::string resolved = FileManager::resolvedPath(path);
+    if (resolved.empty()) return std::string();
     struct stat st;
     if (::stat(resolved.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > maxBytes)
         return std::string();
@@ -381,10 +379,8 @@ std::string ScriptManager::readablePath(lua_State* L, const std::string& path, b
 }
 
 void ScriptManager::addReadableFolder(const std::string& folder) {
-    if (char* real = folder.empty() ? nullptr : ::realpath(folder.c_str(), nullptr)) {
-        mReadRoots.emplace_back(real);
-        std::free(real);
-    }
+    std::string resolved = FileManager::resolvedPath(folder);
+    if (!resolved.empty()) mReadRoots.push_back(std::move(resolved));
 }
 
 ScriptManager* ScriptManager::fromState(lua_State* L) {
@@ -505,10 +501,10 @@ void ScriptManager::luaAddSearchPath(lua_State* L, const char* folder) {
 void ScriptManager::addSearchPath(const char* folder) {
     luaAddSearchPath(mState, folder);
     // The only place modules load from; scripts may read its files too.
-    if (char* real = folder ? ::realpath(folder, nullptr) : nullptr) {
-        mModuleRoots.emplace_back(real);
-        mReadRoots.emplace_back(real);
-        std::free(real);
+    const std::string resolved = FileManager::resolvedPath(folder ? folder : "");
+    if (!resolved.empty()) {
+        mModuleRoots.push_back(resolved);
+        mReadRoots.push_back(resolved);
     }
 }
 

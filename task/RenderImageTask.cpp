@@ -144,10 +144,8 @@ bool writeImage(const std::string& path, ImageKind kind, int width, int height, 
 std::vector<std::string> resolvedFolders(const std::vector<std::pair<std::string, std::string>>& filters) {
     std::vector<std::string> folders;
     for (const auto& filter : filters) {
-        if (char* real = realpath(filter.first.c_str(), nullptr)) {
-            folders.emplace_back(real);
-            free(real);
-        }
+        std::string resolved = FileManager::resolvedPath(filter.first);
+        if (!resolved.empty()) folders.push_back(std::move(resolved));
     }
     return folders;
 }
@@ -157,10 +155,9 @@ std::vector<std::string> resolvedFolders(const std::vector<std::pair<std::string
 bool landsInFolders(const std::string& file, const std::vector<std::string>& folders) {
     const size_t slash = file.rfind('/');
     if (slash == std::string::npos) return false;
-    char* real = realpath(file.substr(0, slash + 1).c_str(), nullptr);
-    if (!real) return false;
-    const std::string resolved = std::string(real) + "/" + file.substr(slash + 1);
-    free(real);
+    const std::string folder = FileManager::resolvedPath(file.substr(0, slash + 1));
+    if (folder.empty()) return false;
+    const std::string resolved = folder + "/" + file.substr(slash + 1);
     for (const std::string& folder : folders) {
         if (FileManager::liesWithin(resolved, folder)) return true;
     }

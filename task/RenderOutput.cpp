@@ -9,8 +9,8 @@
 
 #include <cstdio>
 #include <cstring>
-#include <memory>
 
+#include "core/FileManager.h"
 #include "core/Log.h"
 
 namespace Quorvane {
@@ -29,18 +29,6 @@ std::string folderOf(const std::string& path) {
     return path.substr(0, slash);
 }
 
-std::string realPathOf(const std::string& path) {
-    if (path.empty()) return std::string();
-    std::unique_ptr<char, decltype(&free)> real(realpath(path.c_str(), nullptr), &free);
-    return real ? std::string(real.get()) : std::string();
-}
-
-bool insideFolder(const std::string& realFile, const std::string& folder) {
-    std::string realFolder = realPathOf(folder);
-    if (realFolder.empty()) return false;
-    if (realFolder.back() != '/') realFolder += '/';
-    return realFile.compare(0, realFolder.size(), realFolder) == 0;
-}
 
 }  // namespace
 
@@ -76,9 +64,9 @@ std::string RenderOutput::refusalReason(const std::vector<std::string>& inputFol
         return "its folder does not exist";
     if (access(folder_.c_str(), W_OK | X_OK) != 0) return "its folder is not writable";
     if (!exists) return std::string();
-    const std::string real = realPathOf(outputPath_);
+    const std::string real = FileManager::resolvedPath(outputPath_);
     for (const std::string& folder : inputFolders) {
-        if (!folder.empty() && insideFolder(real, folder))
+        if (FileManager::liesWithin(real, FileManager::resolvedPath(folder)))
             return "it is a file of the render's input folder " + folder;
     }
     for (const std::string& file : inputFiles) {

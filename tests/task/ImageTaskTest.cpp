@@ -451,7 +451,7 @@ TEST(ImageTask, PixelsAreDecodedOnlyAfterTheStartIsReported) {
     std::vector<std::string> paths;
     for (const Rgba& c : colors) {
         paths.push_back(dir.file("in" + std::to_string(paths.size()) + ".png"));
-        ASSERT_TRUE(QvTest::makeImage(paths.back(), 16, 12, {c.r, c.g, c.b}));
+        ASSERT_TRUE(QvTest::makeImage(paths.back(), 16, 12, QvTest::Rgb{static_cast<uint8_t>(c.r), static_cast<uint8_t>(c.g), static_cast<uint8_t>(c.b)}));
         const std::string whole = QvTest::readFile(paths.back());
         completer.files.emplace_back(paths.back(), whole);
         QvTest::writeFile(paths.back(), whole.substr(0, 33));  // signature and header chunk
