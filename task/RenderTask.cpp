@@ -270,12 +270,8 @@ bool RenderTask::start() {
     for (const std::string* folder : {&assetDir_, &luaDir_}) {
         if (!folder->empty()) scope.addFolder(*folder);
     }
-    scope.addFile(luaMainFile_);
+    for (const std::string& file : inputFiles()) scope.addFile(file);
     if (!luaData_.empty()) scope.addFilesIn(luaData_);
-    if (!dynamicSubImgJson_.empty()) scope.addFilesIn(dynamicSubImgJson_);
-    for (const auto& entry : watermarks_) {
-        for (const std::string& path : entry.first.imagePaths) scope.addFile(path);
-    }
 
     glContext_ = GLContextGet(width, height, nullptr);
     if (!glContext_) {
