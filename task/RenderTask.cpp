@@ -214,8 +214,8 @@ std::set<std::string> RenderTask::replacedFiles() const {
     return replaced;
 }
 
-std::string RenderTask::lostReplaceableFile() const {
-    const std::set<std::string> replaced = replacedFiles();
+std::string RenderTask::lostReplaceableFile(const std::set<std::string>& replaced) const {
+    if (replaced.empty()) return std::string();
     for (const auto& entry : context_->sources()) {
         const AVSource* source = entry.second;
         if (!source || source->sourceType() != AVSource::kSourceTypeFile) continue;
@@ -318,7 +318,9 @@ bool RenderTask::start() {
     if (delegate_) delegate_->renderStarted();
 
     // The user's own material never vanishes silently from the video.
-    const std::string lost = lostReplaceableFile();
+    // Known once: the frame loop asks after every frame.
+    const std::set<std::string> replaced = replacedFiles();
+    const std::string lost = lostReplaceableFile(replaced);
     if (!lost.empty()) {
         QVPrint("Child RenderTask %d: replaceable file %s is missing or cannot be decoded", pid,
                 lost.c_str());
@@ -393,7 +395,7 @@ bool RenderTask::start() {
         encodeTicks += encodedAlongside;
         // A photo whose header read well may still end short of its pixels;
         // that shows only once it is drawn.
-        const std::string broken = lostReplaceableFile();
+        const std::string broken = lostReplaceableFile(replaced);
         if (!broken.empty()) {
             QVPrint("Child RenderTask %d: replaceable file %s cannot be decoded", pid, broken.c_str());
             framesWhole = false;

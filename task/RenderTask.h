@@ -97,7 +97,7 @@ private:
     // made and returns false: the child then reports "cancel".
     bool refuseTemplate(const std::string& reason);
     // The first replaceable file whose source could not be read or decoded.
-    std::string lostReplaceableFile() const;
+    std::string lostReplaceableFile(const std::set<std::string>& replaced) const;
     // The user's files that replace the template's own.
     std::set<std::string> replacedFiles() const;
     // What the output path may not be: the folders and files this render reads.
