@@ -13,6 +13,7 @@
 
 #include "core/Json.h"
 #include "core/Log.h"
+#include "task/RenderChild.h"
 #include "task/quorvane.h"
 
 using Quorvane::Core::HostRenderRecord;
@@ -21,10 +22,17 @@ namespace {
 
 namespace Json = Quorvane::Core::Json;
 using Quorvane::Core::QVPrint;
+// Every function of this family logs or allocates, so it runs inside the fork
+// gate (see RenderForkGate), but for the render itself in nRenderProcessStart.
+using Gate = Quorvane::Core::RenderForkGateShared;
+using Quorvane::Core::RenderForkGate;
 
 // The live records by handle number. A handle is a serial number rather than
 // the record's address: an address comes back from the allocator for the next
 // record, so a released handle would silently name someone else's render.
+// The lock also guards every field of every record (setters on one thread,
+// a start copying the options on another); it comes after the fork gate and
+// before the native record lock.
 struct HostRegistry {
     std::mutex lock;
     // Shared: a running start keeps its record alive past a release.
@@ -45,12 +53,12 @@ unsigned long handleNumber(const char* handle) {
     return number > 0 ? static_cast<unsigned long>(number) : 0;
 }
 
-// The record a handle names, taken out of the registry when `take`.
-std::shared_ptr<HostRenderRecord> shareRecord(const char* handle, bool take) {
+// The record a handle names, taken out of the registry when `take`; under
+// the registry's lock.
+std::shared_ptr<HostRenderRecord> lockedRecord(const char* handle, bool take) {
     unsigned long number = handleNumber(handle);
     if (number == 0) return nullptr;
     HostRegistry& reg = registry();
-    std::lock_guard<std::mutex> guard(reg.lock);
     auto it = reg.records.find(number);
     if (it == reg.records.end()) return nullptr;
     std::shared_ptr<HostRenderRecord> record = it->second;
@@ -101,10 +109,18 @@ std::vector<std::string> stringsOf(const Json::Document& doc) {
     return strings;
 }
 
-// Runs a setter on the record the handle names: 1 for no record or a null text.
+std::shared_ptr<HostRenderRecord> shareRecord(const char* handle) {
+    std::lock_guard<std::mutex> guard(registry().lock);
+    return lockedRecord(handle, false);
+}
+
+// Runs a setter on the record the handle names, under the registry's lock:
+// 1 for no record or a null text.
 template <typename Set>
 int setOn(const char* handle, std::initializer_list<const char*> texts, Set set) {
-    std::shared_ptr<HostRenderRecord> record = shareRecord(handle, false);
+    Gate gate(RenderForkGate());
+    std::lock_guard<std::mutex> guard(registry().lock);
+    std::shared_ptr<HostRenderRecord> record = lockedRecord(handle, false);
     if (!record) return 1;
     for (const char* text : texts) {
         if (!text) return 1;
@@ -135,17 +151,25 @@ namespace Quorvane {
 namespace Core {
 
 HostRenderRecord* FindHostRenderRecord(const char* handle) {
-    return shareRecord(handle, false).get();
+    return shareRecord(handle).get();
 }
 
-int CreateNativeRender(HostRenderRecord& r) {
+int CreateNativeRender(HostRenderRecord& record) {
+    Gate gate(RenderForkGate());
+    // The options as they are now; a setter may run on another thread.
+    HostRenderRecord r;
+    {
+        std::lock_guard<std::mutex> guard(registry().lock);
+        r = record;
+    }
+    // The slot is the record's own: pollers read it (under the native record lock).
+    unsigned long* slot = &record.slot;
     // A record started again would otherwise lose its first native render.
-    if (r.slot) zr_render_process_release(&r.slot);
+    if (r.slot) zr_render_process_release(slot);
     const int key = static_cast<int>(r.key);
-    const int created = zr_create_render_process(&r.slot, r.templatePath.c_str(), r.outputPath.c_str(), key);
+    const int created = zr_create_render_process(slot, r.templatePath.c_str(), r.outputPath.c_str(), key);
     QVPrint("Start process  : start ret : %d : key %d ", created, key);
 
-    unsigned long* slot = &r.slot;
     if (!r.replaceableFiles.empty()) zr_render_process_set_replaceable_files(slot, &r.replaceableFiles);
     if (!r.dynamicSubFiles.empty()) zr_render_process_set_dynamic_sub_files(slot, r.dynamicSubFiles);
     if (!r.musicPath.empty()) {
@@ -177,6 +201,7 @@ int CreateNativeRender(HostRenderRecord& r) {
 extern "C" {
 
 char* nCreateRenderProcess(const char* templatePath, const char* outputPath, int key) {
+    Gate gate(RenderForkGate());
     QVPrint("Quorvane version : %s", Quorvane::Core::QVVersion());
     if (!templatePath || !outputPath) return hostText("");
     auto record = std::make_unique<HostRenderRecord>();
@@ -307,11 +332,15 @@ int nRenderProcessAddWatermark(const char* handle, const char* pathsJson, float 
 }
 
 int nRenderProcessStart(const char* handle) {
-    std::shared_ptr<HostRenderRecord> record = shareRecord(handle, false);
-    if (!record) return 1;
+    Gate gate(RenderForkGate());
     HostRegistry& reg = registry();
+    std::shared_ptr<HostRenderRecord> record;
     {
+        // Found and claimed at once: a release in between would otherwise
+        // free it under a start that goes on.
         std::lock_guard<std::mutex> guard(reg.lock);
+        record = lockedRecord(handle, false);
+        if (!record) return 1;
         if (record->running) {
             QVPrint("Start process refused: the render of handle %s is running already", handle);
             return 1;
@@ -319,8 +348,12 @@ int nRenderProcessStart(const char* handle) {
         record->running = true;
     }
     Quorvane::Core::CreateNativeRender(*record);
+    // Only this start writes the slot while the claim holds.
+    const bool created = record->slot != 0;
+    gate.unlock();
     // No native record means no render: that is no success.
-    const int result = record->slot == 0 ? 1 : zr_render_process_start(&record->slot, nullptr);
+    const int result = created ? zr_render_process_start(&record->slot, nullptr) : 1;
+    gate.lock();
     bool released;
     {
         std::lock_guard<std::mutex> guard(reg.lock);
@@ -332,7 +365,8 @@ int nRenderProcessStart(const char* handle) {
 }
 
 char* nRenderProcessStatus(const char* handle) {
-    std::shared_ptr<HostRenderRecord> record = shareRecord(handle, false);
+    Gate gate(RenderForkGate());
+    std::shared_ptr<HostRenderRecord> record = shareRecord(handle);
     const char* status = record ? zr_render_process_status(&record->slot) : nullptr;
     if (!status) return hostText("");
     QVPrint("%s", status);
@@ -340,7 +374,8 @@ char* nRenderProcessStatus(const char* handle) {
 }
 
 char* nRenderProcessRenderedInfo(const char* handle) {
-    std::shared_ptr<HostRenderRecord> record = shareRecord(handle, false);
+    Gate gate(RenderForkGate());
+    std::shared_ptr<HostRenderRecord> record = shareRecord(handle);
     if (!record) return hostText("");
     rapidjson::StringBuffer buffer;
     rapidjson::Writer<rapidjson::StringBuffer> writer(buffer);
@@ -356,10 +391,13 @@ char* nRenderProcessRenderedInfo(const char* handle) {
 }
 
 void nRenderProcessRelease(const char* handle) {
-    std::shared_ptr<HostRenderRecord> record = shareRecord(handle, true);
-    if (!record) return;
+    Gate gate(RenderForkGate());
+    std::shared_ptr<HostRenderRecord> record;
     {
+        // Taken out and checked at once, against a start claiming it meanwhile.
         std::lock_guard<std::mutex> guard(registry().lock);
+        record = lockedRecord(handle, true);
+        if (!record) return;
         if (record->running) {
             record->released = true;
             return;

@@ -28,9 +28,10 @@
  * Lists travel as JSON arrays: paths as strings, frame numbers as integers.
  * Elements of another type are skipped. The setters only store what they are
  * given; nRenderProcessStart hands the render everything that was set.
- * Functions for different handles may run on different threads at once; for
- * one handle, only a release, a second start or a status read may overlap its
- * running start.
+ * Any function may run on any thread at once with any other, for one handle
+ * too: a setter while the handle's start runs reaches only a later start, and
+ * a status or information read while a release from another thread lets the
+ * start finish reads the render or, once released, nothing.
  */
 #ifndef QUORVANE_TASK_HOSTENTRY_H
 #define QUORVANE_TASK_HOSTENTRY_H

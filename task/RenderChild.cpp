@@ -133,6 +133,30 @@ bool InsideRenderForkGate() {
     return tGateDepth > 0;
 }
 
+std::mutex& RenderRecordLock() {
+    static std::mutex lock;
+    return lock;
+}
+
+bool ClaimRenderStart(RenderStartClaim& claim) {
+    if (claim.running) return false;
+    claim.running = true;
+    return true;
+}
+
+bool EndRenderStart(RenderStartClaim& claim) {
+    std::lock_guard<std::mutex> guard(RenderRecordLock());
+    claim.running = false;
+    return claim.releaseRequested;
+}
+
+bool DetachForRelease(unsigned long* slot, RenderStartClaim& claim, bool defer) {
+    *slot = 0;
+    if (!claim.running && !defer) return true;
+    claim.releaseRequested = true;
+    return false;
+}
+
 void DetachChildOutput() {
     __fpurge(stdout);
     __fpurge(stderr);

@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <mutex>
 #include <shared_mutex>
 #include <string>
 
@@ -42,6 +43,40 @@ private:
 // True on a thread that holds the gate: a fork there would wait for itself,
 // so a render start must be refused.
 bool InsideRenderForkGate();
+
+// Host calls on a record (video or still image) against a start of it that
+// returns, and a release deferred meanwhile, on other threads. Every host call
+// reads the host's slot and works on the record it names under this lock
+// (lookups, reads of status, progress and information, setters, a start's
+// claim and its copy of the options). A release while a start of the record
+// runs only clears the slot and marks the record; that start frees it when it
+// returns. Order: the fork gate first, then this lock; it is never held while
+// waiting for a thread, a child or the gate.
+std::mutex& RenderRecordLock();
+
+// A start's claim on its record, guarded by RenderRecordLock.
+struct RenderStartClaim {
+    bool running = false;
+    // Read without the lock too (no callback reaches a host that released).
+    std::atomic<bool> releaseRequested{false};
+};
+
+// The record a host's slot names, or null; under RenderRecordLock.
+template <typename Record>
+Record* RecordInSlot(unsigned long* slot) {
+    if (!slot || *slot == 0) return nullptr;
+    return reinterpret_cast<Record*>(*slot);
+}
+
+// Under RenderRecordLock: claims the record for a start; false when a start
+// of it runs already.
+bool ClaimRenderStart(RenderStartClaim& claim);
+// Takes RenderRecordLock: ends the claim. True when the record was released
+// meanwhile: the caller, whose start has returned, frees it.
+bool EndRenderStart(RenderStartClaim& claim);
+// Under RenderRecordLock: clears the slot of a release. True when the caller
+// frees the record now; false when a running start will (also when `defer`).
+bool DetachForRelease(unsigned long* slot, RenderStartClaim& claim, bool defer);
 
 // First thing in a freshly forked child: output the host buffered before the
 // fork belongs to the parent, and the child's own chatter goes to standard

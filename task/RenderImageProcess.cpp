@@ -21,9 +21,16 @@ namespace Core {
 
 namespace {
 
-RenderImageProcessData* recordOf(unsigned long* handle) {
-    if (!handle || *handle == 0) return nullptr;
-    return reinterpret_cast<RenderImageProcessData*>(*handle);
+// Runs `work` on the record the slot names, inside the gate and under the
+// record lock; `missing` when there is none.
+template <typename Work>
+int withRecord(unsigned long* handle, int missing, Work work) {
+    RenderForkGateShared gate(RenderForkGate());
+    std::lock_guard<std::mutex> guard(RenderRecordLock());
+    RenderImageProcessData* data = RecordInSlot<RenderImageProcessData>(handle);
+    if (!data) return missing;
+    work(*data);
+    return 0;
 }
 
 // Waits for the child while listening to its reports; a child that stays
@@ -106,66 +113,85 @@ int zr_create_render_image_process(unsigned long* handle, std::vector<std::strin
     if (!handle) return -1;
     RenderForkGateShared gate(RenderForkGate());
     auto* data = new RenderImageProcessData(std::move(inputs), std::move(outputFolder));
+    std::lock_guard<std::mutex> guard(RenderRecordLock());
     *handle = reinterpret_cast<unsigned long>(data);
     return 0;
 }
 
 int zr_render_image_process_set_filters(unsigned long* handle, std::vector<std::string> filters) {
-    RenderForkGateShared gate(RenderForkGate());
-    RenderImageProcessData* data = recordOf(handle);
-    if (!data) return -1;
-    data->filters = std::move(filters);
-    return 0;
+    return withRecord(handle, -1, [&](RenderImageProcessData& data) { data.filters = std::move(filters); });
 }
 
 int zr_render_image_process_add_filter(unsigned long* handle, std::string filter) {
-    RenderForkGateShared gate(RenderForkGate());
-    if (RenderImageProcessData* data = recordOf(handle)) data->filters.push_back(std::move(filter));
+    withRecord(handle, 0, [&](RenderImageProcessData& data) { data.filters.push_back(std::move(filter)); });
     return 0;
 }
 
 int zr_render_image_process_set_watermarks(unsigned long* handle, std::vector<Watermark> watermarks) {
-    RenderForkGateShared gate(RenderForkGate());
-    RenderImageProcessData* data = recordOf(handle);
-    if (!data) return -1;
-    data->watermarks = std::move(watermarks);
-    return 0;
+    return withRecord(handle, -1, [&](RenderImageProcessData& data) { data.watermarks = std::move(watermarks); });
 }
 
 int zr_render_image_process_add_watermark(unsigned long* handle, std::vector<std::string> imagePaths, float x,
                                           float y, float start, float duration, float scaleX, float scaleY) {
-    RenderForkGateShared gate(RenderForkGate());
-    RenderImageProcessData* data = recordOf(handle);
-    if (!data) return -1;
-    data->watermarks.push_back(Watermark::fromHost(std::move(imagePaths), x, y, start, duration, scaleX, scaleY));
-    return 0;
+    return withRecord(handle, -1, [&](RenderImageProcessData& data) {
+        data.watermarks.push_back(
+            Watermark::fromHost(std::move(imagePaths), x, y, start, duration, scaleX, scaleY));
+    });
 }
 
-int zr_render_image_process_start(unsigned long* handle) {
-    RenderImageProcessData* data = recordOf(handle);
-    if (!data) return 0;
-    if (InsideRenderForkGate()) {
-        // Forking here (from a video render's status callback) would wait for
-        // this very thread to leave the gate.
-        QVPrint("Start render image process refused: called from a status callback, %s",
-                data->outputFolder.c_str());
-        return 1;
-    }
+namespace {
+int startImageRecord(RenderImageProcessData* data, const RenderImageProcessData& copy);
+}  // namespace
 
+int zr_render_image_process_start(unsigned long* handle) {
+    // Forking from a video render's status callback would wait for this very
+    // thread to leave the gate.
+    const bool fromCallback = InsideRenderForkGate();
+    RenderImageProcessData* data;
     // The child works from this copy; the record itself stays the parent's.
     std::unique_ptr<RenderImageProcessData> copy;
+    {
+        RenderForkGateShared gate(RenderForkGate());
+        std::lock_guard<std::mutex> guard(RenderRecordLock());
+        data = RecordInSlot<RenderImageProcessData>(handle);
+        if (!data) return 0;
+        if (fromCallback) {
+            QVPrint("Start render image process refused: called from a status callback, %s",
+                    data->outputFolder.c_str());
+            return 1;
+        }
+        if (!ClaimRenderStart(data->claim)) {
+            // Two children would write the same outputs at once.
+            QVPrint("Start render image process refused: this render is running already, %s",
+                    data->outputFolder.c_str());
+            return 1;
+        }
+        copy = std::make_unique<RenderImageProcessData>(*data);
+    }
+    // From here the claim keeps the record alive, whatever a release does.
+    int result = startImageRecord(data, *copy);
+    RenderForkGateShared gate(RenderForkGate());
+    copy.reset();
+    // Released while it ran: freed now that nothing works on it.
+    if (EndRenderStart(data->claim)) delete data;
+    return result;
+}
+
+namespace {
+
+int startImageRecord(RenderImageProcessData* data, const RenderImageProcessData& copy) {
+    const std::string& outputFolder = copy.outputFolder;
     pid_t parentPid = getpid();
     // The child's reports: [0] the parent's end, [1] the child's.
     int reports[2];
     {
         RenderForkGateShared gate(RenderForkGate());
-        QVPrint("Start render image process for output:%s", data->outputFolder.c_str());
+        QVPrint("Start render image process for output:%s", outputFolder.c_str());
         if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, reports) != 0) {
             int err = errno;
-            QVPrint("Failed create report socket, errno: %d %s, %s", err, strerror(err), data->outputFolder.c_str());
+            QVPrint("Failed create report socket, errno: %d %s, %s", err, strerror(err), outputFolder.c_str());
             return 1;
         }
-        copy = std::make_unique<RenderImageProcessData>(*data);
     }
     pid_t pid;
     {
@@ -174,23 +200,25 @@ int zr_render_image_process_start(unsigned long* handle) {
         // The child never returns, so it never releases its copy of the gate.
         if (pid == 0) {
             close(reports[0]);
-            childAfterFork(*copy, parentPid, reports[1]);
+            childAfterFork(copy, parentPid, reports[1]);
         }
     }
     close(reports[1]);
 
     RenderForkGateShared gate(RenderForkGate());
-    copy.reset();
     if (pid < 0) {
         close(reports[0]);
         QVPrint("Fork process failed with pid : %d, err: %d ", static_cast<int>(parentPid), -1);
         return 1;
     }
-    QVPrint("Child process created with pid : %d, %s", static_cast<int>(pid), data->outputFolder.c_str());
-    data->pid = pid;
+    QVPrint("Child process created with pid : %d, %s", static_cast<int>(pid), outputFolder.c_str());
+    {
+        std::lock_guard<std::mutex> guard(RenderRecordLock());
+        data->pid = pid;
+    }
     gate.unlock();
 
-    int status = waitForChild(pid, reports[0], data->outputFolder);
+    int status = waitForChild(pid, reports[0], outputFolder);
 
     gate.lock();
     bool exited = status != -1 && WIFEXITED(status);
@@ -206,10 +234,16 @@ int zr_render_image_process_start(unsigned long* handle) {
     return 0;
 }
 
+}  // namespace
+
 void zr_render_image_process_release(unsigned long* handle) {
-    RenderImageProcessData* data = recordOf(handle);
-    if (!data) return;
     RenderForkGateShared gate(RenderForkGate());
+    RenderImageProcessData* data;
+    {
+        std::lock_guard<std::mutex> guard(RenderRecordLock());
+        data = RecordInSlot<RenderImageProcessData>(handle);
+        if (!data) return;
+        if (!DetachForRelease(handle, data->claim, false)) return;
+    }
     delete data;
-    *handle = 0;
 }

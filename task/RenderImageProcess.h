@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "scene/Watermark.h"
+#include "task/RenderChild.h"
 
 namespace Quorvane {
 namespace Core {
@@ -33,6 +34,12 @@ constexpr char kImageReportProgress = 'u';
 struct RenderImageProcessData {
     RenderImageProcessData(std::vector<std::string> inputs, std::string outputFolder)
         : inputs(std::move(inputs)), outputFolder(std::move(outputFolder)) {}
+    // The options of `other`, for the child's copy.
+    RenderImageProcessData(const RenderImageProcessData& other)
+        : RenderImageProcessData(other.inputs, other.outputFolder) {
+        filters = other.filters;
+        watermarks = other.watermarks;
+    }
 
     int pid = 0;  // the last child, 0 until a start forks
     std::vector<std::string> inputs;
@@ -42,6 +49,9 @@ struct RenderImageProcessData {
     // In the child: its end of the socket on which it tells the parent that
     // its work has begun and that it still makes progress; -1 elsewhere.
     int reportFd = -1;
+    // A second start while one runs is refused; a release meanwhile is left
+    // to the running start.
+    RenderStartClaim claim;
 };
 
 // The child's whole life after the fork; never returns. Exit code 0 when the
@@ -68,7 +78,10 @@ int zr_render_image_process_add_watermark(unsigned long* handle, std::vector<std
 // Renders; blocks until the child has ended. 0 when it exited with code 0 (and
 // for a null handle, where nothing is done); 1 when the fork failed or the
 // child failed (no filter, no input left, no output folder, a file that could
-// not be written) or died.
+// not be written) or died, and for a second start while one of the same
+// record runs (on another thread).
 int zr_render_image_process_start(unsigned long* handle);
-// Frees the record and sets the handle to 0; nothing for a null handle.
+// Frees the record and sets the handle to 0; nothing for a null handle. A
+// release while the record's start runs (on another thread) sets the handle to
+// 0 at once and leaves the freeing to that start.
 void zr_render_image_process_release(unsigned long* handle);

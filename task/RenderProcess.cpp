@@ -78,17 +78,19 @@ const char* finalStatusFor(const char* text) {
     return nullptr;
 }
 
+// Under RenderRecordLock.
 RenderProcessData* recordOf(unsigned long* handle) {
-    if (!handle || *handle == 0) return nullptr;
-    return reinterpret_cast<RenderProcessData*>(*handle);
+    return RecordInSlot<RenderProcessData>(handle);
 }
 
-// Orders a start's claim on its record against a release of it: a start
-// reads the slot and marks the record under it, a release clears the slot and
-// decides under it whether to free now or leave that to the running start.
-std::mutex& recordLock() {
-    static std::mutex lock;
-    return lock;
+// Runs `work` on the record the slot names, inside the gate and under the
+// record lock; `missing` when there is none.
+template <typename Result, typename Work>
+Result withRecord(unsigned long* handle, Result missing, Work work) {
+    GateShared gate(gForkGate);
+    std::lock_guard<std::mutex> guard(RenderRecordLock());
+    RenderProcessData* data = recordOf(handle);
+    return data ? work(*data) : missing;
 }
 
 // The record whose callback this thread is running: a release of it there is
@@ -98,7 +100,7 @@ thread_local const RenderProcessData* tCallbackRecord = nullptr;
 
 void notifyHost(RenderProcessData* data, zr_render_process_callback callback, unsigned long* handle,
                 const char* word) {
-    if (!callback || data->releaseRequested) return;
+    if (!callback || data->claim.releaseRequested) return;
     const RenderProcessData* outer = tCallbackRecord;
     tCallbackRecord = data;
     callback(handle, word);
@@ -369,44 +371,37 @@ int zr_create_render_process(unsigned long* handle, const char* templatePath, co
     if (!handle || !templatePath || !outputPath) return -1;
     GateShared gate(gForkGate);
     auto* data = new RenderProcessData(templatePath, outputPath, key);
+    std::lock_guard<std::mutex> guard(RenderRecordLock());
     *handle = reinterpret_cast<unsigned long>(data);
     return 0;
 }
 
 int zr_render_process_set_replaceable_files(unsigned long* handle, std::vector<std::string>* files) {
-    GateShared gate(gForkGate);
-    RenderProcessData* data = recordOf(handle);
-    if (!data || !files) return -1;
-    data->replaceableFiles = *files;
-    return 0;
-}
-
-int zr_render_process_set_dynamic_sub_files(unsigned long* handle, std::string json) {
-    GateShared gate(gForkGate);
-    RenderProcessData* data = recordOf(handle);
-    if (!data) return 1;
-    data->dynamicSubFiles = std::move(json);
-    return 0;
-}
-
-int zr_render_process_set_dynamic_sub_texts(unsigned long* handle, std::string json) {
-    GateShared gate(gForkGate);
-    RenderProcessData* data = recordOf(handle);
-    if (!data) return 1;
-    data->dynamicSubTexts = std::move(json);
-    return 0;
+    if (!files) return -1;
+    return withRecord(handle, -1, [&](RenderProcessData& data) {
+        data.replaceableFiles = *files;
+        return 0;
+    });
 }
 
 namespace {
+// Stores one option; `missing` for no record.
 template <typename Field, typename Value>
-int storeOption(unsigned long* handle, Field RenderProcessData::*field, Value&& value) {
-    GateShared gate(gForkGate);
-    RenderProcessData* data = recordOf(handle);
-    if (!data) return -1;
-    data->*field = std::forward<Value>(value);
-    return 0;
+int storeOption(unsigned long* handle, Field RenderProcessData::*field, Value&& value, int missing = -1) {
+    return withRecord(handle, missing, [&](RenderProcessData& data) {
+        data.*field = std::forward<Value>(value);
+        return 0;
+    });
 }
 }  // namespace
+
+int zr_render_process_set_dynamic_sub_files(unsigned long* handle, std::string json) {
+    return storeOption(handle, &RenderProcessData::dynamicSubFiles, std::move(json), 1);
+}
+
+int zr_render_process_set_dynamic_sub_texts(unsigned long* handle, std::string json) {
+    return storeOption(handle, &RenderProcessData::dynamicSubTexts, std::move(json), 1);
+}
 
 int zr_render_process_set_asset_path(unsigned long* handle, std::string path) {
     return storeOption(handle, &RenderProcessData::assetPath, std::move(path));
@@ -417,12 +412,11 @@ int zr_render_process_set_scrivane_path(unsigned long* handle, std::string path)
 }
 
 int zr_render_process_set_music_path(unsigned long* handle, std::string path, bool loop) {
-    GateShared gate(gForkGate);
-    RenderProcessData* data = recordOf(handle);
-    if (!data) return -1;
-    data->musicPath = std::move(path);
-    data->musicLoop = loop;
-    return 0;
+    return withRecord(handle, -1, [&](RenderProcessData& data) {
+        data.musicPath = std::move(path);
+        data.musicLoop = loop;
+        return 0;
+    });
 }
 
 int zr_render_process_set_music_loop(unsigned long* handle, bool loop) {
@@ -471,11 +465,11 @@ int zr_render_process_set_watermarks(unsigned long* handle, std::vector<Watermar
 
 int zr_render_process_add_watermark(unsigned long* handle, std::vector<std::string> imagePaths, float x,
                                     float y, float start, float duration, float scaleX, float scaleY) {
-    GateShared gate(gForkGate);
-    RenderProcessData* data = recordOf(handle);
-    if (!data) return -1;
-    data->watermarks.push_back(Watermark::fromHost(std::move(imagePaths), x, y, start, duration, scaleX, scaleY));
-    return 0;
+    return withRecord(handle, -1, [&](RenderProcessData& data) {
+        data.watermarks.push_back(
+            Watermark::fromHost(std::move(imagePaths), x, y, start, duration, scaleX, scaleY));
+        return 0;
+    });
 }
 
 namespace {
@@ -484,30 +478,23 @@ int startRecord(RenderProcessData* data, unsigned long* handle, zr_render_proces
 
 int zr_render_process_start(unsigned long* handle, zr_render_process_callback callback) {
     RenderProcessData* data;
-    bool running;
     {
-        std::lock_guard<std::mutex> guard(recordLock());
+        GateShared gate(gForkGate);
+        std::lock_guard<std::mutex> guard(RenderRecordLock());
         data = recordOf(handle);
         if (!data) return 0;
-        running = data->startRunning;
-        data->startRunning = true;
+        if (!ClaimRenderStart(data->claim)) {
+            // Its child, queue and receiver belong to the start that runs.
+            QVPrint("Start render process refused: this render is running already, %s",
+                    data->outputPath.c_str());
+            return 1;
+        }
     }
-    if (running) {
-        // Its child, queue and receiver belong to the start that runs.
-        GateShared gate(gForkGate);
-        QVPrint("Start render process refused: this render is running already, %s", data->outputPath.c_str());
-        return 1;
-    }
+    // From here the claim keeps the record alive, whatever a release does.
     int result = startRecord(data, handle, callback);
     GateShared gate(gForkGate);
-    bool release;
-    {
-        std::lock_guard<std::mutex> guard(recordLock());
-        data->startRunning = false;
-        release = data->releaseRequested;
-    }
     // Released while it ran: freed now that nothing works on it.
-    if (release) delete data;
+    if (EndRenderStart(data->claim)) delete data;
     return result;
 }
 
@@ -537,9 +524,11 @@ int startRecord(RenderProcessData* data, unsigned long* handle, zr_render_proces
             QVPrint("Failed create msgqueue, errno: %d %s, %s", err, strerror(err), data->outputPath.c_str());
             return 1;
         }
+        copy = std::make_unique<RenderProcessData>(data->templatePath, data->outputPath, data->key);
+        // A setter on another thread may be storing an option meanwhile.
+        std::lock_guard<std::mutex> guard(RenderRecordLock());
         data->messageKey = IPC_PRIVATE;
         data->queueId = queueId;
-        copy = std::make_unique<RenderProcessData>(data->templatePath, data->outputPath, data->key);
         copy->copyOptions(*data);
         copy->messageKey = IPC_PRIVATE;
         copy->queueId = queueId;
@@ -650,38 +639,38 @@ int startRecord(RenderProcessData* data, unsigned long* handle, zr_render_proces
 
 }  // namespace
 
+// The two polls neither allocate nor log, so they stay outside the gate: a
+// host may poll while another of its threads forks a render.
 float zr_render_process_progress(unsigned long* handle) {
+    std::lock_guard<std::mutex> guard(RenderRecordLock());
     RenderProcessData* data = recordOf(handle);
     return data ? data->progress.load() : 0.0f;
 }
 
 const char* zr_render_process_status(unsigned long* handle) {
+    std::lock_guard<std::mutex> guard(RenderRecordLock());
     RenderProcessData* data = recordOf(handle);
     return data ? data->status.load() : nullptr;
 }
 
 std::map<std::string, std::string> zr_render_process_rendered_info(unsigned long* handle) {
-    GateShared gate(gForkGate);
-    RenderProcessData* data = recordOf(handle);
-    if (!data) return {};
-    std::lock_guard<std::mutex> guard(data->infoLock);
-    return data->renderedInfo;
+    return withRecord(handle, std::map<std::string, std::string>(), [](RenderProcessData& data) {
+        std::lock_guard<std::mutex> guard(data.infoLock);
+        return data.renderedInfo;
+    });
 }
 
 void zr_render_process_release(unsigned long* handle) {
     GateShared gate(gForkGate);
     RenderProcessData* data;
     {
-        std::lock_guard<std::mutex> guard(recordLock());
+        std::lock_guard<std::mutex> guard(RenderRecordLock());
         data = recordOf(handle);
         if (!data) return;
-        *handle = 0;
-        if (data->startRunning || tCallbackRecord == data) {
-            // Its start frees it on return; no further callback reaches the host.
-            data->releaseRequested = true;
-            return;
-        }
+        // From a callback its start runs on; no further callback reaches the host.
+        if (!DetachForRelease(handle, data->claim, tCallbackRecord == data)) return;
     }
+    // Outside the lock: this joins the receiver, whose callback may poll.
     delete data;
 }
 

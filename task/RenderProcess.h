@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "scene/Watermark.h"
+#include "task/RenderChild.h"
 #include "task/quorvane.h"
 
 namespace Quorvane {
@@ -67,12 +68,9 @@ struct RenderProcessData {
     std::map<std::string, std::string> renderedInfo;  // guarded by infoLock
     std::mutex infoLock;
     RenderThread* receiverThread = nullptr;
-    // A start of this record is running (guarded by the library's record
-    // lock): a second start is refused, and a release (from a callback or
-    // from any other thread) only sets releaseRequested, so that the running
-    // start frees the record when it returns.
-    bool startRunning = false;
-    std::atomic<bool> releaseRequested{false};
+    // A second start while one runs is refused; a release meanwhile (from a
+    // callback or from any other thread) is left to the running start.
+    RenderStartClaim claim;
 
     // Copies every host option (not the state) of `other`.
     void copyOptions(const RenderProcessData& other);
