@@ -13,10 +13,13 @@
 // the final status and the rendered information go to standard output as one
 // JSON line. The engine's own log lines (and those of its render child and of
 // ffmpeg) go to a log file, OUTPUT.mp4.log unless --log names another, or with
-// --verbose to standard error. After the status, standard error also gets the
-// log's lines about what the engine passed over (music of a kind it does not
-// read, media it cannot read) and, when the render did not end with "end", why
-// and where the full log is. The exit code is 0 only when the status is "end".
+// --verbose to standard error. The log is never the output, a file of the
+// template folder or a file the render reads or writes, however its path is
+// spelled: such a --log is refused, and such a default log is left out (the
+// engine then logs to standard error). After the status, standard error also
+// gets the log's lines about what the engine passed over (music of a kind it
+// does not read, media it cannot read) and, when the render did not end with
+// "end", why and where the full log is. The exit code is 0 only when the status is "end".
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -29,6 +32,7 @@
 #include <string>
 #include <vector>
 
+#include "logfile.h"
 #include "report.h"
 #include "task/quorvane.h"
 
@@ -47,7 +51,8 @@ const char* kUsage =
     "  --replace FILE...  the template's replaceable files, in order\n"
     "  --snapshot-dir DIR snapshots are named DIR + frame number + \".png\" (DIR is a prefix)\n"
     "  --watermark ...    may be given several times; start and duration in seconds\n"
-    "  --log FILE         where the engine's log lines go (default: OUTPUT.mp4.log)\n"
+    "  --log FILE         where the engine's log lines go (default: OUTPUT.mp4.log);\n"
+    "                     never the output, a template file or a file of the render\n"
     "  --verbose          the engine's log lines go to standard error instead\n"
     "   or: quorvane-render --images OUT_DIR --filter FILTER_DIR [--filter ...] IMAGE ...\n";
 
@@ -73,7 +78,21 @@ struct Options {
     bool haveBitrate = false;
     std::string logFile;
     bool verbose = false;
+    // Why the default log beside the output may not be written (it would be
+    // inside the template folder, or a file of the render): the engine then
+    // logs to standard error.
+    std::string defaultLogConflict;
 };
+
+// Everything the render reads or writes by name, for the log's check.
+RenderFiles renderFilesOf(const Options& options) {
+    RenderFiles files{options.templateDir, options.output, options.replaceFiles};
+    files.others.push_back(options.music);
+    for (const Options::Mark& mark : options.watermarks) files.others.push_back(mark.image);
+    for (int frame : options.snapshotFrames)
+        files.others.push_back(options.snapshotDir + std::to_string(frame) + ".png");
+    return files;
+}
 
 bool parseNumber(const char* text, double* out) {
     char* end = nullptr;
@@ -190,8 +209,16 @@ bool parseArguments(int argc, char** argv, Options* options) {
     if (options->verbose && !options->logFile.empty()) return fail("--log and --verbose exclude each other");
     options->templateDir = positional[0];
     options->output = positional[1];
-    if (!options->verbose && options->logFile.empty()) options->logFile = options->output + ".log";
-    if (options->logFile == options->output) return fail("--log must name another file than the output");
+    if (options->verbose) return true;
+    // Never appended to: the output, a file of the template, a file the render
+    // reads or writes, however the path is spelled.
+    const bool named = !options->logFile.empty();
+    if (!named) options->logFile = options->output + ".log";
+    const std::string conflict = logFileConflict(options->logFile, renderFilesOf(*options));
+    if (conflict.empty()) return true;
+    if (named) return fail("--log must not name " + conflict);
+    options->defaultLogConflict = options->logFile + " would be " + conflict;
+    options->logFile.clear();
     return true;
 }
 
@@ -331,7 +358,10 @@ int main(int argc, char** argv) {
     gTerminal = isatty(STDERR_FILENO);
     // Where this render's lines begin: the log file may hold earlier renders.
     off_t logStart = -1;
-    if (!options.verbose) {
+    if (!options.defaultLogConflict.empty()) {
+        fprintf(stderr, "quorvane-render: no log file: %s; the engine logs to standard error\n",
+                printable(options.defaultLogConflict).c_str());
+    } else if (!options.verbose) {
         struct stat info;
         if (!sendEngineLogTo(options.logFile)) {
             fprintf(stderr, "quorvane-render: cannot write the log file %s; the engine logs to standard error\n",

@@ -85,6 +85,46 @@ TEST(RenderCli, FailuresExitNonZero) {
         EXPECT_TRUE(usage.out.empty());
         EXPECT_NE(std::string::npos, usage.err.find("usage: quorvane-render"));
     }
+
+    // The log is compared with the render's files by the file it names, not by
+    // its text: the output however spelled or linked, and any file of the
+    // template, are never appended to (the literal output above is refused
+    // alike); an output inside the template keeps its default log out of it.
+    std::string t = QvTaskTest::writeSolidTemplate(dir, "t", 32, 32, 25, 3, "#00FF00");
+    std::string older = dir.file("o.mp4");
+    QvTest::writeFile(older, "an older video");
+    ASSERT_EQ(0, symlink(older.c_str(), dir.file("link.mp4").c_str()));
+    const std::string config = QvTest::readFile(t + "config.json");
+    struct LogRow {
+        std::vector<std::string> args;
+        int exitCode;
+        std::string told;  // on standard error
+    };
+    const LogRow logRows[] = {
+        {{kCommand, t, older, "--log", dir.path() + "/./o.mp4"}, 2, "--log must not name the output\n"},
+        {{kCommand, t, older, "--log", dir.file("link.mp4")}, 2, "--log must not name the output\n"},
+        {{kCommand, t, older, "--log", t + "./config.json"}, 2, "--log must not name a file inside the template"},
+        {{kCommand, t, older, "--log", t + "new.log"}, 2, "--log must not name a file inside the template"},
+        {{kCommand, t, t + "config.json"}, 1, "Invalid output path " + t + "config.json: it is a file of"},
+    };
+    for (const LogRow& row : logRows) {
+        SCOPED_TRACE(row.args.back());
+        QvTest::ProgramResult run = QvTest::runProgram(row.args);
+        EXPECT_EQ(row.exitCode, run.exitCode);
+        EXPECT_NE(std::string::npos, run.err.find(row.told)) << run.err;
+        if (row.exitCode == 2) {
+            EXPECT_TRUE(run.out.empty()) << run.out;
+        } else {
+            // Refused by the render as before; its log went to standard error.
+            EXPECT_EQ(0u, run.out.find("{\"status\":\"cancel\"")) << run.out;
+            EXPECT_NE(std::string::npos, run.err.find("quorvane-render: no log file: " + t +
+                                                      "config.json.log would be a file inside the template"))
+                << run.err;
+        }
+        EXPECT_TRUE(QvTest::readFile(older) == "an older video") << "the older output changed";
+        EXPECT_TRUE(QvTest::readFile(t + "config.json") == config) << "the template's config changed";
+        EXPECT_EQ(std::vector<std::string>{"config.json"}, QvTaskTest::folderEntries(t));
+    }
 }
 
 // Without --verbose the engine's lines go to the log file, yet after the status

@@ -11,6 +11,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 #include <csignal>
@@ -153,22 +154,31 @@ inline bool queueUsedBy(int pid) {
     return queueOf(pid) >= 0;
 }
 
+// The names in a folder but "." and "..", sorted.
+inline std::vector<std::string> folderEntries(const std::string& path) {
+    std::vector<std::string> names;
+    DIR* folder = opendir(path.c_str());
+    if (!folder) return names;
+    while (dirent* entry = readdir(folder)) {
+        const std::string name = entry->d_name;
+        if (name != "." && name != "..") names.push_back(name);
+    }
+    closedir(folder);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
 // Whether a render left a work folder (RenderOutput) beside `output`.
 inline bool workFolderLeft(const std::string& output) {
     const std::string base = Quorvane::Core::RenderOutput::baseNameOf(output);
     const size_t slash = output.rfind('/');
-    DIR* folder = opendir(slash == std::string::npos ? "." : output.substr(0, slash + 1).c_str());
-    if (!folder) return false;
-    bool left = false;
     const std::string prefix = "." + base + ".", suffix = ".render";
-    while (dirent* entry = readdir(folder)) {
-        const std::string name = entry->d_name;
-        left = left ||
-               (name.size() > prefix.size() + suffix.size() && name.compare(0, prefix.size(), prefix) == 0 &&
-                name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0);
+    for (const std::string& name : folderEntries(slash == std::string::npos ? "." : output.substr(0, slash + 1))) {
+        if (name.size() > prefix.size() + suffix.size() && name.compare(0, prefix.size(), prefix) == 0 &&
+            name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0)
+            return true;
     }
-    closedir(folder);
-    return left;
+    return false;
 }
 
 // Holds every render child forked meanwhile where it would build its task (as
