@@ -465,7 +465,7 @@ TEST(RenderProcess, HostCallsAroundARunningStart) {
         std::function<int()> start;
         std::function<std::string()> status;
         std::function<void()> release;
-        std::function<std::string()> poll;  // status, progress, information
+        std::function<std::vector<std::string>()> poll;  // status, progress, information
     };
     unsigned long handle = 0;
     std::string text;
@@ -480,10 +480,10 @@ TEST(RenderProcess, HostCallsAroundARunningStart) {
          [&] { zr_render_process_release(&handle); },
          [&] {
              const char* status = zr_render_process_status(&handle);
-             const float progress = zr_render_process_progress(&handle);
-             const size_t info = zr_render_process_rendered_info(&handle).size();
-             return std::string(status ? status : "") + " " + std::to_string(progress) + " " +
-                    std::to_string(info);
+             std::vector<std::string> read = {status ? status : "<none>"};
+             read.push_back(std::to_string(zr_render_process_progress(&handle)));
+             read.push_back(std::to_string(zr_render_process_rendered_info(&handle).size()));
+             return read;
          }},
         {"host language",
          [&](const std::string& out) {
@@ -493,22 +493,26 @@ TEST(RenderProcess, HostCallsAroundARunningStart) {
          [&] { return hostText(nRenderProcessStatus(text.c_str())); },
          [&] { nRenderProcessRelease(text.c_str()); },
          [&] {
-             return hostText(nRenderProcessStatus(text.c_str())) + " " +
-                    hostText(nRenderProcessRenderedInfo(text.c_str()));
+             std::vector<std::string> read = {hostText(nRenderProcessStatus(text.c_str()))};
+             read.push_back(hostText(nRenderProcessRenderedInfo(text.c_str())));
+             return read;
          }},
     };
     // Polls from its own thread until told to stop, keeping each change of
-    // what it read. It begins after the fork and ends before the next one: a
-    // thread allocating while a render forks could leave the sanitizer's
-    // allocator locked in the child.
+    // each value it reads. It begins after the fork and ends before the next
+    // one: a thread allocating while a render forks could leave the
+    // sanitizer's allocator locked in the child.
     class Poller {
     public:
-        explicit Poller(const std::function<std::string()>& poll)
+        explicit Poller(const std::function<std::vector<std::string>()>& poll)
             : thread_([this, poll] {
                   while (!stop_) {
-                      std::string read = poll();
+                      std::vector<std::string> read = poll();
                       std::lock_guard<std::mutex> guard(lock_);
-                      if (seen_.empty() || seen_.back() != read) seen_.push_back(read);
+                      seen_.resize(read.size());
+                      for (size_t i = 0; i < read.size(); ++i) {
+                          if (seen_[i].empty() || seen_[i].back() != read[i]) seen_[i].push_back(read[i]);
+                      }
                       ++polls_;
                   }
               }) {}
@@ -521,7 +525,8 @@ TEST(RenderProcess, HostCallsAroundARunningStart) {
             const long from = polled();
             while (polled() < from + more) std::this_thread::yield();
         }
-        std::vector<std::string> stop() {
+        // Per value, the texts it went through.
+        std::vector<std::vector<std::string>> stop() {
             stop_ = true;
             thread_.join();
             return seen_;
@@ -530,7 +535,7 @@ TEST(RenderProcess, HostCallsAroundARunningStart) {
     private:
         std::atomic<bool> stop_{false};
         std::mutex lock_;
-        std::vector<std::string> seen_;
+        std::vector<std::vector<std::string>> seen_;
         long polls_ = 0;
         std::thread thread_;
     };
@@ -542,7 +547,7 @@ TEST(RenderProcess, HostCallsAroundARunningStart) {
         int result = -2;
         HostThread host([&] { result = family.start(); });
         ASSERT_TRUE(hold.waitUntilHeld());
-        const std::string unstarted = family.poll();
+        const std::vector<std::string> unstarted = family.poll();
         Poller poller(family.poll);
         poller.await(1);
         const std::string before = family.status();
@@ -551,14 +556,20 @@ TEST(RenderProcess, HostCallsAroundARunningStart) {
         EXPECT_EQ(1u, QvTaskTest::childProcesses().size());
         family.release();
         EXPECT_EQ("", family.status());  // the released handle names nothing
-        const std::string nothing = family.poll();
+        const std::vector<std::string> nothing = family.poll();
         hold.release();
         host.join();
         poller.await(100);
-        const std::vector<std::string> seen = poller.stop();
-        EXPECT_EQ(unstarted, seen.front());
-        EXPECT_EQ(nothing, seen.back());
-        EXPECT_LE(seen.size(), 2u) << seen[1];
+        // Each value went from what the held render showed to what no render
+        // shows, in one step (the polls are separate calls: the release may
+        // fall between two of one round).
+        const std::vector<std::vector<std::string>> seen = poller.stop();
+        ASSERT_EQ(unstarted.size(), seen.size());
+        for (size_t i = 0; i < seen.size(); ++i) {
+            std::vector<std::string> expected = {unstarted[i], nothing[i]};
+            if (unstarted[i] == nothing[i]) expected.pop_back();
+            EXPECT_EQ(expected, seen[i]) << i;
+        }
         EXPECT_EQ(0, result);
         EXPECT_EQ("3", QvTest::probe(output, "v:0", "nb_read_frames"));
         EXPECT_TRUE(QvTaskTest::childProcesses().empty());
