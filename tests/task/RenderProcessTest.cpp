@@ -13,6 +13,7 @@
 #include <cmath>
 #include <cstring>
 #include <functional>
+#include <future>
 #include <memory>
 #include <thread>
 
@@ -121,11 +122,21 @@ TEST(RenderProcess, WatchdogKillsChildThatNeverStarts) {
     ChildHold hold;
     unsigned long handle = 0;
     ASSERT_EQ(0, zr_create_render_process(&handle, folder.c_str(), dir.file("out.mp4").c_str(), 9));
-    int result;
+    int result = -1;
     std::string log;
     {
         QvTaskTest::StderrCapture capture(dir.file("stderr.txt"));
-        result = zr_render_process_start(&handle, CallbackRecorder::callback);
+        std::promise<int> done;
+        std::future<int> finished = done.get_future();
+        HostThread host([&] { done.set_value(zr_render_process_start(&handle, CallbackRecorder::callback)); });
+        // A generous outer guard: should the watchdog never act, the child is
+        // let go (it then cancels) rather than the suite hanging.
+        if (finished.wait_for(std::chrono::seconds(120)) != std::future_status::ready) {
+            ADD_FAILURE() << "no watchdog after 120 s";
+            hold.release();
+        }
+        host.join();
+        result = finished.get();
         log = capture.stop();
     }
     EXPECT_EQ(1, result);
