@@ -61,9 +61,12 @@ int set(lua_State* L) {
     const lua_Number value = luaL_checknumber(L, 3);
     // Seconds and volumes the mix turns into sample counts and gains: finite
     // and within the frame limit (as seconds: past any real track).
-    if (!track ||
-        !(value >= -static_cast<lua_Number>(kMaxFrames) && value <= static_cast<lua_Number>(kMaxFrames)))
+    if (!track) return 0;
+    if (!(value >= -static_cast<lua_Number>(kMaxFrames) && value <= static_cast<lua_Number>(kMaxFrames))) {
+        logLine(L, "track %s: %g is refused (%lld either side of 0)", track->key.c_str(), value,
+                static_cast<long long>(kMaxFrames));
         return 0;
+    }
     track->*Field = static_cast<float>(value);
     lua_pushnumber(L, value);
     return 1;

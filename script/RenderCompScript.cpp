@@ -190,7 +190,14 @@ const luaL_Reg kMethods[] = {
      [](lua_State* L) {
          RenderComp* comp = compOf(L, {U, N});
          const lua_Integer frames = lua_tointeger(L, 2);
-         if (comp && frameCountAllowed(frames)) comp->setCompDuration(static_cast<unsigned long>(frames));
+         if (!comp) return 0;
+         if (!frameCountAllowed(frames)) {
+             logLine(L, "composition %s: a duration of %lld frames is refused (0 to %lld)",
+                     comp->name().c_str(), static_cast<long long>(frames),
+                     static_cast<long long>(kMaxFrames));
+             return 0;
+         }
+         comp->setCompDuration(static_cast<unsigned long>(frames));
          return 0;
      }},
     {"setCompSize", setCompSize},

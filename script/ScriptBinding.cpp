@@ -1,12 +1,15 @@
 #include "script/ScriptBinding.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
 #include <new>
 
+#include "core/TimeUnit.h"
+#include "render/Config.h"
 #include "scene/RenderLayer.h"
 
 namespace Quorvane {
@@ -118,6 +121,40 @@ void logLine(lua_State* L, const char* format, ...) {
     const int n = std::vsnprintf(line, sizeof line, format, args);
     va_end(args);
     if (n > 0) ScriptManager::output(L, line, std::min(static_cast<size_t>(n), sizeof line - 1));
+}
+
+bool rateAccepted(lua_State* L, double rate, const char* what) {
+    if (rate >= 0 && rate <= kMaxTimeRate) return true;
+    logLine(L, "%s: a rate of %g fps is refused (0 to %g)", what, rate, kMaxTimeRate);
+    return false;
+}
+
+bool timeAccepted(lua_State* L, const TimeUnit& t, const char* what) {
+    if (!rateAccepted(L, t.fps(), what)) return false;
+    // In seconds; a time without length may count as many frames as a day
+    // at the highest rate.
+    const double rate = t.fps() > 0.0f ? t.fps() : kMaxTimeRate;
+    if (std::fabs(static_cast<double>(t.frameCount())) <= Config::kMaxTimelineSeconds * rate) return true;
+    logLine(L, "%s: %lld frames at %g fps lie more than %g s from 0, refused", what,
+            static_cast<long long>(t.frameCount()), static_cast<double>(t.fps()),
+            Config::kMaxTimelineSeconds);
+    return false;
+}
+
+void noteZeroRate(lua_State* L, float from, float to, const char* what) {
+    if (from == 0.0f)
+        logLine(L, "%s: a time at 0 fps has no length, it converts to 0 frames", what);
+    else if (to == 0.0f)
+        logLine(L, "%s: a time converted to 0 fps gives 0 frames", what);
+}
+
+lua_Integer wholeNumber(double value) {
+    if (std::isnan(value)) return 0;
+    // 2^63, exactly representable; the largest integer below it is not.
+    constexpr double kLimit = 9223372036854775808.0;
+    if (value >= kLimit) return LUA_MAXINTEGER;
+    if (value < -kLimit) return LUA_MININTEGER;
+    return static_cast<lua_Integer>(value);
 }
 
 void countError(lua_State* L, const char* format) {

@@ -17,6 +17,9 @@
 
 namespace Quorvane {
 namespace Core {
+
+class TimeUnit;
+
 namespace ScriptBinding {
 
 // ---- value family: the userdata block holds one pointer to its own copy.
@@ -181,16 +184,31 @@ inline bool keyframeAllowed(lua_Integer frame) {
 inline bool frameCountAllowed(lua_Integer frames) {
     return frames >= 0 && frames <= kMaxFrames;
 }
-// A frame number or a time value's frame count, either side of zero.
+// A frame number, either side of zero.
 inline bool frameInRange(lua_Integer frame) {
     return frame >= -kMaxFrames && frame <= kMaxFrames;
 }
-// Time rates from a script: positive and finite (a rate of 0 or NaN makes
-// every conversion meaningless). A million covers every video and audio rate.
+
+// Times a script holds (TimeUnit values, layer times) are limited in seconds
+// of their own rate: at most the longest timeline a render takes (a day)
+// either side of zero, at a rate from 0 to kMaxTimeRate. A million covers
+// every video and audio rate, and keeps every frame count below 2^37, so
+// conversions between such rates stay far from the int64 range. A rate of 0
+// (what a rate with a fraction reads as) makes a time without length: it
+// converts to 0 frames; its count is held to a day at the highest rate.
 constexpr double kMaxTimeRate = 1e6;
-inline bool rateAllowed(double rate) {
-    return rate > 0 && rate <= kMaxTimeRate;
-}
+// Whether a script may hold the time; if not, logs why (after the text
+// naming the call) and answers false.
+bool timeAccepted(lua_State* L, const TimeUnit& t, const char* what);
+// Whether a rate may be converted to (0 up to kMaxTimeRate); logs as above.
+bool rateAccepted(lua_State* L, double rate, const char* what);
+// A rate of 0 on either side of a conversion gives 0 frames (or adds
+// nothing): such a conversion is logged, once per call.
+void noteZeroRate(lua_State* L, float from, float to, const char* what);
+
+// A float truncated to an integer for a script, without undefined behaviour:
+// NaN gives 0, values past the integer range saturate.
+lua_Integer wholeNumber(double value);
 
 // What engine objects made from a script are charged against the script's
 // memory cap (estimates of their heap size, textures counted at 4 bytes a
