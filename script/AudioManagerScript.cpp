@@ -74,10 +74,13 @@ int set(lua_State* L) {
 
 int addTrack(lua_State* L) {
     RenderContext* context = contextArgument(L);
-    const char* path = luaL_checkstring(L, 2);
+    size_t length = 0;
+    const char* path = luaL_checklstring(L, 2, &length);
     std::vector<AudioTrackInfo>* tracks = tracksOf(context);
     if (!tracks) return 0;
     charge(L, kTrackCost);
+    // The record keeps the path.
+    chargeText(L, keptTextBytes(length));
     std::string key;
     {
         // Audio from outside the render's files is as good as missing.

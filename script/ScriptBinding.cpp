@@ -69,6 +69,44 @@ void chargeText(lua_State* L, size_t bytes) {
     }
 }
 
+size_t keptTextBytes(size_t length) {
+    // The library keeps short texts inside the object; a longer one takes a
+    // heap block with its terminator and the allocator's header.
+    static const size_t inlineRoom = std::string().capacity();
+    return sizeof(std::string) + (length > inlineRoom ? length + 1 + 2 * sizeof(void*) : 0);
+}
+
+size_t keptListBytes(const std::vector<std::string>& texts) {
+    size_t bytes = 0;
+    for (const std::string& text : texts) bytes += keptTextBytes(text.size());
+    return bytes;
+}
+
+bool chargeTextArray(lua_State* L, int index, size_t extra) {
+    const lua_Integer length = static_cast<lua_Integer>(lua_rawlen(L, index));
+    size_t bytes = extra;
+    for (lua_Integer i = 1; i <= length; ++i) {
+        const bool isText = lua_rawgeti(L, index, i) == LUA_TSTRING;
+        if (isText) bytes += keptTextBytes(lua_rawlen(L, -1));
+        lua_pop(L, 1);
+        if (!isText) return false;
+    }
+    chargeText(L, bytes);
+    return true;
+}
+
+std::vector<std::string> textArray(lua_State* L, int index) {
+    const lua_Integer length = static_cast<lua_Integer>(lua_rawlen(L, index));
+    std::vector<std::string> texts;
+    texts.reserve(static_cast<size_t>(length));
+    for (lua_Integer i = 1; i <= length; ++i) {
+        lua_rawgeti(L, index, i);
+        texts.push_back(toString(L, -1));
+        lua_pop(L, 1);
+    }
+    return texts;
+}
+
 std::string storedText(lua_State* L, int index, size_t kept) {
     size_t length = 0;
     lua_tolstring(L, index, &length);

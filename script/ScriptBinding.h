@@ -9,6 +9,7 @@
 #include <new>
 #include <string>
 #include <type_traits>
+#include <vector>
 
 #include <lua.hpp>
 
@@ -227,6 +228,19 @@ inline size_t pixelCost(lua_Integer width, lua_Integer height) {
 // Charges the growth of a texture's pixels from the old size to the new.
 void chargeResize(lua_State* L, lua_Integer oldWidth, lua_Integer oldHeight, lua_Integer width,
                   lua_Integer height);
+
+// What the engine's copy of a text of that many bytes takes: a string
+// object and, past its inline room, a heap block. A list of texts is an array
+// of such objects, so a list of one-byte names costs far more than its bytes.
+size_t keptTextBytes(size_t length);
+size_t keptListBytes(const std::vector<std::string>& texts);
+
+// A Lua array of texts that the engine keeps as a list: whether elements 1 to
+// its length are all strings; when they are, the list's copy and the extra
+// bytes are charged (or the memory error raised) before anything is copied.
+bool chargeTextArray(lua_State* L, int index, size_t extra = 0);
+// The strings of such an array, in order.
+std::vector<std::string> textArray(lua_State* L, int index);
 
 // Copies the string at the index (which must be a string) for the engine to
 // keep, in place of a text of kept bytes: the growth is counted against the

@@ -243,6 +243,16 @@ end)";
               print('times held')
             end)",
          "times held", false, Roomy},
+        // A list of names is an array of texts, each far larger than its
+        // bytes: 60 lists of a million empty names would take 2 GB uncounted.
+        {"function main(c) local t = {} for i = 1, 1 << 20 do t[i] = '' end "
+         "for i = 1, 60 do c:createImageSequenceSource(t) end end",
+         memory, false, Roomy},
+        // Every copy of a source keeps a copy of its list.
+        {"function main(c) local t = {} for i = 1, 1 << 20 do t[i] = '' end "
+         "local k = c:createImageSequenceSource(t) t = nil collectgarbage() "
+         "for i = 1, 60 do c:duplicateSource(k) end end",
+         memory, false, Roomy},
         {"function main(c) local s = string.rep('k', 64 << 20) for i = 1, 24 do "
          "local l = RenderAVLayer.create(c); l:setUIKey(s); l:setLinkedLayerID(s) end end",
          memory, false, Default},
