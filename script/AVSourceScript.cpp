@@ -48,9 +48,10 @@ lua_Integer widthOf(const AVSource& s) {
 lua_Integer heightOf(const AVSource& s) {
     return s.height();
 }
-// The ratio truncated to a whole number (0.9 answers 0).
+// The ratio truncated to a whole number (0.9 answers 0); a media file may
+// give any float.
 lua_Integer aspectOf(const AVSource& s) {
-    return static_cast<lua_Integer>(s.pixelAspectRatio());
+    return wholeNumber(s.pixelAspectRatio());
 }
 
 template <const std::string& (AVSource::*Get)() const>
