@@ -88,21 +88,18 @@ int isZero(lua_State* L) {
     return 1;
 }
 
-// setFrame and setFps change a copy first: the time must stay one a script
-// may hold.
-int setFrame(lua_State* L) {
-    TimeUnit& t = arg(L, 1);
-    TimeUnit changed = t;
-    changed.setFrame(lua_tointeger(L, 2));
-    if (timeAccepted(L, changed, "TimeUnit:setFrame")) t = changed;
-    return 0;
+int64_t frameAt(lua_State* L, int index) {
+    return lua_tointeger(L, index);
 }
 
-int setFps(lua_State* L) {
+// setFrame and setFps change a copy first: the time must stay one a script
+// may hold.
+template <class V, void (TimeUnit::*Set)(V), V (*Read)(lua_State*, int)>
+int setField(lua_State* L, const char* what) {
     TimeUnit& t = arg(L, 1);
     TimeUnit changed = t;
-    changed.setFps(rateAt(L, 2));
-    if (timeAccepted(L, changed, "TimeUnit:setFps")) t = changed;
+    (changed.*Set)(Read(L, 2));
+    if (timeAccepted(L, changed, what)) t = changed;
     return 0;
 }
 
@@ -116,8 +113,9 @@ const luaL_Reg kMethods[] = {
     {"frameCount", frameCount},
     {"fps", fps},
     {"isZero", isZero},
-    {"setFrame", setFrame},
-    {"setFps", setFps},
+    {"setFrame",
+     [](lua_State* L) { return setField<int64_t, &TimeUnit::setFrame, frameAt>(L, "TimeUnit:setFrame"); }},
+    {"setFps", [](lua_State* L) { return setField<float, &TimeUnit::setFps, rateAt>(L, "TimeUnit:setFps"); }},
     {"add", [](lua_State* L) { return combine < &TimeUnit::operator+=>(L, "TimeUnit:add"); }},
     {"subtract", [](lua_State* L) { return combine < &TimeUnit::operator-=>(L, "TimeUnit:subtract"); }},
     {"__gc",
