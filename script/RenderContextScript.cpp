@@ -100,7 +100,7 @@ int createSolidSource(lua_State* L) {
     if (!context || !color || lua_type(L, 3) != N || lua_type(L, 4) != N || !optionalKey(L, 5))
         return pushNil(L);
     const lua_Integer width = lua_tointeger(L, 3), height = lua_tointeger(L, 4);
-    if (!compSizeAllowed(width) || !compSizeAllowed(height)) return pushNil(L);
+    if (!compSizeAccepted(L, width, height, "RenderContextScript:createSolidSource")) return pushNil(L);
     charge(L, pixelCost(width, height));
     return pushText(L, context->createSolidSource(*color, static_cast<int>(width), static_cast<int>(height),
                                                   keyArgument(L, 5), std::string()));
@@ -129,7 +129,9 @@ int createPreComp(lua_State* L) {
         return pushNil(L);
     const lua_Integer width = lua_tointeger(L, 2), height = lua_tointeger(L, 3),
                       duration = lua_tointeger(L, 4);
-    if (!compSizeAllowed(width) || !compSizeAllowed(height) || !frameCountAllowed(duration)) return pushNil(L);
+    if (!compSizeAccepted(L, width, height, "RenderContextScript:createPreComp") ||
+        !frameCountAccepted(L, duration, "RenderContextScript:createPreComp"))
+        return pushNil(L);
     charge(L, pixelCost(width, height));
     return pushText(L, context->createPreComp(static_cast<int>(width), static_cast<int>(height),
                                               static_cast<int>(duration), keyArgument(L, 5)));

@@ -161,6 +161,21 @@ void logLine(lua_State* L, const char* format, ...) {
     if (n > 0) ScriptManager::output(L, line, std::min(static_cast<size_t>(n), sizeof line - 1));
 }
 
+bool compSizeAccepted(lua_State* L, lua_Integer width, lua_Integer height, const char* what) {
+    if (compSizeAllowed(width) && compSizeAllowed(height)) return true;
+    logLine(L, "%s: a size of %lld by %lld is refused (1 to %lld a side)", what,
+            static_cast<long long>(width), static_cast<long long>(height),
+            static_cast<long long>(kMaxPixelSide));
+    return false;
+}
+
+bool frameCountAccepted(lua_State* L, lua_Integer frames, const char* what) {
+    if (frameCountAllowed(frames)) return true;
+    logLine(L, "%s: a duration of %lld frames is refused (0 to %lld)", what, static_cast<long long>(frames),
+            static_cast<long long>(kMaxFrames));
+    return false;
+}
+
 bool rateAccepted(lua_State* L, double rate, const char* what) {
     if (rate >= 0 && rate <= kMaxTimeRate) return true;
     logLine(L, "%s: a rate of %g fps is refused (0 to %g)", what, rate, kMaxTimeRate);

@@ -185,6 +185,9 @@ inline bool keyframeAllowed(lua_Integer frame) {
 inline bool frameCountAllowed(lua_Integer frames) {
     return frames >= 0 && frames <= kMaxFrames;
 }
+// The same, logging a refusal after the text naming the call.
+bool compSizeAccepted(lua_State* L, lua_Integer width, lua_Integer height, const char* what);
+bool frameCountAccepted(lua_State* L, lua_Integer frames, const char* what);
 // A frame number, either side of zero.
 inline bool frameInRange(lua_Integer frame) {
     return frame >= -kMaxFrames && frame <= kMaxFrames;
