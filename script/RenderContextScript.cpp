@@ -146,16 +146,25 @@ size_t layerTextBytes(const RenderLayer& layer) {
     return bytes;
 }
 
+// A copy of a transform track: a pointer a frame, and a copy of each record
+// (consecutive frames that show the same share one, in the copy too).
+size_t trackCopyBytes(RenderLayer& layer) {
+    const std::vector<TransformManager::TransformData*>& records = layer.transformManager()->transforms();
+    size_t bytes = records.size() * sizeof(void*);
+    for (size_t i = 0; i < records.size(); ++i)
+        if (i == 0 || records[i] != records[i - 1]) bytes += kKeyframeCost;
+    return bytes;
+}
+
 // A copy of a composition costs its pixels, and for each of its layers a
-// layer's share, its keyframe records (each copied) and its texts; the
-// composition itself is copied as a layer, with a copy of the source it
-// shows, if any.
+// layer's share, its transform track and its texts; the composition itself
+// is copied as a layer, with a copy of the source it shows, if any.
 void chargeCopy(lua_State* L, RenderComp* comp) {
     if (!comp) return;
-    size_t engine = pixelCost(comp->width(), comp->height());
+    size_t engine = pixelCost(comp->width(), comp->height()) + trackCopyBytes(*comp);
     size_t texts = layerTextBytes(*comp);
     for (RenderLayer* layer : comp->layers()) {
-        engine += kLayerCost + layer->transformManager()->transforms().size() * kKeyframeCost;
+        engine += kLayerCost + trackCopyBytes(*layer);
         texts += layerTextBytes(*layer);
     }
     charge(L, engine);

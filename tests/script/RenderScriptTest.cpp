@@ -253,6 +253,12 @@ end)";
          "local k = c:createImageSequenceSource(t) t = nil collectgarbage() "
          "for i = 1, 60 do c:duplicateSource(k) end end",
          memory, false, Roomy},
+        // And every copy of a composition a copy of each keyframe record.
+        {"function main(c) local p = c:comp(c:createPreComp(64, 48, 10)) "
+         "local l = RenderAVLayer.create(p) p:addLayer(l) "
+         "for i = 0, 200000 do l:setPositionAtTime(Vec3.create(i, 0, 0), i) end "
+         "for i = 1, 60 do c:duplicateComp(p) end end",
+         memory, false, Roomy},
         {"function main(c) local s = string.rep('k', 64 << 20) for i = 1, 24 do "
          "local l = RenderAVLayer.create(c); l:setUIKey(s); l:setLinkedLayerID(s) end end",
          memory, false, Default},
