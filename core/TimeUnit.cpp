@@ -26,6 +26,15 @@ int32_t toInt32(float v) {
     if (v < -2147483648.0f) return INT32_MIN;
     return static_cast<int32_t>(v);
 }
+// The factor that turns frames at rate `from` into frames at rate `to`; 0
+// when either rate is 0 (or not a number): such a time has no length in
+// seconds, so it converts to 0 frames and adds nothing, instead of dividing
+// by zero.
+float rateRatio(float to, float from) {
+    if (from == 0.0f) return 0.0f;
+    const float ratio = to / from;
+    return std::isfinite(ratio) ? ratio : 0.0f;
+}
 // Rounding of the audio time stamps: nearest, halves away from zero, with the
 // no-PTS markers passed through unchanged.
 constexpr AVRounding kAudioRounding = static_cast<AVRounding>(AV_ROUND_NEAR_INF | AV_ROUND_PASS_MINMAX);
@@ -34,7 +43,7 @@ constexpr AVRounding kAudioRounding = static_cast<AVRounding>(AV_ROUND_NEAR_INF 
 // ---------------------------------------------------------------- TimeUnit
 
 int64_t TimeUnit::frame(float otherFps) const {
-    return toFrame(std::round(otherFps / mFps * static_cast<float>(mFrame)));
+    return toFrame(std::round(rateRatio(otherFps, mFps) * static_cast<float>(mFrame)));
 }
 
 bool TimeUnit::isZero() const {
@@ -42,11 +51,15 @@ bool TimeUnit::isZero() const {
 }
 
 TimeUnit& TimeUnit::operator+=(const TimeUnit& o) {
-    mFrame = toFrame(std::round(static_cast<float>(mFrame) + mFps / o.mFps * static_cast<float>(o.mFrame)));
+    const float scale = rateRatio(mFps, o.mFps);
+    if (scale != 0.0f)
+        mFrame = toFrame(std::round(static_cast<float>(mFrame) + scale * static_cast<float>(o.mFrame)));
     return *this;
 }
 TimeUnit& TimeUnit::operator-=(const TimeUnit& o) {
-    mFrame = toFrame(std::round(static_cast<float>(mFrame) - mFps / o.mFps * static_cast<float>(o.mFrame)));
+    const float scale = rateRatio(mFps, o.mFps);
+    if (scale != 0.0f)
+        mFrame = toFrame(std::round(static_cast<float>(mFrame) - scale * static_cast<float>(o.mFrame)));
     return *this;
 }
 
@@ -88,6 +101,8 @@ int64_t FFTimeUtils::getAudioPtsForAudioFrame(const AVStream* s, const AVCodecCo
                             kAudioRounding);
 }
 double FFTimeUtils::convertFFTimeToSeconds(long t, AVRational tb) {
+    // A stream without a time base has no seconds to give.
+    if (tb.den == 0) return 0.0;
     return static_cast<double>(tb.num) / tb.den * t;
 }
 double FFTimeUtils::getAudioPtsInSecondsForAudioFrame(const AVStream* s, const AVCodecContext* codec,

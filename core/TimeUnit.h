@@ -15,7 +15,9 @@ namespace Quorvane {
 namespace Core {
 
 // frame / fps seconds. Rate conversions run in 32-bit float and round halves
-// away from zero, so counts above 2^24 lose whole frames.
+// away from zero, so counts above 2^24 lose whole frames. A time whose rate
+// is 0 has no length: converted from or to rate 0 it gives 0 frames, and
+// adding or subtracting it leaves the other time as it was.
 class TimeUnit {
 public:
     TimeUnit() = default;

@@ -48,9 +48,10 @@ lua_Integer widthOf(const AVSource& s) {
 lua_Integer heightOf(const AVSource& s) {
     return s.height();
 }
-// The ratio truncated to a whole number (0.9 answers 0).
+// The ratio truncated to a whole number (0.9 answers 0); a media file may
+// give any float.
 lua_Integer aspectOf(const AVSource& s) {
-    return static_cast<lua_Integer>(s.pixelAspectRatio());
+    return wholeNumber(s.pixelAspectRatio());
 }
 
 template <const std::string& (AVSource::*Get)() const>
@@ -61,24 +62,13 @@ int text(lua_State* L) {
 
 int setImageSequenceFiles(lua_State* L) {
     AVSource* source = sourceOf(L, {U, T});
-    if (!source) return 0;
-    const lua_Integer length = static_cast<lua_Integer>(lua_rawlen(L, 2));
-    size_t bytes = 0;
-    for (lua_Integer i = 1; i <= length; ++i) {
-        const bool isText = lua_rawgeti(L, 2, i) == LUA_TSTRING;
-        if (isText) bytes += lua_rawlen(L, -1);
-        lua_pop(L, 1);
-        if (!isText) return 0;
-    }
-    // The source keeps the names: counted before any is copied.
-    chargeText(L, bytes);
-    std::vector<std::string> files;
-    for (lua_Integer i = 1; i <= length; ++i) {
-        lua_rawgeti(L, 2, i);
-        files.push_back(toString(L, -1));
-        lua_pop(L, 1);
-    }
-    source->setImageSequenceFiles(files);
+    // The source keeps the list and a copy of its first name as its main file.
+    if (!source || lua_rawlen(L, 2) == 0) return 0;
+    lua_rawgeti(L, 2, 1);
+    const size_t first = keptTextBytes(lua_rawlen(L, -1));
+    lua_pop(L, 1);
+    if (!chargeTextArray(L, 2, first)) return 0;
+    source->setImageSequenceFiles(textArray(L, 2));
     return 0;
 }
 

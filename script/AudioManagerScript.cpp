@@ -61,9 +61,12 @@ int set(lua_State* L) {
     const lua_Number value = luaL_checknumber(L, 3);
     // Seconds and volumes the mix turns into sample counts and gains: finite
     // and within the frame limit (as seconds: past any real track).
-    if (!track ||
-        !(value >= -static_cast<lua_Number>(kMaxFrames) && value <= static_cast<lua_Number>(kMaxFrames)))
+    if (!track) return 0;
+    if (!(value >= -static_cast<lua_Number>(kMaxFrames) && value <= static_cast<lua_Number>(kMaxFrames))) {
+        logLine(L, "track %s: %g is refused (%lld either side of 0)", track->key.c_str(), value,
+                static_cast<long long>(kMaxFrames));
         return 0;
+    }
     track->*Field = static_cast<float>(value);
     lua_pushnumber(L, value);
     return 1;
@@ -71,10 +74,13 @@ int set(lua_State* L) {
 
 int addTrack(lua_State* L) {
     RenderContext* context = contextArgument(L);
-    const char* path = luaL_checkstring(L, 2);
+    size_t length = 0;
+    const char* path = luaL_checklstring(L, 2, &length);
     std::vector<AudioTrackInfo>* tracks = tracksOf(context);
     if (!tracks) return 0;
     charge(L, kTrackCost);
+    // The record keeps the path.
+    chargeText(L, keptTextBytes(length));
     std::string key;
     {
         // Audio from outside the render's files is as good as missing.

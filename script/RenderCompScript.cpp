@@ -141,15 +141,14 @@ int setCompSize(lua_State* L) {
     if ((comp = compOf(L, {U, U}))) {
         const Vec2* size = valueAt<Vec2>(L, 2, Vec2Script::className);
         if (!size) return 0;
-        // Truncated to whole pixels; out-of-range floats do not reach the cast.
-        if (!(size->x >= 1.0f && size->x < 1e9f && size->y >= 1.0f && size->y < 1e9f)) return 0;
-        width = static_cast<lua_Integer>(size->x);
-        height = static_cast<lua_Integer>(size->y);
+        // Truncated to whole pixels.
+        width = wholeNumber(size->x);
+        height = wholeNumber(size->y);
     } else if ((comp = compOf(L, {U, N, N}))) {
         width = lua_tointeger(L, 2);
         height = lua_tointeger(L, 3);
     }
-    if (!comp || !compSizeAllowed(width) || !compSizeAllowed(height)) return 0;
+    if (!comp || !compSizeAccepted(L, width, height, "RenderCompScript:setCompSize")) return 0;
     chargeResize(L, comp->width(), comp->height(), width, height);
     comp->setCompSize(static_cast<int>(width), static_cast<int>(height));
     return 0;
@@ -190,7 +189,8 @@ const luaL_Reg kMethods[] = {
      [](lua_State* L) {
          RenderComp* comp = compOf(L, {U, N});
          const lua_Integer frames = lua_tointeger(L, 2);
-         if (comp && frameCountAllowed(frames)) comp->setCompDuration(static_cast<unsigned long>(frames));
+         if (!comp || !frameCountAccepted(L, frames, "RenderCompScript:setCompDuration")) return 0;
+         comp->setCompDuration(static_cast<unsigned long>(frames));
          return 0;
      }},
     {"setCompSize", setCompSize},

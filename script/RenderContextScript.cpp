@@ -43,33 +43,35 @@ std::string keyArgument(lua_State* L, int index) {
     return lua_gettop(L) >= index && lua_type(L, index) == S ? toString(L, index) : Unique::GenerateID();
 }
 
-// The strings of the array at the index, in order; false when an element is
-// not a string.
-bool stringArray(lua_State* L, int index, std::vector<std::string>& out) {
-    const lua_Integer length = static_cast<lua_Integer>(lua_rawlen(L, index));
-    // The engine keeps the texts: counted before any is copied.
-    size_t bytes = 0;
-    for (lua_Integer i = 1; i <= length; ++i) {
-        if (lua_rawgeti(L, index, i) == S) bytes += lua_rawlen(L, -1);
-        lua_pop(L, 1);
-    }
-    chargeText(L, bytes);
-    for (lua_Integer i = 1; i <= length; ++i) {
-        const bool isText = lua_rawgeti(L, index, i) == S;
-        if (isText) out.push_back(toString(L, -1));
-        lua_pop(L, 1);
-        if (!isText) return false;
-    }
-    return true;
-}
-
 // Whether the arguments from the index on are at most one optional key. The
-// engine keeps the key: it is counted here, before the binding makes any C++
-// text a memory error would jump over.
+// new object and the context's registry each keep a copy of the key: both are
+// counted here, before the binding makes any C++ text a memory error would
+// jump over.
 bool optionalKey(lua_State* L, int index) {
     const int n = lua_gettop(L);
-    if (n == index && lua_type(L, index) == S) chargeText(L, lua_rawlen(L, index));
+    if (n == index && lua_type(L, index) == S) chargeText(L, 2 * keptTextBytes(lua_rawlen(L, index)));
     return n == index - 1 || (n == index && lua_type(L, index) == S);
+}
+
+// An image sequence keeps its list of names and a copy of the first as its
+// main file: charged, with the check that every element is a text.
+bool chargeSequence(lua_State* L, int index) {
+    size_t first = 0;
+    if (lua_rawgeti(L, index, 1) == S) first = keptTextBytes(lua_rawlen(L, -1));
+    lua_pop(L, 1);
+    return chargeTextArray(L, index, first);
+}
+
+// What the engine keeps of a copy of the source: its texts (names of files,
+// the configuration text) and its pixels.
+void chargeSourceCopy(lua_State* L, const AVSource* original) {
+    if (!original) {
+        charge(L, kObjectCost);
+        return;
+    }
+    charge(L, pixelCost(original->width(), original->height()));
+    chargeText(L, keptListBytes(original->imageSequenceFils()) + keptTextBytes(original->mainFile().size()) +
+                      keptTextBytes(original->getConfigJson().size()));
 }
 
 int pushComp(lua_State* L, RenderComp* comp) {
@@ -88,6 +90,7 @@ int createAVFileSource(lua_State* L) {
     RenderContext* context = contextAt(L);
     if (!context || lua_type(L, 2) != S || !optionalKey(L, 3)) return pushNil(L);
     charge(L, kObjectCost);
+    chargeText(L, keptTextBytes(lua_rawlen(L, 2)));
     return pushText(L, context->createAVFileSource(toString(L, 2), keyArgument(L, 3), 0.0f, std::string()));
 }
 
@@ -97,7 +100,7 @@ int createSolidSource(lua_State* L) {
     if (!context || !color || lua_type(L, 3) != N || lua_type(L, 4) != N || !optionalKey(L, 5))
         return pushNil(L);
     const lua_Integer width = lua_tointeger(L, 3), height = lua_tointeger(L, 4);
-    if (!compSizeAllowed(width) || !compSizeAllowed(height)) return pushNil(L);
+    if (!compSizeAccepted(L, width, height, "RenderContextScript:createSolidSource")) return pushNil(L);
     charge(L, pixelCost(width, height));
     return pushText(L, context->createSolidSource(*color, static_cast<int>(width), static_cast<int>(height),
                                                   keyArgument(L, 5), std::string()));
@@ -107,9 +110,9 @@ int createImageSequenceSource(lua_State* L) {
     RenderContext* context = contextAt(L);
     if (!context || lua_type(L, 2) != T || !optionalKey(L, 3)) return pushNil(L);
     charge(L, kObjectCost);
-    std::vector<std::string> paths;
-    if (!stringArray(L, 2, paths)) return pushNil(L);
-    return pushText(L, context->createImageSequenceSource(paths, keyArgument(L, 3), 0.0f, std::string()));
+    if (!chargeSequence(L, 2)) return pushNil(L);
+    return pushText(
+        L, context->createImageSequenceSource(textArray(L, 2), keyArgument(L, 3), 0.0f, std::string()));
 }
 
 int createCompSource(lua_State* L) {
@@ -126,16 +129,47 @@ int createPreComp(lua_State* L) {
         return pushNil(L);
     const lua_Integer width = lua_tointeger(L, 2), height = lua_tointeger(L, 3),
                       duration = lua_tointeger(L, 4);
-    if (!compSizeAllowed(width) || !compSizeAllowed(height) || !frameCountAllowed(duration)) return pushNil(L);
+    if (!compSizeAccepted(L, width, height, "RenderContextScript:createPreComp") ||
+        !frameCountAccepted(L, duration, "RenderContextScript:createPreComp"))
+        return pushNil(L);
     charge(L, pixelCost(width, height));
     return pushText(L, context->createPreComp(static_cast<int>(width), static_cast<int>(height),
                                               static_cast<int>(duration), keyArgument(L, 5)));
 }
 
-// A copy of a composition costs its pixels and a layer's share for each of
-// its layers.
-void chargeCopy(lua_State* L, const RenderComp* comp) {
-    if (comp) charge(L, pixelCost(comp->width(), comp->height()) + comp->layers().size() * kLayerCost);
+// The texts a copy of the layer keeps (a script may have set them long).
+size_t layerTextBytes(const RenderLayer& layer) {
+    size_t bytes = keptTextBytes(layer.layerID().size()) + keptTextBytes(layer.uiKey().size()) +
+                   keptTextBytes(layer.extraData().size()) + keptTextBytes(layer.linkedLayerID().size()) +
+                   keptTextBytes(layer.collapseCompLayerID().size());
+    if (auto* av = dynamic_cast<const RenderAVLayer*>(&layer)) bytes += keptTextBytes(av->sourceID().size());
+    return bytes;
+}
+
+// A copy of a transform track: a pointer a frame, and a copy of each record
+// (consecutive frames that show the same share one, in the copy too).
+size_t trackCopyBytes(RenderLayer& layer) {
+    const std::vector<TransformManager::TransformData*>& records = layer.transformManager()->transforms();
+    size_t bytes = records.size() * sizeof(void*);
+    for (size_t i = 0; i < records.size(); ++i)
+        if (i == 0 || records[i] != records[i - 1]) bytes += kKeyframeCost;
+    return bytes;
+}
+
+// A copy of a composition costs its pixels, and for each of its layers a
+// layer's share, its transform track and its texts; the composition itself
+// is copied as a layer, with a copy of the source it shows, if any.
+void chargeCopy(lua_State* L, RenderComp* comp) {
+    if (!comp) return;
+    size_t engine = pixelCost(comp->width(), comp->height()) + trackCopyBytes(*comp);
+    size_t texts = layerTextBytes(*comp);
+    for (RenderLayer* layer : comp->layers()) {
+        engine += kLayerCost + trackCopyBytes(*layer);
+        texts += layerTextBytes(*layer);
+    }
+    charge(L, engine);
+    chargeText(L, texts);
+    if (comp->layerSource()) chargeSourceCopy(L, comp->layerSource());
 }
 
 int duplicateComp(lua_State* L) {
@@ -156,12 +190,13 @@ int addWatermark(lua_State* L) {
     RenderContext* context = contextAt(L);
     if (!context) return pushNil(L);
     charge(L, kLayerCost + kObjectCost);
-    std::vector<std::string> paths;
-    if (lua_type(L, 2) == S) {
-        chargeText(L, lua_rawlen(L, 2));
-        paths.push_back(toString(L, 2));
-    } else if (lua_type(L, 2) != T || !stringArray(L, 2, paths))
+    const bool single = lua_type(L, 2) == S;
+    if (single)
+        chargeText(L, keptTextBytes(lua_rawlen(L, 2)));
+    else if (lua_type(L, 2) != T || !chargeSequence(L, 2))
         return pushNil(L);
+    const std::vector<std::string> paths =
+        single ? std::vector<std::string>{toString(L, 2)} : textArray(L, 2);
     Vec2 pairs[3] = {Vec2(0, 0), Vec2(0, 0), Vec2(1, 1)};
     for (int i = 0; i < 3; ++i) {
         const int x = 3 + 2 * i;
@@ -281,10 +316,11 @@ const luaL_Reg kMethods[] = {
      [](lua_State* L) {
          RenderContext* context = contextOf(L, {U, S});
          if (!context) return pushNil(L);
-         // The copy fills a texture of its own, as large as the original's.
-         // (No text of ours may be alive when the charge raises.)
+         // The copy fills a texture of its own, as large as the original's,
+         // and keeps copies of its texts. (No text of ours may be alive when
+         // the charge raises.)
          const AVSource* original = context->source(toString(L, 2));
-         charge(L, original ? pixelCost(original->width(), original->height()) : kObjectCost);
+         chargeSourceCopy(L, original);
          return pushText(L, context->duplicateSource(toString(L, 2)));
      }},
     {"duplicateComp", duplicateComp},

@@ -4,7 +4,6 @@
 #include "core/TimeUnit.h"
 #include "core/Vector.h"
 #include "render/CompositeRenderPass.h"
-#include "scene/RenderContext.h"
 #include "scene/RenderLayer.h"
 #include "script/Mat4Script.h"
 #include "script/RenderAVLayerScript.h"
@@ -61,34 +60,40 @@ int time(lua_State* L) {
     return layer ? pushTime(L, (layer->*Get)()) : pushNil(L);
 }
 
-// A layer time from a script: a time value a script may hold that also stays
-// within the frame limit in frames of the render (which the layer's times
-// are drawn in); a duration is not negative.
-bool layerTimeAllowed(RenderLayer* layer, const TimeUnit& t, bool duration) {
-    if (!frameInRange(t.frameCount()) || !rateAllowed(t.fps()) || (duration && t.frameCount() < 0))
+// A layer time from a script: a time a script may hold, with a length (a
+// rate of 0 has no place on the timeline); a duration is not negative.
+bool layerTimeAccepted(lua_State* L, const TimeUnit& t, bool duration, const char* what) {
+    if (!timeAccepted(L, t, what)) return false;
+    if (t.fps() == 0.0f) {
+        logLine(L, "%s: a time at 0 fps has no place on the timeline, refused", what);
         return false;
-    RenderContext* context = layer->context();
-    const float rate = context ? context->frameRate() : 0.0f;
-    return !(rate > 0.0f) || frameInRange(t.frame(rate));
+    }
+    if (duration && t.frameCount() < 0) {
+        logLine(L, "%s: a negative duration (%lld frames), refused", what,
+                static_cast<long long>(t.frameCount()));
+        return false;
+    }
+    return true;
 }
 
 template <void (RenderLayer::*Set)(const TimeUnit&), bool Duration = false>
-int setTime(lua_State* L) {
+int setTime(lua_State* L, const char* what) {
     RenderLayer* layer = layerOf(L, {U, U});
     const TimeUnit* t = valueAt<TimeUnit>(L, 2, TimeUnitScript::className);
-    if (layer && t && layerTimeAllowed(layer, *t, Duration)) (layer->*Set)(*t);
+    if (layer && t && layerTimeAccepted(L, *t, Duration, what)) (layer->*Set)(*t);
     return 0;
 }
 
 // Both times it moves must stay within the limits.
 int offsetLayerTime(lua_State* L) {
+    constexpr const char* what = "RenderLayer:offsetLayerTime";
     RenderLayer* layer = layerOf(L, {U, U});
     const TimeUnit* delta = valueAt<TimeUnit>(L, 2, TimeUnitScript::className);
-    if (!layer || !delta || !layerTimeAllowed(layer, *delta, false)) return 0;
+    if (!layer || !delta || !layerTimeAccepted(L, *delta, false, what)) return 0;
     TimeUnit start = layer->layerStartTime(), in = layer->layerInPoint();
     start += *delta;
     in += *delta;
-    if (layerTimeAllowed(layer, start, false) && layerTimeAllowed(layer, in, false))
+    if (layerTimeAccepted(L, start, false, what) && layerTimeAccepted(L, in, false, what))
         layer->offsetLayerTime(*delta);
     return 0;
 }
@@ -122,7 +127,12 @@ template <long long (RenderLayer::*Convert)(long long)>
 int frameOf(lua_State* L) {
     RenderLayer* layer = layerOf(L, {U, N});
     const lua_Integer frame = lua_tointeger(L, 2);
-    if (!layer || !frameInRange(frame)) return pushNil(L);
+    if (!layer) return pushNil(L);
+    if (!frameInRange(frame)) {
+        logLine(L, "RenderLayer: frame %lld is past %lld frames either side of 0, refused",
+                static_cast<long long>(frame), static_cast<long long>(kMaxFrames));
+        return pushNil(L);
+    }
     lua_pushinteger(L, (layer->*Convert)(frame));
     return 1;
 }
@@ -130,7 +140,11 @@ int frameOf(lua_State* L) {
 // Whether a keyframe may be written at the frame; the records the write adds
 // to the track are charged first.
 bool keyframeAffordable(lua_State* L, RenderLayer* layer, lua_Integer frame) {
-    if (!keyframeAllowed(frame)) return false;
+    if (!keyframeAllowed(frame)) {
+        logLine(L, "layer %s: a keyframe at frame %lld is past frame %lld, refused", layer->layerID().c_str(),
+                static_cast<long long>(frame), static_cast<long long>(kMaxFrames));
+        return false;
+    }
     const auto records = static_cast<lua_Integer>(layer->transformManager()->transforms().size());
     if (frame >= records) charge(L, static_cast<size_t>(frame + 1 - records) * kKeyframeCost);
     return true;
@@ -227,9 +241,16 @@ const luaL_Reg kMethods[] = {
     {"layerInPoint", time<&RenderLayer::layerInPoint>},
     {"layerOutPoint", time<&RenderLayer::layerOutPoint>},
     {"layerDuration", time<&RenderLayer::layerDuration>},
-    {"setLayerStartTime", setTime<&RenderLayer::setLayerStartTime>},
-    {"setLayerInPoint", setTime<&RenderLayer::setLayerInPoint>},
-    {"setLayerDuration", setTime<&RenderLayer::setLayerDuration, true>},
+    {"setLayerStartTime",
+     [](lua_State* L) {
+         return setTime<&RenderLayer::setLayerStartTime>(L, "RenderLayer:setLayerStartTime");
+     }},
+    {"setLayerInPoint",
+     [](lua_State* L) { return setTime<&RenderLayer::setLayerInPoint>(L, "RenderLayer:setLayerInPoint"); }},
+    {"setLayerDuration",
+     [](lua_State* L) {
+         return setTime<&RenderLayer::setLayerDuration, true>(L, "RenderLayer:setLayerDuration");
+     }},
     {"offsetLayerTime", offsetLayerTime},
     {"localTimeToParentTime", frameOf<&RenderLayer::localTimeToParentTime>},
     {"parentTimeToLocalTime", frameOf<&RenderLayer::parentTimeToLocalTime>},

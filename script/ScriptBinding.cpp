@@ -1,12 +1,15 @@
 #include "script/ScriptBinding.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
 #include <new>
 
+#include "core/TimeUnit.h"
+#include "render/Config.h"
 #include "scene/RenderLayer.h"
 
 namespace Quorvane {
@@ -66,6 +69,44 @@ void chargeText(lua_State* L, size_t bytes) {
     }
 }
 
+size_t keptTextBytes(size_t length) {
+    // The library keeps short texts inside the object; a longer one takes a
+    // heap block with its terminator and the allocator's header.
+    static const size_t inlineRoom = std::string().capacity();
+    return sizeof(std::string) + (length > inlineRoom ? length + 1 + 2 * sizeof(void*) : 0);
+}
+
+size_t keptListBytes(const std::vector<std::string>& texts) {
+    size_t bytes = 0;
+    for (const std::string& text : texts) bytes += keptTextBytes(text.size());
+    return bytes;
+}
+
+bool chargeTextArray(lua_State* L, int index, size_t extra) {
+    const lua_Integer length = static_cast<lua_Integer>(lua_rawlen(L, index));
+    size_t bytes = extra;
+    for (lua_Integer i = 1; i <= length; ++i) {
+        const bool isText = lua_rawgeti(L, index, i) == LUA_TSTRING;
+        if (isText) bytes += keptTextBytes(lua_rawlen(L, -1));
+        lua_pop(L, 1);
+        if (!isText) return false;
+    }
+    chargeText(L, bytes);
+    return true;
+}
+
+std::vector<std::string> textArray(lua_State* L, int index) {
+    const lua_Integer length = static_cast<lua_Integer>(lua_rawlen(L, index));
+    std::vector<std::string> texts;
+    texts.reserve(static_cast<size_t>(length));
+    for (lua_Integer i = 1; i <= length; ++i) {
+        lua_rawgeti(L, index, i);
+        texts.push_back(toString(L, -1));
+        lua_pop(L, 1);
+    }
+    return texts;
+}
+
 std::string storedText(lua_State* L, int index, size_t kept) {
     size_t length = 0;
     lua_tolstring(L, index, &length);
@@ -118,6 +159,55 @@ void logLine(lua_State* L, const char* format, ...) {
     const int n = std::vsnprintf(line, sizeof line, format, args);
     va_end(args);
     if (n > 0) ScriptManager::output(L, line, std::min(static_cast<size_t>(n), sizeof line - 1));
+}
+
+bool compSizeAccepted(lua_State* L, lua_Integer width, lua_Integer height, const char* what) {
+    if (compSizeAllowed(width) && compSizeAllowed(height)) return true;
+    logLine(L, "%s: a size of %lld by %lld is refused (1 to %lld a side)", what,
+            static_cast<long long>(width), static_cast<long long>(height),
+            static_cast<long long>(kMaxPixelSide));
+    return false;
+}
+
+bool frameCountAccepted(lua_State* L, lua_Integer frames, const char* what) {
+    if (frameCountAllowed(frames)) return true;
+    logLine(L, "%s: a duration of %lld frames is refused (0 to %lld)", what, static_cast<long long>(frames),
+            static_cast<long long>(kMaxFrames));
+    return false;
+}
+
+bool rateAccepted(lua_State* L, double rate, const char* what) {
+    if (rate >= 0 && rate <= kMaxTimeRate) return true;
+    logLine(L, "%s: a rate of %g fps is refused (0 to %g)", what, rate, kMaxTimeRate);
+    return false;
+}
+
+bool timeAccepted(lua_State* L, const TimeUnit& t, const char* what) {
+    if (!rateAccepted(L, t.fps(), what)) return false;
+    // In seconds; a time without length may count as many frames as a day
+    // at the highest rate.
+    const double rate = t.fps() > 0.0f ? t.fps() : kMaxTimeRate;
+    if (std::fabs(static_cast<double>(t.frameCount())) <= Config::kMaxTimelineSeconds * rate) return true;
+    logLine(L, "%s: %lld frames at %g fps lie more than %g s from 0, refused", what,
+            static_cast<long long>(t.frameCount()), static_cast<double>(t.fps()),
+            Config::kMaxTimelineSeconds);
+    return false;
+}
+
+void noteZeroRate(lua_State* L, float from, float to, const char* what) {
+    if (from == 0.0f)
+        logLine(L, "%s: a time at 0 fps has no length, it converts to 0 frames", what);
+    else if (to == 0.0f)
+        logLine(L, "%s: a time converted to 0 fps gives 0 frames", what);
+}
+
+lua_Integer wholeNumber(double value) {
+    if (std::isnan(value)) return 0;
+    // 2^63, exactly representable; the largest integer below it is not.
+    constexpr double kLimit = 9223372036854775808.0;
+    if (value >= kLimit) return LUA_MAXINTEGER;
+    if (value < -kLimit) return LUA_MININTEGER;
+    return static_cast<lua_Integer>(value);
 }
 
 void countError(lua_State* L, const char* format) {

@@ -9,6 +9,7 @@
 #include <new>
 #include <string>
 #include <type_traits>
+#include <vector>
 
 #include <lua.hpp>
 
@@ -17,6 +18,9 @@
 
 namespace Quorvane {
 namespace Core {
+
+class TimeUnit;
+
 namespace ScriptBinding {
 
 // ---- value family: the userdata block holds one pointer to its own copy.
@@ -181,16 +185,34 @@ inline bool keyframeAllowed(lua_Integer frame) {
 inline bool frameCountAllowed(lua_Integer frames) {
     return frames >= 0 && frames <= kMaxFrames;
 }
-// A frame number or a time value's frame count, either side of zero.
+// The same, logging a refusal after the text naming the call.
+bool compSizeAccepted(lua_State* L, lua_Integer width, lua_Integer height, const char* what);
+bool frameCountAccepted(lua_State* L, lua_Integer frames, const char* what);
+// A frame number, either side of zero.
 inline bool frameInRange(lua_Integer frame) {
     return frame >= -kMaxFrames && frame <= kMaxFrames;
 }
-// Time rates from a script: positive and finite (a rate of 0 or NaN makes
-// every conversion meaningless). A million covers every video and audio rate.
+
+// Times a script holds (TimeUnit values, layer times) are limited in seconds
+// of their own rate: at most the longest timeline a render takes (a day)
+// either side of zero, at a rate from 0 to kMaxTimeRate. A million covers
+// every video and audio rate, and keeps every frame count below 2^37, so
+// conversions between such rates stay far from the int64 range. A rate of 0
+// (what a rate with a fraction reads as) makes a time without length: it
+// converts to 0 frames; its count is held to a day at the highest rate.
 constexpr double kMaxTimeRate = 1e6;
-inline bool rateAllowed(double rate) {
-    return rate > 0 && rate <= kMaxTimeRate;
-}
+// Whether a script may hold the time; if not, logs why (after the text
+// naming the call) and answers false.
+bool timeAccepted(lua_State* L, const TimeUnit& t, const char* what);
+// Whether a rate may be converted to (0 up to kMaxTimeRate); logs as above.
+bool rateAccepted(lua_State* L, double rate, const char* what);
+// A rate of 0 on either side of a conversion gives 0 frames (or adds
+// nothing): such a conversion is logged, once per call.
+void noteZeroRate(lua_State* L, float from, float to, const char* what);
+
+// A float truncated to an integer for a script, without undefined behaviour:
+// NaN gives 0, values past the integer range saturate.
+lua_Integer wholeNumber(double value);
 
 // What engine objects made from a script are charged against the script's
 // memory cap (estimates of their heap size, textures counted at 4 bytes a
@@ -209,6 +231,19 @@ inline size_t pixelCost(lua_Integer width, lua_Integer height) {
 // Charges the growth of a texture's pixels from the old size to the new.
 void chargeResize(lua_State* L, lua_Integer oldWidth, lua_Integer oldHeight, lua_Integer width,
                   lua_Integer height);
+
+// What the engine's copy of a text of that many bytes takes: a string
+// object and, past its inline room, a heap block. A list of texts is an array
+// of such objects, so a list of one-byte names costs far more than its bytes.
+size_t keptTextBytes(size_t length);
+size_t keptListBytes(const std::vector<std::string>& texts);
+
+// A Lua array of texts that the engine keeps as a list: whether elements 1 to
+// its length are all strings; when they are, the list's copy and the extra
+// bytes are charged (or the memory error raised) before anything is copied.
+bool chargeTextArray(lua_State* L, int index, size_t extra = 0);
+// The strings of such an array, in order.
+std::vector<std::string> textArray(lua_State* L, int index);
 
 // Copies the string at the index (which must be a string) for the engine to
 // keep, in place of a text of kept bytes: the growth is counted against the

@@ -21,29 +21,34 @@ TimeUnit* getterObject(lua_State* L) {
     return lua_type(L, 1) == LUA_TUSERDATA ? &arg(L, 1) : nullptr;
 }
 
-// A time value a script may hold: a frame count within the frame limit at a
-// rate that converts.
-bool timeAllowed(const TimeUnit& t) {
-    return frameInRange(t.frameCount()) && rateAllowed(t.fps());
+// Rates are read as integers: a rate with a fraction reads as 0.
+float rateAt(lua_State* L, int index) {
+    return static_cast<float>(lua_tointeger(L, index));
 }
 
 int create(lua_State* L) {
     TimeUnit t;
     if (lua_gettop(L) == 2 && lua_type(L, 1) == LUA_TNUMBER && lua_type(L, 2) == LUA_TNUMBER)
-        t = TimeUnit(lua_tointeger(L, 1), static_cast<float>(lua_tointeger(L, 2)));
-    if (!timeAllowed(t)) return lua_pushnil(L), 1;
+        t = TimeUnit(lua_tointeger(L, 1), rateAt(L, 2));
+    if (!timeAccepted(L, t, "TimeUnit.create")) return lua_pushnil(L), 1;
     pushValue(L, t, kClass);
     return 1;
 }
 
-// add and subtract: the result must stay a time value a script may hold.
+// add and subtract: the argument converted to the object's rate; a rate of 0
+// on either side adds nothing, and the result must stay a time a script may
+// hold.
 template <TimeUnit& (TimeUnit::*Op)(const TimeUnit&)>
-int combine(lua_State* L) {
+int combine(lua_State* L, const char* what) {
     const TimeUnit other = arg(L, 2);
     TimeUnit& t = arg(L, 1);
+    if (t.fps() == 0.0f || other.fps() == 0.0f) {
+        noteZeroRate(L, other.fps(), t.fps(), what);
+        return 0;
+    }
     TimeUnit result = t;
     (result.*Op)(other);
-    if (timeAllowed(result)) t = result;
+    if (timeAccepted(L, result, what)) t = result;
     return 0;
 }
 
@@ -52,7 +57,10 @@ int frame(lua_State* L) {
     if (!object) return lua_pushnil(L), 1;
     const TimeUnit& t = *object;
     if (lua_gettop(L) != 2 || lua_type(L, 2) != LUA_TNUMBER) return lua_pushnil(L), 1;
-    lua_pushinteger(L, t.frame(static_cast<float>(lua_tointeger(L, 2))));
+    const float rate = rateAt(L, 2);
+    if (!rateAccepted(L, rate, "TimeUnit:frame")) return lua_pushnil(L), 1;
+    noteZeroRate(L, t.fps(), rate, "TimeUnit:frame");
+    lua_pushinteger(L, t.frame(rate));
     return 1;
 }
 
@@ -67,8 +75,8 @@ int frameCount(lua_State* L) {
 int fps(lua_State* L) {
     TimeUnit* object = getterObject(L);
     if (!object) return lua_pushnil(L), 1;
-    const TimeUnit& t = *object;
-    lua_pushinteger(L, static_cast<lua_Integer>(t.fps()));
+    // Times from the engine may carry any rate a template gave.
+    lua_pushinteger(L, wholeNumber(object->fps()));
     return 1;
 }
 
@@ -78,6 +86,21 @@ int isZero(lua_State* L) {
     const TimeUnit& t = *object;
     lua_pushboolean(L, t.isZero());
     return 1;
+}
+
+int64_t frameAt(lua_State* L, int index) {
+    return lua_tointeger(L, index);
+}
+
+// setFrame and setFps change a copy first: the time must stay one a script
+// may hold.
+template <class V, void (TimeUnit::*Set)(V), V (*Read)(lua_State*, int)>
+int setField(lua_State* L, const char* what) {
+    TimeUnit& t = arg(L, 1);
+    TimeUnit changed = t;
+    (changed.*Set)(Read(L, 2));
+    if (timeAccepted(L, changed, what)) t = changed;
+    return 0;
 }
 
 const luaL_Reg kStatics[] = {
@@ -91,21 +114,10 @@ const luaL_Reg kMethods[] = {
     {"fps", fps},
     {"isZero", isZero},
     {"setFrame",
-     [](lua_State* L) {
-         TimeUnit& t = arg(L, 1);
-         const lua_Integer frame = lua_tointeger(L, 2);
-         if (frameInRange(frame)) t.setFrame(frame);
-         return 0;
-     }},
-    {"setFps",
-     [](lua_State* L) {
-         TimeUnit& t = arg(L, 1);
-         const float rate = static_cast<float>(lua_tointeger(L, 2));
-         if (rateAllowed(rate)) t.setFps(rate);
-         return 0;
-     }},
-    {"add", combine<&TimeUnit::operator+=>},
-    {"subtract", combine<&TimeUnit::operator-=>},
+     [](lua_State* L) { return setField<int64_t, &TimeUnit::setFrame, frameAt>(L, "TimeUnit:setFrame"); }},
+    {"setFps", [](lua_State* L) { return setField<float, &TimeUnit::setFps, rateAt>(L, "TimeUnit:setFps"); }},
+    {"add", [](lua_State* L) { return combine < &TimeUnit::operator+=>(L, "TimeUnit:add"); }},
+    {"subtract", [](lua_State* L) { return combine < &TimeUnit::operator-=>(L, "TimeUnit:subtract"); }},
     {"__gc",
      [](lua_State* L) { return collectValue<TimeUnit>(L, kClass, "TimeUnitScript parm is invalid"); }},
     {nullptr, nullptr},

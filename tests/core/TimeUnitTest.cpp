@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdint>
 
 #include "core/TimeUnit.h"
@@ -48,16 +49,26 @@ TEST(TimeUnit, RateConversionRoundsHalvesAwayFromZero) {
 }
 
 TEST(TimeUnit, ZeroRatesDoNotTrap) {
-    // Infinite and NaN intermediate values give a defined frame count.
-    EXPECT_EQ(TimeUnit(5, 0).frame(30), INT64_MAX);
-    EXPECT_EQ(TimeUnit(-5, 0).frame(30), INT64_MIN);
+    // A time at rate 0 has no length: converted from or to rate 0 it gives 0
+    // frames, and adding or subtracting it leaves the target as it was.
+    EXPECT_EQ(TimeUnit(5, 0).frame(30), 0);
+    EXPECT_EQ(TimeUnit(-5, 0).frame(30), 0);
     EXPECT_EQ(TimeUnit(0, 0).frame(30), 0);
+    EXPECT_EQ(TimeUnit(5, 30).frame(0), 0);
+    EXPECT_EQ(TimeUnit(5, std::nanf("")).frame(30), 0);
     TimeUnit t(10, 30);
     t += TimeUnit(5, 0);
-    EXPECT_EQ(t.frameCount(), INT64_MAX);
+    EXPECT_EQ(t.frameCount(), 10);
     TimeUnit u(10, 30);
     u -= TimeUnit(0, 0);
-    EXPECT_EQ(u.frameCount(), 0);
+    EXPECT_EQ(u.frameCount(), 10);
+    TimeUnit z(10, 0);
+    z += TimeUnit(5, 30);
+    z -= TimeUnit(5, 30);
+    EXPECT_EQ(z.frameCount(), 10);
+    EXPECT_EQ(z.fps(), 0.0f);
+    // A stream time base without a denominator has no seconds.
+    EXPECT_EQ(FFTimeUtils::convertFFTimeToSeconds(5, AVRational{1, 0}), 0.0);
 }
 
 TEST(TimeUnit, AVRationalExchange) {

@@ -228,20 +228,37 @@ end)";
          false, Roomy},
         {R"(function main(c)
               local l = c:getLayerByUIKey('hero')
-              l:setLayerStartTime(TimeUnit.create(math.mininteger, 1))
-              local far = TimeUnit.create(1 << 20, 1)
-              l:setLayerStartTime(far); l:setLayerInPoint(far); l:offsetLayerTime(far)
+              assert(TimeUnit.create(math.mininteger, 1) == nil and TimeUnit.create(86401, 1) == nil, 'a day')
+              assert(TimeUnit.create(3, -1) == nil and TimeUnit.create(3, 0/0):fps() == 0, 'rates')
+              l:setLayerStartTime(TimeUnit.create(5, 0))
               l:setLayerDuration(TimeUnit.create(-5, 25))
               local d = TimeUnit.create(1, 25)
               for i = 1, 100 do d:add(d) end
-              assert(d:frameCount() == 1 << 20, 'held')
-              d:setFrame(math.mininteger); d:setFps(0)
-              assert(d:frameCount() == 1 << 20 and d:fps() == 25, 'setters held')
-              assert(TimeUnit.create(3, 0/0) == nil and TimeUnit.create(3, 0) == nil, 'rates')
+              assert(d:frameCount() == 1 << 21, 'held')
+              d:setFrame(math.mininteger)
+              assert(d:frameCount() == 1 << 21, 'setter held')
+              d:setFps(0)
+              assert(d:fps() == 0 and d:frame(25) == 0, 'no length')
               assert(l:localTimeToParentTime(math.maxinteger) == nil, 'frames')
               print('times held')
             end)",
          "times held", false, Roomy},
+        // A list of names is an array of texts, each far larger than its
+        // bytes: 60 lists of a million empty names would take 2 GB uncounted.
+        {"function main(c) local t = {} for i = 1, 1 << 20 do t[i] = '' end "
+         "for i = 1, 60 do c:createImageSequenceSource(t) end end",
+         memory, false, Roomy},
+        // Every copy of a source keeps a copy of its list.
+        {"function main(c) local t = {} for i = 1, 1 << 20 do t[i] = '' end "
+         "local k = c:createImageSequenceSource(t) t = nil collectgarbage() "
+         "for i = 1, 60 do c:duplicateSource(k) end end",
+         memory, false, Roomy},
+        // And every copy of a composition a copy of each keyframe record.
+        {"function main(c) local p = c:comp(c:createPreComp(64, 48, 10)) "
+         "local l = RenderAVLayer.create(p) p:addLayer(l) "
+         "for i = 0, 200000 do l:setPositionAtTime(Vec3.create(i, 0, 0), i) end "
+         "for i = 1, 60 do c:duplicateComp(p) end end",
+         memory, false, Roomy},
         {"function main(c) local s = string.rep('k', 64 << 20) for i = 1, 24 do "
          "local l = RenderAVLayer.create(c); l:setUIKey(s); l:setLinkedLayerID(s) end end",
          memory, false, Default},

@@ -210,6 +210,9 @@ end)";
     EXPECT_EQ(countOf(log, "ZRScriptError"), 0) << log;
     EXPECT_NE(log.find("would make composition"), std::string::npos) << log;
     EXPECT_NE(log.find("would show itself, refused"), std::string::npos) << log;
+    EXPECT_EQ(
+        countOf(log, "RenderCompScript:setCompSize: a size of 100000 by 10 is refused (1 to 8192 a side)"), 1)
+        << log;
 
     Pixels f0 = frame();
     // The nested composition: white on its own black background at (280, 200).

@@ -92,14 +92,33 @@ function main(ctx)
   hero:offsetLayerTime(TimeUnit.create(2, 25))
   assert(hero:layerInPoint():frameCount() == 2 and hero:localTimeToParentTime(0) == 2)
   assert(RenderAVLayer.create(hero) == nil and RenderCameraLayer.create(nul) == nil)
+  -- times past three minutes hold: 200 s at 6000 fps, moved on by 200 s at 25
+  hero:setLayerStartTime(TimeUnit.create(200 * 6000, 6000))
+  hero:offsetLayerTime(TimeUnit.create(200 * 25, 25))
+  -- a time without length, a negative duration and a day and a second are refused
+  hero:setLayerInPoint(TimeUnit.create(5, 0))
+  hero:setLayerDuration(TimeUnit.create(-1, 25))
+  hero:offsetLayerTime(TimeUnit.create(86201, 1))
 end)");
     EXPECT_EQ(countOf(log, "ZRScriptError"), 0) << log;
+    for (const char* refused :
+         {"RenderLayer:setLayerInPoint: a time at 0 fps has no place on the timeline, refused",
+          "RenderLayer:setLayerDuration: a negative duration (-1 frames), refused",
+          // 2400000 + 86201 * 6000, through a 32-bit float
+          "RenderLayer:offsetLayerTime: 519606016 frames at 6000 fps lie more than 86400 s from 0, refused"})
+        EXPECT_EQ(countOf(log, refused), 1) << refused << "\n" << log;
+    EXPECT_EQ(countOf(log, "a keyframe at frame"), 2) << log;
     RenderLayer* hero = context->getLayerByUIKey("renamed");
     ASSERT_NE(hero, nullptr);
     auto* av = dynamic_cast<RenderAVLayer*>(hero);
     ASSERT_NE(av, nullptr);
     EXPECT_EQ(av->blendMode(), BlendMode::Screen);
     EXPECT_EQ(hero->transformManager()->transforms().size(), 1u) << "no record was appended";
+    EXPECT_EQ(hero->layerStartTime().frameCount(), 2400000);
+    EXPECT_EQ(hero->layerStartTime().fps(), 6000.0f);
+    EXPECT_EQ(hero->localTimeToParentTime(0), 10000) << "400 s at 25 fps";
+    EXPECT_EQ(hero->layerInPoint().frameCount(), 5002);
+    EXPECT_EQ(hero->layerDuration().frameCount(), 10);
     const Vec3 expected = hero->localPointToCompPoint(Vec3(1, 2, 0), kAfterEffectsSpaceMode, 0);
     EXPECT_EQ(expected.x, 31.0f);
     EXPECT_EQ(expected.y, 42.0f);

@@ -196,6 +196,7 @@ sum = TimeUnit.create(10, 25); sum:add(TimeUnit.create(30, 50))
 range = TimeRange.create(TimeUnit.create(0, 25), TimeUnit.create(50, 25)); out = range:outPoint()
 outFrame = out:frameCount(); outFps = out:fps()
 def = TimeRange.create(1, 2):duration():fps(); getterNil = TimeUnit.create().fps(5)
+tzFps = tz:fps(); tzFrames = tz:frameCount()
 )"),
               "");
     EXPECT_EQ(lua.number("rEnd"), 5);
@@ -220,8 +221,9 @@ def = TimeRange.create(1, 2):duration():fps(); getterNil = TimeUnit.create().fps
     EXPECT_EQ(lua.value<Affine>("inv", "AffineScript"), twist.getInverse());
     EXPECT_EQ(lua.value<Vec2>("p", "Vec2Script"), twist.getTransform(Vec2(1, 0)));
     EXPECT_EQ(lua.number("tfps"), 25);
-    // A rate that is no whole number reads as 0, which no time value may have.
-    EXPECT_EQ(lua.type("tz"), LUA_TNIL);
+    // A rate that is no whole number reads as 0: a time of its own.
+    EXPECT_EQ(lua.number("tzFps"), 0);
+    EXPECT_EQ(lua.number("tzFrames"), 10);
     const TimeUnit sum = lua.value<TimeUnit>("sum", "TimeUnitScript");
     EXPECT_EQ(sum.frameCount(), 25);
     EXPECT_EQ(sum.fps(), 25.0f);
@@ -229,6 +231,66 @@ def = TimeRange.create(1, 2):duration():fps(); getterNil = TimeUnit.create().fps
     EXPECT_EQ(lua.number("outFps"), 25);
     EXPECT_EQ(lua.number("def"), 6000) << "a range of two default times";
     EXPECT_EQ(lua.type("getterNil"), LUA_TNIL);
+}
+
+// Times are held to a day either side of 0 in seconds of their own rate; a
+// rate of 0 converts to 0 frames and adds nothing. Each row: a chunk that
+// sets v (nil when refused), the frames and rate v then holds, and the log
+// line it leaves (null: none).
+TEST(ValueBinding, TimesAreHeldInSecondsAndRefusalsAreLogged) {
+    const struct {
+        const char* code;
+        bool kept;
+        long long frames;
+        float fps;
+        const char* logged;
+    } rows[] = {
+        // 200 s at the default 6000 fps, past the old limit of 2^20 frames.
+        {"v = TimeUnit.create() v:add(TimeUnit.create(200, 1))", true, 1200000, 6000, nullptr},
+        {"v = TimeUnit.create(86400, 1) v:subtract(TimeUnit.create(-25, 25))", true, 86400, 1,
+         "TimeUnit:subtract: 86401 frames at 1 fps lie more than 86400 s from 0, refused"},
+        {"v = TimeUnit.create(-86400 * 1000000, 1000000)", true, -86400000000LL, 1e6f, nullptr},
+        {"v = TimeUnit.create(86401, 1)", false, 0, 0, "TimeUnit.create: 86401 frames at 1 fps lie more"},
+        {"v = TimeUnit.create(1, -25)", false, 0, 0, "TimeUnit.create: a rate of -25 fps is refused"},
+        {"v = TimeUnit.create(1, 1 << 40)", false, 0, 0, "TimeUnit.create: a rate of 1.09951e+12 fps"},
+        {"v = TimeUnit.create(10, 0/0)", true, 10, 0, nullptr},
+        // Rate 0 on either side of a conversion.
+        {"v = TimeUnit.create(10, 29.97) n = v:frame(25) assert(n == 0)", true, 10, 0,
+         "TimeUnit:frame: a time at 0 fps has no length, it converts to 0 frames"},
+        {"v = TimeUnit.create(10, 25) n = v:frame(0) assert(n == 0)", true, 10, 25,
+         "TimeUnit:frame: a time converted to 0 fps gives 0 frames"},
+        {"v = TimeUnit.create(10, 25) assert(v:frame(-1) == nil)", true, 10, 25,
+         "TimeUnit:frame: a rate of -1 fps is refused"},
+        {"v = TimeUnit.create(10, 25) v:add(TimeUnit.create(5, 0))", true, 10, 25,
+         "TimeUnit:add: a time at 0 fps has no length"},
+        {"v = TimeUnit.create(10, 0) v:subtract(TimeUnit.create(5, 25))", true, 10, 0,
+         "TimeUnit:subtract: a time converted to 0 fps gives 0 frames"},
+        // Setters change nothing they would put out of bounds.
+        {"v = TimeUnit.create(10, 25) v:setFps(0)", true, 10, 0, nullptr},
+        {"v = TimeUnit.create(10, 25) v:setFrame(25 * 86400 + 1)", true, 10, 25,
+         "TimeUnit:setFrame: 2160001 frames at 25 fps"},
+        {"v = TimeUnit.create(86400, 25) v:setFps(1)", true, 86400, 1, nullptr},
+        {"v = TimeUnit.create(86401, 25) v:setFps(1)", true, 86401, 25,
+         "TimeUnit:setFps: 86401 frames at 1 fps"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.code);
+        LuaHost lua;
+        std::string error;
+        const std::string log = captureLog([&] { error = lua.run(row.code); });
+        EXPECT_EQ(error, "");
+        if (row.logged)
+            EXPECT_EQ(countOf(log, row.logged), 1) << log;
+        else
+            EXPECT_EQ(log, "");
+        if (!row.kept) {
+            EXPECT_EQ(lua.type("v"), LUA_TNIL);
+            continue;
+        }
+        const TimeUnit v = lua.value<TimeUnit>("v", "TimeUnitScript");
+        EXPECT_EQ(v.frameCount(), row.frames);
+        EXPECT_EQ(v.fps(), row.fps);
+    }
 }
 
 TEST(ValueBinding, Mat4FormsAndProductsMatchTheEngine) {
