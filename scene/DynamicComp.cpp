@@ -534,31 +534,42 @@ bool RenderContext::constructDynamicCompWithFiles(const std::vector<std::string>
     for (DynamicComp* element : {mBackgroundComp, mForegroundComp}) {
         if (!element) continue;
         const std::string key = createCompSource(element, Unique::GenerateID(), std::string());
-        std::vector<RenderLayer*> tiles;
-        TimeUnit t(0, fps);
-        do {
+        auto makeTile = [&]() {
             auto* tile = new RenderAVLayer(this);
             tile->setSourceID(key, true);
-            if (framesAt(tile->layerDuration(), fps) <= 0) {
-                // A tile of no length would never reach the end.
-                QVPrint("RenderContext: dynamic composition %s lasts no frame, not tiled",
-                        element->name().c_str());
-                delete tile;
-                break;
-            }
-            tile->offsetLayerTime(t);
-            t += tile->layerDuration();
+            return tile;
+        };
+        // Every tile shows the same source and so lasts as long as the first:
+        // the count is known before any tile is made, so a refused template
+        // never builds (and tears down) tens of thousands of layers.
+        RenderAVLayer* first = makeTile();
+        const TimeUnit length = first->layerDuration();
+        if (framesAt(length, fps) <= 0) {
+            // A tile of no length would never reach the end.
+            QVPrint("RenderContext: dynamic composition %s lasts no frame, not tiled", element->name().c_str());
+            delete first;
+            continue;
+        }
+        std::vector<TimeUnit> offsets;
+        TimeUnit t(0, fps);
+        do {
+            offsets.push_back(t);
+            t += length;
+        } while (offsets.size() < Config::kMaxDynamicTiles && framesAt(t, fps) < static_cast<long long>(duration()));
+        if (framesAt(t, fps) < static_cast<long long>(duration())) {
+            mConfig->noteUnbuildable("dynamic composition " + element->name() + " would be repeated more than " +
+                                     std::to_string(Config::kMaxDynamicTiles) + " times under the timeline of " +
+                                     std::to_string(duration()) + " frames");
+            delete first;
+            continue;
+        }
+        std::vector<RenderLayer*> tiles;
+        tiles.reserve(offsets.size());
+        for (const TimeUnit& offset : offsets) {
+            RenderAVLayer* tile = tiles.empty() ? first : makeTile();
+            tile->offsetLayerTime(offset);
             tiles.push_back(tile);
-            if (tiles.size() >= Config::kMaxDynamicTiles &&
-                framesAt(t, fps) < static_cast<long long>(duration())) {
-                mConfig->noteUnbuildable("dynamic composition " + element->name() + " would be repeated more than " +
-                                         std::to_string(Config::kMaxDynamicTiles) + " times under the timeline of " +
-                                         std::to_string(duration()) + " frames");
-                for (RenderLayer* placed : tiles) delete placed;
-                tiles.clear();
-                break;
-            }
-        } while (framesAt(t, fps) < static_cast<long long>(duration()));
+        }
         if (element == mBackgroundComp) {
             std::reverse(tiles.begin(), tiles.end());
             insertNewLayersAt(tiles, 0);
