@@ -152,12 +152,20 @@ std::vector<std::string> resolvedFolders(const std::vector<std::pair<std::string
 
 // True when the output file would be one of these folders' files: an
 // output folder inside a filter template would overwrite the filter itself.
+// An output folder that cannot be resolved may be one of them.
 bool landsInFolders(const std::string& file, const std::vector<std::string>& folders) {
     const size_t slash = file.rfind('/');
     if (slash == std::string::npos) return false;
-    const std::string folder = FileManager::resolvedPath(file.substr(0, slash + 1));
-    if (folder.empty()) return false;
-    const std::string resolved = folder + "/" + file.substr(slash + 1);
+    std::string real;
+    switch (FileManager::resolvePath(file.substr(0, slash + 1), &real)) {
+        case FileManager::Resolution::Missing:
+            return false;
+        case FileManager::Resolution::Failed:
+            return !folders.empty();
+        case FileManager::Resolution::Resolved:
+            break;
+    }
+    const std::string resolved = real + "/" + file.substr(slash + 1);
     for (const std::string& folder : folders) {
         if (FileManager::liesWithin(resolved, folder)) return true;
     }
