@@ -297,8 +297,8 @@ void AVSource::createVideoProvider() {
     const uint64_t room = budget ? (budget->limit() - std::min(budget->held(), budget->limit())) /
                                        (4u * kVideoFrameCopies)
                                  : UINT64_MAX;
-    provider_ = new VideoSourceProvider(readableMedia(mainFile_),
-                                        context_ ? context_->glContext() : nullptr, room);
+    provider_ =
+        new VideoSourceProvider(readableMedia(mainFile_), context_ ? context_->glContext() : nullptr, room);
     if (!provider_->isValid()) {
         QVPrint("AVSource %s: cannot decode video %s", key_.c_str(), mainFile_.c_str());
         return;

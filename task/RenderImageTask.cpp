@@ -44,8 +44,9 @@ struct ImageFormat {
 };
 
 const ImageFormat kFormats[] = {
-    {"png", ".png", ImageFileKind::Png},  {"psd", ".png", ImageFileKind::Png}, {"jpg", ".jpg", ImageFileKind::Jpg},
-    {"jpeg", ".jpg", ImageFileKind::Jpg}, {"bmp", ".bmp", ImageFileKind::Bmp}, {"tga", ".tga", ImageFileKind::Tga},
+    {"png", ".png", ImageFileKind::Png}, {"psd", ".png", ImageFileKind::Png},
+    {"jpg", ".jpg", ImageFileKind::Jpg}, {"jpeg", ".jpg", ImageFileKind::Jpg},
+    {"bmp", ".bmp", ImageFileKind::Bmp}, {"tga", ".tga", ImageFileKind::Tga},
 };
 
 const ImageFormat* formatFor(const std::string& suffix) {

@@ -132,7 +132,8 @@ std::string RenderOutput::workFolderFor(const std::string& outputPath, int pid) 
 
 void RenderInputs::addFile(const std::string& path) {
     struct stat info;
-    if (!path.empty() && stat(path.c_str(), &info) == 0) files_.emplace(std::make_pair(info.st_dev, info.st_ino), path);
+    if (!path.empty() && stat(path.c_str(), &info) == 0)
+        files_.emplace(std::make_pair(info.st_dev, info.st_ino), path);
 }
 
 void RenderInputs::addFolder(const std::string& folder, const std::string& suffix) {
@@ -153,10 +154,11 @@ std::string RenderInputs::reasonFor(const std::string& path) const {
     if (FileManager::resolvePath(path, &resolved) != FileManager::Resolution::Resolved)
         return "it cannot be resolved";
     for (const Folder& folder : folders_) {
-        if (folder.resolved.empty()) return "the render's input folder " + folder.given + " cannot be resolved";
-        const bool suffixed = resolved.size() >= folder.suffix.size() &&
-                              resolved.compare(resolved.size() - folder.suffix.size(), std::string::npos,
-                                               folder.suffix) == 0;
+        if (folder.resolved.empty())
+            return "the render's input folder " + folder.given + " cannot be resolved";
+        const bool suffixed =
+            resolved.size() >= folder.suffix.size() &&
+            resolved.compare(resolved.size() - folder.suffix.size(), std::string::npos, folder.suffix) == 0;
         if (suffixed && FileManager::liesWithin(resolved, folder.resolved))
             return "it is a file of the render's input folder " + folder.given;
     }

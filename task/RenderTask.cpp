@@ -238,7 +238,8 @@ RenderInputs RenderTask::renderInputs() const {
     for (const char* name : {"config.json", "music.aac", "music.mp3"}) inputs.addFile(folder + name);
     const std::vector<std::string> texts = InputScope::pathsIn(config_->configContent());
     for (const std::string& text : std::set<std::string>(texts.begin(), texts.end())) {
-        for (const std::string& file : {text, config_->assetFile(text), folder + "datas/" + text}) inputs.addFile(file);
+        for (const std::string& file : {text, config_->assetFile(text), folder + "datas/" + text})
+            inputs.addFile(file);
     }
     // Folders whose files are named while the render runs: image sequences
     // and the script's data files, the modules a script may load, and

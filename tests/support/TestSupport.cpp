@@ -40,7 +40,8 @@ void removeTree(int parent, const char* name) {
     }
     std::vector<std::string> names;
     while (const dirent* entry = readdir(folder)) {
-        if (strcmp(entry->d_name, ".") != 0 && strcmp(entry->d_name, "..") != 0) names.emplace_back(entry->d_name);
+        if (strcmp(entry->d_name, ".") != 0 && strcmp(entry->d_name, "..") != 0)
+            names.emplace_back(entry->d_name);
     }
     for (const std::string& entry : names) removeTree(dirfd(folder), entry.c_str());
     closedir(folder);

@@ -371,17 +371,18 @@ TEST(RenderVideo, TemplateReadsNothingOfTheHost) {
     auto config = [](const std::string& asset, const std::string& bg, const std::string& transform) {
         return R"({"type":1,"fps":25,"main":"main","assets":[{"key":"img","type":1,"name":")" + asset +
                R"("}],"comps":[{"name":"main","size":[64,48],"bg":")" + bg + R"(","duration":3,"layers":[
-                 {"type":1,"uuid":"h","ui_key":"hero","source":"img","range":[0,3],"transform":)" + transform +
-               "}]}]}";
+                 {"type":1,"uuid":"h","ui_key":"hero","source":"img","range":[0,3],"transform":)" +
+               transform + "}]}]}";
     };
     const std::string still = R"({"a":[0,0],"p":[0,0],"s":[1,1],"r":0,"t":1})";
     // A host template and a transform track that would show in the frames.
     ASSERT_TRUE(QvTest::writeFile(secret + "config.json", config("secret.png", "#FF00FF", still)));
-    ASSERT_TRUE(QvTest::writeFile(secret + "away.json", R"([{"a":[0,0],"p":[64,48],"s":[1,1],"r":0,"t":1}])"));
+    ASSERT_TRUE(
+        QvTest::writeFile(secret + "away.json", R"([{"a":[0,0],"p":[64,48],"s":[1,1],"r":0,"t":1}])"));
     struct Link {
         std::string name;  // in the template, replacing what is there
         std::string target;
-        bool deep;         // through folders deeper than PATH_MAX
+        bool deep;  // through folders deeper than PATH_MAX
     };
     struct Row {
         const char* name;
