@@ -148,7 +148,7 @@ std::string RenderInputs::reasonFor(const std::string& path) const {
     struct stat info;
     if (stat(path.c_str(), &info) != 0) return std::string();
     const auto file = files_.find(std::make_pair(info.st_dev, info.st_ino));
-    if (file != files_.end()) return "it is the render's input " + file->second;
+    if (file != files_.end()) return "it is a file of the render's inputs: " + file->second;
     if (folders_.empty()) return std::string();
     std::string resolved;
     if (FileManager::resolvePath(path, &resolved) != FileManager::Resolution::Resolved)
