@@ -140,12 +140,28 @@ bool FileManager::liesWithin(const std::string& resolved, const std::string& fol
 }
 
 std::string FileManager::resolvedPath(const std::string& path) {
-    if (path.empty()) return std::string();
-    char* real = ::realpath(path.c_str(), nullptr);
-    if (!real) return std::string();
-    std::string resolved(real);
-    std::free(real);
+    std::string resolved;
+    resolvePath(path, &resolved);
     return resolved;
+}
+
+// realpath gives up where the kernel does not: a chain of links whose lookup
+// passes folders deeper than PATH_MAX fails with ENAMETOOLONG, yet open()
+// follows it to its end. Only "no such file" (ENOENT, or ENOTDIR for a file
+// used as a folder) means missing, and only when the name does not reach a
+// file either (a /proc link to a deleted file resolves nowhere but opens).
+FileManager::Resolution FileManager::resolvePath(const std::string& path, std::string* resolved) {
+    resolved->clear();
+    if (path.empty()) return Resolution::Missing;
+    char* real = ::realpath(path.c_str(), nullptr);
+    if (real) {
+        resolved->assign(real);
+        std::free(real);
+        return Resolution::Resolved;
+    }
+    const int err = errno;
+    if ((err == ENOENT || err == ENOTDIR) && !exist(path)) return Resolution::Missing;
+    return Resolution::Failed;
 }
 
 namespace {
@@ -199,14 +215,25 @@ void InputScope::addFilesIn(const std::string& json) {
     for (const std::string& path : pathsIn(json)) addFile(path);
 }
 
-bool InputScope::allows(const std::string& path, const char* what) const {
+bool InputScope::allows(const std::string& path, const char* what, std::string* opened) const {
+    if (opened) *opened = path;
     if (!restricted()) return true;
-    const std::string resolved = FileManager::resolvedPath(path);
-    if (resolved.empty()) return true;
-    for (const std::string& folder : folders_) {
-        if (FileManager::liesWithin(resolved, folder)) return true;
+    std::string resolved;
+    switch (FileManager::resolvePath(path, &resolved)) {
+        case FileManager::Resolution::Missing:
+            return true;
+        case FileManager::Resolution::Failed:
+            break;
+        case FileManager::Resolution::Resolved:
+            if (std::find(files_.begin(), files_.end(), resolved) != files_.end() ||
+                std::any_of(folders_.begin(), folders_.end(), [&](const std::string& folder) {
+                    return FileManager::liesWithin(resolved, folder);
+                })) {
+                if (opened) *opened = resolved;
+                return true;
+            }
+            break;
     }
-    if (std::find(files_.begin(), files_.end(), resolved) != files_.end()) return true;
     QVPrint("%s %s lies outside the template and the files given for this render, refused", what,
             path.c_str());
     return false;

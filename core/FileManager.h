@@ -54,8 +54,16 @@ public:
     // True when the resolved path lies below the resolved folder (not the
     // folder itself); a text comparison, so both must already be resolved.
     static bool liesWithin(const std::string& resolved, const std::string& folder);
-    // The path with every link, "." and ".." resolved; "" when it does not exist.
+    // The path with every link, "." and ".." resolved; "" when it does not
+    // exist or cannot be resolved (see resolvePath).
     static std::string resolvedPath(const std::string& path);
+    enum class Resolution {
+        Resolved,
+        Missing,  // no such file: neither its resolution nor the name itself leads to one
+        Failed,   // anything else: it cannot be told where the name leads
+    };
+    // Resolves path into *resolved (left empty unless Resolved).
+    static Resolution resolvePath(const std::string& path, std::string* resolved);
 };
 
 // The files one render may read. A template comes from an author we do not
@@ -77,9 +85,12 @@ public:
     static std::vector<std::string> pathsIn(const std::string& json);
     bool restricted() const { return !folders_.empty(); }
     // False, with a log line naming the path and what named it, for an
-    // existing path outside the scope; a missing path is left to the caller,
-    // which reports it as missing.
-    bool allows(const std::string& path, const char* what) const;
+    // existing path outside the scope or one that cannot be resolved (the
+    // check fails closed); a missing path is left to the caller, which
+    // reports it as missing. `opened`, when given, receives the name to open:
+    // the resolved path that was checked (path itself when the scope is not
+    // restricted or the file is missing).
+    bool allows(const std::string& path, const char* what, std::string* opened = nullptr) const;
 
 private:
     std::vector<std::string> folders_;  // resolved, without a trailing '/'

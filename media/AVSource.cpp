@@ -146,16 +146,26 @@ void PictureBudget::release(uint64_t bytes) {
 
 // Only a regular file of the render's inputs is opened: a FIFO or a device
 // would block or never end, a file elsewhere is not the template's to show.
-// Images are decoded whole into memory, videos streamed.
-bool AVSource::isReadableMedia(const std::string& path) const {
+// Images are decoded whole into memory, videos streamed. The name returned is
+// the one the scope checked, so the decoders open what was checked.
+std::string AVSource::readableMedia(const std::string& path) const {
     const InputScope* scope = context_ ? context_->inputScope() : nullptr;
-    if (scope && !scope->allows(path, "media file")) return false;
+    std::string opened = path;
+    if (scope && !scope->allows(path, "media file", &opened)) return std::string();
     const uint64_t cap = fileTypeOfPath(path) == AVSource::kFileTypeVideo ? kMaxMediaFileBytes : kMaxInputFileBytes;
-    const InputFileStatus status = FileManager::checkInput(path, cap);
-    if (status == InputFileStatus::Ok) return true;
+    const InputFileStatus status = FileManager::checkInput(opened, cap);
+    if (status == InputFileStatus::Ok) return opened;
     QVPrint("AVSource %s: %s is %s", key_.c_str(), path.c_str(), FileManager::describe(status));
-    return false;
+    return std::string();
 }
+
+namespace {
+
+FILE* openForReading(const std::string& name) {
+    return name.empty() ? nullptr : fopen(name.c_str(), "rb");
+}
+
+}  // namespace
 
 bool AVSource::chargePicture(int64_t width, int64_t height, int copies, const std::string& what) {
     releasePicture();
@@ -287,9 +297,8 @@ void AVSource::createVideoProvider() {
     const uint64_t room = budget ? (budget->limit() - std::min(budget->held(), budget->limit())) /
                                        (4u * kVideoFrameCopies)
                                  : UINT64_MAX;
-    const bool readable = isReadableMedia(mainFile_);
-    provider_ = new VideoSourceProvider(readable ? mainFile_ : std::string(),
-                                        context_ ? context_->glContext() : nullptr, room);
+    provider_ =
+        new VideoSourceProvider(readableMedia(mainFile_), context_ ? context_->glContext() : nullptr, room);
     if (!provider_->isValid()) {
         QVPrint("AVSource %s: cannot decode video %s", key_.c_str(), mainFile_.c_str());
         return;
@@ -320,7 +329,7 @@ void AVSource::loadSourceInfo() {
             } else if (type == kFileTypeImage) {
                 fileType_ = sequenceFiles_.empty() ? kFileTypeImage : kFileTypeImageSequence;
                 int w = 0, h = 0, n = 0;
-                FILE* file = isReadableMedia(mainFile_) ? fopen(mainFile_.c_str(), "rb") : nullptr;
+                FILE* file = openForReading(readableMedia(mainFile_));
                 if (file && stbi_info_from_file(file, &w, &h, &n)) {
                     width_ = w;
                     height_ = h;
@@ -776,7 +785,7 @@ bool AVSource::updateImageTexture(const std::string& path) {
     const int desired = desiredComponents(colorFormat_);
     unsigned char* pixels = nullptr;
     bool streamed = false;
-    FILE* file = isReadableMedia(path) ? fopen(path.c_str(), "rb") : nullptr;
+    FILE* file = openForReading(readableMedia(path));
     if (file) {
         // PNG goes row by row into the texture, held there only;
         // other files are decoded whole, then uploaded.

@@ -158,7 +158,8 @@ private:
     void ensureFallbackTexture();
     unsigned int createEmptyTexture(int width, int height, bool alpha);
     void storeFrames(int layerFrame, int sourceFrame);
-    bool isReadableMedia(const std::string& path) const;
+    // The name to open a media file by, or "" (logged) when it may not be read.
+    std::string readableMedia(const std::string& path) const;
     // Charges the budget for a picture of that size, in place of the one
     // held; false, with a log line, when it does not fit.
     bool chargePicture(int64_t width, int64_t height, int copies, const std::string& what);

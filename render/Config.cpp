@@ -123,8 +123,12 @@ Config::Config(std::string const& folder) {
     } else if (status != InputFileStatus::Ok) {
         noteUnreadableFile("config.json is " + std::string(FileManager::describe(status)));
     }
-    FileCodec codec(FileCodec::getFileCodecVersion(path));
-    codec.decodePack(path);
+    // A config.json linked out of the folder is no configuration of this
+    // template: it is read as an unreadable one, with nothing of its target.
+    const bool inside = inputScope_.allows(path, "config.json");
+    if (!inside) noteUnreadableFile("config.json lies outside the template folder");
+    FileCodec codec(inside ? FileCodec::getFileCodecVersion(path) : FileCodecVersionPlain);
+    if (inside) codec.decodePack(path);
     // A damaged pack may announce more bytes than it holds.
     const uint64_t size = std::min<uint64_t>(codec.size, codec.content.size());
     loadFromJson(codec.content.data(), size);

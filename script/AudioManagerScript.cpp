@@ -83,13 +83,15 @@ int addTrack(lua_State* L) {
     chargeText(L, keptTextBytes(length));
     std::string key;
     {
-        // Audio from outside the render's files is as good as missing.
-        if (!context->config()->inputScope().allows(path, "audio track")) return 0;
-        AudioSourceMetadata metadata(path);
+        // Audio from outside the render's files is as good as missing; the
+        // mixer opens the name that was checked.
+        std::string opened;
+        if (!context->config()->inputScope().allows(path, "audio track", &opened)) return 0;
+        AudioSourceMetadata metadata(opened.c_str());
         if (!metadata.hasAudio()) return 0;
         AudioTrackInfo track;
         track.key = Unique::GenerateID();
-        track.filePath = path;
+        track.filePath = opened;
         track.volume = 1.0f;
         track.duration = metadata.durationInSeconds();
         // The mixer takes the out point as the end of the part played (an

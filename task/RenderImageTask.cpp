@@ -16,7 +16,6 @@
 #include <GL/gl.h>
 
 #include <stb_image.h>
-#include <stb_image_write.h>
 
 #include "core/FileManager.h"
 #include "core/Log.h"
@@ -27,6 +26,7 @@
 #include "render/GLContext.h"
 #include "scene/FilterManager.h"
 #include "scene/RenderAVLayer.h"
+#include "task/RenderOutput.h"
 
 namespace Quorvane {
 namespace Core {
@@ -37,17 +37,16 @@ constexpr float kFrameRate = 30.0f;
 // The render context's output pass draws into a destination of its own.
 constexpr unsigned int kOwnOutputTexture = 0xFFFFFFFFu;
 
-enum class ImageKind { Png, Jpg, Bmp, Tga };
-
 struct ImageFormat {
     const char* inputSuffix;
     const char* outputSuffix;
-    ImageKind kind;
+    ImageFileKind kind;
 };
 
 const ImageFormat kFormats[] = {
-    {"png", ".png", ImageKind::Png},  {"psd", ".png", ImageKind::Png}, {"jpg", ".jpg", ImageKind::Jpg},
-    {"jpeg", ".jpg", ImageKind::Jpg}, {"bmp", ".bmp", ImageKind::Bmp}, {"tga", ".tga", ImageKind::Tga},
+    {"png", ".png", ImageFileKind::Png}, {"psd", ".png", ImageFileKind::Png},
+    {"jpg", ".jpg", ImageFileKind::Jpg}, {"jpeg", ".jpg", ImageFileKind::Jpg},
+    {"bmp", ".bmp", ImageFileKind::Bmp}, {"tga", ".tga", ImageFileKind::Tga},
 };
 
 const ImageFormat* formatFor(const std::string& suffix) {
@@ -55,88 +54,6 @@ const ImageFormat* formatFor(const std::string& suffix) {
         if (suffix == format.inputSuffix) return &format;
     }
     return nullptr;
-}
-
-// The descriptor of a file this write created; partial writes are resumed.
-struct FileSink {
-    int fd;
-    bool failed;
-};
-
-void writeToSink(void* context, void* data, int size) {
-    auto* sink = static_cast<FileSink*>(context);
-    const auto* bytes = static_cast<const char*>(data);
-    size_t left = size > 0 ? static_cast<size_t>(size) : 0;
-    while (left > 0 && !sink->failed) {
-        const ssize_t written = write(sink->fd, bytes, left);
-        if (written < 0 && errno == EINTR) continue;
-        if (written <= 0) {
-            sink->failed = true;
-        } else {
-            bytes += written;
-            left -= static_cast<size_t>(written);
-        }
-    }
-}
-
-// A file of the output's folder that nothing stood at before: whatever is
-// at the output name (a link to a file elsewhere, a FIFO no one reads) is
-// then replaced by the rename, never opened. -1 when none can be made.
-int createBeside(const std::string& path, std::string* temp) {
-    const size_t slash = path.rfind('/');
-    const std::string folder = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
-    // Cut so that the name with its suffix stays within a file name's limit.
-    const std::string name = path.substr(folder.size()).substr(0, 200);
-    const std::string stem = folder + "." + name + "." + std::to_string(getpid()) + ".";
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        *temp = stem + std::to_string(attempt);
-        // The mode of the fopen this replaces: what the umask leaves of 0666.
-        const int fd = open(temp->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-        if (fd >= 0 || errno != EEXIST) return fd;
-    }
-    return -1;
-}
-
-// Writes RGBA pixels (rows in read-back order, stride width * 4) into a new
-// file and renames it over path. A file that could not be written whole
-// (full disk, unwritable folder) counts as failed and is removed rather than
-// left truncated; what stood at path then stays.
-bool writeImage(const std::string& path, ImageKind kind, int width, int height, const uint8_t* rgba,
-                int quality) {
-    std::string temp;
-    const int fd = createBeside(path, &temp);
-    if (fd < 0) return false;
-    FileSink sink{fd, false};
-    int encoded = 0;
-    switch (kind) {
-        case ImageKind::Png:
-            encoded = stbi_write_png_to_func(writeToSink, &sink, width, height, 4, rgba, width * 4);
-            break;
-        case ImageKind::Jpg:
-            encoded = stbi_write_jpg_to_func(writeToSink, &sink, width, height, 4, rgba, quality);
-            break;
-        case ImageKind::Bmp: {
-            // Given four components this writer makes a 32-bit file with a V4
-            // header; three give the plain 24-bit bottom-up bitmap.
-            size_t pixels = static_cast<size_t>(width) * static_cast<size_t>(height);
-            std::vector<uint8_t> rgb(pixels * 3);
-            for (size_t i = 0; i < pixels; ++i) {
-                rgb[3 * i] = rgba[4 * i];
-                rgb[3 * i + 1] = rgba[4 * i + 1];
-                rgb[3 * i + 2] = rgba[4 * i + 2];
-            }
-            encoded = stbi_write_bmp_to_func(writeToSink, &sink, width, height, 3, rgb.data());
-            break;
-        }
-        case ImageKind::Tga:
-            // Run-length encoded: the writer's default (stbi_write_tga_with_rle).
-            encoded = stbi_write_tga_to_func(writeToSink, &sink, width, height, 4, rgba);
-            break;
-    }
-    const bool closed = close(fd) == 0;
-    const bool ok = encoded != 0 && !sink.failed && closed && rename(temp.c_str(), path.c_str()) == 0;
-    if (!ok) unlink(temp.c_str());
-    return ok;
 }
 
 // The resolved folders of the filter templates; one that does not resolve is
@@ -152,12 +69,20 @@ std::vector<std::string> resolvedFolders(const std::vector<std::pair<std::string
 
 // True when the output file would be one of these folders' files: an
 // output folder inside a filter template would overwrite the filter itself.
+// An output folder that cannot be resolved may be one of them.
 bool landsInFolders(const std::string& file, const std::vector<std::string>& folders) {
     const size_t slash = file.rfind('/');
     if (slash == std::string::npos) return false;
-    const std::string folder = FileManager::resolvedPath(file.substr(0, slash + 1));
-    if (folder.empty()) return false;
-    const std::string resolved = folder + "/" + file.substr(slash + 1);
+    std::string real;
+    switch (FileManager::resolvePath(file.substr(0, slash + 1), &real)) {
+        case FileManager::Resolution::Missing:
+            return false;
+        case FileManager::Resolution::Failed:
+            return !folders.empty();
+        case FileManager::Resolution::Resolved:
+            break;
+    }
+    const std::string resolved = real + "/" + file.substr(slash + 1);
     for (const std::string& folder : folders) {
         if (FileManager::liesWithin(resolved, folder)) return true;
     }
@@ -419,7 +344,7 @@ bool RenderImageTask::start() {
                 QVPrint("render image task: %s replaces %s written for %s", path.c_str(), file.c_str(),
                         earlier->second.c_str());
             }
-            saved = format && writeImage(file, format->kind, width, height, pixels.data(), jpgQuality_);
+            saved = format && WriteImageFile(file, format->kind, width, height, pixels.data(), jpgQuality_);
             if (saved) {
                 writers[file] = path;
             } else {

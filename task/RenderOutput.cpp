@@ -10,6 +10,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include <stb_image_write.h>
+
 #include "core/FileManager.h"
 #include "core/Log.h"
 
@@ -29,8 +31,85 @@ std::string folderOf(const std::string& path) {
     return path.substr(0, slash);
 }
 
+// The descriptor of a file this write created; partial writes are resumed.
+struct FileSink {
+    int fd;
+    bool failed;
+};
+
+void writeToSink(void* context, void* data, int size) {
+    auto* sink = static_cast<FileSink*>(context);
+    const auto* bytes = static_cast<const char*>(data);
+    size_t left = size > 0 ? static_cast<size_t>(size) : 0;
+    while (left > 0 && !sink->failed) {
+        const ssize_t written = write(sink->fd, bytes, left);
+        if (written < 0 && errno == EINTR) continue;
+        if (written <= 0) {
+            sink->failed = true;
+        } else {
+            bytes += written;
+            left -= static_cast<size_t>(written);
+        }
+    }
+}
+
+// A file of the output's folder that nothing stood at before: whatever is
+// at the output name (a link to a file elsewhere, a FIFO no one reads) is
+// then replaced by the rename, never opened. -1 when none can be made.
+int createBeside(const std::string& path, std::string* temp) {
+    const size_t slash = path.rfind('/');
+    const std::string folder = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+    // Cut so that the name with its suffix stays within a file name's limit.
+    const std::string name = path.substr(folder.size()).substr(0, 200);
+    const std::string stem = folder + "." + name + "." + std::to_string(getpid()) + ".";
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        *temp = stem + std::to_string(attempt);
+        // The mode of the fopen this replaces: what the umask leaves of 0666.
+        const int fd = open(temp->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+        if (fd >= 0 || errno != EEXIST) return fd;
+    }
+    return -1;
+}
 
 }  // namespace
+
+bool WriteImageFile(const std::string& path, ImageFileKind kind, int width, int height, const uint8_t* rgba,
+                    int quality) {
+    std::string temp;
+    const int fd = createBeside(path, &temp);
+    if (fd < 0) return false;
+    FileSink sink{fd, false};
+    int encoded = 0;
+    switch (kind) {
+        case ImageFileKind::Png:
+            encoded = stbi_write_png_to_func(writeToSink, &sink, width, height, 4, rgba, width * 4);
+            break;
+        case ImageFileKind::Jpg:
+            encoded = stbi_write_jpg_to_func(writeToSink, &sink, width, height, 4, rgba, quality);
+            break;
+        case ImageFileKind::Bmp: {
+            // Given four components this writer makes a 32-bit file with a V4
+            // header; three give the plain 24-bit bottom-up bitmap.
+            size_t pixels = static_cast<size_t>(width) * static_cast<size_t>(height);
+            std::vector<uint8_t> rgb(pixels * 3);
+            for (size_t i = 0; i < pixels; ++i) {
+                rgb[3 * i] = rgba[4 * i];
+                rgb[3 * i + 1] = rgba[4 * i + 1];
+                rgb[3 * i + 2] = rgba[4 * i + 2];
+            }
+            encoded = stbi_write_bmp_to_func(writeToSink, &sink, width, height, 3, rgb.data());
+            break;
+        }
+        case ImageFileKind::Tga:
+            // Run-length encoded: the writer's default (stbi_write_tga_with_rle).
+            encoded = stbi_write_tga_to_func(writeToSink, &sink, width, height, 4, rgba);
+            break;
+    }
+    const bool closed = close(fd) == 0;
+    const bool ok = encoded != 0 && !sink.failed && closed && rename(temp.c_str(), path.c_str()) == 0;
+    if (!ok) unlink(temp.c_str());
+    return ok;
+}
 
 RenderOutput::RenderOutput(const std::string& outputPath, int pid)
     : outputPath_(outputPath),
@@ -51,8 +130,42 @@ std::string RenderOutput::workFolderFor(const std::string& outputPath, int pid) 
     return folder + "." + base + "." + std::to_string(pid) + ".render";
 }
 
-std::string RenderOutput::refusalReason(const std::vector<std::string>& inputFolders,
-                                        const std::vector<std::string>& inputFiles) const {
+void RenderInputs::addFile(const std::string& path) {
+    struct stat info;
+    if (!path.empty() && stat(path.c_str(), &info) == 0)
+        files_.emplace(std::make_pair(info.st_dev, info.st_ino), path);
+}
+
+void RenderInputs::addFolder(const std::string& folder, const std::string& suffix) {
+    if (folder.empty()) return;
+    std::string resolved;
+    // A folder that does not exist holds nothing to guard.
+    if (FileManager::resolvePath(folder, &resolved) == FileManager::Resolution::Missing) return;
+    folders_.push_back(Folder{folder, resolved, suffix});
+}
+
+std::string RenderInputs::reasonFor(const std::string& path) const {
+    struct stat info;
+    if (stat(path.c_str(), &info) != 0) return std::string();
+    const auto file = files_.find(std::make_pair(info.st_dev, info.st_ino));
+    if (file != files_.end()) return "it is a file of the render's inputs: " + file->second;
+    if (folders_.empty()) return std::string();
+    std::string resolved;
+    if (FileManager::resolvePath(path, &resolved) != FileManager::Resolution::Resolved)
+        return "it cannot be resolved";
+    for (const Folder& folder : folders_) {
+        if (folder.resolved.empty())
+            return "the render's input folder " + folder.given + " cannot be resolved";
+        const bool suffixed =
+            resolved.size() >= folder.suffix.size() &&
+            resolved.compare(resolved.size() - folder.suffix.size(), std::string::npos, folder.suffix) == 0;
+        if (suffixed && FileManager::liesWithin(resolved, folder.resolved))
+            return "it is a file of the render's input folder " + folder.given;
+    }
+    return std::string();
+}
+
+std::string RenderOutput::refusalReason(const RenderInputs& inputs) const {
     if (base_.empty() || base_ == "." || base_ == "..") return "it names a folder";
     struct stat info;
     const bool exists = stat(outputPath_.c_str(), &info) == 0;
@@ -64,18 +177,7 @@ std::string RenderOutput::refusalReason(const std::vector<std::string>& inputFol
         return "its folder does not exist";
     if (access(folder_.c_str(), W_OK | X_OK) != 0) return "its folder is not writable";
     if (!exists) return std::string();
-    const std::string real = FileManager::resolvedPath(outputPath_);
-    for (const std::string& folder : inputFolders) {
-        if (FileManager::liesWithin(real, FileManager::resolvedPath(folder)))
-            return "it is a file of the render's input folder " + folder;
-    }
-    for (const std::string& file : inputFiles) {
-        struct stat input;
-        if (!file.empty() && stat(file.c_str(), &input) == 0 && input.st_dev == info.st_dev &&
-            input.st_ino == info.st_ino)
-            return "it is the render's input " + file;
-    }
-    return std::string();
+    return inputs.reasonFor(outputPath_);
 }
 
 bool RenderOutput::create() {

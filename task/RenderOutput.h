@@ -12,11 +12,52 @@
 //       OUT.mp4.h264, OUT.mp4.aac the raw stream and the mixed audio
 #pragma once
 
+#include <sys/types.h>
+
+#include <cstdint>
+#include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace Quorvane {
 namespace Core {
+
+// The files a render reads, which none of the files it writes may replace:
+// files known by identity (device and inode, so that no other spelling of
+// their paths, link or hard link, passes), and folders whose files the
+// template's script or the text program may name while the render runs.
+class RenderInputs {
+public:
+    // An existing file (links followed); a missing one is nothing to guard.
+    void addFile(const std::string& path);
+    // Every file inside the folder whose name ends in `suffix` ("" for all).
+    void addFolder(const std::string& folder, const std::string& suffix = std::string());
+    // Why the existing file at path (links followed) is one of these inputs,
+    // or empty; a path that cannot be resolved counts as one (the check
+    // fails closed).
+    std::string reasonFor(const std::string& path) const;
+
+private:
+    struct Folder {
+        std::string given;
+        std::string resolved;  // "" when it cannot be resolved
+        std::string suffix;
+    };
+    std::map<std::pair<dev_t, ino_t>, std::string> files_;  // identity -> the path that named it
+    std::vector<Folder> folders_;
+};
+
+enum class ImageFileKind { Png, Jpg, Bmp, Tga };
+
+// Writes RGBA pixels (rows in read-back order, stride width * 4) into a new
+// file beside path, created with O_EXCL and O_NOFOLLOW, and renames it over
+// path: whatever stood at path (a link to a file elsewhere, a FIFO no one
+// reads) is replaced, never opened. A file that could not be written whole
+// (full disk, unwritable folder) is removed rather than left truncated; what
+// stood at path then stays. `quality` is for JPEG only.
+bool WriteImageFile(const std::string& path, ImageFileKind kind, int width, int height, const uint8_t* rgba,
+                    int quality);
 
 class RenderOutput {
 public:
@@ -26,10 +67,8 @@ public:
 
     // Why the output path cannot take this render's video, or empty. It must
     // be absent or a regular file (links followed) in a folder the render may
-    // write, and no input of the render: no file inside one of
-    // `inputFolders`, none of `inputFiles`.
-    std::string refusalReason(const std::vector<std::string>& inputFolders,
-                              const std::vector<std::string>& inputFiles) const;
+    // write, and none of the render's inputs.
+    std::string refusalReason(const RenderInputs& inputs) const;
 
     // Creates the work folder; false, with a log line, when it cannot (it
     // exists already, or the folder is not writable).

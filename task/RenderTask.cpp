@@ -22,8 +22,6 @@
 #include <GL/gl.h>
 #include <GL/glext.h>
 
-#include <stb_image_write.h>
-
 extern "C" {
 #include <libavutil/frame.h>
 }
@@ -181,7 +179,10 @@ void RenderTask::writeSnapshot(int64_t frame) {
     glReadPixels(0, 0, width, height, GL_RGBA, GL_UNSIGNED_BYTE, pixels_.data());
     context_->endReadContent();
     std::string file = snapshotDir_ + std::to_string(static_cast<long long>(frame)) + ".png";
-    if (!stbi_write_png(file.c_str(), width, height, 4, pixels_.data(), width * 4)) {
+    const std::string reason = inputs_.reasonFor(file);
+    if (!reason.empty()) {
+        QVPrint("snapshot %s not written: %s", file.c_str(), reason.c_str());
+    } else if (!WriteImageFile(file, ImageFileKind::Png, width, height, pixels_.data(), 0)) {
         QVPrint("write snapshot fail, %s", file.c_str());
     }
 }
@@ -225,8 +226,29 @@ std::string RenderTask::lostReplaceableFile(const std::set<std::string>& replace
     return std::string();
 }
 
-std::vector<std::string> RenderTask::inputFolders() const {
-    return {config_->templatePath(), luaDir_, assetDir_, scrivaneDir_};
+RenderInputs RenderTask::renderInputs() const {
+    RenderInputs inputs;
+    for (const std::string& file : inputFiles()) inputs.addFile(file);
+    for (const std::string& file : InputScope::pathsIn(luaData_)) inputs.addFile(file);
+    for (const AudioTrackInfo& track : config_->audioTracks()) inputs.addFile(track.filePath);
+    // The template's own files: its configuration, its music (whichever the
+    // host's replaced) and every file a text of its configuration names, as
+    // an asset, a data file or a path of its own.
+    const std::string& folder = config_->templatePath();
+    for (const char* name : {"config.json", "music.aac", "music.mp3"}) inputs.addFile(folder + name);
+    const std::vector<std::string> texts = InputScope::pathsIn(config_->configContent());
+    for (const std::string& text : std::set<std::string>(texts.begin(), texts.end())) {
+        for (const std::string& file : {text, config_->assetFile(text), folder + "datas/" + text})
+            inputs.addFile(file);
+    }
+    // Folders whose files are named while the render runs: image sequences
+    // and the script's data files, the modules a script may load, and
+    // whatever the text program reads of its own folder.
+    inputs.addFolder(config_->assetFolder());
+    inputs.addFolder(folder + "datas/");
+    inputs.addFolder(luaDir_, ".lua");
+    inputs.addFolder(scrivaneDir_);
+    return inputs;
 }
 
 std::vector<std::string> RenderTask::inputFiles() const {
@@ -254,7 +276,8 @@ bool RenderTask::start() {
     if (!reason.empty()) return refuseTemplate(reason);
     // So is the output path, before anything there or beside it is touched.
     RenderOutput output(outputPath_, pid);
-    reason = output.refusalReason(inputFolders(), inputFiles());
+    inputs_ = renderInputs();
+    reason = output.refusalReason(inputs_);
     if (!reason.empty()) {
         QVPrint("Invalid output path %s: %s", outputPath_.c_str(), reason.c_str());
         return false;
@@ -339,6 +362,8 @@ bool RenderTask::start() {
         script.runFile(luaMainFile_, luaDir_, luaData_);
     }
     if (config_->templateType() == TemplateTypeDynamic) replaceDynamicSubImgs();
+    // The scripts' audio tracks are read too: no snapshot replaces one.
+    for (const AudioTrackInfo& track : config_->audioTracks()) inputs_.addFile(track.filePath);
 
     for (const auto& entry : watermarks_) {
         const Watermark& watermark = entry.first;

@@ -13,6 +13,7 @@
 #include "core/Semaphore.h"
 #include "media/FFAudioComposer.h"
 #include "task/RenderBaseTask.h"
+#include "task/RenderOutput.h"
 
 struct AVFrame;
 
@@ -100,9 +101,10 @@ private:
     std::string lostReplaceableFile(const std::set<std::string>& replaced) const;
     // The user's files that replace the template's own.
     std::set<std::string> replacedFiles() const;
-    // What the output path may not be: the folders and files this render reads.
-    std::vector<std::string> inputFolders() const;
+    // The files the host named for this render.
     std::vector<std::string> inputFiles() const;
+    // What the output path and the snapshots may not replace.
+    RenderInputs renderInputs() const;
     void writeSnapshot(int64_t frame);
     void releaseScene();
     // The text steps in their order; the drawn texts join the dynamic sub
@@ -138,6 +140,7 @@ private:
     RenderThread* audioThread_ = nullptr;
     FFAudioWriter* audioWriter_ = nullptr;
     std::vector<uint8_t> pixels_;
+    RenderInputs inputs_;
     RenderTaskInfo* taskInfo_ = nullptr;
 };
 

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
@@ -24,9 +26,34 @@ TempDir::TempDir(const std::string& tag) {
     path_ = buf.data();
 }
 
+namespace {
+
+// Removes the entry `name` of the folder `parent` with everything below it,
+// by descriptors: a tree deeper than PATH_MAX defeats removal by path.
+void removeTree(int parent, const char* name) {
+    if (unlinkat(parent, name, 0) == 0) return;
+    const int fd = openat(parent, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    DIR* folder = fd >= 0 ? fdopendir(fd) : nullptr;
+    if (!folder) {
+        if (fd >= 0) close(fd);
+        return;
+    }
+    std::vector<std::string> names;
+    while (const dirent* entry = readdir(folder)) {
+        if (strcmp(entry->d_name, ".") != 0 && strcmp(entry->d_name, "..") != 0)
+            names.emplace_back(entry->d_name);
+    }
+    for (const std::string& entry : names) removeTree(dirfd(folder), entry.c_str());
+    closedir(folder);
+    unlinkat(parent, name, AT_REMOVEDIR);
+}
+
+}  // namespace
+
 TempDir::~TempDir() {
     std::error_code ec;
     std::filesystem::remove_all(path_, ec);
+    if (ec) removeTree(AT_FDCWD, path_.c_str());
 }
 
 ProgramResult runProgram(const std::vector<std::string>& argv) {
@@ -152,6 +179,36 @@ bool writeFile(const std::string& path, const std::string& bytes) {
 bool fileExists(const std::string& path) {
     struct stat st;
     return stat(path.c_str(), &st) == 0;
+}
+
+bool makeDeepLink(const std::string& link, const std::string& target) {
+    // Twelve names of 200 bytes: two of these steps pass PATH_MAX, and one
+    // fits a link's text.
+    const std::string step = std::string(200, 'd') + "/";
+    std::string steps;
+    for (int i = 0; i < 12; ++i) steps += step;
+    const size_t slash = link.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : link.substr(0, slash);
+    // Named after the link, so that links of one folder keep chains apart.
+    const std::string first = link.substr(slash + 1) + ".1", second = link.substr(slash + 1) + ".2";
+    int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    // The folders are made relative to a descriptor: their paths are too long to name.
+    for (int level = 0; level < 24 && fd >= 0; ++level) {
+        const std::string name(200, 'd');
+        mkdirat(fd, name.c_str(), 0755);
+        const int next = openat(fd, name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        close(fd);
+        fd = next;
+        // link -> steps/first, first -> steps/second, second -> target
+        if (level == 11 && fd >= 0 && symlinkat((steps + second).c_str(), fd, first.c_str()) != 0) {
+            close(fd);
+            fd = -1;
+        }
+    }
+    const bool ok = fd >= 0 && symlinkat(target.c_str(), fd, second.c_str()) == 0 &&
+                    symlink((steps + first).c_str(), link.c_str()) == 0;
+    if (fd >= 0) close(fd);
+    return ok;
 }
 
 }  // namespace QvTest

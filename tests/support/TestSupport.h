@@ -62,5 +62,10 @@ private:
 std::string readFile(const std::string& path);
 bool writeFile(const std::string& path, const std::string& bytes);
 bool fileExists(const std::string& path);
+// Makes `link` a symbolic link to `target` through a chain of links whose
+// lookup passes folders deeper than PATH_MAX, made beside the link (TempDir
+// removes them): open() follows it to its end, realpath() gives up with
+// ENAMETOOLONG.
+bool makeDeepLink(const std::string& link, const std::string& target);
 
 }  // namespace QvTest

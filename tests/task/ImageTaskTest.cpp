@@ -174,6 +174,8 @@ TEST(ImageTask, SameNamedInputsReplaceInOrderAndHostileFilesAreNeitherReadNorWri
     const std::string linkedFolder = writePictureFilter(dir, "linkedFolder", "secret.png");
     rmdir((linkedFolder + "assets").c_str());
     ASSERT_EQ(0, symlink(dir.file("media").c_str(), (linkedFolder + "assets").c_str()));
+    const std::string deep = writePictureFilter(dir, "deep", "pic.png");
+    ASSERT_TRUE(QvTest::makeDeepLink(deep + "assets/pic.png", secret));
     // A link and a FIFO where outputs go; the link's target must keep its bytes.
     const std::string victim = dir.file("victim.png");
     ASSERT_TRUE(QvTest::makeImage(victim, 2, 2, {1, 2, 3}));
@@ -223,6 +225,8 @@ TEST(ImageTask, SameNamedInputsReplaceInOrderAndHostileFilesAreNeitherReadNorWri
          {mediaFile + linked + "assets/pic.png" + refused}, linked},
         {"an asset folder linked out", {blue}, true, {{"photo.png", 6, {0, 0, 255, 255}}},
          {mediaFile + linkedFolder + "assets/secret.png" + refused}, linkedFolder},
+        {"a picture linked through folders deeper than PATH_MAX", {blue}, true,
+         {{"photo.png", 6, {0, 0, 255, 255}}}, {mediaFile + deep + "assets/pic.png" + refused}, deep},
         {"a link at the output", {blue}, true, {{"photo.png", 6, {0, 0, 255, 255}}}, {}, "", dir.file("planted")},
         {"a FIFO at the output", {good}, true, {{"good.png", 5, {255, 255, 255, 255}}}, {}, "", dir.file("fifo")},
         {"an output over the filter's own picture", {intruder}, false, {},

@@ -267,6 +267,9 @@ TEST(RenderTask, OutputPathAndSideFilesTouchNothingElse) {
         {"the host's audio track", tone, false},
         {"a folder", dir.path(), false},
         {"a missing folder", dir.file("none/out.mp4"), false},
+        // Made by the first render, replaced by the second: the render does not read it.
+        {"a file inside the template that nothing reads", folder + "preview.mp4", true},
+        {"the same file again", folder + "preview.mp4", true},
     };
     ASSERT_EQ(0, symlink(target.c_str(), (cases[0].output + ".h264").c_str()));
     ASSERT_EQ(0, mkdir((cases[0].output + ".aac").c_str(), 0755));

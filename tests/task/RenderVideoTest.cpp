@@ -368,6 +368,22 @@ TEST(RenderVideo, TemplateReadsNothingOfTheHost) {
     const std::string leak = "ctx:getLayerByUIKey('hero'):setSourceID("
                              "ctx:createSolidSource(Color.create('#FF00FF'), 64, 48))";
     const QvTest::Rgb red{255, 0, 0}, blue{0, 0, 255}, green{0, 255, 0};
+    auto config = [](const std::string& asset, const std::string& bg, const std::string& transform) {
+        return R"({"type":1,"fps":25,"main":"main","assets":[{"key":"img","type":1,"name":")" + asset +
+               R"("}],"comps":[{"name":"main","size":[64,48],"bg":")" + bg + R"(","duration":3,"layers":[
+                 {"type":1,"uuid":"h","ui_key":"hero","source":"img","range":[0,3],"transform":)" +
+               transform + "}]}]}";
+    };
+    const std::string still = R"({"a":[0,0],"p":[0,0],"s":[1,1],"r":0,"t":1})";
+    // A host template and a transform track that would show in the frames.
+    ASSERT_TRUE(QvTest::writeFile(secret + "config.json", config("secret.png", "#FF00FF", still)));
+    ASSERT_TRUE(
+        QvTest::writeFile(secret + "away.json", R"([{"a":[0,0],"p":[64,48],"s":[1,1],"r":0,"t":1}])"));
+    struct Link {
+        std::string name;  // in the template, replacing what is there
+        std::string target;
+        bool deep;  // through folders deeper than PATH_MAX
+    };
     struct Row {
         const char* name;
         std::string asset;                          // the layer's file, under assets/
@@ -378,6 +394,9 @@ TEST(RenderVideo, TemplateReadsNothingOfTheHost) {
         QvTest::Rgb expected;
         const char* logged;
         const char* status = "end";
+        std::vector<Link> links = {};
+        std::string transform = R"({"a":[0,0],"p":[0,0],"s":[1,1],"r":0,"t":1})";
+        bool snapshot = false;  // frame 0's snapshot name is a link to the secret folder's x.json
     };
     const std::vector<Row> rows = {
         {"dotdot asset", "../../secret/secret.png", {}, "", "", "", blue, "lies outside"},
@@ -400,6 +419,25 @@ TEST(RenderVideo, TemplateReadsNothingOfTheHost) {
         {"photo named in the script data", "own.png", {}, "",
          "ctx:getLayerByUIKey('hero'):setSourceID(ctx:createAVFileSource(data:match('\"photo\":\"([^\"]+)\"')))",
          "{\"photo\":\"" + user + "\"}", green, ""},
+        // Links whose lookup passes folders deeper than PATH_MAX, to each reader.
+        {"deep image", "deep.png", {}, "", "", "", blue, "media file", "end",
+         {{"assets/deep.png", secret + "secret.png", true}}},
+        {"deep video", "deep.mp4", {}, "", "", "", blue, "media file", "end",
+         {{"assets/deep.mp4", secret + "secret.mp4", true}}},
+        {"deep script source", "own.png", {}, "",
+         "ctx:getLayerByUIKey('hero'):setSourceID(ctx:createAVFileSource('TPL/lua/deep.png'))", "", blue,
+         "media file", "end", {{"lua/deep.png", secret + "secret.png", true}}},
+        {"deep music", "own.png", {}, "", "", "", red, "music", "end",
+         {{"music.aac", secret + "secret.m4a", true}}},
+        {"deep track", "own.png", {}, "", "AudioManager.addTrack(ctx, 'TPL/lua/deep.m4a')", "", red,
+         "audio track", "end", {{"lua/deep.m4a", secret + "secret.m4a", true}}},
+        {"deep transform data", "own.png", {}, "", "", "", red, "data file", "end",
+         {{"datas/deep.json", secret + "away.json", true}}, "\"deep.json\""},
+        {"deep data file", "own.png", {}, "", "if ctx:loadDataFile('deep.json') then " + leak + " end", "", red,
+         "data file", "end", {{"datas/deep.json", "/proc/self/environ", true}}},
+        {"config.json linked out", "own.png", {}, "", "", "", red, "config.json", "cancel",
+         {{"config.json", secret + "config.json", false}}},
+        {"snapshot over a link", "own.png", {}, "", "", "", red, "", "end", {}, still, true},
     };
     int key = 70;
     for (const Row& row : rows) {
@@ -412,17 +450,26 @@ TEST(RenderVideo, TemplateReadsNothingOfTheHost) {
             const std::string target = row.link == "etc" ? secret : secret + row.link;
             ASSERT_EQ(0, symlink(target.c_str(), (folder + "datas/" + row.link).c_str()));
         }
-        QvTest::writeFile(folder + "config.json",
-                          R"({"type":1,"fps":25,"main":"main",
-                              "assets":[{"key":"img","type":1,"name":")" + row.asset + R"("}],
-                              "comps":[{"name":"main","size":[64,48],"bg":"#0000FF","duration":3,"layers":[
-                                {"type":1,"uuid":"h","ui_key":"hero","source":"img","range":[0,3],
-                                 "transform":{"a":[0,0],"p":[0,0],"s":[1,1],"r":0,"t":1}}]}]})");
+        QvTest::writeFile(folder + "config.json", config(row.asset, "#0000FF", row.transform));
+        for (const Link& link : row.links) {
+            unlink((folder + link.name).c_str());
+            ASSERT_TRUE(link.deep ? QvTest::makeDeepLink(folder + link.name, link.target)
+                                  : symlink(link.target.c_str(), (folder + link.name).c_str()) == 0);
+        }
         const std::string output = dir.file("escape.mp4");
         unsigned long handle = 0;
         ASSERT_EQ(0, zr_create_render_process(&handle, folder.c_str(), output.c_str(), ++key));
+        const std::string shot = folder + "shot-";
+        if (row.snapshot) {
+            ASSERT_EQ(0, symlink((secret + "x.json").c_str(), (shot + "0.png").c_str()));
+            ASSERT_EQ(0, zr_render_process_set_snapshot_dir(&handle, shot));
+            ASSERT_EQ(0, zr_render_process_set_snapshot_frames(&handle, {0}));
+        }
         if (!row.script.empty()) {
-            QvTest::writeFile(folder + "lua/main.lua", "function main(ctx, data)\n" + row.script + "\nend\n");
+            std::string script = row.script;
+            const size_t at = script.find("TPL/");
+            if (at != std::string::npos) script.replace(at, 4, folder);
+            QvTest::writeFile(folder + "lua/main.lua", "function main(ctx, data)\n" + script + "\nend\n");
             zr_render_process_set_lua_main_file(&handle, folder + "lua/main.lua");
             zr_render_process_set_lua_dir(&handle, folder + "lua");
             zr_render_process_set_lua_data(&handle, row.data);
@@ -448,6 +495,7 @@ TEST(RenderVideo, TemplateReadsNothingOfTheHost) {
             EXPECT_NEAR(row.expected.b, c.b, 12);
         }
         EXPECT_EQ("", QvTest::probe(output, "a:0", "codec_name")) << "no audio of the host";
+        if (row.snapshot) expectPngFilledWith(shot + "0.png", 64, 48, {255, 0, 0, 255});
         remove(output.c_str());
     }
     EXPECT_EQ(secretBefore, QvTest::readFile(secret + "x.json") + QvTest::readFile(secret + "secret.png"));
