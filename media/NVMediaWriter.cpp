@@ -468,7 +468,12 @@ int NVMediaWriter::muxFile(Config* config) {
     QVPrint("ffmpeg command : %s", cmd.text.c_str());
     // Run with an argument vector: paths reach ffmpeg verbatim and nothing in
     // them is ever read by a shell.
-    int status = Subprocess::run(cmd.argv);
+    bool timedOut = false;
+    int status = Subprocess::run(cmd.argv, mMuxTimeLimit, &timedOut);
+    if (timedOut) {
+        QVPrint("ffmpeg command ran past its time limit of %lld ms and was killed",
+                static_cast<long long>(mMuxTimeLimit.count()));
+    }
     QVPrint("ffmpeg command exit ret : %d", status);
     remove((mPath + ".h264").c_str());
     remove((mPath + ".aac").c_str());

@@ -469,6 +469,7 @@ bool RenderTask::start() {
         if (!music.empty() && !audioWriter_ && !AudioSourceMetadata(music.c_str()).hasAudio()) {
             QVPrint("Child RenderTask %d: music %s cannot be read as audio", pid, music.c_str());
         } else {
+            videoWriter_->setMuxTimeLimit(MuxTimeLimit(taskInfo_->duration));
             ok = videoWriter_->muxFile(config_) == 0 && closed;
         }
     }

@@ -120,6 +120,14 @@ TEST(MuxSubprocess, ArgumentsReachTheProgramVerbatim) {
     EXPECT_EQ(Subprocess::run({}), -1);
     // Standard input is empty: a program reading it ends at once.
     EXPECT_EQ(Subprocess::exitCode(Subprocess::run({"sh", "-c", "read x && exit 5 || exit 0"})), 0);
+    // A program past its time limit is killed; one within it is not.
+    bool timedOut = false;
+    status = Subprocess::run({"sh", "-c", "exec sleep 60"}, std::chrono::milliseconds(200), &timedOut);
+    EXPECT_TRUE(timedOut);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
+    status = Subprocess::run({"sh", "-c", "exit 4"}, std::chrono::milliseconds(60000), &timedOut);
+    EXPECT_FALSE(timedOut);
+    EXPECT_EQ(Subprocess::exitCode(status), 4);
 }
 
 // A caller killed while its program runs takes the program with it.
