@@ -406,8 +406,7 @@ void Config::setMusicVolume(float volume) {
 }
 
 void Config::setMusicFile(std::string const& path) {
-    // An empty path takes the music away.
-    if (path.empty() || isMusicExtension(path)) musicFile_ = path;
+    if (isMusicExtension(path)) musicFile_ = path;
 }
 
 void Config::setMusicPath(std::string const& path) {

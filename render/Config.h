@@ -100,6 +100,9 @@ public:
     // (setMusicPath also needs the file to exist); otherwise nothing changes.
     void setMusicFile(std::string const& path);
     void setMusicPath(std::string const& path);
+    // The render leaves without music (what a script's mix took the place of
+    // was no music at all).
+    void clearMusicFile() { musicFile_.clear(); }
 
     std::string assetFolder() const;
     std::string assetFile(std::string const& name) const;

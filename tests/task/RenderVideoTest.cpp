@@ -348,6 +348,12 @@ TEST(RenderVideo, TemplateReadsNothingOfTheHost) {
     clip.frames = 5;
     ASSERT_TRUE(QvTest::makeVideo(secret + "secret.mp4", clip));
     ASSERT_TRUE(QvTest::writeTones(secret + "secret.m4a", {QvTest::Tone{1000.0, 0.5}}));
+    ASSERT_TRUE(QvTest::ffmpeg({"-i", secret + "secret.m4a", "-c:a", "aac", "-f", "mpegts", secret + "secret.ts"}));
+    // A script track started past its own end: the mix gives no sound.
+    const std::string tone = dir.file("user-tone.m4a");
+    ASSERT_TRUE(QvTest::writeTones(tone, {QvTest::Tone{440.0, 0.5}}));
+    const std::string silentTrack = "AudioManager.setStartTime(ctx, AudioManager.addTrack(ctx, "
+                                    "data:match('\"tone\":\"([^\"]+)\"')), 1048576)";
     ASSERT_TRUE(QvTest::writeFile(secret + "x.json", "[1,2,3]"));
     ASSERT_EQ(0, mkfifo((secret + "pipe.ts").c_str(), 0644));
     // A video whose header announces 16000 x 16000 frames, held three times
@@ -396,6 +402,11 @@ TEST(RenderVideo, TemplateReadsNothingOfTheHost) {
          "cannot decode video"},
         {"decompression bomb", "bomb.mov", {{"assets/bomb.mov", bytes}}, "", "", "", blue, "picture budget"},
         {"playlist as music", "own.png", {{"music.aac", playlist(secret + "secret.m4a")}}, "", "", "", red,
+         "cannot be read as audio", "fail"},
+        {"silent script tracks, playlist as music", "own.png", {{"music.aac", playlist(secret + "secret.ts")}}, "",
+         silentTrack, "{\"tone\":\"" + tone + "\"}", red, "cannot be read as audio", "fail"},
+        {"silent script tracks, playlist of a FIFO as music", "own.png",
+         {{"music.aac", playlist(secret + "pipe.ts")}}, "", silentTrack, "{\"tone\":\"" + tone + "\"}", red,
          "cannot be read as audio", "fail"},
         {"photo named in the script data", "own.png", {}, "",
          "ctx:getLayerByUIKey('hero'):setSourceID(ctx:createAVFileSource(data:match('\"photo\":\"([^\"]+)\"')))",
