@@ -6,7 +6,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <ctime>
 
 namespace Quorvane {
 namespace Core {
@@ -32,6 +34,11 @@ namespace {
 }  // namespace
 
 int Subprocess::run(const std::vector<std::string>& argv) {
+    return run(argv, std::chrono::milliseconds::max(), nullptr);
+}
+
+int Subprocess::run(const std::vector<std::string>& argv, std::chrono::milliseconds limit, bool* timedOut) {
+    if (timedOut) *timedOut = false;
     if (argv.empty() || argv[0].empty()) return -1;
     std::vector<char*> args;
     args.reserve(argv.size() + 1);
@@ -65,9 +72,28 @@ int Subprocess::run(const std::vector<std::string>& argv) {
 
     int status = 0;
     pid_t reaped;
-    do {
-        reaped = waitpid(pid, &status, 0);
-    } while (reaped < 0 && errno == EINTR);
+    if (limit == std::chrono::milliseconds::max()) {
+        do {
+            reaped = waitpid(pid, &status, 0);
+        } while (reaped < 0 && errno == EINTR);
+    } else {
+        // Looked at every few milliseconds: a wait that could be interrupted
+        // at the deadline would need a signal of the process's own.
+        const auto deadline = std::chrono::steady_clock::now() +
+                              std::min(limit, std::chrono::milliseconds(std::chrono::hours(24 * 366)));
+        const struct timespec pause = {0, 5000000};
+        while ((reaped = waitpid(pid, &status, WNOHANG)) == 0 || (reaped < 0 && errno == EINTR)) {
+            if (reaped == 0 && std::chrono::steady_clock::now() >= deadline) {
+                kill(pid, SIGKILL);
+                if (timedOut) *timedOut = true;
+                do {
+                    reaped = waitpid(pid, &status, 0);
+                } while (reaped < 0 && errno == EINTR);
+                break;
+            }
+            nanosleep(&pause, nullptr);
+        }
+    }
     if (reaped != pid || got > 0) return -1;
     return status;
 }

@@ -1,6 +1,7 @@
 // Starting external programs (ffmpeg, the text renderer) without a shell.
 #pragma once
 
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,9 @@ public:
     // Returns the raw wait status as system() would (0 when the program exited
     // with 0), or -1 when it could not be started.
     static int run(const std::vector<std::string>& argv);
+    // The same, and a program still running after `limit` is killed (SIGKILL);
+    // `*timedOut` then says so (the status is that of the killed program).
+    static int run(const std::vector<std::string>& argv, std::chrono::milliseconds limit, bool* timedOut);
 
     // Exit code within a raw status; -1 when the program did not exit normally
     // (killed by a signal, or never started).

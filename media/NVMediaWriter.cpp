@@ -439,14 +439,13 @@ NVMediaWriter::MuxCommand NVMediaWriter::buildMuxCommand(Config* config) const {
     argv.insert(argv.end(), {"-i", ffmpegPath(mPath + ".h264")});
     text += " -vcodec copy ";
     argv.insert(argv.end(), {"-vcodec", "copy"});
-    if (mRate.num > 0 && mRate.den > 0) {
-        // ffmpeg derives no packet duration from a stream rate of 1000/1 or
-        // more; the container then gives the last frame none and drops it.
-        // Every packet after the first lasts up to the one before's timestamp
-        // (in whatever units the container chose), which is one frame here. A
-        // first packet left without one gets the container's smallest tick, so
-        // that a video of one frame keeps it; where ffmpeg gave a duration the
-        // file is byte for byte what it was.
+    if (muxSetsFrameDurations(mRate)) {
+        // Without a duration the container drops the last frame. Every packet
+        // after the first lasts up to the one before's timestamp (in whatever
+        // units the container chose), which is one frame here. A first packet
+        // left without one gets the container's smallest tick, so that a video
+        // of one frame keeps it. Below 1000 fps the filter is left out: it
+        // would move where -shortest cuts the music.
         const std::string durations = "setts=duration=if(N\\,DTS-PREV_OUTDTS\\,if(DURATION\\,DURATION\\,1))";
         text += " -bsf:v " + durations;
         argv.insert(argv.end(), {"-bsf:v", durations});
@@ -469,7 +468,12 @@ int NVMediaWriter::muxFile(Config* config) {
     QVPrint("ffmpeg command : %s", cmd.text.c_str());
     // Run with an argument vector: paths reach ffmpeg verbatim and nothing in
     // them is ever read by a shell.
-    int status = Subprocess::run(cmd.argv);
+    bool timedOut = false;
+    int status = Subprocess::run(cmd.argv, mMuxTimeLimit, &timedOut);
+    if (timedOut) {
+        QVPrint("ffmpeg command ran past its time limit of %lld ms and was killed",
+                static_cast<long long>(mMuxTimeLimit.count()));
+    }
     QVPrint("ffmpeg command exit ret : %d", status);
     remove((mPath + ".h264").c_str());
     remove((mPath + ".aac").c_str());

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <ctime>
 #include <fstream>
@@ -73,8 +74,16 @@ public:
     // have used so far, in clock() ticks: the conversion and encoding that
     // run alongside the caller's drawing. 0 without a worker.
     clock_t workerTicks() const;
-    // Runs ffmpeg; returns its raw wait status (0 on success).
+    // Runs ffmpeg; returns its raw wait status (0 on success). A program still
+    // running after the mux time limit is killed, with a log line.
     int muxFile(Config* config);
+    void setMuxTimeLimit(std::chrono::milliseconds limit) { mMuxTimeLimit = limit; }
+    // ffmpeg derives a packet's duration from the stream's rate only below
+    // 1000 frames a second; at 1000 and above the mux gives each frame its
+    // duration itself, which takes the setts filter (ffmpeg 4.4 on).
+    static bool muxSetsFrameDurations(AVRational rate) {
+        return rate.num > 0 && rate.den > 0 && rate.num >= 1000LL * rate.den;
+    }
 
     bool addAudioInput(long bitRate, int sampleRate, int channels, AVRational timeBase,
                        AVSampleFormat format);
@@ -123,6 +132,7 @@ private:
     bool mHeaderWritten = false;
     bool mAudioDrained = false;
     bool mEncodeOnWorker = false;
+    std::chrono::milliseconds mMuxTimeLimit = std::chrono::milliseconds::max();
     // Three stages overlap: the render thread draws and reads back a frame
     // while the converter turns the one before into the encoder's colour
     // format and the encoder encodes the one before that.

@@ -402,16 +402,15 @@ void Config::noteUnbuildable(std::string const& what) const {
 
 void Config::setMusicVolume(float volume) {
     if (!isUsableMusicVolume(volume)) {
-        QVPrint("music volume %f is not a finite gain of 0 or more, %f kept", static_cast<double>(volume),
-                static_cast<double>(musicVolume_));
+        QVPrint("music volume %f is not a finite gain from 0 to %g, %f kept", static_cast<double>(volume),
+                static_cast<double>(kMaxMusicVolume), static_cast<double>(musicVolume_));
         return;
     }
     musicVolume_ = volume;
 }
 
 void Config::setMusicFile(std::string const& path) {
-    // An empty path takes the music away.
-    if (path.empty() || isMusicExtension(path)) musicFile_ = path;
+    if (isMusicExtension(path)) musicFile_ = path;
 }
 
 void Config::setMusicPath(std::string const& path) {

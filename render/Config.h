@@ -100,6 +100,9 @@ public:
     // (setMusicPath also needs the file to exist); otherwise nothing changes.
     void setMusicFile(std::string const& path);
     void setMusicPath(std::string const& path);
+    // The render leaves without music (what a script's mix took the place of
+    // was no music at all).
+    void clearMusicFile() { musicFile_.clear(); }
 
     std::string assetFolder() const;
     std::string assetFile(std::string const& name) const;
@@ -148,10 +151,15 @@ public:
     // composition's own rate, when it gives one); the render task stores it so
     // that the encoder, the mux and the reported duration agree.
     void setFrameRate(float fps) { frameRate_ = fps; }
-    // Music volume: any finite gain from 0 up (a loud one is the host's
-    // choice; ffmpeg clips what it amplifies); setMusicVolume keeps the
-    // current value with a log line otherwise.
-    static bool isUsableMusicVolume(float volume) { return std::isfinite(volume) && volume >= 0.0f; }
+    // Music volume: a finite gain from 0 up to kMaxMusicVolume (a loud one is
+    // the host's choice; ffmpeg clips what it amplifies); setMusicVolume keeps
+    // the current value with a log line otherwise. Full-scale noise amplified
+    // about 3e5 times makes ffmpeg's AAC encoder fail or spin for ever; 1e5
+    // still encodes at once, for every kind of full-scale music tried.
+    static constexpr float kMaxMusicVolume = 1e5f;
+    static bool isUsableMusicVolume(float volume) {
+        return std::isfinite(volume) && volume >= 0.0f && volume <= kMaxMusicVolume;
+    }
     // Notes a file of the template that exists but may not be read.
     void noteUnreadableFile(std::string const& what) const;
     // Notes a part of the template that the scene found it cannot build

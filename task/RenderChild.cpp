@@ -9,6 +9,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
+#include <cmath>
 #include <cstdio>
 #include <ctime>
 #include <cstring>
@@ -236,6 +239,24 @@ std::chrono::milliseconds RenderStallLimit() {
 
 void SetRenderStallLimitForTesting(std::chrono::milliseconds limit) {
     gStallLimitMs = limit.count() > 0 ? limit.count() : kRenderStallLimit.count();
+}
+
+namespace {
+std::atomic<long long> gMuxTimeFloorMs{kMuxTimeFloor.count()};
+constexpr std::chrono::milliseconds kMuxStallMargin{10000};
+}  // namespace
+
+std::chrono::milliseconds MuxTimeLimit(double videoSeconds) {
+    std::chrono::milliseconds limit(gMuxTimeFloorMs.load());
+    if (std::isfinite(videoSeconds) && videoSeconds * 1000.0 > static_cast<double>(limit.count()))
+        limit = std::chrono::milliseconds(static_cast<long long>(std::min(videoSeconds * 1000.0, 1e15)));
+    const std::chrono::milliseconds beforeStall = RenderStallLimit() - kMuxStallMargin;
+    if (beforeStall >= kMuxTimeFloor && limit > beforeStall) limit = beforeStall;
+    return limit;
+}
+
+void SetMuxTimeFloorForTesting(std::chrono::milliseconds floor) {
+    gMuxTimeFloorMs = floor.count() > 0 ? floor.count() : kMuxTimeFloor.count();
 }
 
 ChildSilenceClock::ChildSilenceClock()

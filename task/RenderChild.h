@@ -119,6 +119,17 @@ constexpr std::chrono::milliseconds kRenderStallLimit{300000};
 std::chrono::milliseconds RenderStallLimit();
 void SetRenderStallLimitForTesting(std::chrono::milliseconds limit);
 
+// How long the mux program may run for a video of that many seconds. The
+// mux copies the video and encodes at most its length of audio, many times
+// faster than it plays: as long as the video lasts, and a minute at least
+// (starting the program, probing the music). A child silent for the stall
+// limit is killed as a crash, so the mux is stopped ten seconds before: the
+// render then fails and says why.
+constexpr std::chrono::milliseconds kMuxTimeFloor{60000};
+std::chrono::milliseconds MuxTimeLimit(double videoSeconds);
+// Tests shorten the floor (a zero restores the default).
+void SetMuxTimeFloorForTesting(std::chrono::milliseconds floor);
+
 class ChildSilenceClock {
 public:
     enum class Verdict { Alive, NeverStarted, Stalled };

@@ -477,7 +477,11 @@ bool RenderTask::start() {
         // Tracks whose times leave nothing of them in the video: an empty mix
         // would fail the mux, so the video keeps the music it had.
         QVPrint("Child RenderTask %d: the scripts' audio tracks gave no sound, skipped", pid);
-        config_->setMusicFile(musicBeforeMix_);
+        if (musicBeforeMix_.empty()) {
+            config_->clearMusicFile();
+        } else {
+            config_->setMusicFile(musicBeforeMix_);
+        }
     }
     QVPrint("Child RenderTask finish %d", pid);
     // A video whose raw stream or mixed audio could not be completed is a
@@ -487,13 +491,16 @@ bool RenderTask::start() {
     bool ok = false;
     if (videoClosed && framesWhole) {
         // The mux's ffmpeg would follow a playlist given as music to the
-        // files it names: music of the template or the host is muxed only
-        // once our own reader, which opens plain audio files only, has found
-        // audio in it. The scripts' mix is our own file.
+        // files it names: whatever it is handed as music (the template's, the
+        // host's, one put back after a silent mix, the mix itself) is muxed
+        // only once our own reader, which opens plain audio files only, has
+        // found audio in it. Both probe alike, so they take it for the same
+        // kind of file.
         const std::string& music = config_->musicFile();
-        if (!music.empty() && !audioWriter_ && !AudioSourceMetadata(music.c_str()).hasAudio()) {
+        if (!music.empty() && !AudioSourceMetadata(music.c_str()).hasAudio()) {
             QVPrint("Child RenderTask %d: music %s cannot be read as audio", pid, music.c_str());
         } else {
+            videoWriter_->setMuxTimeLimit(MuxTimeLimit(taskInfo_->duration));
             ok = videoWriter_->muxFile(config_) == 0 && closed;
         }
     }

@@ -120,6 +120,14 @@ TEST(MuxSubprocess, ArgumentsReachTheProgramVerbatim) {
     EXPECT_EQ(Subprocess::run({}), -1);
     // Standard input is empty: a program reading it ends at once.
     EXPECT_EQ(Subprocess::exitCode(Subprocess::run({"sh", "-c", "read x && exit 5 || exit 0"})), 0);
+    // A program past its time limit is killed; one within it is not.
+    bool timedOut = false;
+    status = Subprocess::run({"sh", "-c", "exec sleep 60"}, std::chrono::milliseconds(200), &timedOut);
+    EXPECT_TRUE(timedOut);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
+    status = Subprocess::run({"sh", "-c", "exit 4"}, std::chrono::milliseconds(60000), &timedOut);
+    EXPECT_FALSE(timedOut);
+    EXPECT_EQ(Subprocess::exitCode(status), 4);
 }
 
 // A caller killed while its program runs takes the program with it.
@@ -375,4 +383,65 @@ TEST(MuxReal, JoinsRawVideoAndMusic) {
     r = mux(shortWriter, fade);
     EXPECT_EQ(r.status, 0) << r.log;
     EXPECT_EQ(QvTest::probe(shortOut, "v:0", "nb_read_frames"), "25");
+}
+
+// Below 1000 fps ffmpeg gives every frame its duration, and the mux gives the
+// plain command's audio packets (where -shortest cuts the music depends on
+// the video's packet durations). At 1000 fps the mux gives the durations
+// itself and keeps the last frame. Every frame of the raw stream is kept.
+TEST(MuxReal, KeepsEveryFrameAndThePlainCommandsAudio) {
+    QvTest::TempDir dir;
+    std::string music = dir.file("music.aac");
+    ASSERT_TRUE(QvTest::writeTones(music, {{440, 3.0}}));
+    auto md5 = [](const std::string& file, const std::vector<std::string>& how) {
+        std::vector<std::string> argv = {"ffmpeg", "-v", "error", "-i", file};
+        argv.insert(argv.end(), how.begin(), how.end());
+        argv.insert(argv.end(), {"-f", "md5", "-"});
+        return QvTest::runProgram(argv).out;
+    };
+    const std::vector<std::string> audio = {"-map", "0:a", "-c", "copy"};
+    const std::vector<std::string> video = {"-map", "0:v", "-vsync", "passthrough", "-f", "rawvideo", "-pix_fmt", "yuv420p"};
+    struct Row {
+        int fps, frames;
+        std::string music;
+        const char* duration;
+    } rows[] = {{25, 12, music, "0.480000"}, {1000, 12, music, "0.012000"}, {1000, 1, "", "0.001000"},
+                {999, 12, "", "0.012012"}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(std::to_string(row.fps) + " fps, " + std::to_string(row.frames) + " frames");
+        const std::string out = dir.file("out.mp4"), plain = dir.file("plain.mp4");
+        NVMediaWriter writer(out.c_str());
+        writer.setMux(true);
+        ASSERT_TRUE(writer.addVideoInput(64, 48, row.fps));
+        ASSERT_EQ(writer.close(), 0);
+        const std::string rate = std::to_string(row.fps);
+        ASSERT_TRUE(QvTest::ffmpeg({"-f", "lavfi", "-i", "testsrc=s=64x48:r=" + rate, "-frames:v",
+                                    std::to_string(row.frames), "-c:v", "libx264", "-bf", "0", "-preset",
+                                    "ultrafast", "-f", "h264", out + ".h264"}));
+        ASSERT_TRUE(QvTest::ffmpeg({"-i", out + ".h264", "-c", "copy", "-f", "h264", dir.file("raw.h264")}));
+        Config config(64, 48, static_cast<float>(row.fps), row.frames, "main");
+        config.setFinalDuration(row.frames);
+        // The plain command: "ffmpeg -y", the music and its filter, the raw
+        // video copied, the music encoded, -shortest as the mux decides.
+        std::vector<std::string> argv = {"ffmpeg", "-v", "error", "-y"};
+        if (!row.music.empty()) {
+            config.setMusicFile(row.music);
+            argv.insert(argv.end(), {"-i", row.music, "-filter_complex",
+                                     "[0:a]volume=1.000000[a1];[a1]afade=t=out:st=1:d=0"});
+        }
+        argv.insert(argv.end(), {"-i", dir.file("raw.h264"), "-vcodec", "copy"});
+        if (!row.music.empty()) argv.insert(argv.end(), {"-acodec", "aac", "-shortest"});
+        argv.insert(argv.end(), {"-map_metadata", "-1", "-metadata", "artist=RU davode", plain});
+        ASSERT_EQ(QvTest::runProgram(argv).exitCode, 0);
+
+        MuxRun r = mux(writer, config);
+        ASSERT_EQ(r.status, 0) << r.log;
+        EXPECT_EQ(NVMediaWriter::muxSetsFrameDurations(AVRational{row.fps, 1}),
+                  loggedCommand(r.log).find("setts") != std::string::npos);
+        EXPECT_EQ(QvTest::probe(out, "v:0", "nb_read_frames"), std::to_string(row.frames));
+        EXPECT_NEAR(atof(QvTest::probe(out, "v:0", "duration").c_str()), atof(row.duration), 0.0011);
+        EXPECT_EQ(md5(out, video), md5(dir.file("raw.h264"), video));
+        EXPECT_EQ(md5(out, audio), md5(plain, audio));
+        if (!row.music.empty()) EXPECT_NE(md5(out, audio), "");
+    }
 }

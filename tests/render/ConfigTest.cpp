@@ -158,6 +158,8 @@ TEST(Config, MusicSettersCheckTheExtensionAndExistence) {
     EXPECT_EQ(c.musicFile(), "/x/song.MP3");
     c.setMusicFile("AaC");  // no dot: the whole path is compared
     EXPECT_EQ(c.musicFile(), "AaC");
+    c.setMusicFile("");  // neither mp3 nor aac: nothing changes
+    EXPECT_EQ(c.musicFile(), "AaC");
 
     c.setMusicPath(dir.file("missing.aac"));
     EXPECT_EQ(c.musicFile(), "AaC");
@@ -167,6 +169,8 @@ TEST(Config, MusicSettersCheckTheExtensionAndExistence) {
     EXPECT_EQ(c.musicFile(), "AaC");
     c.setMusicPath(dir.file("tune.Aac"));
     EXPECT_EQ(c.musicFile(), dir.file("tune.Aac"));
+    c.clearMusicFile();  // the engine's own: the render goes without music
+    EXPECT_EQ(c.musicFile(), "");
 
     c.setMusicLoop(true);
     c.setMusicVolume(0.5f);

@@ -202,10 +202,12 @@ TEST(HostEntry, NumberSettersStoreEveryValue) {
         EXPECT_EQ(-1, c.native(&slot, c.value));
     }
 
-    // What the child keeps: a finite volume of 0 or more, a factor in (0, 24].
+    // What the child keeps: a finite volume from 0 to 1e5, a factor in (0, 24].
     Quorvane::Core::Config config(64, 48, 25.0f, 10, "main");
-    for (float value : {20.0f, nan, -0.5f, inf}) config.setMusicVolume(value);
+    for (float value : {20.0f, nan, -0.5f, inf, 1.01e5f}) config.setMusicVolume(value);
     EXPECT_EQ(20.0f, config.musicVolume());
+    config.setMusicVolume(1e5f);
+    EXPECT_EQ(1e5f, config.musicVolume());
 
     TempDir dir("qvhost");
     std::string folder = QvTaskTest::writeSolidTemplate(dir, "loud", 32, 32, 25, 10, "#808080");

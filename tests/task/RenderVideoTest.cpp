@@ -348,6 +348,12 @@ TEST(RenderVideo, TemplateReadsNothingOfTheHost) {
     clip.frames = 5;
     ASSERT_TRUE(QvTest::makeVideo(secret + "secret.mp4", clip));
     ASSERT_TRUE(QvTest::writeTones(secret + "secret.m4a", {QvTest::Tone{1000.0, 0.5}}));
+    ASSERT_TRUE(QvTest::ffmpeg({"-i", secret + "secret.m4a", "-c:a", "aac", "-f", "mpegts", secret + "secret.ts"}));
+    // A script track started past its own end: the mix gives no sound.
+    const std::string tone = dir.file("user-tone.m4a");
+    ASSERT_TRUE(QvTest::writeTones(tone, {QvTest::Tone{440.0, 0.5}}));
+    const std::string silentTrack = "AudioManager.setStartTime(ctx, AudioManager.addTrack(ctx, "
+                                    "data:match('\"tone\":\"([^\"]+)\"')), 1048576)";
     ASSERT_TRUE(QvTest::writeFile(secret + "x.json", "[1,2,3]"));
     ASSERT_EQ(0, mkfifo((secret + "pipe.ts").c_str(), 0644));
     // A video whose header announces 16000 x 16000 frames, held three times
@@ -415,6 +421,11 @@ TEST(RenderVideo, TemplateReadsNothingOfTheHost) {
          "cannot decode video"},
         {"decompression bomb", "bomb.mov", {{"assets/bomb.mov", bytes}}, "", "", "", blue, "picture budget"},
         {"playlist as music", "own.png", {{"music.aac", playlist(secret + "secret.m4a")}}, "", "", "", red,
+         "cannot be read as audio", "fail"},
+        {"silent script tracks, playlist as music", "own.png", {{"music.aac", playlist(secret + "secret.ts")}}, "",
+         silentTrack, "{\"tone\":\"" + tone + "\"}", red, "cannot be read as audio", "fail"},
+        {"silent script tracks, playlist of a FIFO as music", "own.png",
+         {{"music.aac", playlist(secret + "pipe.ts")}}, "", silentTrack, "{\"tone\":\"" + tone + "\"}", red,
          "cannot be read as audio", "fail"},
         {"photo named in the script data", "own.png", {}, "",
          "ctx:getLayerByUIKey('hero'):setSourceID(ctx:createAVFileSource(data:match('\"photo\":\"([^\"]+)\"')))",
@@ -543,8 +554,12 @@ TEST(RenderVideo, EveryAcceptedTemplateRendersOrIsRefused) {
         // "end": decoded frames, coded size and duration; otherwise the reason logged.
         int frames, width, height;
         const char* duration;
-        const char* reason;
+        const char* reason;  // also: a line that an "end" logs
+        float musicVolume = 0;              // above 0: the host's music at this volume
+        const char* muxProgram = nullptr;   // a stand-in for ffmpeg's mux, on PATH
     };
+    const std::string music = dir.file("music.mp3");
+    ASSERT_TRUE(QvTest::writeTones(music, {{440, 1.0}}));
     const Case cases[] = {
         {"one fps", solid(64, 48, "1", 3, ""), 0, nullptr, "end", 3, 64, 48, "3.000000", ""},
         {"one pixel", solid(1, 1, "25", 5, ""), 0, nullptr, "end", 5, 2, 2, "0.200000", ""},
@@ -573,7 +588,16 @@ TEST(RenderVideo, EveryAcceptedTemplateRendersOrIsRefused) {
         // A day at 1 fps is 86400 frames; a script may ask for 2^20.
         {"script stretches", solid(64, 48, "1", 10, ""), 0, "c:setCompDuration(1 << 20)", "fail", 0, 0, 0, "",
          "after the scripts, the main timeline of 1048576 frames is longer than the longest, 86400"},
+        // Past what the AAC encoder holds (it fails, or spins for ever): kept out.
+        {"music volume 1e10", solid(64, 48, "25", 5, ""), 0, nullptr, "end", 5, 64, 48, "0.200000",
+         "is not a finite gain from 0 to 100000, 1.000000 kept", 1e10f},
+        {"music volume 1e11", solid(64, 48, "25", 5, ""), 0, nullptr, "end", 5, 64, 48, "0.200000",
+         "is not a finite gain from 0 to 100000, 1.000000 kept", 1e11f},
+        {"mux past its limit", solid(64, 48, "25", 5, ""), 0, nullptr, "fail", 0, 0, 0, "",
+         "ffmpeg command ran past its time limit of 1500 ms and was killed", 0, "exec sleep 100"},
     };
+    TempDir standIn("qvmux");
+    const std::string path = getenv("PATH") ? getenv("PATH") : "";
     int key = 700;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -584,6 +608,17 @@ TEST(RenderVideo, EveryAcceptedTemplateRendersOrIsRefused) {
         unsigned long handle = 0;
         ASSERT_EQ(0, zr_create_render_process(&handle, folder.c_str(), output.c_str(), ++key));
         if (c.bitrate > 0) ASSERT_EQ(0, zr_render_process_set_bitrate_control(&handle, c.bitrate));
+        if (c.musicVolume > 0) {
+            ASSERT_EQ(0, zr_render_process_set_music_path(&handle, music, false));
+            ASSERT_EQ(0, zr_render_process_set_music_volume(&handle, c.musicVolume));
+        }
+        if (c.muxProgram) {
+            ASSERT_TRUE(QvTest::writeFile(standIn.file("ffmpeg"), std::string("#!/bin/sh\n") + c.muxProgram + "\n"));
+            chmod(standIn.file("ffmpeg").c_str(), 0755);
+            ASSERT_TRUE(QvTest::writeFile(output, "an older video"));
+            setenv("PATH", (standIn.path() + ":" + path).c_str(), 1);
+            Quorvane::Core::SetMuxTimeFloorForTesting(std::chrono::milliseconds(1500));
+        }
         if (c.script) {
             ASSERT_TRUE(QvTest::writeFile(folder + "main.lua", std::string("function main(c) ") + c.script + " end"));
             zr_render_process_set_lua_main_file(&handle, folder + "main.lua");
@@ -605,15 +640,20 @@ TEST(RenderVideo, EveryAcceptedTemplateRendersOrIsRefused) {
             host.join();
             log = capture.stop();
         }
+        setenv("PATH", path.c_str(), 1);
+        Quorvane::Core::SetMuxTimeFloorForTesting(std::chrono::milliseconds(0));
         EXPECT_STREQ(c.status, zr_render_process_status(&handle)) << log;
+        EXPECT_NE(std::string::npos, log.find(c.reason)) << log;
         if (std::string(c.status) == "end") {
             EXPECT_EQ(c.duration, zr_render_process_rendered_info(&handle)["duration"]);
             EXPECT_EQ(std::to_string(c.frames), QvTest::probe(output, "v:0", "nb_read_frames"));
             EXPECT_EQ(std::to_string(c.width), QvTest::probe(output, "v:0", "width"));
             EXPECT_EQ(std::to_string(c.height), QvTest::probe(output, "v:0", "height"));
-            EXPECT_NEAR(atof(c.duration), QvTest::probeDuration(output), 0.002);
+            EXPECT_NEAR(atof(c.duration), QvTest::probeDuration(output), c.musicVolume > 0 ? 0.05 : 0.002);
+            EXPECT_EQ(c.musicVolume > 0 ? "aac" : "", QvTest::probe(output, "a:0", "codec_name"));
+        } else if (c.muxProgram) {
+            EXPECT_EQ("an older video", QvTest::readFile(output));
         } else {
-            EXPECT_NE(std::string::npos, log.find(c.reason)) << log;
             EXPECT_FALSE(QvTest::fileExists(output));
         }
         if (std::string(c.status) == "cancel") {
