@@ -8,6 +8,7 @@
 #include "core/Float.h"
 #include "core/Json.h"
 #include "core/Log.h"
+#include "render/DataFileCache.h"
 #include "scene/RenderComp.h"
 
 namespace Quorvane {
@@ -114,18 +115,28 @@ void RenderCameraLayer::loadFromJson(const rapidjson::Value& value) {
         QVPrint("camera %s: focal data file %s not found", layerID().c_str(), focal->GetString());
         return;
     }
-    FileCodec codec(FileCodec::getFileCodecVersion(path));
-    codec.decodePack(path);
-    Json::Document doc;
-    const size_t size = static_cast<size_t>(std::min<uint64_t>(codec.size, codec.content.size()));
-    if (!Json::parse(doc, codec.content.data(), size, Json::ByteOrderMark::Reject) || !doc.IsArray()) {
+    const std::shared_ptr<const std::vector<float>> lengths = DataFileCache::get<std::vector<float>>(
+        dataFiles(), path, "focal lengths", [&path]() -> std::shared_ptr<const std::vector<float>> {
+            FileCodec codec(FileCodec::getFileCodecVersion(path));
+            codec.decodePack(path);
+            Json::Document doc;
+            const size_t size = static_cast<size_t>(std::min<uint64_t>(codec.size, codec.content.size()));
+            if (!Json::parse(doc, codec.content.data(), size, Json::ByteOrderMark::Reject) || !doc.IsArray()) {
+                return nullptr;
+            }
+            // Elements that are not numbers are passed over.
+            auto numbers = std::make_shared<std::vector<float>>();
+            float number = 0.0f;
+            for (const rapidjson::Value& element : doc.GetArray()) {
+                if (Json::getNumber(element, number)) numbers->push_back(number);
+            }
+            return numbers;
+        });
+    if (!lengths) {
         QVPrint("camera %s: focal data file %s is not a JSON array", layerID().c_str(), focal->GetString());
         return;
     }
-    // Elements that are not numbers are passed over.
-    for (const rapidjson::Value& element : doc.GetArray()) {
-        if (Json::getNumber(element, number)) mFocalLengths.push_back(number);
-    }
+    mFocalLengths.insert(mFocalLengths.end(), lengths->begin(), lengths->end());
 }
 
 }  // namespace Core

@@ -70,6 +70,7 @@ public:
     bool enableAdvanceResample() const override { return mEnableAdvanceResample; }
     void setEnableAdvanceResample(bool enable) { mEnableAdvanceResample = enable; }
     std::string dataFile(const std::string& name) const override;
+    DataFileCache* dataFiles() const override;
     // The decoded data file of the template (the caller deletes it); null when missing.
     FileCodec* loadDataFile(const std::string& name);
     float frameRate() const override { return RenderLayer::frameRate(); }

@@ -87,6 +87,10 @@ std::string RenderLayer::dataFile(const std::string& name) const {
     return mParentComp && mParentComp != this ? mParentComp->dataFile(name) : std::string();
 }
 
+DataFileCache* RenderLayer::dataFiles() const {
+    return mParentComp && mParentComp != this ? mParentComp->dataFiles() : nullptr;
+}
+
 const RenderLayer* RenderLayer::rootLayer() const {
     const RenderLayer* layer = this;
     while (layer->mParentComp && layer->mParentComp != layer) layer = layer->mParentComp;
@@ -324,7 +328,7 @@ void RenderLayer::loadFromJson(const rapidjson::Value& value) {
         if (transform->IsObject())
             mTransformManager.load(*transform);
         else if (transform->IsString())
-            mTransformManager.load(dataFile(transform->GetString()));
+            mTransformManager.load(dataFile(transform->GetString()), dataFiles());
     }
 
     if (const rapidjson::Value* a = Json::find(value, "anchor_offset"); a && a->IsArray()) {

@@ -21,6 +21,7 @@
 namespace Quorvane {
 namespace Core {
 
+class DataFileCache;
 class GLFrameBufferManager;
 class LayerManager;
 class RenderComp;
@@ -90,6 +91,8 @@ public:
     //   Asked up the parent chain; the render context answers its own setting.
     virtual bool enableAdvanceResample() const;
     virtual std::string dataFile(const std::string& name) const;
+    //   The render's cache of read data files (null without a render context).
+    virtual DataFileCache* dataFiles() const;
 
     // Identity and keys.
     std::string layerID() const { return mLayerID; }
