@@ -365,6 +365,7 @@ void AVSource::prepareRotatePass() {
         width_ = metadata.width;
         height_ = metadata.height;
     }
+    if ((width_ <= 0 || height_ <= 0) && context_) context_->sourceFailed(this);
 }
 
 int AVSource::mapFrame(int frame) const {
@@ -497,9 +498,14 @@ void AVSource::updateSolid(int frame) {
     storeFrames(frame, frame);
 }
 
-void AVSource::update(int frame, bool force) {
+void AVSource::update(int frame, bool force, RenderPass* user) {
     if (users_.empty()) return;
-    unloadRequests_.clear();
+    // A layer asks once when it stops showing the source, not on every frame
+    // it is hidden: the other users' requests stand until they show it again.
+    if (user)
+        unloadRequests_.erase(std::remove(unloadRequests_.begin(), unloadRequests_.end(), user), unloadRequests_.end());
+    else
+        unloadRequests_.clear();
     if (frame == lastLayerFrame_) return;
     switch (sourceType_) {
         case kSourceTypeFile:
@@ -546,6 +552,7 @@ void AVSource::useThisSource(RenderPass* pass) {
 
 void AVSource::unuseThisSource(RenderPass* pass) {
     users_.erase(std::remove(users_.begin(), users_.end(), pass), users_.end());
+    unloadRequests_.erase(std::remove(unloadRequests_.begin(), unloadRequests_.end(), pass), unloadRequests_.end());
 }
 
 void AVSource::unload(RenderPass* pass) {
@@ -794,6 +801,7 @@ bool AVSource::updateImageTexture(const std::string& path) {
     if (!pixels) {
         QVPrint("AVSource %s: cannot decode image %s", key_.c_str(), path.c_str());
         decodeFailed_ = true;
+        if (context_) context_->sourceFailed(this);
         releasePicture();
         ensureFallbackTexture();
         return false;
@@ -812,6 +820,7 @@ bool AVSource::updateImageTexture(const unsigned char* bytes, int64_t length) {
     if (!pixels) {
         QVPrint("AVSource %s: cannot decode image bytes", key_.c_str());
         decodeFailed_ = true;
+        if (context_) context_->sourceFailed(this);
         releasePicture();
         ensureFallbackTexture();
         return false;

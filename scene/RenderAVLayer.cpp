@@ -303,7 +303,7 @@ void RenderAVLayer::prepareForFrame(long long frame) {
         // its parent; its own target need not be drawn.
         const bool inPlace =
             isCollapse() && mSource->sourceType() == AVSource::kSourceTypeComp && numEffects() == 0 && !mMask;
-        mSource->update(static_cast<int>(parentTimeToLocalTime(frame)), !inPlace);
+        mSource->update(static_cast<int>(parentTimeToLocalTime(frame)), !inPlace, this);
     }
     mCompositePass->prepareForFrame(frame);
     if (mMask) {

@@ -439,6 +439,7 @@ bool RenderLayer::shouldCollapse() const {
 }
 
 void RenderLayer::prepareForFrame(long long frame) {
+    mPrepared = true;
     for (RenderEffect* effect : mEffects) effect->prepareForFrame(frame);
     if (!mEffects.empty() && mSizeExtendData.baseSize.x >= 1.0f) {
         setWidth(static_cast<int>(mSizeExtendData.baseSize.x));
@@ -447,6 +448,7 @@ void RenderLayer::prepareForFrame(long long frame) {
 }
 
 void RenderLayer::unprepare() {
+    mPrepared = false;
     for (RenderEffect* effect : mEffects) effect->unprepare();
     RenderPass::unprepare();
 }

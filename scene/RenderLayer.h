@@ -68,6 +68,9 @@ public:
     void drawSelf(unsigned int texture) override;
     void contentLoaded() override;
     void unprepare() override;
+    // Prepared for a frame since it was last unprepared (so at first too:
+    // what a new layer holds is not known).
+    bool prepared() const { return mPrepared; }
     void prepareForFrame(long long frame) override;
     void loadFromJson(const rapidjson::Value& value) override;
     unsigned int getOutputTexture() override;
@@ -211,6 +214,7 @@ private:
     std::string mUIKey;
     std::string mExtraData;
     bool mEnabled = true;
+    bool mPrepared = true;
     std::string mLinkedLayerID;
     std::string mCollapseCompLayerID;
     float mFrameRate = 0.0f;
