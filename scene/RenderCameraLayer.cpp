@@ -1,6 +1,7 @@
 #include "scene/RenderCameraLayer.h"
 
 #include <cmath>
+#include <limits>
 #include <memory>
 
 #include "core/FileCodec.h"
@@ -70,7 +71,9 @@ void RenderCameraLayer::setFar(float value, bool update) {
 
 void RenderCameraLayer::setFilmHeight(float height, bool update) {
     mFilmHeight = height;
-    mAspect = mFilmWidth / mFilmHeight;
+    // A film of no height has no aspect: the frustum then has no width and
+    // the camera sees nothing.
+    mAspect = height != 0.0f ? mFilmWidth / height : 0.0f;
     if (update) updateProjectionMatrix();
 }
 
@@ -83,7 +86,10 @@ void RenderCameraLayer::setFocalLength(float focal, bool update) {
 }
 
 float RenderCameraLayer::getFocalLength() const {
-    return mFilmHeight * 0.5f / std::tan(mFov * 0.5f * Float::degreesToRadiansFactor);
+    const float tangent = std::tan(mFov * 0.5f * Float::degreesToRadiansFactor);
+    // A field of view of 0 would need an infinitely long lens.
+    if (tangent == 0.0f) return mFilmHeight == 0.0f ? 0.0f : std::copysign(std::numeric_limits<float>::infinity(), mFilmHeight);
+    return mFilmHeight * 0.5f / tangent;
 }
 
 void RenderCameraLayer::prepareForFrame(long long frame) {
