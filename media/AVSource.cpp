@@ -718,14 +718,14 @@ bool AVSource::uploadStreamedImage(ImageStream& stream) {
         QVPrint("AVSource %s: image of %dx%d shrunk to %dx%d, the largest texture size", key_.c_str(), width,
                 height, newWidth, newHeight);
     }
-    if (texture_ == 0) glGenTextures(1, &texture_);
-    glBindTexture(GL_TEXTURE_2D, texture_);
-    if (newWidth != textureWidth_ || newHeight != textureHeight_) {
-        setTextureParameters();
-        glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, newWidth, newHeight, 0, GL_RGBA, GL_UNSIGNED_BYTE, nullptr);
-        textureWidth_ = newWidth;
-        textureHeight_ = newHeight;
-    }
+    // The rows go to a texture of their own: a picture whose rows break off
+    // is then drawn as any undecodable picture is, the one shown before kept
+    // (or the transparent pixel when there was none).
+    GLuint target = 0;
+    glGenTextures(1, &target);
+    glBindTexture(GL_TEXTURE_2D, target);
+    setTextureParameters();
+    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, newWidth, newHeight, 0, GL_RGBA, GL_UNSIGNED_BYTE, nullptr);
     glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
     // Rows are averaged in boxes as shrinkImage does, band by band: the
     // boxes of one output row take source rows that no other row takes.
@@ -771,11 +771,14 @@ bool AVSource::uploadStreamedImage(ImageStream& stream) {
     glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
     if (!ok) {
         // Half a picture is no picture.
-        glDeleteTextures(1, &texture_);
-        texture_ = 0;
-        textureWidth_ = textureHeight_ = 0;
+        glDeleteTextures(1, &target);
+        return false;
     }
-    return ok;
+    if (texture_ != 0) glDeleteTextures(1, &texture_);
+    texture_ = target;
+    textureWidth_ = newWidth;
+    textureHeight_ = newHeight;
+    return true;
 }
 
 bool AVSource::updateImageTexture(const std::string& path) {
