@@ -216,12 +216,8 @@ public:
     double started = -1.0;
 };
 
-void BM_LongestDynamicStart(benchmark::State& state) {
-    using Quorvane::Core::Config;
-    Scratch scratch("dynamic");
-    const long long frames = static_cast<long long>(Config::maxTimelineFrames(25.0f));
-    const int tile = static_cast<int>((frames + Config::kMaxDynamicTiles - 1) / Config::kMaxDynamicTiles);
-    const std::string folder = longestDynamic(scratch.path / "longest", tile);
+// Seconds from start to "start" of the template, summed over the iterations.
+double secondsToStart(benchmark::State& state, const std::string& folder, const Scratch& scratch) {
     QuietStderr quiet;
     double total = 0.0;
     for (auto _ : state) {
@@ -233,6 +229,16 @@ void BM_LongestDynamicStart(benchmark::State& state) {
         if (clock.started < 0) state.SkipWithError("the render did not start");
         total += clock.started;
     }
+    return total;
+}
+
+void BM_LongestDynamicStart(benchmark::State& state) {
+    using Quorvane::Core::Config;
+    Scratch scratch("dynamic");
+    const long long frames = static_cast<long long>(Config::maxTimelineFrames(25.0f));
+    const int tile = static_cast<int>((frames + Config::kMaxDynamicTiles - 1) / Config::kMaxDynamicTiles);
+    const std::string folder = longestDynamic(scratch.path / "longest", tile);
+    const double total = secondsToStart(state, folder, scratch);
     state.counters["frames"] = static_cast<double>(frames);
     state.counters["tile_frames"] = tile;
     state.counters["to_start_s"] = total / static_cast<double>(state.iterations());
@@ -379,17 +385,7 @@ std::string sharedDataFileTemplate(const fs::path& folder) {
 void BM_SharedDataFileStart(benchmark::State& state) {
     Scratch scratch("shareddata");
     const std::string folder = sharedDataFileTemplate(scratch.path / "t");
-    QuietStderr quiet;
-    double total = 0.0;
-    for (auto _ : state) {
-        StartClock clock;
-        Quorvane::Core::RenderTask task(folder.c_str(), (scratch.path / "out.mp4").string().c_str(), &clock);
-        clock.task = &task;
-        clock.begin = std::chrono::steady_clock::now();
-        task.start();
-        if (clock.started < 0) state.SkipWithError("the render did not start");
-        total += clock.started;
-    }
+    const double total = secondsToStart(state, folder, scratch);
     state.counters["to_start_s"] = total / static_cast<double>(state.iterations());
 }
 
