@@ -212,17 +212,17 @@ TEST_F(AVSourceTest, ImageSequenceCyclesThroughItsFiles) {
                               static_cast<uint8_t>(whole[idat - 1]);
     struct Broken {
         const char* name;
-        const char* bytes;  // null: no file
-        size_t length;
+        bool written;  // false: no file at all
+        std::string bytes;
     };
-    const Broken broken[] = {{"missing", nullptr, 0},
-                             {"empty", "", 0},
-                             {"garbage", "\x55\x55\x55\x55 not a picture at all", 30},
-                             {"rows cut off", whole.data(), idat + 4 + idatLength / 2}};
+    const Broken broken[] = {{"missing", false, ""},
+                             {"empty", true, ""},
+                             {"garbage", true, "\x55\x55\x55\x55 not a picture at all"},
+                             {"rows cut off", true, whole.substr(0, idat + 4 + idatLength / 2)}};
     for (const Broken& b : broken) {
         SCOPED_TRACE(b.name);
         const std::string path = dir.file(std::string(b.name) + ".png");
-        if (b.bytes) ASSERT_TRUE(QvTest::writeFile(path, std::string(b.bytes, b.length)));
+        if (b.written) ASSERT_TRUE(QvTest::writeFile(path, b.bytes));
         auto* sequence = new AVSource(b.name, &context, std::vector<std::string>{files[0], files[1], path}, 0.0f);
         sequence->useThisSource(&userA);
         const int shown[] = {0, 1, 1, 0, 1};
