@@ -503,7 +503,7 @@ void AVSource::update(int frame, bool force, RenderPass* user) {
     // A layer asks once when it stops showing the source, not on every frame
     // it is hidden: the other users' requests stand until they show it again.
     if (user)
-        unloadRequests_.erase(std::remove(unloadRequests_.begin(), unloadRequests_.end(), user), unloadRequests_.end());
+        unloadRequests_.erase(user);
     else
         unloadRequests_.clear();
     if (frame == lastLayerFrame_) return;
@@ -547,12 +547,15 @@ unsigned int AVSource::glTexture() {
 }
 
 void AVSource::useThisSource(RenderPass* pass) {
-    if (std::find(users_.begin(), users_.end(), pass) == users_.end()) users_.push_back(pass);
+    if (userSet_.insert(pass).second) users_.push_back(pass);
 }
 
 void AVSource::unuseThisSource(RenderPass* pass) {
-    users_.erase(std::remove(users_.begin(), users_.end(), pass), users_.end());
-    unloadRequests_.erase(std::remove(unloadRequests_.begin(), unloadRequests_.end(), pass), unloadRequests_.end());
+    unloadRequests_.erase(pass);
+    if (userSet_.erase(pass) == 0) return;
+    // Searched from the end: the latest users (a dynamic template's tiles,
+    // dropped last first) go first.
+    users_.erase(std::prev(std::find(users_.rbegin(), users_.rend(), pass).base()));
 }
 
 void AVSource::unload(RenderPass* pass) {
@@ -560,9 +563,8 @@ void AVSource::unload(RenderPass* pass) {
         forceUnload(true);
         return;
     }
-    if (std::find(users_.begin(), users_.end(), pass) == users_.end()) return;
-    if (std::find(unloadRequests_.begin(), unloadRequests_.end(), pass) != unloadRequests_.end()) return;
-    unloadRequests_.push_back(pass);
+    if (userSet_.count(pass) == 0) return;
+    if (!unloadRequests_.insert(pass).second) return;
     if (unloadRequests_.size() >= users_.size()) forceUnload(true);
 }
 

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "core/Color.h"
@@ -169,8 +170,12 @@ private:
     bool chargePicture(int64_t width, int64_t height, int copies, const std::string& what);
     void releasePicture();
 
-    std::vector<RenderPass*> unloadRequests_;
+    // The users that have asked to unload and not updated since.
+    std::unordered_set<RenderPass*> unloadRequests_;
+    // In the order they came, and as a set: a background is tiled in up to
+    // 65536 layers of one source.
     std::vector<RenderPass*> users_;
+    std::unordered_set<RenderPass*> userSet_;
     int32_t width_ = 0;
     int32_t height_ = 0;
     float fps_ = 0.0f;

@@ -554,7 +554,8 @@ bool RenderContext::constructDynamicCompWithFiles(const std::vector<std::string>
                 mConfig->noteUnbuildable("dynamic composition " + element->name() + " would be repeated more than " +
                                          std::to_string(Config::kMaxDynamicTiles) + " times under the timeline of " +
                                          std::to_string(duration()) + " frames");
-                for (RenderLayer* placed : tiles) delete placed;
+                // The latest first: each is then the source's last user.
+                for (auto placed = tiles.rbegin(); placed != tiles.rend(); ++placed) delete *placed;
                 tiles.clear();
                 break;
             }
