@@ -13,7 +13,12 @@
 //                          background and foreground at the most tiles);
 //   BM_DataFileAtCap       the render child's peak memory for a transform data
 //                          file at the read cap (256 MB): bare numbers (0) or
-//                          records that all differ (1).
+//                          records that all differ (1);
+//   BM_DynamicFrameTime    milliseconds a frame of a dynamic template takes
+//                          with 200 and with 1600 user files (a frame's work
+//                          should not grow with the files it does not show);
+//   BM_SharedDataFileStart seconds to "start" of 30 layers that name one
+//                          46 MB transform data file.
 //
 //   ./build/bench/bench_render --benchmark_counters_tabular=true
 //
@@ -26,6 +31,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -210,12 +216,8 @@ public:
     double started = -1.0;
 };
 
-void BM_LongestDynamicStart(benchmark::State& state) {
-    using Quorvane::Core::Config;
-    Scratch scratch("dynamic");
-    const long long frames = static_cast<long long>(Config::maxTimelineFrames(25.0f));
-    const int tile = static_cast<int>((frames + Config::kMaxDynamicTiles - 1) / Config::kMaxDynamicTiles);
-    const std::string folder = longestDynamic(scratch.path / "longest", tile);
+// Seconds from start to "start" of the template, summed over the iterations.
+double secondsToStart(benchmark::State& state, const std::string& folder, const Scratch& scratch) {
     QuietStderr quiet;
     double total = 0.0;
     for (auto _ : state) {
@@ -227,6 +229,16 @@ void BM_LongestDynamicStart(benchmark::State& state) {
         if (clock.started < 0) state.SkipWithError("the render did not start");
         total += clock.started;
     }
+    return total;
+}
+
+void BM_LongestDynamicStart(benchmark::State& state) {
+    using Quorvane::Core::Config;
+    Scratch scratch("dynamic");
+    const long long frames = static_cast<long long>(Config::maxTimelineFrames(25.0f));
+    const int tile = static_cast<int>((frames + Config::kMaxDynamicTiles - 1) / Config::kMaxDynamicTiles);
+    const std::string folder = longestDynamic(scratch.path / "longest", tile);
+    const double total = secondsToStart(state, folder, scratch);
     state.counters["frames"] = static_cast<double>(frames);
     state.counters["tile_frames"] = tile;
     state.counters["to_start_s"] = total / static_cast<double>(state.iterations());
@@ -268,6 +280,115 @@ void BM_DataFileAtCap(benchmark::State& state) {
     state.counters["peak_rss_MB"] = static_cast<double>(peakKb) / 1024.0;
 }
 
+// A dynamic template whose one segment (10 frames) shows one user picture,
+// over a background tiled every 40 frames, and `files` copies of a picture.
+std::string dynamicWithFiles(const fs::path& folder, int files, std::vector<std::string>& paths) {
+    auto comp = [](const std::string& name, int w, int h, int frames, const std::string& source, int x) {
+        return "{\"name\":\"" + name + "\",\"size\":[" + std::to_string(w) + "," + std::to_string(h) +
+               "],\"duration\":" + std::to_string(frames) + ",\"layers\":[{\"type\":1,\"source\":\"" + source +
+               "\",\"range\":[0," + std::to_string(frames) + "],\"transform\":{\"p\":[" + std::to_string(x) +
+               ",0,0],\"s\":[1,1,1]}}]}";
+    };
+    fs::create_directories(folder / "files");
+    std::ofstream(folder / "config.json")
+        << R"({"type":2,"fps":25,"size":[64,48],"bg":"#000000","expand":0,"assets":[
+               {"type":4,"key":"ph","name":"#808080","size":[32,32]},
+               {"type":4,"key":"bgs","name":"#2040A0","size":[64,48]},{"type":3,"key":"aS","name":"S"}],
+             "sources":[)"
+        << comp("S", 32, 32, 1000, "ph", 0) << "],\"background\":" << comp("B", 64, 48, 40, "bgs", 0)
+        << ",\"segments\":[" << comp("A", 64, 48, 10, "aS", 16) << "]}";
+    const fs::path picture = folder / "files/picture.png";
+    if (std::system(("ffmpeg -v error -y -f lavfi -i color=c=0xC08040:s=32x32 -frames:v 1 " + picture.string())
+                        .c_str()) != 0) {
+        return std::string();
+    }
+    paths.clear();
+    for (int i = 0; i < files; ++i) {
+        const fs::path copy = folder / "files" / ("f" + std::to_string(i) + ".png");
+        fs::copy_file(picture, copy, fs::copy_options::overwrite_existing);
+        paths.push_back(copy.string());
+    }
+    return folder.string() + "/";
+}
+
+// Times frames `from` to `to` of the render, then cancels it.
+class FrameClock : public Quorvane::Core::RenderDelegate {
+public:
+    FrameClock(int from, int to) : from_(from), to_(to) {}
+    void renderUpdate(float) override {
+        ++frames_;
+        if (frames_ == from_) begin_ = std::chrono::steady_clock::now();
+        if (frames_ == to_) {
+            perFrameMs = seconds(begin_) * 1000.0 / (to_ - from_);
+            if (task) task->cancel();
+        }
+    }
+    Quorvane::Core::RenderTask* task = nullptr;
+    double perFrameMs = -1.0;
+
+private:
+    int from_, to_;
+    int frames_ = 0;
+    std::chrono::steady_clock::time_point begin_;
+};
+
+void BM_DynamicFrameTime(benchmark::State& state) {
+    const int files = static_cast<int>(state.range(0));
+    Scratch scratch("dynamicframes");
+    std::vector<std::string> paths;
+    const std::string folder = dynamicWithFiles(scratch.path / "t", files, paths);
+    if (folder.empty()) {
+        state.SkipWithError("ffmpeg could not make the picture");
+        return;
+    }
+    QuietStderr quiet;
+    double total = 0.0;
+    for (auto _ : state) {
+        // Past the first frames, which load what the render keeps.
+        FrameClock clock(100, 1100);
+        Quorvane::Core::RenderTask task(folder.c_str(), (scratch.path / "out.mp4").string().c_str(), &clock);
+        clock.task = &task;
+        task.renderConfig()->setReplaceableFilePaths(paths);
+        task.start();
+        if (clock.perFrameMs < 0) state.SkipWithError("the render did not reach the frames timed");
+        total += clock.perFrameMs;
+    }
+    state.counters["files"] = files;
+    state.counters["ms_per_frame"] = total / static_cast<double>(state.iterations());
+}
+
+// Thirty layers that take their transform from one 46 MB data file.
+std::string sharedDataFileTemplate(const fs::path& folder) {
+    fs::create_directories(folder / "datas");
+    std::ofstream config(folder / "config.json");
+    config << R"({"type":1,"fps":25,"main":"main","assets":[{"key":"red","type":4,"name":"#FF0000","size":[16,16]}],)"
+           << R"("comps":[{"name":"main","size":[64,48],"bg":"#336699","duration":5,"layers":[)";
+    for (int i = 0; i < 30; ++i) {
+        config << (i ? "," : "") << R"({"type":1,"source":"red","transform":"move.json"})";
+    }
+    config << "]}]}";
+    std::ofstream data(folder / "datas/move.json", std::ios::binary);
+    char record[128];
+    size_t written = 1;
+    data << "[";
+    for (int i = 0; written < (46u << 20); ++i) {
+        const int n = snprintf(record, sizeof record,
+                               "%s{\"a\":[0,0,0],\"p\":[%.3f,24.000,0],\"s\":[1,1,1],\"r\":0,\"t\":1}",
+                               i ? "," : "", 40.0 + (i % 1000) / 1000.0);
+        data.write(record, n);
+        written += static_cast<size_t>(n);
+    }
+    data << "]";
+    return folder.string() + "/";
+}
+
+void BM_SharedDataFileStart(benchmark::State& state) {
+    Scratch scratch("shareddata");
+    const std::string folder = sharedDataFileTemplate(scratch.path / "t");
+    const double total = secondsToStart(state, folder, scratch);
+    state.counters["to_start_s"] = total / static_cast<double>(state.iterations());
+}
+
 }  // namespace
 
 BENCHMARK(BM_RenderShowcase)
@@ -280,5 +401,7 @@ BENCHMARK(BM_AgainstFfmpeg)->Arg(1280)->Arg(1920)->Iterations(3)->Unit(benchmark
 BENCHMARK(BM_FourAtOnce)->Arg(1280)->Iterations(2)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_LongestDynamicStart)->Iterations(2)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_DataFileAtCap)->Arg(0)->Arg(1)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_DynamicFrameTime)->Arg(200)->Arg(1600)->Iterations(2)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_SharedDataFileStart)->Iterations(2)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 BENCHMARK_MAIN();

@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "core/Json.h"
+#include "render/DataFileCache.h"
 #include "render/GLRenderDestination.h"
 #include "render/GLShader.h"
 #include "scene/RenderLayer.h"
@@ -36,11 +37,17 @@ bool allFinite(const std::vector<float>& v) {
 bool dataFileStartsWithRecord(RenderLayer* layer, const rapidjson::Value& name) {
     if (!layer) return false;
     const std::string path = layer->dataFile(std::string(name.GetString(), name.GetStringLength()));
-    std::string text;
-    if (path.empty() || !EffectRecords::readDataFile(path, text)) return false;
-    Json::Document doc;
-    if (!Json::parse(doc, text, Json::ByteOrderMark::Reject) || !doc.IsArray() || doc.Empty()) return false;
-    return doc[0].IsArray() && doc[0].Size() == kRecordNumbers;
+    if (path.empty()) return false;
+    const std::shared_ptr<const bool> starts =
+        DataFileCache::get<bool>(layer->dataFiles(), path, "corner pin first record", [&path] {
+            std::string text;
+            Json::Document doc;
+            const bool record = EffectRecords::readDataFile(path, text) &&
+                                Json::parse(doc, text, Json::ByteOrderMark::Reject) && doc.IsArray() &&
+                                !doc.Empty() && doc[0].IsArray() && doc[0].Size() == kRecordNumbers;
+            return std::make_shared<const bool>(record);
+        });
+    return *starts;
 }
 
 }  // namespace

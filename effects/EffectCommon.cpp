@@ -2,6 +2,7 @@
 
 #include "core/FileCodec.h"
 #include "core/Json.h"
+#include "render/DataFileCache.h"
 #include "render/GLShader.h"
 #include "scene/RenderLayer.h"
 
@@ -29,6 +30,27 @@ bool readDataFile(const std::string& path, std::string& text) {
     return true;
 }
 
+namespace {
+
+// The records of a data file of the shape, one after the other; null for a
+// file that cannot be read or parsed, or whose root is no array.
+std::shared_ptr<const std::vector<float>> readRecords(const std::string& path, Shape shape) {
+    std::string text;
+    if (!readDataFile(path, text)) return nullptr;
+    // Effect data files are read as zero-terminated text, as the template
+    // tools write them: a byte-order mark makes the parse fail.
+    Json::Document doc;
+    if (!Json::parse(doc, text, Json::ByteOrderMark::Reject) || !doc.IsArray()) return nullptr;
+    auto records = std::make_shared<std::vector<float>>();
+    std::vector<float> record(shape.numbers, 0.0f);
+    for (const rapidjson::Value& element : doc.GetArray()) {
+        if (readRecord(element, shape, record.data())) records->insert(records->end(), record.begin(), record.end());
+    }
+    return records;
+}
+
+}  // namespace
+
 void load(const rapidjson::Value& item, RenderLayer* layer, Shape shape, const Sink& sink) {
     const rapidjson::Value* data = Json::find(item, "data");
     if (!data || shape.numbers == 0) return;
@@ -40,15 +62,13 @@ void load(const rapidjson::Value& item, RenderLayer* layer, Shape shape, const S
     }
     if (!layer) return;
     const std::string path = layer->dataFile(std::string(data->GetString(), data->GetStringLength()));
-    std::string text;
-    if (path.empty() || !readDataFile(path, text)) return;
-    // Effect data files are read as zero-terminated text, as the template
-    // tools write them: a byte-order mark makes the parse fail.
-    Json::Document doc;
-    if (!Json::parse(doc, text, Json::ByteOrderMark::Reject) || !doc.IsArray()) return;
-    for (const rapidjson::Value& element : doc.GetArray()) {
-        if (readRecord(element, shape, record.data())) sink(record.data());
-    }
+    if (path.empty()) return;
+    const std::string kind = "effect records " + std::to_string(shape.scalar) + " " +
+                             std::to_string(shape.numbers) + " " + std::to_string(shape.exact);
+    const std::shared_ptr<const std::vector<float>> records = DataFileCache::get<std::vector<float>>(
+        layer->dataFiles(), path, kind, [&path, shape] { return readRecords(path, shape); });
+    if (!records) return;
+    for (size_t i = 0; i + shape.numbers <= records->size(); i += shape.numbers) sink(records->data() + i);
 }
 
 }  // namespace EffectRecords

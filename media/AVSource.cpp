@@ -374,6 +374,7 @@ void AVSource::prepareRotatePass() {
         width_ = metadata.width;
         height_ = metadata.height;
     }
+    if ((width_ <= 0 || height_ <= 0) && context_) context_->sourceFailed(this);
 }
 
 int AVSource::mapFrame(int frame) const {
@@ -506,9 +507,14 @@ void AVSource::updateSolid(int frame) {
     storeFrames(frame, frame);
 }
 
-void AVSource::update(int frame, bool force) {
+void AVSource::update(int frame, bool force, RenderPass* user) {
     if (users_.empty()) return;
-    unloadRequests_.clear();
+    // A layer asks once when it stops showing the source, not on every frame
+    // it is hidden: the other users' requests stand until they show it again.
+    if (user)
+        unloadRequests_.erase(user);
+    else
+        unloadRequests_.clear();
     if (frame == lastLayerFrame_) return;
     switch (sourceType_) {
         case kSourceTypeFile:
@@ -550,11 +556,15 @@ unsigned int AVSource::glTexture() {
 }
 
 void AVSource::useThisSource(RenderPass* pass) {
-    if (std::find(users_.begin(), users_.end(), pass) == users_.end()) users_.push_back(pass);
+    if (userSet_.insert(pass).second) users_.push_back(pass);
 }
 
 void AVSource::unuseThisSource(RenderPass* pass) {
-    users_.erase(std::remove(users_.begin(), users_.end(), pass), users_.end());
+    unloadRequests_.erase(pass);
+    if (userSet_.erase(pass) == 0) return;
+    // Searched from the end: the latest users (a dynamic template's tiles,
+    // dropped last first) go first.
+    users_.erase(std::prev(std::find(users_.rbegin(), users_.rend(), pass).base()));
 }
 
 void AVSource::unload(RenderPass* pass) {
@@ -562,9 +572,8 @@ void AVSource::unload(RenderPass* pass) {
         forceUnload(true);
         return;
     }
-    if (std::find(users_.begin(), users_.end(), pass) == users_.end()) return;
-    if (std::find(unloadRequests_.begin(), unloadRequests_.end(), pass) != unloadRequests_.end()) return;
-    unloadRequests_.push_back(pass);
+    if (userSet_.count(pass) == 0) return;
+    if (!unloadRequests_.insert(pass).second) return;
     if (unloadRequests_.size() >= users_.size()) forceUnload(true);
 }
 
@@ -720,14 +729,14 @@ bool AVSource::uploadStreamedImage(ImageStream& stream) {
         QVPrint("AVSource %s: image of %dx%d shrunk to %dx%d, the largest texture size", key_.c_str(), width,
                 height, newWidth, newHeight);
     }
-    if (texture_ == 0) glGenTextures(1, &texture_);
-    glBindTexture(GL_TEXTURE_2D, texture_);
-    if (newWidth != textureWidth_ || newHeight != textureHeight_) {
-        setTextureParameters();
-        glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, newWidth, newHeight, 0, GL_RGBA, GL_UNSIGNED_BYTE, nullptr);
-        textureWidth_ = newWidth;
-        textureHeight_ = newHeight;
-    }
+    // The rows go to a texture of their own: a picture whose rows break off
+    // is then drawn as any undecodable picture is, the one shown before kept
+    // (or the transparent pixel when there was none).
+    GLuint target = 0;
+    glGenTextures(1, &target);
+    glBindTexture(GL_TEXTURE_2D, target);
+    setTextureParameters();
+    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, newWidth, newHeight, 0, GL_RGBA, GL_UNSIGNED_BYTE, nullptr);
     glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
     // Rows are averaged in boxes as shrinkImage does, band by band: the
     // boxes of one output row take source rows that no other row takes.
@@ -773,11 +782,14 @@ bool AVSource::uploadStreamedImage(ImageStream& stream) {
     glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
     if (!ok) {
         // Half a picture is no picture.
-        glDeleteTextures(1, &texture_);
-        texture_ = 0;
-        textureWidth_ = textureHeight_ = 0;
+        glDeleteTextures(1, &target);
+        return false;
     }
-    return ok;
+    if (texture_ != 0) glDeleteTextures(1, &texture_);
+    texture_ = target;
+    textureWidth_ = newWidth;
+    textureHeight_ = newHeight;
+    return true;
 }
 
 bool AVSource::updateImageTexture(const std::string& path) {
@@ -803,6 +815,7 @@ bool AVSource::updateImageTexture(const std::string& path) {
     if (!pixels) {
         QVPrint("AVSource %s: cannot decode image %s", key_.c_str(), path.c_str());
         decodeFailed_ = true;
+        if (context_) context_->sourceFailed(this);
         releasePicture();
         ensureFallbackTexture();
         return false;
@@ -821,6 +834,7 @@ bool AVSource::updateImageTexture(const unsigned char* bytes, int64_t length) {
     if (!pixels) {
         QVPrint("AVSource %s: cannot decode image bytes", key_.c_str());
         decodeFailed_ = true;
+        if (context_) context_->sourceFailed(this);
         releasePicture();
         ensureFallbackTexture();
         return false;

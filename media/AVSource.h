@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "core/Color.h"
@@ -56,6 +57,9 @@ public:
     // The files and the picture memory the render allows; none: no limit.
     virtual const InputScope* inputScope() const { return nullptr; }
     virtual PictureBudget* pictureBudget() { return nullptr; }
+    // A source found its file undecodable or without a size after it was
+    // made, so that the render need not ask every source after every frame.
+    virtual void sourceFailed(const AVSource* source) { (void)source; }
 
 protected:
     ~AVSourceContext() = default;
@@ -97,15 +101,17 @@ public:
     AVSource& operator=(const AVSource&) = delete;
     virtual ~AVSource();
 
-    // Brings the source to a layer frame; does nothing without users.
-    void update(int frame, bool force);
+    // Brings the source to a layer frame; does nothing without users. The
+    // user that asks takes back its unload request; without one, every
+    // request is dropped.
+    void update(int frame, bool force, RenderPass* user = nullptr);
     unsigned int glTexture();
 
     void useThisSource(RenderPass* pass);
     void unuseThisSource(RenderPass* pass);
     bool noneUseThisSource() const { return users_.empty(); }
     std::vector<RenderPass*> passesUseThisSource() const { return users_; }
-    // The GL data goes once every user has asked between two updates.
+    // The GL data goes once every user has asked (and not updated since).
     void unload(RenderPass* pass);
     void forceUnload(bool withComp);
 
@@ -165,8 +171,12 @@ private:
     bool chargePicture(int64_t width, int64_t height, int copies, const std::string& what);
     void releasePicture();
 
-    std::vector<RenderPass*> unloadRequests_;
+    // The users that have asked to unload and not updated since.
+    std::unordered_set<RenderPass*> unloadRequests_;
+    // In the order they came, and as a set: a background is tiled in up to
+    // 65536 layers of one source.
     std::vector<RenderPass*> users_;
+    std::unordered_set<RenderPass*> userSet_;
     int32_t width_ = 0;
     int32_t height_ = 0;
     float fps_ = 0.0f;

@@ -12,6 +12,7 @@
 #include "core/Color.h"
 #include "core/FileManager.h"
 #include "render/AssetConfig.h"
+#include "render/DataFileCache.h"
 
 class FileCodec;
 
@@ -177,6 +178,9 @@ public:
     // own folders and files.
     InputScope& inputScope() { return inputScope_; }
     InputScope const& inputScope() const { return inputScope_; }
+    // The data files this render has read, kept for the layers and effects
+    // that name them again (dataFile still answers each path).
+    DataFileCache& dataFiles() const { return dataFiles_; }
 
 private:
     void setFolder(std::string const& folder);
@@ -216,6 +220,7 @@ private:
     std::string badCompSize_;
     mutable std::vector<std::string> unreadableFiles_;
     InputScope inputScope_;
+    mutable DataFileCache dataFiles_;
 };
 
 }  // namespace Core

@@ -9,6 +9,7 @@
 #include "core/Log.h"
 #include "core/Rotation.h"
 #include "render/Config.h"
+#include "render/DataFileCache.h"
 
 namespace Quorvane {
 namespace Core {
@@ -190,7 +191,8 @@ bool sameShown(TransformManager::TransformData const& a, TransformManager::Trans
 
 }  // namespace
 
-TransformManager::TransformManager(TransformManager const& other) {
+TransformManager::TransformManager(TransformManager const& other) : shared_(other.shared_) {
+    for (const auto& copy : other.copies_) copies_.emplace(copy.first, new TransformData(*copy.second));
     transforms_.reserve(other.transforms_.size());
     for (size_t i = 0; i < other.transforms_.size(); ++i) {
         const bool shared = i > 0 && other.transforms_[i] == other.transforms_[i - 1];
@@ -204,6 +206,8 @@ TransformManager::~TransformManager() {
 }
 
 void TransformManager::clear() {
+    shared_.reset();
+    copies_.clear();
     // A record shared by consecutive frames is deleted once.
     for (size_t i = 0; i < transforms_.size(); ++i) {
         if (i == 0 || transforms_[i] != transforms_[i - 1]) delete transforms_[i];
@@ -213,11 +217,43 @@ void TransformManager::clear() {
     runs_.clear();
 }
 
+std::vector<TransformManager::TransformData*>& TransformManager::transforms() {
+    unshare();
+    return transforms_;
+}
+
+void TransformManager::unshare() {
+    if (!shared_) return;
+    const std::shared_ptr<TransformManager const> shared = std::move(shared_);
+    // The shared track holds no runs, and a record shared by frames is one
+    // unbroken run there, so its one copy is one here too.
+    transforms_.reserve(shared->transforms_.size());
+    for (TransformData const* record : shared->transforms_) {
+        std::unique_ptr<TransformData>& copy = copies_[record];
+        if (!copy) copy.reset(new TransformData(*record));
+        transforms_.push_back(copy.get());
+    }
+    for (auto& copy : copies_) copy.second.release();
+    copies_.clear();
+}
+
 int64_t TransformManager::frameCount() const {
+    if (shared_) return shared_->frameCount();
     return runs_.empty() ? static_cast<int64_t>(transforms_.size()) : runs_.rbegin()->first + 1;
 }
 
+TransformManager::TransformData const* TransformManager::recordShown(int64_t t) const {
+    return shared_ ? shared_->at(t) : at(t);
+}
+
 TransformManager::TransformData* TransformManager::at(int64_t t) const {
+    if (shared_) {
+        TransformData const* record = shared_->at(t);
+        if (!record) return nullptr;
+        std::unique_ptr<TransformData>& copy = copies_[record];
+        if (!copy) copy.reset(new TransformData(*record));
+        return copy.get();
+    }
     if (transforms_.empty()) return nullptr;
     if (t >= 0 && static_cast<uint64_t>(t) < transforms_.size()) return transforms_[static_cast<size_t>(t)];
     if (runs_.empty()) return transforms_.back();
@@ -227,27 +263,27 @@ TransformManager::TransformData* TransformManager::at(int64_t t) const {
 }
 
 Vec3 const& TransformManager::anchor(int64_t t) const {
-    TransformData const* record = at(t);
+    TransformData const* record = recordShown(t);
     return record ? record->anchor() : kZero;
 }
 
 Vec3 const& TransformManager::position(int64_t t) const {
-    TransformData const* record = at(t);
+    TransformData const* record = recordShown(t);
     return record ? record->position() : kZero;
 }
 
 Vec3 const& TransformManager::scale(int64_t t) const {
-    TransformData const* record = at(t);
+    TransformData const* record = recordShown(t);
     return record ? record->scale() : kZero;
 }
 
 Vec3 const& TransformManager::rotation(int64_t t) const {
-    TransformData const* record = at(t);
+    TransformData const* record = recordShown(t);
     return record ? record->rotation() : kZero;
 }
 
 float TransformManager::alpha(int64_t t) const {
-    TransformData const* record = at(t);
+    TransformData const* record = recordShown(t);
     return record ? record->alpha() : 1.0f;
 }
 
@@ -273,6 +309,7 @@ Mat4 TransformManager::transformWithAnchorOffset(int64_t t, float width, float h
 
 TransformManager::TransformData** TransformManager::slot(int64_t t) {
     if (t < 0) return nullptr;
+    unshare();
     const uint64_t frame = static_cast<uint64_t>(t);
     if (frame < transforms_.size()) {
         // A frame about to change gets a record of its own; the frames after
@@ -372,26 +409,33 @@ void TransformManager::loadNewData(Value const& value, int64_t t) {
     place(t, new TransformData(value));
 }
 
-void TransformManager::load(std::string const& path) {
+void TransformManager::load(std::string const& path, DataFileCache* cache) {
+    std::shared_ptr<TransformManager const> track = DataFileCache::get<TransformManager>(
+        cache, path, "transform track", [&path] { return read(path); });
+    if (!track) return;
+    clear();
+    shared_ = std::move(track);
+}
+
+std::shared_ptr<TransformManager const> TransformManager::read(std::string const& path) {
     FileCodec codec(FileCodec::getFileCodecVersion(path));
     codec.decodePack(path);
     const uint64_t size = std::min<uint64_t>(codec.size, codec.content.size());
     // Element by element: the file never lives whole as JSON values, which
     // take 16 bytes for each number of a file of bare numbers.
-    TransformManager loaded;
+    auto loaded = std::make_shared<TransformManager>();
     size_t elements = 0;
     const bool parsed = Json::parseArrayElements(codec.content.data(), size, [&](Value const& record) {
         ++elements;
-        if (loaded.transforms_.size() >= Config::kMaxTimelineFrames) return false;
-        loaded.append(record);
+        if (loaded->transforms_.size() >= Config::kMaxTimelineFrames) return false;
+        loaded->append(record);
         return true;
     });
-    if (!parsed) return;
-    if (elements > loaded.transforms_.size()) {
-        QVPrint("transform track %s keeps the first %zu records", path.c_str(), loaded.transforms_.size());
+    if (!parsed) return nullptr;
+    if (elements > loaded->transforms_.size()) {
+        QVPrint("transform track %s keeps the first %zu records", path.c_str(), loaded->transforms_.size());
     }
-    clear();
-    transforms_.swap(loaded.transforms_);
+    return loaded;
 }
 
 void TransformManager::append(Value const& record) {

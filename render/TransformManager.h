@@ -6,7 +6,9 @@
 
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "core/Matrix.h"
@@ -14,6 +16,8 @@
 
 namespace Quorvane {
 namespace Core {
+
+class DataFileCache;
 
 class TransformManager {
 public:
@@ -78,7 +82,8 @@ public:
     static Mat4 mIdentity;
 
     TransformManager();
-    // Deep copy of the records; the copy's anchor offset is zero.
+    // Deep copy of the records (a track read from a data file stays shared);
+    // the copy's anchor offset is zero.
     TransformManager(TransformManager const& other);
     TransformManager& operator=(TransformManager const&) = delete;
     virtual ~TransformManager();
@@ -86,7 +91,7 @@ public:
     void clear();
     // The per-frame records from frame 0 on; callers may read them and append
     // owned records to a track without runs.
-    std::vector<TransformData*>& transforms() { return transforms_; }
+    std::vector<TransformData*>& transforms();
     // Frames the track holds records for, runs included.
     int64_t frameCount() const;
     void setAnchorOffset(Vec3 const& offset) { anchorOffset_ = offset; }
@@ -125,8 +130,10 @@ public:
     void loadNewData(rapidjson::Value const& value, int64_t t);
     // Loads a data file (plain or packed) whose root is an array of records. A
     // file that is missing, fails to parse (a byte-order mark included) or has
-    // another root leaves the track unchanged.
-    void load(std::string const& path);
+    // another root leaves the track unchanged. With a cache, the records are
+    // read once and shared by every track that loads the file, until a track
+    // changes its own (it then takes a copy).
+    void load(std::string const& path, DataFileCache* cache = nullptr);
 
     // K m K^-1 with K the conversion from composition pixels (origin top left,
     // y down) to the centred, y-up, z-flipped drawing space of width x height.
@@ -134,6 +141,12 @@ public:
 
 private:
     TransformData* at(int64_t t) const;
+    // The record frame t shows, for reading its values.
+    TransformData const* recordShown(int64_t t) const;
+    // The track's own records in place of the shared ones, before a change.
+    void unshare();
+    // Reads a data file's records; null when the track would stay unchanged.
+    static std::shared_ptr<TransformManager const> read(std::string const& path);
     // The owning entry of frame t's record, made as createDataAtTime makes it
     // (a record shared with a neighbouring frame is first copied).
     TransformData** slot(int64_t t);
@@ -145,6 +158,13 @@ private:
     // Records past the per-frame list, keyed by the first frame each shows;
     // each shows up to the next key, the last one from its key on.
     std::map<int64_t, TransformData*> runs_;
+    // A track read from a data file, shared by every layer naming the file;
+    // set, it stands in for the two above. Its records are never changed:
+    // each frame's matrices are cached in a copy of its record owned by this
+    // track (a copy per shared record, so the frames that share a record
+    // share its matrices as the track's own records would).
+    std::shared_ptr<TransformManager const> shared_;
+    mutable std::unordered_map<TransformData const*, std::unique_ptr<TransformData>> copies_;
 };
 
 }  // namespace Core

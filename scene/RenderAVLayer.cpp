@@ -263,6 +263,8 @@ Vec2 RenderAVLayer::getLimitDistanceToCamera() {
     Vec3 position, scale;
     Quaternion rotation;
     view.decompose(position, rotation, scale);
+    // A camera scaled to nothing sees nothing (see cameraView): no distance.
+    if (scale.x == 0.0f || scale.y == 0.0f || scale.z == 0.0f) return range;
     position = Vec3(position.x / scale.x, position.y / scale.y, position.z / scale.z);
 
     const float w = static_cast<float>(width()), h = static_cast<float>(height());
@@ -303,7 +305,7 @@ void RenderAVLayer::prepareForFrame(long long frame) {
         // its parent; its own target need not be drawn.
         const bool inPlace =
             isCollapse() && mSource->sourceType() == AVSource::kSourceTypeComp && numEffects() == 0 && !mMask;
-        mSource->update(static_cast<int>(parentTimeToLocalTime(frame)), !inPlace);
+        mSource->update(static_cast<int>(parentTimeToLocalTime(frame)), !inPlace, this);
     }
     mCompositePass->prepareForFrame(frame);
     if (mMask) {
@@ -337,6 +339,15 @@ CompositeRenderPass* RenderAVLayer::plainCompositePass() {
     return mCompositePass;
 }
 
+Mat4 RenderAVLayer::cameraView(RenderCameraLayer* camera) {
+    Mat4 view;
+    // A camera whose matrix has no inverse (scaled to nothing) sees nothing:
+    // the zero matrix sends every vertex to w = 0, which clipping removes,
+    // as a frustum of no size does.
+    if (!camera->getCurrentWorldTransform().getInverse(view)) view.setZero();
+    return view;
+}
+
 void RenderAVLayer::placeLayer(CompositeRenderPass* pass, RenderComp* comp) {
     if (!is3D()) {
         pass->setTransform(getCurrentWorldTransform());
@@ -345,9 +356,7 @@ void RenderAVLayer::placeLayer(CompositeRenderPass* pass, RenderComp* comp) {
     }
     // Without a camera the pass keeps the placement it had.
     if (RenderCameraLayer* camera = comp->cameraLayer()) {
-        Mat4 view;
-        camera->getCurrentWorldTransform().getInverse(view);
-        pass->setCamera(view);
+        pass->setCamera(cameraView(camera));
         pass->setTransform(getCurrentWorldTransform());
         pass->setProjection(camera->getProjectionMatrix());
     }
@@ -461,9 +470,7 @@ void RenderAVLayer::drawAdjustment(unsigned int texture, RenderComp* comp) {
         if (!is3D()) {
             mvp = comp->compOrthoProjectionMatrix() * getCurrentWorldTransform();
         } else if (RenderCameraLayer* camera = comp->cameraLayer()) {
-            Mat4 view;
-            camera->getCurrentWorldTransform().getInverse(view);
-            mvp = camera->getProjectionMatrix() * view * getCurrentWorldTransform();
+            mvp = camera->getProjectionMatrix() * cameraView(camera) * getCurrentWorldTransform();
         }
         mMask->getDrawableShape()->setMVPTransform(mvp);
         mMask->draw(effected);

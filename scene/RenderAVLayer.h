@@ -19,6 +19,7 @@ namespace Core {
 class AVSource;
 class FullScreenRenderPass;
 class MaskRender;
+class RenderCameraLayer;
 
 class RenderAVLayer : public RenderLayer {
 public:
@@ -102,6 +103,8 @@ private:
     void drawCollapsed(unsigned int texture, RenderComp* comp);
     void applyMatte(CompositeRenderPass* pass);
     void placeLayer(CompositeRenderPass* pass, RenderComp* comp);
+    // The view of the camera's current place.
+    static Mat4 cameraView(RenderCameraLayer* camera);
 
     AVSource* mSource = nullptr;
     std::string mSourceID;

@@ -1,6 +1,7 @@
 #include "scene/RenderCameraLayer.h"
 
 #include <cmath>
+#include <limits>
 #include <memory>
 
 #include "core/FileCodec.h"
@@ -8,6 +9,7 @@
 #include "core/Float.h"
 #include "core/Json.h"
 #include "core/Log.h"
+#include "render/DataFileCache.h"
 #include "scene/RenderComp.h"
 
 namespace Quorvane {
@@ -69,7 +71,9 @@ void RenderCameraLayer::setFar(float value, bool update) {
 
 void RenderCameraLayer::setFilmHeight(float height, bool update) {
     mFilmHeight = height;
-    mAspect = mFilmWidth / mFilmHeight;
+    // A film of no height has no aspect: the frustum then has no width and
+    // the camera sees nothing.
+    mAspect = height != 0.0f ? mFilmWidth / height : 0.0f;
     if (update) updateProjectionMatrix();
 }
 
@@ -82,7 +86,10 @@ void RenderCameraLayer::setFocalLength(float focal, bool update) {
 }
 
 float RenderCameraLayer::getFocalLength() const {
-    return mFilmHeight * 0.5f / std::tan(mFov * 0.5f * Float::degreesToRadiansFactor);
+    const float tangent = std::tan(mFov * 0.5f * Float::degreesToRadiansFactor);
+    // A field of view of 0 would need an infinitely long lens.
+    if (tangent == 0.0f) return mFilmHeight == 0.0f ? 0.0f : std::copysign(std::numeric_limits<float>::infinity(), mFilmHeight);
+    return mFilmHeight * 0.5f / tangent;
 }
 
 void RenderCameraLayer::prepareForFrame(long long frame) {
@@ -114,18 +121,28 @@ void RenderCameraLayer::loadFromJson(const rapidjson::Value& value) {
         QVPrint("camera %s: focal data file %s not found", layerID().c_str(), focal->GetString());
         return;
     }
-    FileCodec codec(FileCodec::getFileCodecVersion(path));
-    codec.decodePack(path);
-    Json::Document doc;
-    const size_t size = static_cast<size_t>(std::min<uint64_t>(codec.size, codec.content.size()));
-    if (!Json::parse(doc, codec.content.data(), size, Json::ByteOrderMark::Reject) || !doc.IsArray()) {
+    const std::shared_ptr<const std::vector<float>> lengths = DataFileCache::get<std::vector<float>>(
+        dataFiles(), path, "focal lengths", [&path]() -> std::shared_ptr<const std::vector<float>> {
+            FileCodec codec(FileCodec::getFileCodecVersion(path));
+            codec.decodePack(path);
+            Json::Document doc;
+            const size_t size = static_cast<size_t>(std::min<uint64_t>(codec.size, codec.content.size()));
+            if (!Json::parse(doc, codec.content.data(), size, Json::ByteOrderMark::Reject) || !doc.IsArray()) {
+                return nullptr;
+            }
+            // Elements that are not numbers are passed over.
+            auto numbers = std::make_shared<std::vector<float>>();
+            float number = 0.0f;
+            for (const rapidjson::Value& element : doc.GetArray()) {
+                if (Json::getNumber(element, number)) numbers->push_back(number);
+            }
+            return numbers;
+        });
+    if (!lengths) {
         QVPrint("camera %s: focal data file %s is not a JSON array", layerID().c_str(), focal->GetString());
         return;
     }
-    // Elements that are not numbers are passed over.
-    for (const rapidjson::Value& element : doc.GetArray()) {
-        if (Json::getNumber(element, number)) mFocalLengths.push_back(number);
-    }
+    mFocalLengths.insert(mFocalLengths.end(), lengths->begin(), lengths->end());
 }
 
 }  // namespace Core

@@ -80,10 +80,13 @@ void RenderComp::prepareForFrame(long long frame) {
             break;
         }
     }
+    // A hidden layer lets go of what it holds once, when it stops showing:
+    // unpreparing every hidden layer on every frame made a frame's work grow
+    // with the whole timeline.
     for (RenderLayer* layer : layers()) {
         if (layer->visibleAt(frame))
             layer->prepareForFrame(frame);
-        else
+        else if (layer->prepared())
             layer->unprepare();
     }
     const int w = width(), h = height();

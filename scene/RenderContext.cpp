@@ -200,6 +200,10 @@ std::string RenderContext::dataFile(const std::string& name) const {
     return mConfig->dataFile(name);
 }
 
+DataFileCache* RenderContext::dataFiles() const {
+    return mConfig ? &mConfig->dataFiles() : nullptr;
+}
+
 FileCodec* RenderContext::loadDataFile(const std::string& name) {
     return mConfig->loadDataFile(name);
 }

@@ -70,6 +70,7 @@ public:
     bool enableAdvanceResample() const override { return mEnableAdvanceResample; }
     void setEnableAdvanceResample(bool enable) { mEnableAdvanceResample = enable; }
     std::string dataFile(const std::string& name) const override;
+    DataFileCache* dataFiles() const override;
     // The decoded data file of the template (the caller deletes it); null when missing.
     FileCodec* loadDataFile(const std::string& name);
     float frameRate() const override { return RenderLayer::frameRate(); }
@@ -77,6 +78,9 @@ public:
     // ---- Registration (nothing on a context that is not loaded) ----------
     // Takes ownership; a key already registered keeps its first source.
     void addSource(AVSource* source) override;
+    void sourceFailed(const AVSource*) override { ++mSourceFailures; }
+    // How many times a source reported failing since the context was made.
+    unsigned long long sourceFailures() const { return mSourceFailures; }
     // Deleting, the layers that show the source let go of it first.
     void removeSource(const std::string& key, bool deleteIt);
     // Takes ownership; a name already registered keeps its first composition.
@@ -207,6 +211,7 @@ private:
     FilterManager* mFilterManager = nullptr;
     std::map<std::string, RenderComp*> mComps;
     std::map<std::string, AVSource*> mSources;
+    unsigned long long mSourceFailures = 0;
     bool mEnableAdvanceResample = true;
     // beginReadContent pushed a destination that endReadContent pops.
     bool mReadPushed = false;

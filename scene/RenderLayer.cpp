@@ -87,6 +87,10 @@ std::string RenderLayer::dataFile(const std::string& name) const {
     return mParentComp && mParentComp != this ? mParentComp->dataFile(name) : std::string();
 }
 
+DataFileCache* RenderLayer::dataFiles() const {
+    return mParentComp && mParentComp != this ? mParentComp->dataFiles() : nullptr;
+}
+
 const RenderLayer* RenderLayer::rootLayer() const {
     const RenderLayer* layer = this;
     while (layer->mParentComp && layer->mParentComp != layer) layer = layer->mParentComp;
@@ -324,7 +328,7 @@ void RenderLayer::loadFromJson(const rapidjson::Value& value) {
         if (transform->IsObject())
             mTransformManager.load(*transform);
         else if (transform->IsString())
-            mTransformManager.load(dataFile(transform->GetString()));
+            mTransformManager.load(dataFile(transform->GetString()), dataFiles());
     }
 
     if (const rapidjson::Value* a = Json::find(value, "anchor_offset"); a && a->IsArray()) {
@@ -435,6 +439,7 @@ bool RenderLayer::shouldCollapse() const {
 }
 
 void RenderLayer::prepareForFrame(long long frame) {
+    mPrepared = true;
     for (RenderEffect* effect : mEffects) effect->prepareForFrame(frame);
     if (!mEffects.empty() && mSizeExtendData.baseSize.x >= 1.0f) {
         setWidth(static_cast<int>(mSizeExtendData.baseSize.x));
@@ -443,6 +448,7 @@ void RenderLayer::prepareForFrame(long long frame) {
 }
 
 void RenderLayer::unprepare() {
+    mPrepared = false;
     for (RenderEffect* effect : mEffects) effect->unprepare();
     RenderPass::unprepare();
 }

@@ -21,6 +21,7 @@
 namespace Quorvane {
 namespace Core {
 
+class DataFileCache;
 class GLFrameBufferManager;
 class LayerManager;
 class RenderComp;
@@ -67,6 +68,9 @@ public:
     void drawSelf(unsigned int texture) override;
     void contentLoaded() override;
     void unprepare() override;
+    // Prepared for a frame since it was last unprepared (so at first too:
+    // what a new layer holds is not known).
+    bool prepared() const { return mPrepared; }
     void prepareForFrame(long long frame) override;
     void loadFromJson(const rapidjson::Value& value) override;
     unsigned int getOutputTexture() override;
@@ -90,6 +94,8 @@ public:
     //   Asked up the parent chain; the render context answers its own setting.
     virtual bool enableAdvanceResample() const;
     virtual std::string dataFile(const std::string& name) const;
+    //   The render's cache of read data files (null without a render context).
+    virtual DataFileCache* dataFiles() const;
 
     // Identity and keys.
     std::string layerID() const { return mLayerID; }
@@ -208,6 +214,7 @@ private:
     std::string mUIKey;
     std::string mExtraData;
     bool mEnabled = true;
+    bool mPrepared = true;
     std::string mLinkedLayerID;
     std::string mCollapseCompLayerID;
     float mFrameRate = 0.0f;

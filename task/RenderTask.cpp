@@ -344,6 +344,11 @@ bool RenderTask::start() {
     // Known once: the frame loop asks after every frame.
     const std::set<std::string> replaced = replacedFiles();
     const std::string lost = lostReplaceableFile(replaced);
+    // From here the sources are asked again only once one has reported a
+    // failure or a new one came: walking them all after every frame made a
+    // frame's work grow with the user's files.
+    unsigned long long failuresSeen = context_->sourceFailures();
+    size_t sourcesSeen = context_->sources().size();
     if (!lost.empty()) {
         QVPrint("Child RenderTask %d: replaceable file %s is missing or cannot be decoded", pid,
                 lost.c_str());
@@ -420,7 +425,12 @@ bool RenderTask::start() {
         encodeTicks += encodedAlongside;
         // A photo whose header read well may still end short of its pixels;
         // that shows only once it is drawn.
-        const std::string broken = lostReplaceableFile(replaced);
+        std::string broken;
+        if (context_->sourceFailures() != failuresSeen || context_->sources().size() != sourcesSeen) {
+            failuresSeen = context_->sourceFailures();
+            sourcesSeen = context_->sources().size();
+            broken = lostReplaceableFile(replaced);
+        }
         if (!broken.empty()) {
             QVPrint("Child RenderTask %d: replaceable file %s cannot be decoded", pid, broken.c_str());
             framesWhole = false;

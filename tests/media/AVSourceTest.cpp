@@ -201,6 +201,37 @@ TEST_F(AVSourceTest, ImageSequenceCyclesThroughItsFiles) {
 
     auto* single = new AVSource("one", &context, std::vector<std::string>{files[0]}, 0.0f);
     EXPECT_FALSE(single->hasAnimatedSource());
+
+    // A third picture that cannot be drawn leaves the second one shown,
+    // whatever is wrong with it: a PNG whose rows break off (its header
+    // whole) is no exception.
+    const std::string whole = QvTest::readFile(files[2]);
+    const size_t idat = whole.find("IDAT");
+    ASSERT_NE(idat, std::string::npos);
+    const size_t idatLength = (static_cast<size_t>(static_cast<uint8_t>(whole[idat - 2])) << 8) |
+                              static_cast<uint8_t>(whole[idat - 1]);
+    struct Broken {
+        const char* name;
+        bool written;  // false: no file at all
+        std::string bytes;
+    };
+    const Broken broken[] = {{"missing", false, ""},
+                             {"empty", true, ""},
+                             {"garbage", true, "\x55\x55\x55\x55 not a picture at all"},
+                             {"rows cut off", true, whole.substr(0, idat + 4 + idatLength / 2)}};
+    for (const Broken& b : broken) {
+        SCOPED_TRACE(b.name);
+        const std::string path = dir.file(std::string(b.name) + ".png");
+        if (b.written) ASSERT_TRUE(QvTest::writeFile(path, b.bytes));
+        auto* sequence = new AVSource(b.name, &context, std::vector<std::string>{files[0], files[1], path}, 0.0f);
+        sequence->useThisSource(&userA);
+        const int shown[] = {0, 1, 1, 0, 1};
+        for (int f = 0; f < 5; ++f) {
+            sequence->update(f, false);
+            EXPECT_EQ(shownIndex(*sequence), shown[f]) << f;
+        }
+        EXPECT_TRUE(sequence->decodeFailed());
+    }
 }
 
 TEST_F(AVSourceTest, RotationBands) {

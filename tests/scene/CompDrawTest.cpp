@@ -314,3 +314,18 @@ TEST_F(DepthTest, TransparencyBlendsBackToFrontOnlyWithDepthPeeling) {
     EXPECT_TRUE(PixelIs(p, 32, 32, 128, 128, 0));
     EXPECT_TRUE(PixelIs(p, 32 + 13, 32, 255, 0, 0));
 }
+
+// Degenerate cameras see nothing: one scaled to nothing (its matrix has no
+// inverse), one whose film has no height (a script's setFilmHeight(0)).
+TEST_F(DepthTest, DegenerateCameraSeesNothing) {
+    build(1.0f);
+    RenderCameraLayer* camera = root->getDefaultCamera();
+    camera->setScaleAtTime(Vec3(0, 0, 0), 0);
+    Pixels p = root->drawFrame(0);
+    for (int xy : {2, 20, 32, 45, 61}) EXPECT_TRUE(PixelIs(p, xy, xy, 0, 0, 0)) << xy;
+
+    camera->setFilmHeight(0, true);
+    EXPECT_EQ(0.0f, camera->getAspect());
+    // The projection of a frustum of no width is the zero matrix.
+    for (float v : camera->getProjectionMatrix().m) EXPECT_EQ(0.0f, v);
+}

@@ -533,9 +533,35 @@ std::string dynamicJson(int entranceFrames, int backgroundFrames, long long exit
            ",\"segments\":[" + comp("A", 10, "aS") + "],\"offsets\":{\"X\":" + std::to_string(exitOffset) + "}}";
 }
 
+// Thirty red 16x16 solids that all take their transform from "datas/move.json".
+std::string sharedTrackJson() {
+    std::string layers;
+    for (int i = 0; i < 30; ++i) {
+        layers += std::string(i ? "," : "") + "{\"type\":1,\"uuid\":\"l" + std::to_string(i) +
+                  "\",\"source\":\"red\",\"transform\":\"move.json\"}";
+    }
+    return R"({"type":1,"fps":25,"main":"main","assets":[{"key":"red","type":4,"name":"#FF0000","size":[16,16]}],)"
+           R"("comps":[{"name":"main","size":[64,48],"bg":"#336699","duration":5,"layers":[)" +
+           layers + "]}]}";
+}
+
+// A transform track of about 24 MB: frames 0-4 put the layer's corner at
+// (40, 24); the later frames (never shown) each move it by a fraction of a pixel.
+std::string largeTrack() {
+    std::string track = "[";
+    char record[128];
+    for (int i = 0; track.size() < (24u << 20); ++i) {
+        snprintf(record, sizeof record, "%s{\"a\":[0,0,0],\"p\":[%.3f,24.000,0],\"s\":[1,1,1],\"r\":0,\"t\":1}",
+                 i ? "," : "", i < 5 ? 40.0 : 40.0 + (i % 1000) / 1000.0);
+        track += record;
+    }
+    return track + "]";
+}
+
 // Every template the check lets through renders whole, or is refused before
 // "start" with its reason: tiny pictures, extreme rates and factors, huge
-// solids, timelines no host can want (given, assembled or set by a script).
+// solids, timelines no host can want (given, assembled or set by a script),
+// a large data file that many layers name.
 TEST(RenderVideo, EveryAcceptedTemplateRendersOrIsRefused) {
     TempDir dir("qvrender");
     auto solid = [](int width, int height, const std::string& fps, long long frames, const std::string& extra) {
@@ -557,6 +583,9 @@ TEST(RenderVideo, EveryAcceptedTemplateRendersOrIsRefused) {
         const char* reason;  // also: a line that an "end" logs
         float musicVolume = 0;              // above 0: the host's music at this volume
         const char* muxProgram = nullptr;   // a stand-in for ffmpeg's mux, on PATH
+        // "datas/move.json", when given; and a pixel of the first frame that must be red.
+        std::string data = "";
+        int redX = -1, redY = -1;
     };
     const std::string music = dir.file("music.mp3");
     ASSERT_TRUE(QvTest::writeTones(music, {{440, 1.0}}));
@@ -595,6 +624,9 @@ TEST(RenderVideo, EveryAcceptedTemplateRendersOrIsRefused) {
          "is not a finite gain from 0 to 100000, 1.000000 kept", 1e11f},
         {"mux past its limit", solid(64, 48, "25", 5, ""), 0, nullptr, "fail", 0, 0, 0, "",
          "ffmpeg command ran past its time limit of 1500 ms and was killed", 0, "exec sleep 100"},
+        // Read once for all the layers: read for each, it kept the render from "start" in time.
+        {"thirty layers, one track", sharedTrackJson(), 0, nullptr, "end", 5, 64, 48, "0.200000", "", 0, nullptr,
+         largeTrack(), 48, 32},
     };
     TempDir standIn("qvmux");
     const std::string path = getenv("PATH") ? getenv("PATH") : "";
@@ -604,6 +636,10 @@ TEST(RenderVideo, EveryAcceptedTemplateRendersOrIsRefused) {
         const std::string folder = dir.file(std::to_string(key)) + "/";
         ASSERT_EQ(0, mkdir(folder.c_str(), 0755));
         ASSERT_TRUE(QvTest::writeFile(folder + "config.json", c.config));
+        if (!c.data.empty()) {
+            ASSERT_EQ(0, mkdir((folder + "datas").c_str(), 0755));
+            ASSERT_TRUE(QvTest::writeFile(folder + "datas/move.json", c.data));
+        }
         const std::string output = dir.file(std::to_string(key) + ".mp4");
         unsigned long handle = 0;
         ASSERT_EQ(0, zr_create_render_process(&handle, folder.c_str(), output.c_str(), ++key));
@@ -651,6 +687,16 @@ TEST(RenderVideo, EveryAcceptedTemplateRendersOrIsRefused) {
             EXPECT_EQ(std::to_string(c.height), QvTest::probe(output, "v:0", "height"));
             EXPECT_NEAR(atof(c.duration), QvTest::probeDuration(output), c.musicVolume > 0 ? 0.05 : 0.002);
             EXPECT_EQ(c.musicVolume > 0 ? "aac" : "", QvTest::probe(output, "a:0", "codec_name"));
+            if (c.redX >= 0) {
+                // Red where the track puts every layer, the background colour where none is.
+                const std::string rgb = firstFrameRgb(output);
+                ASSERT_EQ(64u * 48u * 3u, rgb.size());
+                auto channel = [&rgb](int x, int y, int i) { return static_cast<unsigned char>(rgb[(y * 64 + x) * 3 + i]); };
+                EXPECT_GE(channel(c.redX, c.redY, 0), 240);
+                EXPECT_LE(channel(c.redX, c.redY, 1), 15);
+                EXPECT_NEAR(0x33, channel(8, 8, 0), 4);
+                EXPECT_NEAR(0x99, channel(8, 8, 2), 4);
+            }
         } else if (c.muxProgram) {
             EXPECT_EQ("an older video", QvTest::readFile(output));
         } else {
