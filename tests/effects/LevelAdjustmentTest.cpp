@@ -24,9 +24,16 @@ protected:
     // (0 under a negative middle) gives an infinite result of the output
     // range's sign, which the 8-bit output clamps; a middle of 0 is 1 / 0 =
     // infinity as the exponent, its limit from above.
+    // a / b as IEEE 754 gives it, spelled out so that a build trapping float
+    // division by zero can run this test too.
+    static double divide(double a, double b) {
+        if (b != 0) return a / b;
+        if (a == 0 || std::isnan(a)) return std::numeric_limits<double>::quiet_NaN();
+        return std::copysign(std::numeric_limits<double>::infinity(), a) * std::copysign(1.0, b);
+    }
     static float level(float c, const Levels& l) {
-        const double x = std::pow(std::min(std::max(double(c) - l.min, 0.0) / (double(l.max) - l.min), 1.0),
-                                  1.0 / double(l.mid));
+        const double x = std::pow(std::min(divide(std::max(double(c) - l.min, 0.0), double(l.max) - l.min), 1.0),
+                                  divide(1.0, double(l.mid)));
         if (l.outMax == l.outMin) return l.outMin;
         return static_cast<float>(l.outMin + (double(l.outMax) - l.outMin) * x);
     }
