@@ -73,6 +73,7 @@ void RenderComp::draw(unsigned int texture) {
 }
 
 void RenderComp::prepareForFrame(long long frame) {
+    markPrepared();
     for (auto it = mCameras.rbegin(); it != mCameras.rend(); ++it) {
         RenderCameraLayer* camera = *it;
         if (camera && camera->enabled() && camera->visibleAt(frame)) {

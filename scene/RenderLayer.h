@@ -201,6 +201,8 @@ protected:
     // Camera layers convert their track with the camera conversion.
     void setCameraFlag(bool on) { mCameraFlag = on; }
     bool cameraFlag() const { return mCameraFlag; }
+    // For a kind that prepares itself without RenderLayer::prepareForFrame.
+    void markPrepared() { mPrepared = true; }
 
 private:
     void loadRange(const rapidjson::Value& range);
