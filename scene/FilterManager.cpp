@@ -113,6 +113,7 @@ RenderComp* FilterManager::loadFilterTemplate(Config* config) {
         comp->setOITBlend(false);
         comp->contentLoaded();
     }
+    if (DataFileCache* cache = mContext->dataFiles()) cache->release();
     return mainComp;
 }
 
@@ -202,6 +203,8 @@ void FilterManager::removeFilter(const std::string& name) {
         dropSources(sources->second);
         mFilterSources.erase(sources);
     }
+    // The removed layers' tracks.
+    if (DataFileCache* cache = mContext->dataFiles()) cache->release();
 }
 
 void FilterManager::removeAll() {

@@ -76,6 +76,9 @@ RenderContext::RenderContext(Config* config, GLContext* glContext, bool flipY, u
         if (mConfig->templateType() == TemplateTypeDynamic) {
             constructDynamicCompWithFiles(mConfig->replaceableFilePaths());
         }
+        // Data read for the build alone (effect records, focal lengths) is
+        // held by what was built from it now.
+        mConfig->dataFiles().release();
     }
     setOITBlend(oitFromSettings(mConfig));
 }

@@ -534,11 +534,14 @@ std::string dynamicJson(int entranceFrames, int backgroundFrames, long long exit
 }
 
 // Thirty red 16x16 solids that all take their transform from "datas/move.json".
-std::string sharedTrackJson() {
+// Layer i names the track as "./" i times then "move.json" when `spellings`.
+std::string sharedTrackJson(bool spellings = false) {
     std::string layers;
+    std::string name = "move.json";
     for (int i = 0; i < 30; ++i) {
         layers += std::string(i ? "," : "") + "{\"type\":1,\"uuid\":\"l" + std::to_string(i) +
-                  "\",\"source\":\"red\",\"transform\":\"move.json\"}";
+                  "\",\"source\":\"red\",\"transform\":\"" + name + "\"}";
+        if (spellings) name = "./" + name;
     }
     return R"({"type":1,"fps":25,"main":"main","assets":[{"key":"red","type":4,"name":"#FF0000","size":[16,16]}],)"
            R"("comps":[{"name":"main","size":[64,48],"bg":"#336699","duration":5,"layers":[)" +
@@ -589,6 +592,7 @@ TEST(RenderVideo, EveryAcceptedTemplateRendersOrIsRefused) {
     };
     const std::string music = dir.file("music.mp3");
     ASSERT_TRUE(QvTest::writeTones(music, {{440, 1.0}}));
+    const std::string track = largeTrack();
     const Case cases[] = {
         {"one fps", solid(64, 48, "1", 3, ""), 0, nullptr, "end", 3, 64, 48, "3.000000", ""},
         {"one pixel", solid(1, 1, "25", 5, ""), 0, nullptr, "end", 5, 2, 2, "0.200000", ""},
@@ -626,7 +630,10 @@ TEST(RenderVideo, EveryAcceptedTemplateRendersOrIsRefused) {
          "ffmpeg command ran past its time limit of 1500 ms and was killed", 0, "exec sleep 100"},
         // Read once for all the layers: read for each, it kept the render from "start" in time.
         {"thirty layers, one track", sharedTrackJson(), 0, nullptr, "end", 5, 64, 48, "0.200000", "", 0, nullptr,
-         largeTrack(), 48, 32},
+         track, 48, 32},
+        // Read once for the file, not once for each way of spelling its name.
+        {"thirty layers, thirty spellings of one track", sharedTrackJson(true), 0, nullptr, "end", 5, 64, 48,
+         "0.200000", "", 0, nullptr, track, 48, 32},
     };
     TempDir standIn("qvmux");
     const std::string path = getenv("PATH") ? getenv("PATH") : "";
