@@ -60,27 +60,13 @@ int time(lua_State* L) {
     return layer ? pushTime(L, (layer->*Get)()) : pushNil(L);
 }
 
-// A layer time from a script: a time a script may hold, with a length (a
-// rate of 0 has no place on the timeline); a duration is not negative.
-bool layerTimeAccepted(lua_State* L, const TimeUnit& t, bool duration, const char* what) {
-    if (!timeAccepted(L, t, what)) return false;
-    if (t.fps() == 0.0f) {
-        logLine(L, "%s: a time at 0 fps has no place on the timeline, refused", what);
-        return false;
-    }
-    if (duration && t.frameCount() < 0) {
-        logLine(L, "%s: a negative duration (%lld frames), refused", what,
-                static_cast<long long>(t.frameCount()));
-        return false;
-    }
-    return true;
-}
-
-template <void (RenderLayer::*Set)(const TimeUnit&), bool Duration = false>
+// Any time a script may hold is assigned as given: one at 0 fps converts to
+// 0 frames, and a layer whose duration is negative never shows.
+template <void (RenderLayer::*Set)(const TimeUnit&)>
 int setTime(lua_State* L, const char* what) {
     RenderLayer* layer = layerOf(L, {U, U});
     const TimeUnit* t = valueAt<TimeUnit>(L, 2, TimeUnitScript::className);
-    if (layer && t && layerTimeAccepted(L, *t, Duration, what)) (layer->*Set)(*t);
+    if (layer && t && timeAccepted(L, *t, what)) (layer->*Set)(*t);
     return 0;
 }
 
@@ -89,11 +75,11 @@ int offsetLayerTime(lua_State* L) {
     constexpr const char* what = "RenderLayer:offsetLayerTime";
     RenderLayer* layer = layerOf(L, {U, U});
     const TimeUnit* delta = valueAt<TimeUnit>(L, 2, TimeUnitScript::className);
-    if (!layer || !delta || !layerTimeAccepted(L, *delta, false, what)) return 0;
+    if (!layer || !delta || !timeAccepted(L, *delta, what)) return 0;
     TimeUnit start = layer->layerStartTime(), in = layer->layerInPoint();
     start += *delta;
     in += *delta;
-    if (layerTimeAccepted(L, start, false, what) && layerTimeAccepted(L, in, false, what))
+    if (timeAccepted(L, start, what) && timeAccepted(L, in, what))
         layer->offsetLayerTime(*delta);
     return 0;
 }
@@ -249,7 +235,7 @@ const luaL_Reg kMethods[] = {
      [](lua_State* L) { return setTime<&RenderLayer::setLayerInPoint>(L, "RenderLayer:setLayerInPoint"); }},
     {"setLayerDuration",
      [](lua_State* L) {
-         return setTime<&RenderLayer::setLayerDuration, true>(L, "RenderLayer:setLayerDuration");
+         return setTime<&RenderLayer::setLayerDuration>(L, "RenderLayer:setLayerDuration");
      }},
     {"offsetLayerTime", offsetLayerTime},
     {"localTimeToParentTime", frameOf<&RenderLayer::localTimeToParentTime>},

@@ -57,8 +57,9 @@ int frame(lua_State* L) {
     if (!object) return lua_pushnil(L), 1;
     const TimeUnit& t = *object;
     if (lua_gettop(L) != 2 || lua_type(L, 2) != LUA_TNUMBER) return lua_pushnil(L), 1;
+    // Any rate converts: the conversion saturates, and a negative rate
+    // counts the time backwards.
     const float rate = rateAt(L, 2);
-    if (!rateAccepted(L, rate, "TimeUnit:frame")) return lua_pushnil(L), 1;
     noteZeroRate(L, t.fps(), rate, "TimeUnit:frame");
     lua_pushinteger(L, t.frame(rate));
     return 1;

@@ -197,6 +197,7 @@ range = TimeRange.create(TimeUnit.create(0, 25), TimeUnit.create(50, 25)); out =
 outFrame = out:frameCount(); outFps = out:fps()
 def = TimeRange.create(1, 2):duration():fps(); getterNil = TimeUnit.create().fps(5)
 tzFps = tz:fps(); tzFrames = tz:frameCount()
+back = t:frame(-25); fast = t:frame(2000000)
 )"),
               "");
     EXPECT_EQ(lua.number("rEnd"), 5);
@@ -224,6 +225,11 @@ tzFps = tz:fps(); tzFrames = tz:frameCount()
     // A rate that is no whole number reads as 0: a time of its own.
     EXPECT_EQ(lua.number("tzFps"), 0);
     EXPECT_EQ(lua.number("tzFrames"), 10);
+    // 0.4 s counted at -25 and at 2,000,000 frames a second.
+    EXPECT_EQ(lua.number("back"), -10);
+    EXPECT_EQ(lua.number("back"), TimeUnit(10, 25).frame(-25.0f));
+    EXPECT_EQ(lua.number("fast"), 800000);
+    EXPECT_EQ(lua.number("fast"), TimeUnit(10, 25).frame(2e6f));
     const TimeUnit sum = lua.value<TimeUnit>("sum", "TimeUnitScript");
     EXPECT_EQ(sum.frameCount(), 25);
     EXPECT_EQ(sum.fps(), 25.0f);
@@ -259,8 +265,13 @@ TEST(ValueBinding, TimesAreHeldInSecondsAndRefusalsAreLogged) {
          "TimeUnit:frame: a time at 0 fps has no length, it converts to 0 frames"},
         {"v = TimeUnit.create(10, 25) n = v:frame(0) assert(n == 0)", true, 10, 25,
          "TimeUnit:frame: a time converted to 0 fps gives 0 frames"},
-        {"v = TimeUnit.create(10, 25) assert(v:frame(-1) == nil)", true, 10, 25,
-         "TimeUnit:frame: a rate of -1 fps is refused"},
+        // Any rate converts, saturating: 86400 s at 2^62 fps lies past the int64 range.
+        {"v = TimeUnit.create(10, 25) assert(v:frame(-25) == -10 and v:frame(2000000) == 800000)", true, 10, 25,
+         nullptr},
+        {"v = TimeUnit.create(86400, 1) assert(v:frame(1 << 62) == math.maxinteger)", true, 86400, 1, nullptr},
+        {"v = TimeUnit.create(86400, 1) assert(v:frame(-(1 << 62)) == math.mininteger)", true, 86400, 1, nullptr},
+        {"v = TimeUnit.create(10, 25) assert(v:frame(0/0) == 0)", true, 10, 25,
+         "TimeUnit:frame: a time converted to 0 fps gives 0 frames"},
         {"v = TimeUnit.create(10, 25) v:add(TimeUnit.create(5, 0))", true, 10, 25,
          "TimeUnit:add: a time at 0 fps has no length"},
         {"v = TimeUnit.create(10, 0) v:subtract(TimeUnit.create(5, 25))", true, 10, 0,
