@@ -232,6 +232,9 @@ end)";
               assert(TimeUnit.create(3, -1) == nil and TimeUnit.create(3, 0/0):fps() == 0, 'rates')
               l:setLayerStartTime(TimeUnit.create(5, 0))
               l:setLayerDuration(TimeUnit.create(-5, 25))
+              assert(l:layerStartTime():fps() == 0 and l:layerDuration():frameCount() == -5, 'as given')
+              -- shown again, starting at a time without length: at 0
+              l:setLayerDuration(TimeUnit.create(10, 25))
               local d = TimeUnit.create(1, 25)
               for i = 1, 100 do d:add(d) end
               assert(d:frameCount() == 1 << 21, 'held')
