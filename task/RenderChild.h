@@ -127,9 +127,9 @@ std::chrono::milliseconds ChildHeartbeatInterval();
 // How long the mux program may run for a video of that many seconds. The
 // mux copies the video and encodes at most its length of audio, faster than
 // it plays: as long as the video lasts, and a minute at least (starting the
-// program, probing the music). No cap below that: an eight-hour video's AAC
-// alone takes eight minutes here, and the child's reports during the mux keep
-// the stall limit from cutting it short. A mux still running at its limit is
+// program, probing the music). No cap: an eight-hour video's AAC alone takes
+// five to eight minutes, and the child's reports during the mux keep the
+// stall limit from cutting it short. A mux still running at its limit is
 // killed and the render fails, saying why.
 constexpr std::chrono::milliseconds kMuxTimeFloor{60000};
 std::chrono::milliseconds MuxTimeLimit(double videoSeconds);
