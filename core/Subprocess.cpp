@@ -38,6 +38,11 @@ int Subprocess::run(const std::vector<std::string>& argv) {
 }
 
 int Subprocess::run(const std::vector<std::string>& argv, std::chrono::milliseconds limit, bool* timedOut) {
+    return run(argv, limit, timedOut, Heartbeat());
+}
+
+int Subprocess::run(const std::vector<std::string>& argv, std::chrono::milliseconds limit, bool* timedOut,
+                    const Heartbeat& heartbeat) {
     if (timedOut) *timedOut = false;
     if (argv.empty() || argv[0].empty()) return -1;
     std::vector<char*> args;
@@ -72,18 +77,26 @@ int Subprocess::run(const std::vector<std::string>& argv, std::chrono::milliseco
 
     int status = 0;
     pid_t reaped;
-    if (limit == std::chrono::milliseconds::max()) {
+    const bool beats = heartbeat.beat && heartbeat.every.count() > 0;
+    if (limit == std::chrono::milliseconds::max() && !beats) {
         do {
             reaped = waitpid(pid, &status, 0);
         } while (reaped < 0 && errno == EINTR);
     } else {
         // Looked at every few milliseconds: a wait that could be interrupted
         // at the deadline would need a signal of the process's own.
-        const auto deadline = std::chrono::steady_clock::now() +
-                              std::min(limit, std::chrono::milliseconds(std::chrono::hours(24 * 366)));
+        const std::chrono::milliseconds aYear = std::chrono::hours(24 * 366);
+        const auto started = std::chrono::steady_clock::now();
+        const auto deadline = started + std::min(limit, aYear);
+        auto nextBeat = started + std::min(heartbeat.every, aYear);
         const struct timespec pause = {0, 5000000};
         while ((reaped = waitpid(pid, &status, WNOHANG)) == 0 || (reaped < 0 && errno == EINTR)) {
-            if (reaped == 0 && std::chrono::steady_clock::now() >= deadline) {
+            const auto now = std::chrono::steady_clock::now();
+            if (reaped == 0 && beats && now >= nextBeat) {
+                heartbeat.beat();
+                nextBeat = std::chrono::steady_clock::now() + std::min(heartbeat.every, aYear);
+            }
+            if (reaped == 0 && now >= deadline) {
                 kill(pid, SIGKILL);
                 if (timedOut) *timedOut = true;
                 do {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <chrono>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -23,6 +24,14 @@ public:
     // The same, and a program still running after `limit` is killed (SIGKILL);
     // `*timedOut` then says so (the status is that of the killed program).
     static int run(const std::vector<std::string>& argv, std::chrono::milliseconds limit, bool* timedOut);
+    // Called on the waiting thread each `every` while the program runs, so
+    // that a caller watched for silence can report that it still lives.
+    struct Heartbeat {
+        std::chrono::milliseconds every{0};
+        std::function<void()> beat;
+    };
+    static int run(const std::vector<std::string>& argv, std::chrono::milliseconds limit, bool* timedOut,
+                   const Heartbeat& heartbeat);
 
     // Exit code within a raw status; -1 when the program did not exit normally
     // (killed by a signal, or never started).

@@ -469,7 +469,7 @@ int NVMediaWriter::muxFile(Config* config) {
     // Run with an argument vector: paths reach ffmpeg verbatim and nothing in
     // them is ever read by a shell.
     bool timedOut = false;
-    int status = Subprocess::run(cmd.argv, mMuxTimeLimit, &timedOut);
+    int status = Subprocess::run(cmd.argv, mMuxTimeLimit, &timedOut, mMuxHeartbeat);
     if (timedOut) {
         QVPrint("ffmpeg command ran past its time limit of %lld ms and was killed",
                 static_cast<long long>(mMuxTimeLimit.count()));

@@ -11,9 +11,11 @@
 #include <fstream>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "core/Semaphore.h"
+#include "core/Subprocess.h"
 #include "media/SoftwareH264Encoder.h"
 
 extern "C" {
@@ -78,6 +80,8 @@ public:
     // running after the mux time limit is killed, with a log line.
     int muxFile(Config* config);
     void setMuxTimeLimit(std::chrono::milliseconds limit) { mMuxTimeLimit = limit; }
+    // Called on the muxing thread while ffmpeg runs.
+    void setMuxHeartbeat(Subprocess::Heartbeat heartbeat) { mMuxHeartbeat = std::move(heartbeat); }
     // ffmpeg derives a packet's duration from the stream's rate only below
     // 1000 frames a second; at 1000 and above the mux gives each frame its
     // duration itself, which takes the setts filter (ffmpeg 4.4 on).
@@ -133,6 +137,7 @@ private:
     bool mAudioDrained = false;
     bool mEncodeOnWorker = false;
     std::chrono::milliseconds mMuxTimeLimit = std::chrono::milliseconds::max();
+    Subprocess::Heartbeat mMuxHeartbeat;
     // Three stages overlap: the render thread draws and reads back a frame
     // while the converter turns the one before into the encoder's colour
     // format and the encoder encodes the one before that.

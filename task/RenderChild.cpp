@@ -241,18 +241,22 @@ void SetRenderStallLimitForTesting(std::chrono::milliseconds limit) {
     gStallLimitMs = limit.count() > 0 ? limit.count() : kRenderStallLimit.count();
 }
 
+std::chrono::milliseconds ChildHeartbeatInterval() {
+    return std::max(RenderStallLimit() / 10, std::chrono::milliseconds(1));
+}
+
 namespace {
 std::atomic<long long> gMuxTimeFloorMs{kMuxTimeFloor.count()};
-constexpr std::chrono::milliseconds kMuxStallMargin{10000};
+// About 31,700 years: far past any video, and far inside a count of milliseconds.
+constexpr double kMuxTimeCeilingMs = 1e15;
 }  // namespace
 
 std::chrono::milliseconds MuxTimeLimit(double videoSeconds) {
-    std::chrono::milliseconds limit(gMuxTimeFloorMs.load());
-    if (std::isfinite(videoSeconds) && videoSeconds * 1000.0 > static_cast<double>(limit.count()))
-        limit = std::chrono::milliseconds(static_cast<long long>(std::min(videoSeconds * 1000.0, 1e15)));
-    const std::chrono::milliseconds beforeStall = RenderStallLimit() - kMuxStallMargin;
-    if (beforeStall >= kMuxTimeFloor && limit > beforeStall) limit = beforeStall;
-    return limit;
+    const std::chrono::milliseconds floor(gMuxTimeFloorMs.load());
+    const double ms = videoSeconds * 1000.0;
+    // A NaN fails the comparison too.
+    if (!(ms > static_cast<double>(floor.count()))) return floor;
+    return std::chrono::milliseconds(static_cast<long long>(std::min(ms, kMuxTimeCeilingMs)));
 }
 
 void SetMuxTimeFloorForTesting(std::chrono::milliseconds floor) {

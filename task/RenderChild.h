@@ -110,21 +110,27 @@ void ChildAwaitQueueEnd();
 // between two reports.
 constexpr std::chrono::milliseconds kRenderStartLimit{9500};
 constexpr std::chrono::milliseconds kRenderWatchdogTick{500};
-// Five minutes: far above any single step of a real render on a slow machine
-// (the longest are a heavy frame on the software GL device, the text program,
-// a script within its budget and the final mux), so only a child that hangs
-// reaches it.
+// Five minutes: far above any single silent step of a real render on a slow
+// machine (the longest are a heavy frame on the software GL device, the text
+// program and a script within its budget), so only a child that hangs
+// reaches it. The final mux, which can take many minutes for a long video,
+// is not silent: the child repeats its last progress while it runs.
 constexpr std::chrono::milliseconds kRenderStallLimit{300000};
 // The stall limit in force; tests shorten it (a zero restores the default).
 std::chrono::milliseconds RenderStallLimit();
 void SetRenderStallLimitForTesting(std::chrono::milliseconds limit);
+// How often a child repeats its last report during a long step of its own: a
+// tenth of the stall limit, so that a receiver slowed by its host still gets
+// one well within the limit.
+std::chrono::milliseconds ChildHeartbeatInterval();
 
 // How long the mux program may run for a video of that many seconds. The
-// mux copies the video and encodes at most its length of audio, many times
-// faster than it plays: as long as the video lasts, and a minute at least
-// (starting the program, probing the music). A child silent for the stall
-// limit is killed as a crash, so the mux is stopped ten seconds before: the
-// render then fails and says why.
+// mux copies the video and encodes at most its length of audio, faster than
+// it plays: as long as the video lasts, and a minute at least (starting the
+// program, probing the music). No cap: an eight-hour video's AAC alone takes
+// five to eight minutes, and the child's reports during the mux keep the
+// stall limit from cutting it short. A mux still running at its limit is
+// killed and the render fails, saying why.
 constexpr std::chrono::milliseconds kMuxTimeFloor{60000};
 std::chrono::milliseconds MuxTimeLimit(double videoSeconds);
 // Tests shorten the floor (a zero restores the default).

@@ -412,6 +412,7 @@ bool RenderTask::start() {
     // (and out of step with its audio): the render stops there and fails.
     bool framesWhole = true;
     int64_t framesWritten = 0;
+    float progress = 0.0f;  // the last reported
     do {
         if (cancelled_) break;
         clock_t t0 = clock();
@@ -454,7 +455,7 @@ bool RenderTask::start() {
         }
         ++framesWritten;
 
-        float progress = static_cast<float>(frame) / static_cast<float>(duration);
+        progress = static_cast<float>(frame) / static_cast<float>(duration);
         if (delegate_) delegate_->renderUpdate(progress);
     } while (context_->stepForward());
     // The last frame's encoding belongs to the loop's time.
@@ -511,6 +512,12 @@ bool RenderTask::start() {
             QVPrint("Child RenderTask %d: music %s cannot be read as audio", pid, music.c_str());
         } else {
             videoWriter_->setMuxTimeLimit(MuxTimeLimit(taskInfo_->duration));
+            // The mux of a long video outlasts the parent's patience for a
+            // silent child: the last progress, repeated, says it still lives.
+            // Sent on this thread, so never after the final word.
+            videoWriter_->setMuxHeartbeat({ChildHeartbeatInterval(), [this, progress] {
+                                               if (delegate_) delegate_->renderUpdate(progress);
+                                           }});
             ok = videoWriter_->muxFile(config_) == 0 && closed;
         }
     }

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <cmath>
 #include <cstdlib>
 
 #include "core/Subprocess.h"
@@ -13,6 +14,7 @@
 #include "render/Config.h"
 #include "support/AudioGen.h"
 #include "support/TestSupport.h"
+#include "task/RenderChild.h"
 
 using namespace Quorvane::Core;
 
@@ -128,6 +130,33 @@ TEST(MuxSubprocess, ArgumentsReachTheProgramVerbatim) {
     status = Subprocess::run({"sh", "-c", "exit 4"}, std::chrono::milliseconds(60000), &timedOut);
     EXPECT_FALSE(timedOut);
     EXPECT_EQ(Subprocess::exitCode(status), 4);
+    // A heartbeat runs while the program does, with or without a limit, and
+    // does not keep a program past its limit alive.
+    int beats = 0;
+    const Subprocess::Heartbeat heartbeat{std::chrono::milliseconds(20), [&beats] { ++beats; }};
+    status = Subprocess::run({"sh", "-c", "sleep 0.3; exit 6"}, std::chrono::milliseconds::max(), &timedOut,
+                             heartbeat);
+    EXPECT_FALSE(timedOut);
+    EXPECT_EQ(Subprocess::exitCode(status), 6);
+    EXPECT_GT(beats, 0);
+    beats = 0;
+    status =
+        Subprocess::run({"sh", "-c", "exec sleep 60"}, std::chrono::milliseconds(300), &timedOut, heartbeat);
+    EXPECT_TRUE(timedOut);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
+    EXPECT_GT(beats, 0);
+
+    // The mux's limit for a video of that length: a minute at least, then as
+    // long as the video, with no cap a real video could reach.
+    const struct {
+        double seconds;
+        long long limitMs;
+    } limits[] = {{std::nan(""), 60000}, {-HUGE_VAL, 60000},  {-5, 60000},
+                  {0, 60000},            {59.9, 60000},       {61.5, 61500},
+                  {8 * 3600, 28800000},  {1e300, 1000000000000000}, {HUGE_VAL, 1000000000000000}};
+    for (const auto& row : limits) {
+        EXPECT_EQ(row.limitMs, MuxTimeLimit(row.seconds).count()) << row.seconds;
+    }
 }
 
 // A caller killed while its program runs takes the program with it.

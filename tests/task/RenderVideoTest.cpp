@@ -585,11 +585,16 @@ TEST(RenderVideo, EveryAcceptedTemplateRendersOrIsRefused) {
         const char* duration;
         const char* reason;  // also: a line that an "end" logs
         float musicVolume = 0;              // above 0: the host's music at this volume
-        const char* muxProgram = nullptr;   // a stand-in for ffmpeg's mux, on PATH
+        std::string muxProgram = "";        // a stand-in for ffmpeg's mux, on PATH
         // "datas/move.json", when given; and a pixel of the first frame that must be red.
         std::string data = "";
         int redX = -1, redY = -1;
+        int stallLimitMs = 0;               // above 0: the parent's silence limit, shortened
+        int muxFloorMs = 1500;              // with a stand-in: the shortest mux time limit
     };
+    const std::string path = getenv("PATH") ? getenv("PATH") : "";
+    // Slower than the shortened silence limit, then the real mux.
+    const std::string slowMux = "sleep 6\nPATH='" + path + "'\nexec ffmpeg \"$@\"";
     const std::string music = dir.file("music.mp3");
     ASSERT_TRUE(QvTest::writeTones(music, {{440, 1.0}}));
     const std::string track = largeTrack();
@@ -628,15 +633,20 @@ TEST(RenderVideo, EveryAcceptedTemplateRendersOrIsRefused) {
          "is not a finite gain from 0 to 100000, 1.000000 kept", 1e11f},
         {"mux past its limit", solid(64, 48, "25", 5, ""), 0, nullptr, "fail", 0, 0, 0, "",
          "ffmpeg command ran past its time limit of 1500 ms and was killed", 0, "exec sleep 100"},
+        // A mux may outlast the silence limit: the child repeats its progress meanwhile.
+        {"mux longer than the silence limit", solid(64, 48, "25", 5, ""), 0, nullptr, "end", 5, 64, 48,
+         "0.200000", "", 0, slowMux, "", -1, -1, 2500, 60000},
+        {"mux past its limit, longer than the silence limit", solid(64, 48, "25", 5, ""), 0, nullptr, "fail",
+         0, 0, 0, "", "ffmpeg command ran past its time limit of 6000 ms and was killed", 0, "exec sleep 100",
+         "", -1, -1, 2500, 6000},
         // Read once for all the layers: read for each, it kept the render from "start" in time.
-        {"thirty layers, one track", sharedTrackJson(), 0, nullptr, "end", 5, 64, 48, "0.200000", "", 0, nullptr,
+        {"thirty layers, one track", sharedTrackJson(), 0, nullptr, "end", 5, 64, 48, "0.200000", "", 0, "",
          track, 48, 32},
         // Read once for the file, not once for each way of spelling its name.
         {"thirty layers, thirty spellings of one track", sharedTrackJson(true), 0, nullptr, "end", 5, 64, 48,
-         "0.200000", "", 0, nullptr, track, 48, 32},
+         "0.200000", "", 0, "", track, 48, 32},
     };
     TempDir standIn("qvmux");
-    const std::string path = getenv("PATH") ? getenv("PATH") : "";
     int key = 700;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -655,13 +665,14 @@ TEST(RenderVideo, EveryAcceptedTemplateRendersOrIsRefused) {
             ASSERT_EQ(0, zr_render_process_set_music_path(&handle, music, false));
             ASSERT_EQ(0, zr_render_process_set_music_volume(&handle, c.musicVolume));
         }
-        if (c.muxProgram) {
-            ASSERT_TRUE(QvTest::writeFile(standIn.file("ffmpeg"), std::string("#!/bin/sh\n") + c.muxProgram + "\n"));
+        if (!c.muxProgram.empty()) {
+            ASSERT_TRUE(QvTest::writeFile(standIn.file("ffmpeg"), "#!/bin/sh\n" + c.muxProgram + "\n"));
             chmod(standIn.file("ffmpeg").c_str(), 0755);
             ASSERT_TRUE(QvTest::writeFile(output, "an older video"));
             setenv("PATH", (standIn.path() + ":" + path).c_str(), 1);
-            Quorvane::Core::SetMuxTimeFloorForTesting(std::chrono::milliseconds(1500));
+            Quorvane::Core::SetMuxTimeFloorForTesting(std::chrono::milliseconds(c.muxFloorMs));
         }
+        Quorvane::Core::SetRenderStallLimitForTesting(std::chrono::milliseconds(c.stallLimitMs));
         if (c.script) {
             ASSERT_TRUE(QvTest::writeFile(folder + "main.lua", std::string("function main(c) ") + c.script + " end"));
             zr_render_process_set_lua_main_file(&handle, folder + "main.lua");
@@ -685,6 +696,7 @@ TEST(RenderVideo, EveryAcceptedTemplateRendersOrIsRefused) {
         }
         setenv("PATH", path.c_str(), 1);
         Quorvane::Core::SetMuxTimeFloorForTesting(std::chrono::milliseconds(0));
+        Quorvane::Core::SetRenderStallLimitForTesting(std::chrono::milliseconds(0));
         EXPECT_STREQ(c.status, zr_render_process_status(&handle)) << log;
         EXPECT_NE(std::string::npos, log.find(c.reason)) << log;
         if (std::string(c.status) == "end") {
@@ -694,6 +706,15 @@ TEST(RenderVideo, EveryAcceptedTemplateRendersOrIsRefused) {
             EXPECT_EQ(std::to_string(c.height), QvTest::probe(output, "v:0", "height"));
             EXPECT_NEAR(atof(c.duration), QvTest::probeDuration(output), c.musicVolume > 0 ? 0.05 : 0.002);
             EXPECT_EQ(c.musicVolume > 0 ? "aac" : "", QvTest::probe(output, "a:0", "codec_name"));
+            if (!c.muxProgram.empty()) {
+                // The last frame's progress, repeated while the slow mux ran, reached the host as
+                // further updates; the final word still came last.
+                const std::vector<std::string> words = CallbackRecorder::instance().words(&handle);
+                ASSERT_FALSE(words.empty());
+                EXPECT_EQ("end", words.back());
+                EXPECT_GT(std::count(words.begin(), words.end(), "update"), c.frames);
+                EXPECT_FLOAT_EQ((c.frames - 1.0f) / c.frames, zr_render_process_progress(&handle));
+            }
             if (c.redX >= 0) {
                 // Red where the track puts every layer, the background colour where none is.
                 const std::string rgb = firstFrameRgb(output);
@@ -704,7 +725,7 @@ TEST(RenderVideo, EveryAcceptedTemplateRendersOrIsRefused) {
                 EXPECT_NEAR(0x33, channel(8, 8, 0), 4);
                 EXPECT_NEAR(0x99, channel(8, 8, 2), 4);
             }
-        } else if (c.muxProgram) {
+        } else if (!c.muxProgram.empty()) {
             EXPECT_EQ("an older video", QvTest::readFile(output));
         } else {
             EXPECT_FALSE(QvTest::fileExists(output));
