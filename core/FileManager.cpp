@@ -211,10 +211,6 @@ std::vector<std::string> InputScope::pathsIn(const std::string& json) {
     return strings;
 }
 
-void InputScope::addFilesIn(const std::string& json) {
-    for (const std::string& path : pathsIn(json)) addFile(path);
-}
-
 bool InputScope::allows(const std::string& path, const char* what, std::string* opened) const {
     if (opened) *opened = path;
     if (!restricted()) return true;

@@ -78,8 +78,6 @@ class InputScope {
 public:
     void addFolder(const std::string& folder);
     void addFile(const std::string& path);
-    // Every path in a JSON document (see pathsIn).
-    void addFilesIn(const std::string& json);
     // The strings of a JSON document (keys too) that could be paths; text
     // that is no JSON counts as one path.
     static std::vector<std::string> pathsIn(const std::string& json);

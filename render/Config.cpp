@@ -420,7 +420,7 @@ void Config::setMusicPath(std::string const& path) {
         QVPrint("music %s is not an mp3 or aac file, skipped", path.c_str());
         return;
     }
-    inputScope_.addFile(path);
+    addHostFile(path);
     const InputFileStatus status = FileManager::checkInput(path, kMaxMediaFileBytes);
     if (status == InputFileStatus::Ok) {
         musicFile_ = path;
@@ -476,13 +476,18 @@ AssetConfig* Config::findAsset(std::string const& uiKey) const {
     return nullptr;
 }
 
+void Config::addHostFile(std::string const& path) {
+    inputScope_.addFile(path);
+    hostFiles_.push_back(path);
+}
+
 bool Config::setFileForAsset(std::string const& uiKey, std::string const& file) {
     AssetConfig* asset = findAsset(uiKey);
     if (!asset) return false;
     asset->name = file;
     asset->num = 1;
     asset->replaced = true;
-    inputScope_.addFile(file);
+    addHostFile(file);
     return true;
 }
 
@@ -497,7 +502,7 @@ std::string Config::getExtraDataForUIKey(std::string const& uiKey) const {
 }
 
 void Config::setReplaceableFilePaths(std::vector<std::string> const& paths) {
-    for (std::string const& path : paths) inputScope_.addFile(path);
+    for (std::string const& path : paths) addHostFile(path);
     if (templateType_ == TemplateTypeDynamic) {
         replaceableFilePaths_ = paths;
         return;

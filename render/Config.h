@@ -88,6 +88,9 @@ public:
 
     std::vector<AssetConfig*> const& assets() const { return assets_; }
     std::vector<std::string> const& replaceableFilePaths() const { return replaceableFilePaths_; }
+    // Every file the host handed this configuration: replaceable files, taken
+    // by an asset or not, files set for assets, the music.
+    std::vector<std::string> const& hostFiles() const { return hostFiles_; }
     std::vector<AudioTrackInfo>& audioTracks() { return audioTracks_; }
 
     void setBackgroundColor(Color const& color) { backgroundColor_ = color; }
@@ -189,6 +192,8 @@ private:
     void readMainComp(rapidjson::Value const& root);
     void checkCompSizes(rapidjson::Value const& root);
     AssetConfig* findAsset(std::string const& uiKey) const;
+    // A file the host handed: it may be read, and nothing the render writes replaces it.
+    void addHostFile(std::string const& path);
 
     std::string version_ = "1.0.0";
     uint64_t duration_ = 0;
@@ -212,6 +217,7 @@ private:
     bool randomSegment_ = false;
     std::vector<AssetConfig*> assets_;
     std::vector<std::string> replaceableFilePaths_;
+    std::vector<std::string> hostFiles_;
     std::vector<AudioTrackInfo> audioTracks_;
     // Facts for refusalReason.
     bool hasMainCompFrameRate_ = false;

@@ -130,41 +130,6 @@ std::string RenderOutput::workFolderFor(const std::string& outputPath, int pid) 
     return folder + "." + base + "." + std::to_string(pid) + ".render";
 }
 
-void RenderInputs::addFile(const std::string& path) {
-    struct stat info;
-    if (!path.empty() && stat(path.c_str(), &info) == 0)
-        files_.emplace(std::make_pair(info.st_dev, info.st_ino), path);
-}
-
-void RenderInputs::addFolder(const std::string& folder, const std::string& suffix) {
-    if (folder.empty()) return;
-    std::string resolved;
-    // A folder that does not exist holds nothing to guard.
-    if (FileManager::resolvePath(folder, &resolved) == FileManager::Resolution::Missing) return;
-    folders_.push_back(Folder{folder, resolved, suffix});
-}
-
-std::string RenderInputs::reasonFor(const std::string& path) const {
-    struct stat info;
-    if (stat(path.c_str(), &info) != 0) return std::string();
-    const auto file = files_.find(std::make_pair(info.st_dev, info.st_ino));
-    if (file != files_.end()) return "it is a file of the render's inputs: " + file->second;
-    if (folders_.empty()) return std::string();
-    std::string resolved;
-    if (FileManager::resolvePath(path, &resolved) != FileManager::Resolution::Resolved)
-        return "it cannot be resolved";
-    for (const Folder& folder : folders_) {
-        if (folder.resolved.empty())
-            return "the render's input folder " + folder.given + " cannot be resolved";
-        const bool suffixed =
-            resolved.size() >= folder.suffix.size() &&
-            resolved.compare(resolved.size() - folder.suffix.size(), std::string::npos, folder.suffix) == 0;
-        if (suffixed && FileManager::liesWithin(resolved, folder.resolved))
-            return "it is a file of the render's input folder " + folder.given;
-    }
-    return std::string();
-}
-
 std::string RenderOutput::refusalReason(const RenderInputs& inputs) const {
     if (base_.empty() || base_ == "." || base_ == "..") return "it names a folder";
     struct stat info;

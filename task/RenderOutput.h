@@ -12,41 +12,14 @@
 //       OUT.mp4.h264, OUT.mp4.aac the raw stream and the mixed audio
 #pragma once
 
-#include <sys/types.h>
-
 #include <cstdint>
-#include <map>
 #include <string>
-#include <utility>
 #include <vector>
+
+#include "task/RenderInputs.h"
 
 namespace Quorvane {
 namespace Core {
-
-// The files a render reads, which none of the files it writes may replace:
-// files known by identity (device and inode, so that no other spelling of
-// their paths, link or hard link, passes), and folders whose files the
-// template's script or the text program may name while the render runs.
-class RenderInputs {
-public:
-    // An existing file (links followed); a missing one is nothing to guard.
-    void addFile(const std::string& path);
-    // Every file inside the folder whose name ends in `suffix` ("" for all).
-    void addFolder(const std::string& folder, const std::string& suffix = std::string());
-    // Why the existing file at path (links followed) is one of these inputs,
-    // or empty; a path that cannot be resolved counts as one (the check
-    // fails closed).
-    std::string reasonFor(const std::string& path) const;
-
-private:
-    struct Folder {
-        std::string given;
-        std::string resolved;  // "" when it cannot be resolved
-        std::string suffix;
-    };
-    std::map<std::pair<dev_t, ino_t>, std::string> files_;  // identity -> the path that named it
-    std::vector<Folder> folders_;
-};
 
 enum class ImageFileKind { Png, Jpg, Bmp, Tga };
 

@@ -226,44 +226,22 @@ std::string RenderTask::lostReplaceableFile(const std::set<std::string>& replace
     return std::string();
 }
 
-RenderInputs RenderTask::renderInputs() const {
-    RenderInputs inputs;
-    for (const std::string& file : inputFiles()) inputs.addFile(file);
-    for (const std::string& file : InputScope::pathsIn(luaData_)) inputs.addFile(file);
-    for (const AudioTrackInfo& track : config_->audioTracks()) inputs.addFile(track.filePath);
-    // The template's own files: its configuration, its music (whichever the
-    // host's replaced) and every file a text of its configuration names, as
-    // an asset, a data file or a path of its own.
-    const std::string& folder = config_->templatePath();
-    for (const char* name : {"config.json", "music.aac", "music.mp3"}) inputs.addFile(folder + name);
-    const std::vector<std::string> texts = InputScope::pathsIn(config_->configContent());
-    for (const std::string& text : std::set<std::string>(texts.begin(), texts.end())) {
-        for (const std::string& file : {text, config_->assetFile(text), folder + "datas/" + text})
-            inputs.addFile(file);
-    }
-    // Folders whose files are named while the render runs: image sequences
-    // and the script's data files, the modules a script may load, and
-    // whatever the text program reads of its own folder.
-    inputs.addFolder(config_->assetFolder());
-    inputs.addFolder(folder + "datas/");
-    inputs.addFolder(luaDir_, ".lua");
-    inputs.addFolder(scrivaneDir_);
-    return inputs;
-}
-
-std::vector<std::string> RenderTask::inputFiles() const {
-    const std::set<std::string> replaced = replacedFiles();
-    std::vector<std::string> files(replaced.begin(), replaced.end());
-    files.push_back(audioFile_);
-    files.push_back(luaMainFile_);
+RenderFileNames RenderTask::fileNames() const {
+    RenderFileNames names;
+    names.templateFolder = config_->templatePath();
+    names.configContent = config_->configContent();
+    names.assetFolder = assetDir_;
+    names.scriptFolder = luaDir_;
+    names.textProgramFolder = scrivaneDir_;
+    names.files = config_->hostFiles();
+    names.files.push_back(audioFile_);
+    names.files.push_back(luaMainFile_);
     for (const auto& entry : watermarks_) {
-        files.insert(files.end(), entry.first.imagePaths.begin(), entry.first.imagePaths.end());
+        names.files.insert(names.files.end(), entry.first.imagePaths.begin(), entry.first.imagePaths.end());
     }
-    if (!dynamicSubImgJson_.empty()) {
-        const std::vector<std::string> images = InputScope::pathsIn(dynamicSubImgJson_);
-        files.insert(files.end(), images.begin(), images.end());
-    }
-    return files;
+    names.documents = {luaData_, dynamicSubImgJson_};
+    for (const AudioTrackInfo& track : config_->audioTracks()) names.tracks.push_back(track.filePath);
+    return names;
 }
 
 bool RenderTask::start() {
@@ -276,7 +254,7 @@ bool RenderTask::start() {
     if (!reason.empty()) return refuseTemplate(reason);
     // So is the output path, before anything there or beside it is touched.
     RenderOutput output(outputPath_, pid);
-    inputs_ = renderInputs();
+    inputs_ = RenderInputs(fileNames());
     reason = output.refusalReason(inputs_);
     if (!reason.empty()) {
         QVPrint("Invalid output path %s: %s", outputPath_.c_str(), reason.c_str());
@@ -289,12 +267,7 @@ bool RenderTask::start() {
 
     // Besides the template, the scene may read what the host named for this
     // render; nothing else (see InputScope).
-    InputScope& scope = config_->inputScope();
-    for (const std::string* folder : {&assetDir_, &luaDir_}) {
-        if (!folder->empty()) scope.addFolder(*folder);
-    }
-    for (const std::string& file : inputFiles()) scope.addFile(file);
-    if (!luaData_.empty()) scope.addFilesIn(luaData_);
+    inputs_.admitInto(config_->inputScope());
 
     glContext_ = GLContextGet(width, height, nullptr);
     if (!glContext_) {

@@ -101,10 +101,8 @@ private:
     std::string lostReplaceableFile(const std::set<std::string>& replaced) const;
     // The user's files that replace the template's own.
     std::set<std::string> replacedFiles() const;
-    // The files the host named for this render.
-    std::vector<std::string> inputFiles() const;
-    // What the output path and the snapshots may not replace.
-    RenderInputs renderInputs() const;
+    // Every name this render was handed, of which its inputs are gathered.
+    RenderFileNames fileNames() const;
     void writeSnapshot(int64_t frame);
     void releaseScene();
     // The text steps in their order; the drawn texts join the dynamic sub
@@ -140,6 +138,8 @@ private:
     RenderThread* audioThread_ = nullptr;
     FFAudioWriter* audioWriter_ = nullptr;
     std::vector<uint8_t> pixels_;
+    // What the render reads: what the scene may open besides the template,
+    // and what the output path and the snapshots may not replace.
     RenderInputs inputs_;
     RenderTaskInfo* taskInfo_ = nullptr;
 };

@@ -47,11 +47,18 @@ FileIdentity identityOf(const std::string& path) {
 std::string logFileConflict(const std::string& log, const RenderFiles& files) {
     const FileIdentity target = identityOf(log);
     if (target == identityOf(files.output)) return "the output";
-    const std::string templateDir = FileManager::resolvedPath(files.templateDir);
+    const std::string templateDir = FileManager::resolvedPath(files.inputs.templateFolder);
     if (!target.location.empty() && FileManager::liesWithin(target.location, templateDir))
         return "a file inside the template folder";
-    for (const std::string& file : files.others) {
-        if (target == identityOf(file)) return "the render's file " + file;
+    // The snapshots, and the files the host named, are compared by where
+    // they would be as well: one not there yet would be read once the log
+    // made it.
+    for (const auto* list : {&files.written, &files.inputs.files}) {
+        for (const std::string& file : *list) {
+            if (target == identityOf(file)) return "the render's file " + file;
+        }
     }
+    const std::string input = Quorvane::Core::RenderInputs(files.inputs).reasonFor(log);
+    if (!input.empty()) return "one of the render's inputs (" + input + ")";
     return std::string();
 }

@@ -7,12 +7,15 @@
 #include <string>
 #include <vector>
 
+#include "task/RenderInputs.h"
+
 struct RenderFiles {
-    std::string templateDir;
+    // Everything the render is handed: the template folder, replaceable
+    // files, music, watermark images. The engine gathers its inputs of these.
+    Quorvane::Core::RenderFileNames inputs;
     std::string output;
-    // Everything else the render reads or writes by name: replaceable files,
-    // music, watermark images, snapshot files.
-    std::vector<std::string> others;
+    // The other files the render writes: snapshots.
+    std::vector<std::string> written;
 };
 
 // Empty when `log` may be appended to; otherwise what it would be, e.g.

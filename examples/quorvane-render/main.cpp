@@ -86,11 +86,14 @@ struct Options {
 
 // Everything the render reads or writes by name, for the log's check.
 RenderFiles renderFilesOf(const Options& options) {
-    RenderFiles files{options.templateDir, options.output, options.replaceFiles};
-    files.others.push_back(options.music);
-    for (const Options::Mark& mark : options.watermarks) files.others.push_back(mark.image);
+    RenderFiles files;
+    files.inputs.templateFolder = options.templateDir;
+    files.inputs.files = options.replaceFiles;
+    files.inputs.files.push_back(options.music);
+    for (const Options::Mark& mark : options.watermarks) files.inputs.files.push_back(mark.image);
+    files.output = options.output;
     for (int frame : options.snapshotFrames)
-        files.others.push_back(options.snapshotDir + std::to_string(frame) + ".png");
+        files.written.push_back(options.snapshotDir + std::to_string(frame) + ".png");
     return files;
 }
 

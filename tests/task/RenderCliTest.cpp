@@ -95,6 +95,9 @@ TEST(RenderCli, FailuresExitNonZero) {
     QvTest::writeFile(older, "an older video");
     ASSERT_EQ(0, symlink(older.c_str(), dir.file("link.mp4").c_str()));
     const std::string config = QvTest::readFile(t + "config.json");
+    // Outside the template by its path, the template's config.json by its file.
+    const std::string hardLink = dir.file("config-link.log");
+    ASSERT_EQ(0, link((t + "config.json").c_str(), hardLink.c_str()));
     struct LogRow {
         std::vector<std::string> args;
         int exitCode;
@@ -105,6 +108,9 @@ TEST(RenderCli, FailuresExitNonZero) {
         {{kCommand, t, older, "--log", dir.file("link.mp4")}, 2, "--log must not name the output\n"},
         {{kCommand, t, older, "--log", t + "./config.json"}, 2, "--log must not name a file inside the template"},
         {{kCommand, t, older, "--log", t + "new.log"}, 2, "--log must not name a file inside the template"},
+        {{kCommand, t, older, "--log", hardLink}, 2,
+         "--log must not name one of the render's inputs (it is a file of the render's inputs: " + t +
+             "config.json)\n"},
         {{kCommand, t, t + "config.json"}, 1, "Invalid output path " + t + "config.json: it is a file of"},
     };
     for (const LogRow& row : logRows) {

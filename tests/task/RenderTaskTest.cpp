@@ -7,6 +7,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <map>
 
 #include "TaskTestSupport.h"
 #include "render/Config.h"
@@ -253,11 +254,26 @@ TEST(RenderTask, OutputPathAndSideFilesTouchNothingElse) {
     ASSERT_EQ(0, mkfifo(fifo.c_str(), 0644));
     std::string linkToConfig = dir.file("config-link.mp4");
     ASSERT_EQ(0, symlink((folder + "config.json").c_str(), linkToConfig.c_str()));
+    // The host's asset and script folders, read by names learned while the
+    // render runs, and replaceable files no asset of the template takes.
+    const std::string hostAssets = dir.file("host-assets") + "/";
+    const std::string scripts = dir.file("lua") + "/";
+    ASSERT_EQ(0, mkdir(hostAssets.c_str(), 0755));
+    ASSERT_EQ(0, mkdir(scripts.c_str(), 0755));
+    ASSERT_TRUE(QvTest::writeFile(scripts + "main.lua", "function main(ctx, data) end\n"));
+    const std::vector<std::string> unused = {dir.file("user-clip.mp4"), dir.file("user-0.png")};
+    std::map<std::string, std::string> kept;
+    for (const std::string& file : {hostAssets + "clip.mp4", hostAssets + "0.png", scripts + "intro.mp4",
+                                    scripts + "0.png", unused[0], unused[1]}) {
+        kept[file] = "the user's " + file;
+        ASSERT_TRUE(QvTest::writeFile(file, kept[file]));
+    }
 
     struct Case {
         const char* name;
         std::string output;
         bool renders;
+        std::string snapshot = {};  // where frame 0's snapshot would go, and must not
     } cases[] = {
         {"links and folders at the old side-file names", dir.file("planted.mp4"), true},
         {"a FIFO", fifo, false},
@@ -270,6 +286,13 @@ TEST(RenderTask, OutputPathAndSideFilesTouchNothingElse) {
         // Made by the first render, replaced by the second: the render does not read it.
         {"a file inside the template that nothing reads", folder + "preview.mp4", true},
         {"the same file again", folder + "preview.mp4", true},
+        {"a clip of the host's asset folder", hostAssets + "clip.mp4", false},
+        {"a clip of the script folder", scripts + "intro.mp4", false},
+        {"a replaceable file no asset took", unused[0], false},
+        {"a snapshot over a picture of the host's asset folder", dir.file("shot-a.mp4"), true,
+         hostAssets + "0.png"},
+        {"a snapshot over a picture of the script folder", dir.file("shot-b.mp4"), true, scripts + "0.png"},
+        {"a snapshot over a replaceable file no asset took", dir.file("shot-c.mp4"), true, unused[1]},
     };
     ASSERT_EQ(0, symlink(target.c_str(), (cases[0].output + ".h264").c_str()));
     ASSERT_EQ(0, mkdir((cases[0].output + ".aac").c_str(), 0755));
@@ -289,6 +312,14 @@ TEST(RenderTask, OutputPathAndSideFilesTouchNothingElse) {
             track.duration = 1.0f;
             track.outPoint = 1.0f;
             task.renderConfig()->audioTracks().push_back(track);
+            task.setAssetDir(hostAssets);
+            task.setLuaMainFile(scripts + "main.lua");
+            task.setLuaDir(scripts);
+            task.renderConfig()->setReplaceableFilePaths(unused);
+            if (!c.snapshot.empty()) {
+                task.setSnapShotDir(c.snapshot.substr(0, c.snapshot.size() - strlen("0.png")));
+                task.setSnapFrames({0});
+            }
             ok = task.start();
         }
         std::string log = capture.stop();
@@ -299,6 +330,8 @@ TEST(RenderTask, OutputPathAndSideFilesTouchNothingElse) {
             EXPECT_EQ("end", delegate.words.back());
             EXPECT_EQ("5", QvTest::probe(c.output, "v:0", "nb_read_frames"));
             EXPECT_EQ("aac", QvTest::probe(c.output, "a:0", "codec_name"));
+            if (!c.snapshot.empty())
+                EXPECT_NE(std::string::npos, log.find("snapshot " + c.snapshot + " not written: ")) << log;
             continue;
         }
         // Refused before "start": nothing drawn, nothing at the path changed.
@@ -314,6 +347,8 @@ TEST(RenderTask, OutputPathAndSideFilesTouchNothingElse) {
             EXPECT_EQ(bytes, QvTest::readFile(c.output));
         }
     }
+    for (const auto& file : kept)
+        EXPECT_TRUE(file.second == QvTest::readFile(file.first)) << file.first << " changed";
     // The planted link still leads to an untouched file; the folder is still there.
     char linked[4096] = {};
     EXPECT_GT(readlink((cases[0].output + ".h264").c_str(), linked, sizeof linked - 1), 0);
