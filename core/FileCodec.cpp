@@ -1,6 +1,7 @@
 #include "core/FileCodec.h"
 
 #include "core/FileManager.h"
+#include "core/FileWriter.h"
 
 #include <dirent.h>
 #include <openssl/evp.h>
@@ -28,18 +29,11 @@ constexpr uint32_t kV2FormatVersion = 2;
 static_assert(sizeof(Encoder::PackFileEntry) == kV1EntrySize, "entry record is 60 bytes in the file");
 
 using Quorvane::Core::FileManager;
+using Quorvane::Core::FileWriter;
 using Quorvane::Core::InputFileStatus;
 
 bool readWholeFile(const std::string& path, std::string& out) {
     return FileManager::readInput(path, out) == InputFileStatus::Ok;
-}
-
-bool writeWholeFile(const std::string& path, const void* data, size_t length) {
-    FILE* f = fopen(path.c_str(), "wb");
-    if (f == nullptr) return false;
-    bool ok = length == 0 || fwrite(data, 1, length, f) == length;
-    if (fclose(f) != 0) ok = false;
-    return ok;
 }
 
 bool hasMagic(const unsigned char* p) {
@@ -194,7 +188,7 @@ bool FileCodec::createPack(const std::string& folder, const std::string& fileNam
 bool FileCodec::unpack(const std::string& outputPath) {
     if (size == 0) return false;
     size_t n = size < content.size() ? static_cast<size_t>(size) : content.size();
-    return writeWholeFile(outputPath, content.data(), n);
+    return FileWriter::writeWhole(outputPath, content.data(), n);
 }
 
 // ---------------------------------------------------------------------------
@@ -251,7 +245,7 @@ bool Decoder::decodePack(const std::string& path) {
 bool Decoder::unpack(const std::string& outputPath) {
     if (size == 0) return false;
     size_t n = size < content.size() ? static_cast<size_t>(size) : content.size();
-    return writeWholeFile(outputPath, content.data(), n);
+    return FileWriter::writeWhole(outputPath, content.data(), n);
 }
 
 // ---------------------------------------------------------------------------
@@ -327,7 +321,7 @@ bool Encoder::createPack(const std::string& folder, const std::string& fileName,
     std::string out(reinterpret_cast<const char*>(header), kV1HeaderSize);
     out.append(reinterpret_cast<const char*>(entryBytes), kV1EntrySize);
     out += data;
-    return writeWholeFile(outputPath, out.data(), out.size());
+    return FileWriter::writeWhole(outputPath, out.data(), out.size());
 }
 
 // ---------------------------------------------------------------------------
@@ -355,7 +349,7 @@ bool FileAES::createPack(const std::string& folder, const std::string& fileName,
                    reinterpret_cast<unsigned char*>(&out[kV2HeaderSize]))) {
         return false;
     }
-    return writeWholeFile(outputPath, out.data(), out.size());
+    return FileWriter::writeWhole(outputPath, out.data(), out.size());
 }
 
 bool FileAES::decodePack(const std::string& path, std::string& outContent, uint64_t& outSize) {
@@ -406,7 +400,7 @@ bool FileAES::createPack(const std::string& inputPath, const std::string& output
         out.append(reinterpret_cast<const char*>(cipher), kChunkCipher);
     }
     out.append(plain, chunks * kChunkPlain, std::string::npos);
-    return writeWholeFile(outputPath, out.data(), out.size());
+    return FileWriter::writeWhole(outputPath, out.data(), out.size());
 }
 
 // The writer records no chunk count. Its chunks take 181 bytes each and its plain
@@ -436,5 +430,5 @@ bool FileAES::decodePack(const std::string& inputPath, const std::string& output
         pos += length;
     }
     out.append(file, pos, std::string::npos);
-    return writeWholeFile(outputPath, out.data(), out.size());
+    return FileWriter::writeWhole(outputPath, out.data(), out.size());
 }

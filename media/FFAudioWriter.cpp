@@ -1,6 +1,11 @@
 #include "media/FFAudioWriter.h"
 
+#include <errno.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cstring>
+#include <memory>
 
 #include "core/Log.h"
 
@@ -11,6 +16,30 @@ extern "C" {
 
 namespace Quorvane {
 namespace Core {
+
+namespace {
+
+// What FFmpeg's own file output buffers.
+constexpr int kOutputBufferBytes = 32768;
+
+// The muxers write and seek through the file a FileWriter created, which
+// never opens what stood at the name.
+int writeOutput(void* opaque, uint8_t* data, int size) {
+    auto* file = static_cast<FileWriter*>(opaque);
+    return file->write(data, size > 0 ? static_cast<size_t>(size) : 0) ? size : AVERROR(EIO);
+}
+
+int64_t seekOutput(void* opaque, int64_t offset, int whence) {
+    const int fd = static_cast<FileWriter*>(opaque)->fd();
+    if (whence & AVSEEK_SIZE) {
+        struct stat info;
+        return fstat(fd, &info) == 0 ? static_cast<int64_t>(info.st_size) : AVERROR(errno);
+    }
+    const off_t at = lseek(fd, static_cast<off_t>(offset), whence & ~AVSEEK_FORCE);
+    return at < 0 ? AVERROR(errno) : static_cast<int64_t>(at);
+}
+
+}  // namespace
 
 FFAudioWriter::FFAudioWriter(const char* path) : mPath(path ? path : "") {
     QVPrint("FFAudioWriter(): %s", mPath.c_str());
@@ -36,7 +65,12 @@ AVFormatContext* FFAudioWriter::allocOutput(const std::string& path) {
 void FFAudioWriter::freeOutput(AVFormatContext** output) {
     AVFormatContext* out = *output;
     if (!out) return;
-    if (!(out->oformat->flags & AVFMT_NOFILE) && out->pb) avio_closep(&out->pb);
+    if (out->pb) {
+        // An output that was not committed goes with its writer.
+        delete static_cast<FileWriter*>(out->pb->opaque);
+        av_freep(&out->pb->buffer);
+        avio_context_free(&out->pb);
+    }
     avformat_free_context(out);
     *output = nullptr;
 }
@@ -55,17 +89,38 @@ AVStream* FFAudioWriter::addCopyStream(AVFormatContext* output, AVCodecParameter
     return st;
 }
 
-bool FFAudioWriter::openOutputFile(AVFormatContext* output, const std::string& path) {
-    if (!(output->oformat->flags & AVFMT_NOFILE) &&
-        avio_open(&output->pb, path.c_str(), AVIO_FLAG_WRITE) < 0) {
-        QVPrint("Could not open output file");
-        return false;
+bool FFAudioWriter::openOutputFile(AVFormatContext* output, const std::string& path, FileWriter::Mode mode) {
+    std::string written = path;
+    if (!(output->oformat->flags & AVFMT_NOFILE) && !output->pb) {
+        auto file = std::make_unique<FileWriter>();
+        auto* buffer = static_cast<unsigned char*>(av_malloc(kOutputBufferBytes));
+        AVIOContext* io = buffer && file->open(path, mode)
+                              ? avio_alloc_context(buffer, kOutputBufferBytes, 1, file.get(), nullptr,
+                                                   writeOutput, seekOutput)
+                              : nullptr;
+        if (!io) {
+            av_free(buffer);
+            QVPrint("Could not open output file");
+            return false;
+        }
+        written = file->writtenPath();
+        file.release();
+        output->pb = io;
+        output->flags |= AVFMT_FLAG_CUSTOM_IO;
     }
     const AVOutputFormat* fmt = av_guess_format(nullptr, path.c_str(), nullptr);
     if (fmt) output->oformat = fmt;
+    // A muxer that moves its index to the front reads the file back by this name.
     av_freep(&output->url);
-    output->url = av_strndup(path.c_str(), 1023);
+    output->url = av_strndup(written.c_str(), 1023);
     return true;
+}
+
+bool FFAudioWriter::commitOutputFile(AVFormatContext* output) {
+    if (!output->pb) return true;
+    avio_flush(output->pb);
+    const bool flushed = output->pb->error == 0;
+    return static_cast<FileWriter*>(output->pb->opaque)->commit() && flushed;
 }
 
 int FFAudioWriter::writeCopiedPacket(AVFormatContext* output, AVStream* from, AVStream* to,
@@ -171,7 +226,8 @@ bool FFAudioWriter::addAudioInput(AVCodecParameters* params) {
 }
 
 bool FFAudioWriter::start() {
-    if (!mOutput || !openOutputFile(mOutput, mPath)) return false;
+    // The mixed audio of a render, in its own fresh work folder.
+    if (!mOutput || !openOutputFile(mOutput, mPath, FileWriter::Mode::New)) return false;
     if (avformat_write_header(mOutput, nullptr) < 0) {
         QVPrint("Error occurred when write media header to output file");
         return false;
@@ -213,6 +269,7 @@ int FFAudioWriter::finishOutput(AVFormatContext* output, bool* headerWritten, in
     if (flushResult < 0) QVPrint("%s Flushing encoder failed", who);
     int ret = *headerWritten ? av_write_trailer(output) : AVERROR(EINVAL);
     *headerWritten = false;
+    if (ret >= 0 && !commitOutputFile(output)) ret = AVERROR(EIO);
     if (ret < 0) QVPrint("%s Error occurred", who);
     QVPrint("%s finish to close and video mNumPacket: %d", who, packetCount);
     return ret < 0 ? 1 : 0;

@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "core/FileWriter.h"
+
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
@@ -54,19 +56,24 @@ public:
     // The output context for a path, its container guessed from the name; logs
     // and returns null on failure.
     static AVFormatContext* allocOutput(const std::string& path);
-    // Closes the file an output context opened and frees it; null is fine.
+    // Frees an output context with its file (removed unless committed, in
+    // Replace mode); null is fine.
     static void freeOutput(AVFormatContext** output);
     // Adds a stream that takes already encoded packets with these parameters;
     // logs and returns null on failure.
     static AVStream* addCopyStream(AVFormatContext* output, AVCodecParameters* params);
-    // Opens the output file and settles the container on the path's name,
-    // ready for the header.
-    static bool openOutputFile(AVFormatContext* output, const std::string& path);
+    // Creates the output file through a FileWriter in `mode` and settles the
+    // container on the path's name, ready for the header.
+    static bool openOutputFile(AVFormatContext* output, const std::string& path, FileWriter::Mode mode);
+    // Completes the file after the trailer (see FileWriter::commit); false
+    // when any of it was not written.
+    static bool commitOutputFile(AVFormatContext* output);
     // Writes one already encoded packet of `from` as a packet of `to`.
     static int writeCopiedPacket(AVFormatContext* output, AVStream* from, AVStream* to, AVPacket* packet);
     static void rescalePacketTs(AVRational from, AVStream* to, AVPacket* packet);
     // The end of close(): logs a failed flush, writes the trailer of an output
-    // whose header was written (logging as `who`). 0 on success, 1 on failure.
+    // whose header was written (logging as `who`) and commits its file. 0 on
+    // success, 1 on failure.
     static int finishOutput(AVFormatContext* output, bool* headerWritten, int flushResult, const char* who,
                             int packetCount);
 

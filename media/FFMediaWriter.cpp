@@ -133,7 +133,9 @@ bool FFMediaWriter::addAudioInput(AVCodecParameters* params) {
 }
 
 bool FFMediaWriter::start() {
-    if (!mOutput || !FFAudioWriter::openOutputFile(mOutput, mPath)) return false;
+    // A finished video, like a render's: what stood at the path stays until
+    // the new file is complete.
+    if (!mOutput || !FFAudioWriter::openOutputFile(mOutput, mPath, FileWriter::Mode::Replace)) return false;
     // Index at the front of MP4 files, so that players can start at once.
     AVDictionary* options = nullptr;
     if (av_opt_find(mOutput->priv_data, "movflags", nullptr, 0, 0))

@@ -82,7 +82,6 @@ NVMediaWriter::~NVMediaWriter() {
     avcodec_free_context(&mAudioCodecContext);
     FFAudioWriter::freeOutput(&mOutput);
     QVPrint("nv media writer release finish");
-    if (mRawStream.is_open()) mRawStream.close();
 }
 
 namespace {
@@ -183,7 +182,8 @@ bool NVMediaWriter::addVideoInput(int width, int height, AVRational rate) {
     // encoder. The container of packet mode needs them before that frame.
     if (!mMux) describeParameterSets();
     if (mMux) {
-        mRawStream.open(mPath + ".h264", std::ios::binary | std::ios::out | std::ios::trunc);
+        // A file of the render's own fresh work folder: nothing may stand there.
+        mRawStream.open(mPath + ".h264", FileWriter::Mode::New);
     }
     if (mOutput->oformat->flags & AVFMT_GLOBALHEADER)
         mVideoCodecContext->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
@@ -208,11 +208,7 @@ void NVMediaWriter::describeParameterSets() {
 bool NVMediaWriter::openPacketOutput() {
     if (mHeaderWritten) return true;
     if (!mOutput) return false;
-    if (!(mOutput->oformat->flags & AVFMT_NOFILE) && !mOutput->pb &&
-        avio_open(&mOutput->pb, mPath.c_str(), AVIO_FLAG_WRITE) < 0) {
-        QVPrint("Could not open output file");
-        return false;
-    }
+    if (!FFAudioWriter::openOutputFile(mOutput, mPath, FileWriter::Mode::Replace)) return false;
     if (avformat_write_header(mOutput, nullptr) < 0) {
         QVPrint("Error occurred when write media header to output file");
         return false;
@@ -329,8 +325,7 @@ bool NVMediaWriter::drain() {
 
 int NVMediaWriter::writeEncoded(uint64_t size) {
     if (mMux) {
-        mRawStream.write(reinterpret_cast<const char*>(mEncodeBuffer.data()),
-                         static_cast<std::streamsize>(size));
+        mRawStream.write(mEncodeBuffer.data(), static_cast<size_t>(size));
         return static_cast<int>(size);
     }
 
@@ -361,11 +356,7 @@ int NVMediaWriter::close() {
         describeParameterSets();
         // The stream keeps its failure from the open on: a raw stream that could
         // not be created or written in full is a lost video, not a success.
-        if (mRawStream.is_open()) {
-            mRawStream.flush();
-            mRawStream.close();
-        }
-        if (mRawStream.fail()) {
+        if (!mRawStream.commit()) {
             QVPrint("NVMediaWriter could not write %s.h264", mPath.c_str());
             return 1;
         }
@@ -377,6 +368,7 @@ int NVMediaWriter::close() {
     }
     int ret = mHeaderWritten ? av_write_trailer(mOutput) : AVERROR(EINVAL);
     mHeaderWritten = false;
+    if (ret >= 0 && !FFAudioWriter::commitOutputFile(mOutput)) ret = AVERROR(EIO);
     if (ret < 0) {
         QVPrint("NVMediaWriter Flushing encoder failed");
         QVPrint("NVMediaWriter Error occurred");

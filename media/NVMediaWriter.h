@@ -8,12 +8,12 @@
 #include <chrono>
 #include <cstdint>
 #include <ctime>
-#include <fstream>
 #include <memory>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "core/FileWriter.h"
 #include "core/Semaphore.h"
 #include "core/Subprocess.h"
 #include "media/SoftwareH264Encoder.h"
@@ -130,7 +130,7 @@ private:
     AVCodecContext* mAudioCodecContext = nullptr;
     AVFormatContext* mOutput = nullptr;
     int mPacketCount = 0;
-    std::ofstream mRawStream;
+    FileWriter mRawStream;
     bool mMux = false;
     float mBitrateFactor = 0.25f;
     bool mHeaderWritten = false;

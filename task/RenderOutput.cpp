@@ -13,6 +13,7 @@
 #include <stb_image_write.h>
 
 #include "core/FileManager.h"
+#include "core/FileWriter.h"
 #include "core/Log.h"
 
 namespace Quorvane {
@@ -31,61 +32,24 @@ std::string folderOf(const std::string& path) {
     return path.substr(0, slash);
 }
 
-// The descriptor of a file this write created; partial writes are resumed.
-struct FileSink {
-    int fd;
-    bool failed;
-};
-
-void writeToSink(void* context, void* data, int size) {
-    auto* sink = static_cast<FileSink*>(context);
-    const auto* bytes = static_cast<const char*>(data);
-    size_t left = size > 0 ? static_cast<size_t>(size) : 0;
-    while (left > 0 && !sink->failed) {
-        const ssize_t written = write(sink->fd, bytes, left);
-        if (written < 0 && errno == EINTR) continue;
-        if (written <= 0) {
-            sink->failed = true;
-        } else {
-            bytes += written;
-            left -= static_cast<size_t>(written);
-        }
-    }
-}
-
-// A file of the output's folder that nothing stood at before: whatever is
-// at the output name (a link to a file elsewhere, a FIFO no one reads) is
-// then replaced by the rename, never opened. -1 when none can be made.
-int createBeside(const std::string& path, std::string* temp) {
-    const size_t slash = path.rfind('/');
-    const std::string folder = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
-    // Cut so that the name with its suffix stays within a file name's limit.
-    const std::string name = path.substr(folder.size()).substr(0, 200);
-    const std::string stem = folder + "." + name + "." + std::to_string(getpid()) + ".";
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        *temp = stem + std::to_string(attempt);
-        // The mode of the fopen this replaces: what the umask leaves of 0666.
-        const int fd = open(temp->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-        if (fd >= 0 || errno != EEXIST) return fd;
-    }
-    return -1;
+// stb's writers hand their bytes over in pieces.
+void writeToFile(void* context, void* data, int size) {
+    static_cast<FileWriter*>(context)->write(data, size > 0 ? static_cast<size_t>(size) : 0);
 }
 
 }  // namespace
 
 bool WriteImageFile(const std::string& path, ImageFileKind kind, int width, int height, const uint8_t* rgba,
                     int quality) {
-    std::string temp;
-    const int fd = createBeside(path, &temp);
-    if (fd < 0) return false;
-    FileSink sink{fd, false};
+    FileWriter file;
+    if (!file.open(path, FileWriter::Mode::Replace)) return false;
     int encoded = 0;
     switch (kind) {
         case ImageFileKind::Png:
-            encoded = stbi_write_png_to_func(writeToSink, &sink, width, height, 4, rgba, width * 4);
+            encoded = stbi_write_png_to_func(writeToFile, &file, width, height, 4, rgba, width * 4);
             break;
         case ImageFileKind::Jpg:
-            encoded = stbi_write_jpg_to_func(writeToSink, &sink, width, height, 4, rgba, quality);
+            encoded = stbi_write_jpg_to_func(writeToFile, &file, width, height, 4, rgba, quality);
             break;
         case ImageFileKind::Bmp: {
             // Given four components this writer makes a 32-bit file with a V4
@@ -97,18 +61,16 @@ bool WriteImageFile(const std::string& path, ImageFileKind kind, int width, int 
                 rgb[3 * i + 1] = rgba[4 * i + 1];
                 rgb[3 * i + 2] = rgba[4 * i + 2];
             }
-            encoded = stbi_write_bmp_to_func(writeToSink, &sink, width, height, 3, rgb.data());
+            encoded = stbi_write_bmp_to_func(writeToFile, &file, width, height, 3, rgb.data());
             break;
         }
         case ImageFileKind::Tga:
             // Run-length encoded: the writer's default (stbi_write_tga_with_rle).
-            encoded = stbi_write_tga_to_func(writeToSink, &sink, width, height, 4, rgba);
+            encoded = stbi_write_tga_to_func(writeToFile, &file, width, height, 4, rgba);
             break;
     }
-    const bool closed = close(fd) == 0;
-    const bool ok = encoded != 0 && !sink.failed && closed && rename(temp.c_str(), path.c_str()) == 0;
-    if (!ok) unlink(temp.c_str());
-    return ok;
+    // A file the encoder gave up on is removed with the writer.
+    return encoded != 0 && file.commit();
 }
 
 RenderOutput::RenderOutput(const std::string& outputPath, int pid)

@@ -23,12 +23,10 @@ namespace Core {
 
 enum class ImageFileKind { Png, Jpg, Bmp, Tga };
 
-// Writes RGBA pixels (rows in read-back order, stride width * 4) into a new
-// file beside path, created with O_EXCL and O_NOFOLLOW, and renames it over
-// path: whatever stood at path (a link to a file elsewhere, a FIFO no one
-// reads) is replaced, never opened. A file that could not be written whole
-// (full disk, unwritable folder) is removed rather than left truncated; what
-// stood at path then stays. `quality` is for JPEG only.
+// Writes RGBA pixels (rows in read-back order, stride width * 4) as the file
+// at path, through FileWriter's Replace: whatever stood at path (a link to a
+// file elsewhere, a FIFO no one reads) is replaced, never opened, and stays
+// when the file cannot be written whole. `quality` is for JPEG only.
 bool WriteImageFile(const std::string& path, ImageFileKind kind, int width, int height, const uint8_t* rgba,
                     int quality);
 

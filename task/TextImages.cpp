@@ -2,9 +2,8 @@
 
 #include <unistd.h>
 
-#include <cstdio>
-
 #include "core/FileManager.h"
+#include "core/FileWriter.h"
 #include "core/Log.h"
 #include "core/Subprocess.h"
 #include "core/Unique.h"
@@ -232,12 +231,9 @@ void RenderTask::buildDynamicSubTexts(std::vector<SubAssetInfo>& list) {
 
 bool RenderTask::drawTexts() {
     const std::string listFile = assetDir_ + kTextListFile;
-    FILE* file = fopen(listFile.c_str(), "wb");
-    if (!file) return false;
-    const std::string content = "[" + textList_ + "]";
-    const bool written = fwrite(content.data(), 1, content.size(), file) == content.size();
-    // A list cut short (disk full) would have the renderer skip or misread texts.
-    if (fclose(file) != 0 || !written) {
+    // A list cut short (disk full) would have the renderer skip or misread
+    // texts; the asset folder is the host's, where a link may stand.
+    if (!FileWriter::writeWhole(listFile, "[" + textList_ + "]")) {
         QVPrint("could not write %s", listFile.c_str());
         return false;
     }

@@ -20,6 +20,7 @@
 // gets the log's lines about what the engine passed over (music of a kind it
 // does not read, media it cannot read) and, when the render did not end with
 // "end", why and where the full log is. The exit code is 0 only when the status is "end".
+#include <errno.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -229,19 +230,35 @@ bool parseArguments(int argc, char** argv, Options* options) {
 // the engine's log is sent elsewhere.
 FILE* gUserOut = stderr;
 
-// Sends everything written to standard error from here on (the engine's log
-// lines, the render child's, ffmpeg's) into `path`, and keeps the terminal for
-// the user. False when the file cannot be opened or is no regular file: a link
-// planted there is not written through, and a FIFO would block the render
-// before it began.
-bool sendEngineLogTo(const std::string& path) {
-    int log = open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0644);
-    if (log < 0) return false;
-    struct stat info;
-    if (fstat(log, &info) != 0 || !S_ISREG(info.st_mode)) {
+// The log is the one file appended to rather than replaced: it is the user's
+// and keeps the lines of earlier renders. A new file is created (O_EXCL); an
+// existing one is opened only when its name holds a regular file, and kept
+// only when what was opened is that very file: opening a FIFO or a device for
+// writing may block or act on the device, and a link is never written through.
+int openLogFile(const std::string& path) {
+    const int created =
+        open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_APPEND | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY, 0644);
+    if (created >= 0 || errno != EEXIST) return created;
+    struct stat named;
+    if (lstat(path.c_str(), &named) != 0 || !S_ISREG(named.st_mode)) return -1;
+    // Non-blocking in case a FIFO took the name since it was looked at.
+    const int log = open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY);
+    struct stat opened;
+    if (log >= 0 && (fstat(log, &opened) != 0 || !S_ISREG(opened.st_mode) || opened.st_dev != named.st_dev ||
+                     opened.st_ino != named.st_ino)) {
         close(log);
-        return false;
+        return -1;
     }
+    return log;
+}
+
+// Sends everything written to standard error from here on (the engine's log
+// lines, the render child's, ffmpeg's) into the log file `path`, and keeps the
+// terminal for the user. False when the file cannot be opened or is no
+// regular file.
+bool sendEngineLogTo(const std::string& path) {
+    int log = openLogFile(path);
+    if (log < 0) return false;
     int user = fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 3);
     FILE* userOut = user >= 0 ? fdopen(user, "w") : nullptr;
     if (!userOut || dup2(log, STDERR_FILENO) < 0) {

@@ -1,6 +1,8 @@
 // Template packs: hand-built and independently encrypted packs must decode
 // byte-exact, writers must round-trip, and malformed files must fail cleanly.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdint>
 #include <random>
@@ -358,6 +360,17 @@ TEST_F(FileCodecTest, WritersReportMissingInputAndUnwritableOutput) {
     EXPECT_FALSE(codec.unpack(noDir));
     EXPECT_TRUE(codec.unpack(dir.file("copy.json")));
     EXPECT_EQ(QvTest::readFile(dir.file("copy.json")), "{}");
+
+    // A link planted at the output is replaced by the pack, never written through.
+    write("outside", "kept");
+    ASSERT_EQ(0, symlink(dir.file("outside").c_str(), dir.file("linked.pack").c_str()));
+    EXPECT_TRUE(Encoder().createPack(dir.path(), "in.json", dir.file("linked.pack")));
+    EXPECT_EQ(QvTest::readFile(dir.file("outside")), "kept");
+    struct stat linked;
+    EXPECT_TRUE(lstat(dir.file("linked.pack").c_str(), &linked) == 0 && S_ISREG(linked.st_mode));
+    FileCodec packed(FileCodecVersion1);
+    ASSERT_TRUE(packed.decodePack(dir.file("linked.pack")));
+    EXPECT_EQ(packed.content.substr(0, packed.size), "{}");
 }
 
 TEST_F(FileCodecTest, ChunkedVariantRoundTripsAndMatchesOpenssl) {

@@ -254,8 +254,9 @@ TEST_F(EncoderTest, WriterWithoutEncoderFailsTheMux) {
     EXPECT_NE(writer.muxFile(&config), 0);
 }
 
-// A raw stream that cannot be created (its folder is gone) or written in full
-// (it leads to a full device) is a failed close, never a success.
+// A raw stream that cannot be created (its folder is gone, or a link stands
+// at its name: to a full device, to a file elsewhere, which is never written
+// through) is a failed close, never a success.
 TEST_F(EncoderTest, UnwritableRawStreamFailsTheClose) {
     const int w = 64, h = 48, fps = 25;
     QvTest::TempDir dir;
@@ -263,12 +264,16 @@ TEST_F(EncoderTest, UnwritableRawStreamFailsTheClose) {
     ASSERT_EQ(mkdir(gone.c_str(), 0755), 0);
     std::string full = dir.file("full.mp4");
     ASSERT_EQ(symlink("/dev/full", (full + ".h264").c_str()), 0);
+    std::string planted = dir.file("planted.mp4");
+    ASSERT_TRUE(QvTest::writeFile(dir.file("outside"), "kept"));
+    ASSERT_EQ(symlink(dir.file("outside").c_str(), (planted + ".h264").c_str()), 0);
     NVMediaWriter lost((gone + "/out.mp4").c_str());
     NVMediaWriter filled(full.c_str());
+    NVMediaWriter linked(planted.c_str());
     ASSERT_EQ(rmdir(gone.c_str()), 0);
 
     GLuint tex = uploadTexture(w, h, framePixels(w, h, 0));
-    for (NVMediaWriter* writer : {&lost, &filled}) {
+    for (NVMediaWriter* writer : {&lost, &filled, &linked}) {
         writer->setMux(true);
         ASSERT_TRUE(writer->addVideoInput(w, h, fps));
         EXPECT_EQ(writer->start(), 1);
@@ -276,6 +281,7 @@ TEST_F(EncoderTest, UnwritableRawStreamFailsTheClose) {
         EXPECT_EQ(writer->close(), 1);
     }
     deleteTexture(tex);
+    EXPECT_EQ(QvTest::readFile(dir.file("outside")), "kept");
 }
 
 TEST(WriterBitrate, FollowsTheFactor) {

@@ -5,6 +5,8 @@
 
 #include <rapidjson/document.h>
 #include <stb_image.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <functional>
 #include <memory>
@@ -297,7 +299,8 @@ TEST_F(TextRender, DynamicTextsAndImagesReachTheirLayers) {
 }
 
 // Every failure of the text step leaves the template's texts where they
-// were, the host's images still placed, and the render finishing.
+// were, the host's images still placed, and the render finishing. A link
+// planted at the text list is replaced by the list, never written through.
 TEST_F(TextRender, FailuresLeaveTheTemplateTextsInPlace) {
     struct Case {
         const char* name;
@@ -307,6 +310,7 @@ TEST_F(TextRender, FailuresLeaveTheTemplateTextsInPlace) {
         std::string images;
         const char* log;
         int runs;
+        bool linkedList = false;
     };
     const std::string goodTexts =
         R"([{"img_path":")" + userFile + R"(","d_key_prefix":"t","d_texts":["#00FF00"]}])";
@@ -329,6 +333,7 @@ TEST_F(TextRender, FailuresLeaveTheTemplateTextsInPlace) {
              R"(","d_key_prefix":"photo","d_img_paths":[3,"/no/such.png"]},)"
              R"({"img_path":[],"d_key_prefix":{},"d_img_paths":{}}, 7, null])",
          "sub image  not found, layer photo001.1", 1},
+        {"link at the list", ScrivaneMode::Draw, true, goodTexts, goodImages, "Run scrivane : 0", 1, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -337,6 +342,9 @@ TEST_F(TextRender, FailuresLeaveTheTemplateTextsInPlace) {
         const std::string scrivane = QvTextTest::makeFolder(scratch.file("scrivane"));
         const std::string caseRecord = scratch.file("runs");
         if (c.install) QvTextTest::installScrivane(scrivane, c.mode, caseRecord);
+        const std::string outside = scratch.file("outside");
+        ASSERT_TRUE(QvTest::writeFile(outside, "kept"));
+        if (c.linkedList) ASSERT_EQ(0, symlink(outside.c_str(), (assets + "text_list.json").c_str()));
         RenderTask* task = nullptr;
         QvTaskTest::StderrCapture capture(scratch.file("log"));
         Snapshot shot = render(dynamicTemplate(), task, [&](RenderTask& t) {
@@ -357,6 +365,11 @@ TEST_F(TextRender, FailuresLeaveTheTemplateTextsInPlace) {
         EXPECT_EQ(texts ? packed(0, 255, 0) : kGreyPixel, shot.at(40, 8));
         EXPECT_EQ(c.images == goodImages ? packed(0, 0, 255) : kGreyPixel, shot.at(120, 8));
         EXPECT_EQ(packed(255, 0, 0), shot.at(16, 16));
+        EXPECT_EQ("kept", QvTest::readFile(outside));
+        if (c.linkedList) {
+            struct stat list;
+            EXPECT_TRUE(lstat((assets + "text_list.json").c_str(), &list) == 0 && S_ISREG(list.st_mode));
+        }
     }
 }
 
