@@ -242,6 +242,18 @@ int64_t TransformManager::frameCount() const {
     return runs_.empty() ? static_cast<int64_t>(transforms_.size()) : runs_.rbegin()->first + 1;
 }
 
+size_t TransformManager::listedFrames() const {
+    return shared_ ? shared_->listedFrames() : transforms_.size();
+}
+
+size_t TransformManager::recordCount() const {
+    if (shared_) return shared_->recordCount();
+    size_t records = runs_.size();
+    for (size_t i = 0; i < transforms_.size(); ++i)
+        if (i == 0 || transforms_[i] != transforms_[i - 1]) ++records;
+    return records;
+}
+
 TransformManager::TransformData const* TransformManager::recordShown(int64_t t) const {
     return shared_ ? shared_->at(t) : at(t);
 }

@@ -94,6 +94,14 @@ public:
     std::vector<TransformData*>& transforms();
     // Frames the track holds records for, runs included.
     int64_t frameCount() const;
+    // Read without copying a shared track (what its first change copies):
+    // the frames of the per-frame list, and the records the track shows, each
+    // once however many consecutive frames share it, runs included.
+    size_t listedFrames() const;
+    size_t recordCount() const;
+    // Whether the records are still a data file's, shared with every track
+    // naming it: the first change (transforms() or a keyframe) copies them.
+    bool isShared() const { return shared_ != nullptr; }
     void setAnchorOffset(Vec3 const& offset) { anchorOffset_ = offset; }
     Vec3 const& anchorOffset() const { return anchorOffset_; }
 

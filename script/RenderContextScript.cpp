@@ -146,14 +146,11 @@ size_t layerTextBytes(const RenderLayer& layer) {
     return bytes;
 }
 
-// A copy of a transform track: a pointer a frame, and a copy of each record
-// (consecutive frames that show the same share one, in the copy too).
+// A copy of a layer copies the records of a track of its own; a shared
+// track stays shared in the copy.
 size_t trackCopyBytes(RenderLayer& layer) {
-    const std::vector<TransformManager::TransformData*>& records = layer.transformManager()->transforms();
-    size_t bytes = records.size() * sizeof(void*);
-    for (size_t i = 0; i < records.size(); ++i)
-        if (i == 0 || records[i] != records[i - 1]) bytes += kKeyframeCost;
-    return bytes;
+    const TransformManager& track = *layer.transformManager();
+    return track.isShared() ? 0 : trackBytes(track);
 }
 
 // A copy of a composition costs its pixels, and for each of its layers a

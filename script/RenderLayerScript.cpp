@@ -124,14 +124,17 @@ int frameOf(lua_State* L) {
 }
 
 // Whether a keyframe may be written at the frame; the records the write adds
-// to the track are charged first.
+// to the track (a copy of a shared one included) are charged first.
 bool keyframeAffordable(lua_State* L, RenderLayer* layer, lua_Integer frame) {
     if (!keyframeAllowed(frame)) {
         logLine(L, "layer %s: a keyframe at frame %lld is past frame %lld, refused", layer->layerID().c_str(),
                 static_cast<long long>(frame), static_cast<long long>(kMaxFrames));
         return false;
     }
-    const auto records = static_cast<lua_Integer>(layer->transformManager()->transforms().size());
+    // A negative frame changes nothing, so it copies nothing either.
+    if (frame < 0) return true;
+    chargeOwnTrack(L, *layer);
+    const auto records = static_cast<lua_Integer>(layer->transformManager()->listedFrames());
     if (frame >= records) charge(L, static_cast<size_t>(frame + 1 - records) * kKeyframeCost);
     return true;
 }

@@ -152,6 +152,15 @@ void chargeResize(lua_State* L, lua_Integer oldWidth, lua_Integer oldHeight, lua
     if (grown > 0) charge(L, static_cast<size_t>(grown) * 4);
 }
 
+size_t trackBytes(const TransformManager& track) {
+    return track.listedFrames() * sizeof(void*) + track.recordCount() * kKeyframeCost;
+}
+
+void chargeOwnTrack(lua_State* L, RenderLayer& layer) {
+    const TransformManager& track = *layer.transformManager();
+    if (track.isShared()) charge(L, trackBytes(track));
+}
+
 void logLine(lua_State* L, const char* format, ...) {
     char line[1024];
     va_list args;

@@ -19,7 +19,9 @@
 namespace Quorvane {
 namespace Core {
 
+class RenderLayer;
 class TimeUnit;
+class TransformManager;
 
 namespace ScriptBinding {
 
@@ -227,6 +229,15 @@ inline size_t pixelCost(lua_Integer width, lua_Integer height) {
     if (width <= 0 || height <= 0) return kObjectCost;
     return kObjectCost + static_cast<size_t>(width) * static_cast<size_t>(height) * 4;
 }
+
+// What a transform track's records take as a layer's own: a pointer a frame
+// of the per-frame list and a record for each record (frames that share one
+// share it). Read without copying a shared track.
+size_t trackBytes(const TransformManager& track);
+// Before a binding changes the layer's transform track: a track still shared
+// by the layers naming its data file becomes the layer's own copy, charged
+// first (or the memory error raised while the track is still shared).
+void chargeOwnTrack(lua_State* L, RenderLayer& layer);
 
 // Charges the growth of a texture's pixels from the old size to the new.
 void chargeResize(lua_State* L, lua_Integer oldWidth, lua_Integer oldHeight, lua_Integer width,

@@ -269,13 +269,23 @@ TEST(TransformTrack, DataFilesAreArraysOfRecords) {
     QvTest::writeFile(dir.file("shared.json"), R"([1, 2, {"p":[3,4]}, {"p":[3,4]}, {"p":[3,4]}])");
     TransformManager track;
     track.load(dir.file("shared.json"));
+    // Measured, the file's records stay shared: only a change copies them.
+    EXPECT_TRUE(track.isShared());
+    EXPECT_EQ(track.listedFrames(), 5u);
+    EXPECT_EQ(track.recordCount(), 2u);
+    EXPECT_TRUE(track.isShared());
     ASSERT_EQ(track.transforms().size(), 5u);
+    EXPECT_FALSE(track.isShared());
     EXPECT_EQ(track.transforms()[0], track.transforms()[1]);
     EXPECT_EQ(track.transforms()[2], track.transforms()[4]);
     track.setPositionAtTime(Vec3(7, 7, 0), 3);
     expectVec(track.position(2), 3, 4, 0);
     expectVec(track.position(3), 7, 7, 0);
     expectVec(track.position(4), 3, 4, 0);
+    EXPECT_EQ(track.recordCount(), 4u);
+    track.setAlphaAtTime(0.5f, 1000);  // a run past the list
+    EXPECT_EQ(track.listedFrames(), 5u);
+    EXPECT_EQ(track.recordCount(), 5u);
     TransformManager copy(track);
     EXPECT_EQ(copy.transforms()[0], copy.transforms()[1]);
     expectVec(copy.position(3), 7, 7, 0);

@@ -16,6 +16,7 @@
 
 #include "script/ScriptManager.h"
 #include "support/AudioGen.h"
+#include "support/MediaGen.h"
 #include "support/GLFixture.h"
 #include "support/TestSupport.h"
 #include "task/quorvane.h"
@@ -30,6 +31,19 @@ const char* kTemplate = R"({"type":1,"fps":25,"main":"main",
       {"type":1,"uuid":"s","ui_key":"hero","source":"red","range":[0,10],
        "transform":{"a":[0,0],"p":[0,0],"s":[1,1],"r":0,"t":1}}]}]})";
 
+// The template with a dozen more red layers in its main composition, all
+// taking their transform track from "datas/move.json".
+std::string sharedTrackTemplate() {
+    std::string layers;
+    for (int i = 0; i < 12; ++i) {
+        layers += R"(,{"type":1,"uuid":"t)" + std::to_string(i) +
+                  R"(","ui_key":"track","source":"red","range":[0,10],"transform":"move.json"})";
+    }
+    std::string config = kTemplate;
+    config.insert(config.find("]}]}"), layers);
+    return config;
+}
+
 // Mean colour of the first decoded frame.
 void meanColour(const std::string& file, double rgb[3]) {
     QvTest::ProgramResult decoded = QvTest::runProgram(
@@ -42,13 +56,18 @@ void meanColour(const std::string& file, double rgb[3]) {
     for (int c = 0; c < 3; ++c) rgb[c] /= pixels;
 }
 
+// With a track, the template is sharedTrackTemplate() and the track its data file.
 std::string render(const TempDir& dir, const std::string& mainScript, const std::string& data, int key,
-                   std::string* status = nullptr) {
+                   std::string* status = nullptr, const std::string* track = nullptr) {
     const std::string folder = dir.file("tpl") + "/";
     ::mkdir(folder.c_str(), 0755);
     ::mkdir((folder + "lua").c_str(), 0755);
     ::mkdir((folder + "lua/fx").c_str(), 0755);
-    QvTest::writeFile(folder + "config.json", kTemplate);
+    QvTest::writeFile(folder + "config.json", track ? sharedTrackTemplate() : kTemplate);
+    if (track) {
+        ::mkdir((folder + "datas").c_str(), 0755);
+        QvTest::writeFile(folder + "datas/move.json", *track);
+    }
     QvTest::writeFile(folder + "lua/main.lua", mainScript);
     QvTest::writeFile(folder + "lua/fx/paint.lua",
                       "local M = {}\n"
@@ -190,6 +209,7 @@ end)";
         const char* logged;  // a line the row leaves in the log, or null
         bool green;
         Limits limits;
+        bool sharedTrack = false;  // the template of sharedTrackTemplate(), with the track below
     } rows[] = {
         {doors, nullptr, true, Roomy},
         {precomps, nullptr, true, Default},
@@ -262,6 +282,15 @@ end)";
          "for i = 0, 200000 do l:setPositionAtTime(Vec3.create(i, 0, 0), i) end "
          "for i = 1, 60 do c:duplicateComp(p) end end",
          memory, false, Roomy},
+        // A track shared by a dozen layers becomes a layer's own copy when the
+        // script changes it: the copy is charged before it is made, and
+        // copying a composition copies none.
+        {"function main(c) for _, l in ipairs(c:getLayersWithUIKeyStartWith('track')) do "
+         "l:setPositionAtTime(Vec3.create(1, 1, 0), 2) end end",
+         memory, false, Roomy, true},
+        {"function main(c) assert(#c:getLayersWithUIKeyStartWith('track') == 12) "
+         "while true do c:duplicateComp(c) end end",
+         memory, false, Roomy, true},
         {"function main(c) local s = string.rep('k', 64 << 20) for i = 1, 24 do "
          "local l = RenderAVLayer.create(c); l:setUIKey(s); l:setLinkedLayerID(s) end end",
          memory, false, Default},
@@ -293,6 +322,10 @@ end)";
          "for i = 1, 1e6 do c:createAVFileSource(p) end end",
          "Script output past", false, Roomy},
     };
+    // Each record of the track a copy takes far more memory than its five
+    // bytes: copied for each layer uncharged, the track took the render
+    // past the bound below.
+    const std::string track = QvTest::largeTrack(size_t(6) << 20, true);
     int key = 50;
     for (const auto& row : rows) {
         SCOPED_TRACE(row.script);
@@ -304,7 +337,7 @@ end)";
             ScriptManager::setLimits(row.limits == Short ? 1.0 : 10.0, size_t(64) << 20);
         std::string status, output;
         ::testing::internal::CaptureStderr();
-        output = render(dir, row.script, marker, key++, &status);
+        output = render(dir, row.script, marker, key++, &status, row.sharedTrack ? &track : nullptr);
         const std::string log = ::testing::internal::GetCapturedStderr();
         EXPECT_EQ("end", status);
         if (row.logged) {

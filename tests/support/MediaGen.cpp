@@ -200,4 +200,19 @@ std::vector<Rgb> frameColors(const std::string& path) {
     return colors;
 }
 
+std::string largeTrack(size_t bytes, bool terse) {
+    std::string track = "[";
+    track.reserve(bytes + 128);
+    char record[128];
+    for (int i = 0; track.size() < bytes; ++i) {
+        if (terse)
+            snprintf(record, sizeof record, "%s%s", i ? "," : "", i % 2 ? "{\"t\":0}" : "1");
+        else
+            snprintf(record, sizeof record, "%s{\"a\":[0,0,0],\"p\":[%.3f,24.000,0],\"s\":[1,1,1],\"r\":0,\"t\":1}",
+                     i ? "," : "", i < 5 ? 40.0 : 40.0 + (i % 1000) / 1000.0);
+        track += record;
+    }
+    return track + "]";
+}
+
 }  // namespace QvTest

@@ -74,4 +74,12 @@ std::vector<std::string> makeImageSequence(const std::string& dir, const std::st
 // presentation order; empty when decoding fails.
 std::vector<Rgb> frameColors(const std::string& path);
 
+// A transform track data file: a JSON array of about `bytes` bytes whose
+// neighbouring records all differ, so none is shared. A full track puts the
+// layer's corner at (40, 24) on frames 0-4 and moves it by a fraction of a
+// pixel on each later frame (never shown by a five-frame render). A terse one
+// holds the most records the bytes can: a bare number (a record of defaults)
+// and {"t":0} in turn, five bytes a frame.
+std::string largeTrack(size_t bytes, bool terse = false);
+
 }  // namespace QvTest

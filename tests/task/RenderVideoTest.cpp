@@ -548,19 +548,6 @@ std::string sharedTrackJson(bool spellings = false) {
            layers + "]}]}";
 }
 
-// A transform track of about 24 MB: frames 0-4 put the layer's corner at
-// (40, 24); the later frames (never shown) each move it by a fraction of a pixel.
-std::string largeTrack() {
-    std::string track = "[";
-    char record[128];
-    for (int i = 0; track.size() < (24u << 20); ++i) {
-        snprintf(record, sizeof record, "%s{\"a\":[0,0,0],\"p\":[%.3f,24.000,0],\"s\":[1,1,1],\"r\":0,\"t\":1}",
-                 i ? "," : "", i < 5 ? 40.0 : 40.0 + (i % 1000) / 1000.0);
-        track += record;
-    }
-    return track + "]";
-}
-
 // Every template the check lets through renders whole, or is refused before
 // "start" with its reason: tiny pictures, extreme rates and factors, huge
 // solids, timelines no host can want (given, assembled or set by a script),
@@ -597,7 +584,7 @@ TEST(RenderVideo, EveryAcceptedTemplateRendersOrIsRefused) {
     const std::string slowMux = "sleep 6\nPATH='" + path + "'\nexec ffmpeg \"$@\"";
     const std::string music = dir.file("music.mp3");
     ASSERT_TRUE(QvTest::writeTones(music, {{440, 1.0}}));
-    const std::string track = largeTrack();
+    const std::string track = QvTest::largeTrack(24u << 20);
     const Case cases[] = {
         {"one fps", solid(64, 48, "1", 3, ""), 0, nullptr, "end", 3, 64, 48, "3.000000", ""},
         {"one pixel", solid(1, 1, "25", 5, ""), 0, nullptr, "end", 5, 2, 2, "0.200000", ""},
