@@ -146,6 +146,11 @@ void RenderForkGateLock::unlock() {
     changed_.notify_all();
 }
 
+bool RenderForkGateLock::forkWaitingForTesting() {
+    std::lock_guard<std::mutex> guard(lock_);
+    return forksWaiting_ > 0;
+}
+
 RenderForkGateLock& RenderForkGate() {
     static RenderForkGateLock gate;
     return gate;

@@ -48,6 +48,9 @@ public:
     // (a callback of the host waiting for another of its threads' calls).
     static constexpr std::chrono::milliseconds kPass{20};
 
+    // Whether a fork waits to get in; for tests.
+    bool forkWaitingForTesting();
+
 private:
     std::mutex lock_;
     std::condition_variable changed_;

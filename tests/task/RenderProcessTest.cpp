@@ -479,7 +479,8 @@ void freeInsideGate(std::map<std::string, std::string> info) {
 // until after the start has returned: from the release on, the handle names
 // nothing. The still-image family defers its release the same way.
 // Renders started at once from many threads, each polled without a pause by a
-// thread of its own, all end.
+// thread of its own, all end; a read that a thread inside the gate waits for
+// gets in while a start waits to fork.
 // Then SIGTERM to a host's whole process group at moments spread over its
 // render (frames, mux, end): whichever of host and child dies first, no
 // queue of theirs is left, 20 runs of 20.
@@ -713,6 +714,38 @@ TEST(RenderProcess, HostCallsAroundARunningStart) {
             }
             EXPECT_TRUE(QvTaskTest::childProcesses().empty());
         }
+    }
+
+    // A thread inside the fork gate (as a status callback is) that waits for
+    // another thread's read while a start waits to fork: the read gets in all
+    // the same, then the start forks and its render ends.
+    for (const Family& family : families) {
+        SCOPED_TRACE(family.name);
+        using Quorvane::Core::RenderForkGate;
+        family.create(0, dir.file(std::string("pass ") + family.name + ".mp4"));
+        int result = -2;
+        std::atomic<bool> read{false};
+        std::unique_ptr<HostThread> starter, reader;
+        {
+            Quorvane::Core::RenderForkGateShared callback(RenderForkGate());
+            starter = std::make_unique<HostThread>([&] { result = family.start(0); });
+            while (!RenderForkGate().forkWaitingForTesting()) std::this_thread::yield();
+            reader = std::make_unique<HostThread>([&] {
+                family.read(0);
+                read = true;
+            });
+            const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+            while (!read && std::chrono::steady_clock::now() < limit)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            EXPECT_TRUE(read) << "the read stayed out for 120 s";
+            // Torn down before the fork, which it would otherwise race.
+            if (read) reader->join();
+        }
+        if (!read) reader->join();
+        starter->join();
+        EXPECT_EQ(0, result);
+        EXPECT_EQ("end", family.status(0));
+        family.release(0);
     }
 
     const std::string cli = std::string(QV_BINARY_DIR) + "/examples/quorvane-render/quorvane-render";
