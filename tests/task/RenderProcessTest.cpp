@@ -656,7 +656,8 @@ TEST(RenderProcess, HostCallsAroundARunningStart) {
     {
         const std::string image = dir.file("many.png");
         ASSERT_TRUE(QvTest::makeImage(image, 8, 8, {10, 200, 10}));
-        const std::string filter = QvImageTest::writeTintFilter(dir, "many tint", 8, 8, "#0000FF", 0.25f, 0, 0, 8, 8);
+        const std::string filter =
+            QvImageTest::writeTintFilter(dir, "many tint", 8, 8, "#0000FF", 0.25f, 0, 0, 8, 8);
         constexpr int kStills = 2, kStarts = kRecords + kStills;
         unsigned long stills[kStills] = {};
         for (const Family& family : families) {
@@ -686,7 +687,8 @@ TEST(RenderProcess, HostCallsAroundARunningStart) {
                 for (int i = 0; i < kStarts; ++i) {
                     threads.push_back(std::make_unique<HostThread>([&, i] {
                         together.arriveAndWait();
-                        results[i] = i < kRecords ? family.start(i) : zr_render_image_process_start(&stills[i - kRecords]);
+                        results[i] = i < kRecords ? family.start(i)
+                                                  : zr_render_image_process_start(&stills[i - kRecords]);
                         ++returned;
                         done.arriveAndWait();
                     }));
@@ -704,12 +706,14 @@ TEST(RenderProcess, HostCallsAroundARunningStart) {
             for (int i = 0; i < kRecords; ++i) {
                 EXPECT_EQ(0, results[i]) << i;
                 EXPECT_EQ("end", family.status(i)) << i;
-                EXPECT_EQ("3", QvTest::probe(prefix + std::to_string(i) + ".mp4", "v:0", "nb_read_frames")) << i;
+                EXPECT_EQ("3", QvTest::probe(prefix + std::to_string(i) + ".mp4", "v:0", "nb_read_frames"))
+                    << i;
                 family.release(i);
             }
             for (int i = 0; i < kStills; ++i) {
                 EXPECT_EQ(0, results[kRecords + i]) << i;
-                EXPECT_EQ(8, QvImageTest::decode(prefix + " still" + std::to_string(i) + "/many.png").width) << i;
+                EXPECT_EQ(8, QvImageTest::decode(prefix + " still" + std::to_string(i) + "/many.png").width)
+                    << i;
                 zr_render_image_process_release(&stills[i]);
             }
             EXPECT_TRUE(QvTaskTest::childProcesses().empty());
