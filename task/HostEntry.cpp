@@ -31,8 +31,8 @@ using Quorvane::Core::RenderForkGate;
 // the record's address: an address comes back from the allocator for the next
 // record, so a released handle would silently name someone else's render.
 // The lock also guards every field of every record (setters on one thread,
-// a start copying the options on another); it comes after the fork gate and
-// before the native record lock.
+// a start copying the options on another). Its place among the library's
+// locks: see RenderForkGate.
 struct HostRegistry {
     std::mutex lock;
     // Shared: a running start keeps its record alive past a release.

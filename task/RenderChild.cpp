@@ -113,8 +113,46 @@ void reportCrash(int signo) {
 
 }  // namespace
 
-std::shared_mutex& RenderForkGate() {
-    static std::shared_mutex gate;
+void RenderForkGateLock::lock_shared() {
+    std::unique_lock<std::mutex> guard(lock_);
+    const unsigned long arrived = passes_;
+    changed_.wait(guard, [&] { return !forking_ && (forksWaiting_ == 0 || passes_ != arrived); });
+    ++holders_;
+}
+
+void RenderForkGateLock::unlock_shared() {
+    std::lock_guard<std::mutex> guard(lock_);
+    if (--holders_ == 0) changed_.notify_all();
+}
+
+void RenderForkGateLock::lock() {
+    std::unique_lock<std::mutex> guard(lock_);
+    ++forksWaiting_;
+    auto passAt = std::chrono::steady_clock::now() + kPass;
+    while (forking_ || holders_ > 0) {
+        if (changed_.wait_until(guard, passAt) == std::cv_status::timeout) {
+            ++passes_;
+            changed_.notify_all();
+            passAt = std::chrono::steady_clock::now() + kPass;
+        }
+    }
+    --forksWaiting_;
+    forking_ = true;
+}
+
+void RenderForkGateLock::unlock() {
+    std::lock_guard<std::mutex> guard(lock_);
+    forking_ = false;
+    changed_.notify_all();
+}
+
+bool RenderForkGateLock::forkWaitingForTesting() {
+    std::lock_guard<std::mutex> guard(lock_);
+    return forksWaiting_ > 0;
+}
+
+RenderForkGateLock& RenderForkGate() {
+    static RenderForkGateLock gate;
     return gate;
 }
 

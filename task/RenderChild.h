@@ -7,8 +7,8 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <mutex>
-#include <shared_mutex>
 #include <string>
 
 namespace Quorvane {
@@ -20,13 +20,55 @@ namespace Core {
 // parent-side work of the library's threads (logging, allocating, callbacks,
 // starting and joining threads) holds this gate shared, and every render fork
 // holds it alone.
-std::shared_mutex& RenderForkGate();
+//
+// The library's locks, outermost first; a thread takes them only in this order:
+//   1. the fork gate (RenderForkGate);
+//   2. the host-language family's registry lock (HostEntry);
+//   3. RenderRecordLock;
+//   4. a video record's infoLock, or a video start's session lock.
+// None of 2-4 is held while waiting for a thread, a child or the gate. A
+// thread that holds the gate shared never waits for one that has yet to enter
+// it (a start lets its watchdog finish before it joins it under the gate);
+// only host code run from a callback might, which the gate's pass resolves.
+//
+// A fork waiting for the gate goes ahead of every thread that comes to hold it
+// shared afterwards, so that threads holding it shared in turn (a host reading
+// status without a pause from several threads) cannot keep a start from ever
+// forking. A thread inside the gate enters again at once (RenderForkGateShared),
+// whatever waits.
+class RenderForkGateLock {
+public:
+    void lock_shared();
+    void unlock_shared();
+    void lock();
+    void unlock();
+
+    // How long a fork that cannot get in waits before it lets in the threads
+    // that were waiting behind it: one of them may be what a holder waits for
+    // (a callback of the host waiting for another of its threads' calls).
+    static constexpr std::chrono::milliseconds kPass{20};
+
+    // Whether a fork waits to get in; for tests.
+    bool forkWaitingForTesting();
+
+private:
+    std::mutex lock_;
+    std::condition_variable changed_;
+    int holders_ = 0;
+    int forksWaiting_ = 0;
+    bool forking_ = false;
+    // Counts the passes: a thread waiting since before the last one may enter
+    // while a fork waits.
+    unsigned long passes_ = 0;
+};
+
+RenderForkGateLock& RenderForkGate();
 
 // Holds the gate shared. A thread already inside the gate (a host callback
 // calling back into the library) passes through without locking again.
 class RenderForkGateShared {
 public:
-    explicit RenderForkGateShared(std::shared_mutex& gate) : gate_(gate) { lock(); }
+    explicit RenderForkGateShared(RenderForkGateLock& gate) : gate_(gate) { lock(); }
     ~RenderForkGateShared() {
         if (held_) unlock();
     }
@@ -36,7 +78,7 @@ public:
     void unlock();
 
 private:
-    std::shared_mutex& gate_;
+    RenderForkGateLock& gate_;
     bool held_ = false;
 };
 
@@ -50,8 +92,7 @@ bool InsideRenderForkGate();
 // (lookups, reads of status, progress and information, setters, a start's
 // claim and its copy of the options). A release while a start of the record
 // runs only clears the slot and marks the record; that start frees it when it
-// returns. Order: the fork gate first, then this lock; it is never held while
-// waiting for a thread, a child or the gate.
+// returns.
 std::mutex& RenderRecordLock();
 
 // A start's claim on its record, guarded by RenderRecordLock.

@@ -195,7 +195,7 @@ int startImageRecord(RenderImageProcessData* data, const RenderImageProcessData&
     }
     pid_t pid;
     {
-        std::unique_lock<std::shared_mutex> gate(RenderForkGate());
+        std::unique_lock<RenderForkGateLock> gate(RenderForkGate());
         pid = fork();
         // The child never returns, so it never releases its copy of the gate.
         if (pid == 0) {

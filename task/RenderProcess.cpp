@@ -13,7 +13,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
-#include <shared_mutex>
 
 #include "core/Log.h"
 #include "core/RenderThread.h"
@@ -50,7 +49,7 @@ constexpr const char* kReapedMarker = "\x01reaped";
 // See RenderForkGate. A thread already inside the gate (a host callback
 // calling back into the library) passes through without locking again; a
 // callback that tries to start a render is refused.
-std::shared_mutex& gForkGate = RenderForkGate();
+RenderForkGateLock& gForkGate = RenderForkGate();
 using GateShared = RenderForkGateShared;
 
 // The state one start shares between the calling thread, the watchdog and
@@ -62,6 +61,7 @@ struct StartSession {
     bool childGone = false;     // the child is dead or being reaped: nobody may signal its pid
     bool receiverDone = false;  // the receiver has left its loop and removed the queue
     bool finalWord = false;     // the receiver got "end", "fail", "cancel" or "crash"
+    bool watchdogDone = false;  // the watchdog's task has returned (or will never run)
 };
 
 struct FinalWord {
@@ -109,9 +109,8 @@ void notifyHost(RenderProcessData* data, zr_render_process_callback callback, un
 
 // What a worker thread's task works on. The task holds only a pointer to it,
 // so that nothing of it is freed outside the gate. The receiver's job is
-// deleted by its task (a start always waits until it has run); the watchdog's
-// belongs to the start, since a child that ends at once can let the watchdog
-// be joined before it took its task, which is then dropped unrun.
+// deleted by its task; the watchdog's belongs to the start. A start waits
+// until both tasks have returned.
 struct ReceiverJob {
     RenderProcessData* data;
     std::shared_ptr<StartSession> session;
@@ -213,24 +212,34 @@ void runReceiver(ReceiverJob* job) {
 }
 
 // Kills a child that stays silent too long (before "start", or between two
-// reports after it) and ends once the child is gone.
+// reports after it) and ends once the child is gone. It enters the fork gate
+// only to report a kill, so that the start, which joins it inside the gate
+// once it is done, never waits for a thread that waits for the gate.
 void runWatchdog(const WatchdogJob* job) {
     StartSession* session = job->session.get();
+    auto done = [session] {
+        session->watchdogDone = true;
+        session->changed.notify_all();
+    };
     while (true) {
         {
-            GateShared gate(gForkGate);
             std::unique_lock<std::mutex> guard(session->lock);
-            if (session->childGone) return;
-            ChildSilenceClock::Verdict verdict = session->silence.verdict();
-            if (verdict != ChildSilenceClock::Verdict::Alive) {
-                session->silence.logKill(verdict, job->pid, job->outputPath);
-                // Under the lock and before the parent reaps: the pid is still ours.
-                kill(job->pid, SIGKILL);
-                return;
+            if (session->childGone) return done();
+            if (session->silence.verdict() == ChildSilenceClock::Verdict::Alive) {
+                session->changed.wait_for(guard, kRenderWatchdogTick, [&] { return session->childGone; });
+                continue;
             }
         }
-        std::unique_lock<std::mutex> guard(session->lock);
-        session->changed.wait_for(guard, kRenderWatchdogTick, [&] { return session->childGone; });
+        GateShared gate(gForkGate);
+        std::lock_guard<std::mutex> guard(session->lock);
+        if (session->childGone) return done();
+        ChildSilenceClock::Verdict verdict = session->silence.verdict();
+        if (verdict != ChildSilenceClock::Verdict::Alive) {
+            session->silence.logKill(verdict, job->pid, job->outputPath);
+            // Under the lock and before the parent reaps: the pid is still ours.
+            kill(job->pid, SIGKILL);
+            return done();
+        }
     }
 }
 
@@ -542,7 +551,7 @@ int startRecord(RenderProcessData* data, unsigned long* handle, zr_render_proces
         sigset_t held, previous;
         sigemptyset(&held);
         for (int signo : {SIGHUP, SIGTERM, SIGABRT, SIGINT, SIGQUIT}) sigaddset(&held, signo);
-        std::unique_lock<std::shared_mutex> gate(gForkGate);
+        std::unique_lock<RenderForkGateLock> gate(gForkGate);
         pthread_sigmask(SIG_BLOCK, &held, &previous);
         pid = fork();
         forkError = errno;
@@ -617,7 +626,9 @@ int startRecord(RenderProcessData* data, unsigned long* handle, zr_render_proces
     gate.unlock();
     {
         std::unique_lock<std::mutex> guard(session->lock);
-        session->changed.wait(guard, [&] { return session->receiverDone; });
+        // The watchdog too: joined inside the gate below, it must not be
+        // waiting to enter it.
+        session->changed.wait(guard, [&] { return session->receiverDone && session->watchdogDone; });
         if (!session->finalWord) died = true;
     }
     gate.lock();

@@ -14,6 +14,7 @@
 #include <cstring>
 #include <functional>
 #include <future>
+#include <map>
 #include <memory>
 #include <thread>
 
@@ -457,6 +458,19 @@ std::string hostText(char* text) {
     return copy;
 }
 
+// Frees what a read returned inside the fork gate, as the library's own
+// threads do: a host thread freeing while a render forks could leave the
+// sanitizer's allocator locked in the child.
+void freeInsideGate(char* text) {
+    Quorvane::Core::RenderForkGateShared gate(Quorvane::Core::RenderForkGate());
+    free(text);
+}
+
+void freeInsideGate(std::map<std::string, std::string> info) {
+    Quorvane::Core::RenderForkGateShared gate(Quorvane::Core::RenderForkGate());
+    info.clear();
+}
+
 // Host calls around a running start, through both entry families: a second
 // start is refused at once and changes nothing, a release from another thread
 // frees the render only once the start has returned (the sanitizer build
@@ -464,49 +478,68 @@ std::string hostText(char* text) {
 // Meanwhile a second host thread polls status, progress and information
 // until after the start has returned: from the release on, the handle names
 // nothing. The still-image family defers its release the same way.
+// Renders started at once from many threads, each polled without a pause by a
+// thread of its own, all end; a read that a thread inside the gate waits for
+// gets in while a start waits to fork.
 // Then SIGTERM to a host's whole process group at moments spread over its
 // render (frames, mux, end): whichever of host and child dies first, no
 // queue of theirs is left, 20 runs of 20.
 TEST(RenderProcess, HostCallsAroundARunningStart) {
     TempDir dir("qvproc");
     std::string folder = QvTaskTest::writeSolidTemplate(dir, "green", 32, 32, 25, 3, "#00FF00");
+    // Every function of a family works on one of kRecords records.
+    constexpr int kRecords = 8;
     struct Family {
         const char* name;
-        std::function<void(const std::string&)> create;
-        std::function<int()> start;
-        std::function<std::string()> status;
-        std::function<void()> release;
-        std::function<std::vector<std::string>()> poll;  // status, progress, information
+        std::function<void(int, const std::string&)> create;
+        std::function<int(int)> start;
+        std::function<std::string(int)> status;
+        std::function<void(int)> release;
+        std::function<std::vector<std::string>(int)> poll;  // status, progress, information
+        // One round of the same reads that allocates nothing outside the fork
+        // gate, for polling while other renders fork.
+        std::function<void(int)> read;
     };
-    unsigned long handle = 0;
-    std::string text;
+    unsigned long handles[kRecords] = {};
+    std::string texts[kRecords];
     const Family families[] = {
         {"native",
-         [&](const std::string& out) { zr_create_render_process(&handle, folder.c_str(), out.c_str(), 41); },
-         [&] { return zr_render_process_start(&handle, nullptr); },
-         [&] {
-             const char* status = zr_render_process_status(&handle);
+         [&](int i, const std::string& out) {
+             zr_create_render_process(&handles[i], folder.c_str(), out.c_str(), 41);
+         },
+         [&](int i) { return zr_render_process_start(&handles[i], nullptr); },
+         [&](int i) {
+             const char* status = zr_render_process_status(&handles[i]);
              return std::string(status ? status : "");
          },
-         [&] { zr_render_process_release(&handle); },
-         [&] {
-             const char* status = zr_render_process_status(&handle);
+         [&](int i) { zr_render_process_release(&handles[i]); },
+         [&](int i) {
+             const char* status = zr_render_process_status(&handles[i]);
              std::vector<std::string> read = {status ? status : "<none>"};
-             read.push_back(std::to_string(zr_render_process_progress(&handle)));
-             read.push_back(std::to_string(zr_render_process_rendered_info(&handle).size()));
+             read.push_back(std::to_string(zr_render_process_progress(&handles[i])));
+             read.push_back(std::to_string(zr_render_process_rendered_info(&handles[i]).size()));
              return read;
+         },
+         [&](int i) {
+             zr_render_process_status(&handles[i]);
+             zr_render_process_progress(&handles[i]);
+             freeInsideGate(zr_render_process_rendered_info(&handles[i]));
          }},
         {"host language",
-         [&](const std::string& out) {
-             text = hostText(nCreateRenderProcess(folder.c_str(), out.c_str(), 42));
+         [&](int i, const std::string& out) {
+             texts[i] = hostText(nCreateRenderProcess(folder.c_str(), out.c_str(), 42));
          },
-         [&] { return nRenderProcessStart(text.c_str()); },
-         [&] { return hostText(nRenderProcessStatus(text.c_str())); },
-         [&] { nRenderProcessRelease(text.c_str()); },
-         [&] {
-             std::vector<std::string> read = {hostText(nRenderProcessStatus(text.c_str()))};
-             read.push_back(hostText(nRenderProcessRenderedInfo(text.c_str())));
+         [&](int i) { return nRenderProcessStart(texts[i].c_str()); },
+         [&](int i) { return hostText(nRenderProcessStatus(texts[i].c_str())); },
+         [&](int i) { nRenderProcessRelease(texts[i].c_str()); },
+         [&](int i) {
+             std::vector<std::string> read = {hostText(nRenderProcessStatus(texts[i].c_str()))};
+             read.push_back(hostText(nRenderProcessRenderedInfo(texts[i].c_str())));
              return read;
+         },
+         [&](int i) {
+             freeInsideGate(nRenderProcessStatus(texts[i].c_str()));
+             freeInsideGate(nRenderProcessRenderedInfo(texts[i].c_str()));
          }},
     };
     // Polls from its own thread until told to stop, keeping each change of
@@ -553,21 +586,21 @@ TEST(RenderProcess, HostCallsAroundARunningStart) {
     for (const Family& family : families) {
         SCOPED_TRACE(family.name);
         std::string output = dir.file(std::string(family.name) + ".mp4");
-        family.create(output);
+        family.create(0, output);
         ChildHold hold;
         int result = -2;
-        HostThread host([&] { result = family.start(); });
+        HostThread host([&] { result = family.start(0); });
         ASSERT_TRUE(hold.waitUntilHeld());
-        const std::vector<std::string> unstarted = family.poll();
-        Poller poller(family.poll);
+        const std::vector<std::string> unstarted = family.poll(0);
+        Poller poller([&] { return family.poll(0); });
         poller.await(1);
-        const std::string before = family.status();
-        EXPECT_EQ(1, family.start());
-        EXPECT_EQ(before, family.status());
+        const std::string before = family.status(0);
+        EXPECT_EQ(1, family.start(0));
+        EXPECT_EQ(before, family.status(0));
         EXPECT_EQ(1u, QvTaskTest::childProcesses().size());
-        family.release();
-        EXPECT_EQ("", family.status());  // the released handle names nothing
-        const std::vector<std::string> nothing = family.poll();
+        family.release(0);
+        EXPECT_EQ("", family.status(0));  // the released handle names nothing
+        const std::vector<std::string> nothing = family.poll(0);
         hold.release();
         host.join();
         poller.await(100);
@@ -584,7 +617,7 @@ TEST(RenderProcess, HostCallsAroundARunningStart) {
         EXPECT_EQ(0, result);
         EXPECT_EQ("3", QvTest::probe(output, "v:0", "nb_read_frames"));
         EXPECT_TRUE(QvTaskTest::childProcesses().empty());
-        family.release();  // nothing left to release
+        family.release(0);  // nothing left to release
     }
 
     {
@@ -614,6 +647,109 @@ TEST(RenderProcess, HostCallsAroundARunningStart) {
         const QvImageTest::Rgba tinted = QvImageTest::tinted({200, 10, 10, 255}, {0, 0, 255, 255}, 0.25f);
         EXPECT_TRUE(QvImageTest::near(written.at(4, 4), tinted, 2)) << QvImageTest::describe(written.at(4, 4));
         EXPECT_TRUE(QvTaskTest::childProcesses().empty());
+    }
+
+    // Renders started at once from as many threads, still images among them,
+    // each video record read by a thread of its own without a pause: every
+    // start gets its fork and every render ends. Should the starts stay
+    // stuck, a generous outer guard stops the readers.
+    {
+        const std::string image = dir.file("many.png");
+        ASSERT_TRUE(QvTest::makeImage(image, 8, 8, {10, 200, 10}));
+        const std::string filter =
+            QvImageTest::writeTintFilter(dir, "many tint", 8, 8, "#0000FF", 0.25f, 0, 0, 8, 8);
+        constexpr int kStills = 2, kStarts = kRecords + kStills;
+        unsigned long stills[kStills] = {};
+        for (const Family& family : families) {
+            SCOPED_TRACE(family.name);
+            const std::string prefix = dir.file(std::string("many ") + family.name);
+            for (int i = 0; i < kRecords; ++i) family.create(i, prefix + std::to_string(i) + ".mp4");
+            for (int i = 0; i < kStills; ++i) {
+                const std::string folder = prefix + " still" + std::to_string(i);
+                ASSERT_EQ(0, mkdir(folder.c_str(), 0755));
+                ASSERT_EQ(0, zr_create_render_image_process(&stills[i], {image}, folder));
+                zr_render_image_process_add_filter(&stills[i], filter);
+            }
+            std::vector<int> results(kStarts, -2);
+            std::atomic<int> returned{0};
+            std::atomic<bool> stop{false};
+            int waiting = 0;  // starts still waiting when the guard fired
+            {
+                QvTest::StderrRedirect quiet;  // the host language family logs every read
+                // The threads begin and end together, so that none is set up or
+                // torn down (which allocates) while another forks.
+                QvTaskTest::Rendezvous together(kStarts + 1), done(kStarts);
+                std::vector<std::unique_ptr<HostThread>> threads;
+                for (int i = 0; i < kRecords; ++i)
+                    threads.push_back(std::make_unique<HostThread>([&, i] {
+                        while (!stop) family.read(i);
+                    }));
+                for (int i = 0; i < kStarts; ++i) {
+                    threads.push_back(std::make_unique<HostThread>([&, i] {
+                        together.arriveAndWait();
+                        results[i] = i < kRecords ? family.start(i)
+                                                  : zr_render_image_process_start(&stills[i - kRecords]);
+                        ++returned;
+                        done.arriveAndWait();
+                    }));
+                }
+                together.arriveAndWait();
+                const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+                while (returned < kStarts && !waiting) {
+                    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+                    if (std::chrono::steady_clock::now() > limit) waiting = kStarts - returned;
+                }
+                stop = true;
+                for (auto& thread : threads) thread->join();
+            }
+            EXPECT_EQ(0, waiting) << "starts still waiting after 120 s";
+            for (int i = 0; i < kRecords; ++i) {
+                EXPECT_EQ(0, results[i]) << i;
+                EXPECT_EQ("end", family.status(i)) << i;
+                EXPECT_EQ("3", QvTest::probe(prefix + std::to_string(i) + ".mp4", "v:0", "nb_read_frames"))
+                    << i;
+                family.release(i);
+            }
+            for (int i = 0; i < kStills; ++i) {
+                EXPECT_EQ(0, results[kRecords + i]) << i;
+                EXPECT_EQ(8, QvImageTest::decode(prefix + " still" + std::to_string(i) + "/many.png").width)
+                    << i;
+                zr_render_image_process_release(&stills[i]);
+            }
+            EXPECT_TRUE(QvTaskTest::childProcesses().empty());
+        }
+    }
+
+    // A thread inside the fork gate (as a status callback is) that waits for
+    // another thread's read while a start waits to fork: the read gets in all
+    // the same, then the start forks and its render ends.
+    for (const Family& family : families) {
+        SCOPED_TRACE(family.name);
+        using Quorvane::Core::RenderForkGate;
+        family.create(0, dir.file(std::string("pass ") + family.name + ".mp4"));
+        int result = -2;
+        std::atomic<bool> read{false};
+        std::unique_ptr<HostThread> starter, reader;
+        {
+            Quorvane::Core::RenderForkGateShared callback(RenderForkGate());
+            starter = std::make_unique<HostThread>([&] { result = family.start(0); });
+            while (!RenderForkGate().forkWaitingForTesting()) std::this_thread::yield();
+            reader = std::make_unique<HostThread>([&] {
+                family.read(0);
+                read = true;
+            });
+            const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+            while (!read && std::chrono::steady_clock::now() < limit)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            EXPECT_TRUE(read) << "the read stayed out for 120 s";
+            // Torn down before the fork, which it would otherwise race.
+            if (read) reader->join();
+        }
+        if (!read) reader->join();
+        starter->join();
+        EXPECT_EQ(0, result);
+        EXPECT_EQ("end", family.status(0));
+        family.release(0);
     }
 
     const std::string cli = std::string(QV_BINARY_DIR) + "/examples/quorvane-render/quorvane-render";
