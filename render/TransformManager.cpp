@@ -254,6 +254,25 @@ size_t TransformManager::recordCount() const {
     return records;
 }
 
+namespace {
+
+// A cached copy: the record, its four matrices and its map node, each a heap
+// block with the allocator's header, and its slot in the map's buckets.
+constexpr size_t kCachedCopyBytes = sizeof(TransformManager::TransformData) + 4 * sizeof(Mat4) +
+                                    3 * sizeof(void*) + 6 * 2 * sizeof(void*) + sizeof(void*);
+
+}  // namespace
+
+size_t TransformManager::cachedBytes() const {
+    return copies_.size() * kCachedCopyBytes;
+}
+
+size_t TransformManager::cacheGrowthAt(int64_t t) const {
+    if (!shared_) return 0;
+    TransformData const* record = shared_->at(t);
+    return record && copies_.find(record) == copies_.end() ? kCachedCopyBytes : 0;
+}
+
 TransformManager::TransformData const* TransformManager::recordShown(int64_t t) const {
     return shared_ ? shared_->at(t) : at(t);
 }

@@ -102,6 +102,13 @@ public:
     // Whether the records are still a data file's, shared with every track
     // naming it: the first change (transforms() or a keyframe) copies them.
     bool isShared() const { return shared_ != nullptr; }
+    // What the matrix caches of a shared track hold: a copy per shared record
+    // read, each counted with room for all its matrices (so that a later
+    // request of another matrix adds nothing). A copy of the track copies them.
+    size_t cachedBytes() const;
+    // What reading a matrix of frame t adds to cachedBytes(): a copy of the
+    // record t shows when the track has none yet.
+    size_t cacheGrowthAt(int64_t t) const;
     void setAnchorOffset(Vec3 const& offset) { anchorOffset_ = offset; }
     Vec3 const& anchorOffset() const { return anchorOffset_; }
 

@@ -277,17 +277,37 @@ long long ParentFrame(RenderLayer* parent, RenderLayer* self) {
 }
 }  // namespace
 
+long long RenderLayer::currentMatrixFrame() {
+    return ParentFrame(mParentComp, this);
+}
+
+size_t RenderLayer::matrixCacheGrowth(long long t, bool world) {
+    // Walked as the world matrix walks them, each layer counted once.
+    std::vector<RenderLayer*> read;
+    auto note = [&read](RenderLayer* l, long long, bool) {
+        if (std::find(read.begin(), read.end(), l) == read.end()) read.push_back(l);
+        return Mat4(true);
+    };
+    if (world)
+        WorldOf(this, t, false, 0, note);
+    else
+        note(this, t, false);
+    size_t bytes = 0;
+    for (RenderLayer* l : read) bytes += l->mTransformManager.cacheGrowthAt(t);
+    return bytes;
+}
+
 Mat4 RenderLayer::getCurrentTransform() {
-    return getTransform(ParentFrame(mParentComp, this), false);
+    return getTransform(currentMatrixFrame(), false);
 }
 Mat4 RenderLayer::getCurrentAETransform() {
-    return getAETransform(ParentFrame(mParentComp, this), false);
+    return getAETransform(currentMatrixFrame(), false);
 }
 Mat4 RenderLayer::getCurrentWorldTransform() {
-    return getWorldTransform(ParentFrame(mParentComp, this), false);
+    return getWorldTransform(currentMatrixFrame(), false);
 }
 Mat4 RenderLayer::getCurrentWorldAETransform() {
-    return getWorldAETransform(ParentFrame(mParentComp, this), false);
+    return getWorldAETransform(currentMatrixFrame(), false);
 }
 
 float RenderLayer::getAlpha(long long t) {

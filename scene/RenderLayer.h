@@ -176,6 +176,12 @@ public:
     Mat4 getCurrentAETransform();
     Mat4 getCurrentWorldTransform();
     Mat4 getCurrentWorldAETransform();
+    // The frame the getCurrent* matrices read.
+    long long currentMatrixFrame();
+    // What reading the layer's matrices at frame t adds to the matrix caches
+    // of the tracks read: the layer's, and with world those of every layer
+    // its world matrix walks.
+    size_t matrixCacheGrowth(long long t, bool world);
     float getAlpha(long long t);
     float getCurrentAlpha();
 

@@ -147,10 +147,10 @@ size_t layerTextBytes(const RenderLayer& layer) {
 }
 
 // A copy of a layer copies the records of a track of its own; a shared
-// track stays shared in the copy.
+// track stays shared in the copy, which takes along the matrix caches read.
 size_t trackCopyBytes(RenderLayer& layer) {
     const TransformManager& track = *layer.transformManager();
-    return track.isShared() ? 0 : trackBytes(track);
+    return (track.isShared() ? 0 : trackBytes(track)) + track.cachedBytes();
 }
 
 // A copy of a composition costs its pixels, and for each of its layers a

@@ -84,10 +84,13 @@ int offsetLayerTime(lua_State* L) {
     return 0;
 }
 
-template <Mat4 (RenderLayer::*Get)()>
+// Matrix getters: a world one reads the layers its world matrix walks.
+template <Mat4 (RenderLayer::*Get)(), bool World>
 int currentMatrix(lua_State* L) {
     RenderLayer* layer = layerOf(L, {U});
-    return layer ? pushMat4(L, (layer->*Get)()) : pushNil(L);
+    if (!layer) return pushNil(L);
+    chargeMatrixRead(L, *layer, layer->currentMatrixFrame(), World);
+    return pushMat4(L, (layer->*Get)());
 }
 
 template <const Mat4& (RenderLayer::*Get)() const>
@@ -103,10 +106,13 @@ int vecAt(lua_State* L) {
     return layer ? pushVec3(L, (layer->*Get)(lua_tointeger(L, 2))) : pushNil(L);
 }
 
-template <Mat4 (RenderLayer::*Get)(long long, bool)>
+template <Mat4 (RenderLayer::*Get)(long long, bool), bool World>
 int matrixAt(lua_State* L) {
     RenderLayer* layer = layerOf(L, {U, N});
-    return layer ? pushMat4(L, (layer->*Get)(lua_tointeger(L, 2), false)) : pushNil(L);
+    if (!layer) return pushNil(L);
+    const lua_Integer frame = lua_tointeger(L, 2);
+    chargeMatrixRead(L, *layer, frame, World);
+    return pushMat4(L, (layer->*Get)(frame, false));
 }
 
 template <long long (RenderLayer::*Convert)(long long)>
@@ -155,8 +161,9 @@ int convertPoint(lua_State* L) {
     const Vec3* point = vec3At(L, 2);
     const lua_Integer mode = lua_tointeger(L, 3);
     if (!layer || !point || (mode != kAfterEffectsSpaceMode && mode != kOpenGLSpaceMode)) return pushNil(L);
-    return pushVec3(L,
-                    (layer->*Convert)(*point, static_cast<CoordinateSystemMode>(mode), lua_tointeger(L, 4)));
+    const lua_Integer frame = lua_tointeger(L, 4);
+    chargeMatrixRead(L, *layer, frame, true);
+    return pushVec3(L, (layer->*Convert)(*point, static_cast<CoordinateSystemMode>(mode), frame));
 }
 
 const luaL_Reg kMethods[] = {
@@ -261,19 +268,19 @@ const luaL_Reg kMethods[] = {
          RenderLayer* layer = layerOf(L, {U, N});
          return layer ? (lua_pushnumber(L, layer->getAlpha(lua_tointeger(L, 2))), 1) : pushNil(L);
      }},
-    {"getTransform", matrixAt<&RenderLayer::getTransform>},
-    {"getWorldTransform", matrixAt<&RenderLayer::getWorldTransform>},
-    {"getAETransform", matrixAt<&RenderLayer::getAETransform>},
-    {"getWorldAETransform", matrixAt<&RenderLayer::getWorldAETransform>},
+    {"getTransform", matrixAt<&RenderLayer::getTransform, false>},
+    {"getWorldTransform", matrixAt<&RenderLayer::getWorldTransform, true>},
+    {"getAETransform", matrixAt<&RenderLayer::getAETransform, false>},
+    {"getWorldAETransform", matrixAt<&RenderLayer::getWorldAETransform, true>},
     {"getCurrentAlpha",
      [](lua_State* L) {
          RenderLayer* layer = layerOf(L, {U});
          return layer ? (lua_pushnumber(L, layer->getCurrentAlpha()), 1) : pushNil(L);
      }},
-    {"getCurrentTransform", currentMatrix<&RenderLayer::getCurrentTransform>},
-    {"getCurrentWorldTransform", currentMatrix<&RenderLayer::getCurrentWorldTransform>},
-    {"getCurrentAETransform", currentMatrix<&RenderLayer::getCurrentAETransform>},
-    {"getCurrentWorldAETransform", currentMatrix<&RenderLayer::getCurrentWorldAETransform>},
+    {"getCurrentTransform", currentMatrix<&RenderLayer::getCurrentTransform, false>},
+    {"getCurrentWorldTransform", currentMatrix<&RenderLayer::getCurrentWorldTransform, true>},
+    {"getCurrentAETransform", currentMatrix<&RenderLayer::getCurrentAETransform, false>},
+    {"getCurrentWorldAETransform", currentMatrix<&RenderLayer::getCurrentWorldAETransform, true>},
     {"setAnchorAtTime", setVecAt<&RenderLayer::setAnchorAtTime>},
     {"setPositionAtTime", setVecAt<&RenderLayer::setPositionAtTime>},
     {"setScaleAtTime", setVecAt<&RenderLayer::setScaleAtTime>},

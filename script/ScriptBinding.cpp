@@ -161,6 +161,10 @@ void chargeOwnTrack(lua_State* L, RenderLayer& layer) {
     if (track.isShared()) charge(L, trackBytes(track));
 }
 
+void chargeMatrixRead(lua_State* L, RenderLayer& layer, long long t, bool world) {
+    if (const size_t bytes = layer.matrixCacheGrowth(t, world)) charge(L, bytes);
+}
+
 void logLine(lua_State* L, const char* format, ...) {
     char line[1024];
     va_list args;

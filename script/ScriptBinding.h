@@ -239,6 +239,12 @@ size_t trackBytes(const TransformManager& track);
 // first (or the memory error raised while the track is still shared).
 void chargeOwnTrack(lua_State* L, RenderLayer& layer);
 
+// Before a getter reads the layer's matrices at frame t (with world, those of
+// every layer its world matrix walks): the copies of shared records the read
+// caches for good are charged first (or the memory error raised before any
+// is made). Frames the engine draws fill the same caches uncharged.
+void chargeMatrixRead(lua_State* L, RenderLayer& layer, long long t, bool world);
+
 // Charges the growth of a texture's pixels from the old size to the new.
 void chargeResize(lua_State* L, lua_Integer oldWidth, lua_Integer oldHeight, lua_Integer width,
                   lua_Integer height);

@@ -274,8 +274,19 @@ TEST(TransformTrack, DataFilesAreArraysOfRecords) {
     EXPECT_EQ(track.listedFrames(), 5u);
     EXPECT_EQ(track.recordCount(), 2u);
     EXPECT_TRUE(track.isShared());
+    // Reading a matrix caches a copy of the record read, one for the frames
+    // that share it, and a copy of the track takes the caches along.
+    const size_t cached = track.cacheGrowthAt(0);
+    EXPECT_GT(cached, 0u);
+    EXPECT_EQ(track.cachedBytes(), 0u);
+    track.aetransform(1);
+    EXPECT_EQ(track.cachedBytes(), cached);
+    EXPECT_EQ(track.cacheGrowthAt(0), 0u);
+    EXPECT_EQ(track.cacheGrowthAt(4), cached);
+    EXPECT_EQ(TransformManager(track).cachedBytes(), cached);
     ASSERT_EQ(track.transforms().size(), 5u);
     EXPECT_FALSE(track.isShared());
+    EXPECT_EQ(track.cachedBytes(), 0u);
     EXPECT_EQ(track.transforms()[0], track.transforms()[1]);
     EXPECT_EQ(track.transforms()[2], track.transforms()[4]);
     track.setPositionAtTime(Vec3(7, 7, 0), 3);

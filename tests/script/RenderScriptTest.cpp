@@ -291,6 +291,24 @@ end)";
         {"function main(c) assert(#c:getLayersWithUIKeyStartWith('track') == 12) "
          "while true do c:duplicateComp(c) end end",
          memory, false, Roomy, true},
+        // Reading a shared track's matrices caches a copy of each record read
+        // for the layer: each getter charges the copies before they are made.
+        // Every getter gets its turn once the memory is spent, when one left
+        // uncharged would copy the rest of the dozen tracks.
+        {"function main(c) local ls = c:getLayersWithUIKeyStartWith('track') local p = Vec3.create(1, 2, 0) "
+         "local reads = {function(l, i) return l:getTransform(i) end, "
+         "function(l, i) return l:getWorldTransform(i) end, function(l, i) return l:getWorldAETransform(i) end, "
+         "function(l, i) return l:localPointToCompPoint(p, 1, i) end, "
+         "function(l, i) return l:compPointToLocalPoint(p, 0, i) end} "
+         "for _, read in ipairs(reads) do pcall(function() for _, l in ipairs(ls) do "
+         "for i = 0, 1 << 21 do read(l, i) end end end) end "
+         "for _, l in ipairs(ls) do for i = 0, 1 << 21 do l:getAETransform(i) end end end",
+         memory, false, Roomy, true},
+        // A copy of a composition takes those caches along, charged.
+        {"function main(c) for _, l in ipairs(c:getLayersWithUIKeyStartWith('track')) do "
+         "for i = 0, 800 do l:getTransform(i) end end "
+         "while true do c:duplicateComp(c) end end",
+         memory, false, Roomy, true},
         {"function main(c) local s = string.rep('k', 64 << 20) for i = 1, 24 do "
          "local l = RenderAVLayer.create(c); l:setUIKey(s); l:setLinkedLayerID(s) end end",
          memory, false, Default},
